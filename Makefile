@@ -1,0 +1,50 @@
+# Entry points: `make test` and `make demo` set up everything on a fresh Debian 12 (as root).
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+ASAN_BUILD := build/asan
+RELEASE_BUILD := build/release
+
+# Debian packages the build, the tests and the demo need.
+DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
+        openssh-server openssh-client sshpass iproute2 util-linux openssl procps \
+        xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk
+
+.PHONY: all deps build release test demo bench soak package format clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(DEPS); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:" $$missing; \
+	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCNC_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+release: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCNC_SANITIZE=OFF
+	cmake --build $(RELEASE_BUILD) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j3 --timeout 600
+
+demo: release
+	sim/demo.sh $(RELEASE_BUILD)
+
+bench: release
+	$(RELEASE_BUILD)/bench/cnc_bench
+
+soak: release
+	$(RELEASE_BUILD)/bench/cnc_soak
+
+package: release
+	cd $(RELEASE_BUILD) && cpack -G DEB
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "SftpChannel.h"
+#include "SshConnection.h"
+#include "SshConnectionParameters.h"
+#include "SshRemoteProcess.h"
+#include "SshTypes.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+#include <atomic>
+
+class QThread;
+class QTimer;
+
+// The one object that talks to the controller: it owns the SSH connection, the remote shell
+// and the SFTP channel, lives in a thread of its own, reconnects by itself and deletes itself
+// (and its thread) when that thread finishes.
+class CConnectionForSshClient : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CConnectionForSshClient(QString strIp, int nPort, QString strPwd, QString strUser);
+    ~CConnectionForSshClient() override;
+
+    void init();
+    void quitThread();
+    QSharedPointer<QSsh::SftpChannel> getSftpChannel();
+    int send(QString strMessage);
+
+private:
+    QThread *m_pThread = nullptr;
+    bool m_bSshConnected = false;
+    bool m_bShellConnected = false;
+
+public:
+    // Written by the GUI thread, read by the worker thread.
+    std::atomic<bool> m_bAutoReconnect{false};
+
+private:
+    QTimer *m_pReconnectTimer = nullptr;
+
+public:
+    // Fixed at construction; read directly by the GUI thread.
+    const QString m_strIp;
+    const int m_nPort = -1;
+
+private:
+    QString m_strUser;
+    QString m_strPwd;
+    QString m_strIpPort;
+    QSsh::SshConnectionParameters m_sshParams;
+    QSsh::SshConnection *m_pSshConnection = nullptr;
+    QSharedPointer<QSsh::SshRemoteProcess> m_shell;
+    QSharedPointer<QSsh::SftpChannel> m_sftp; // guarded by m_sftpMutex
+    mutable QMutex m_sftpMutex;
+
+signals:
+    void sigInitForClild();
+    void sigConnectStateChanged(bool bState, QString strIp, int nPort);
+    void sigDataArrived(QString strMsg, QString strIp, int nPort);
+    void sftpChannelInitialized();
+    void sftpJobFinished(QSsh::SftpJobId job, QString error);
+
+public slots:
+    void slotResetConnection(QString strIpPort);
+    void slotSend(QString strIpPort, QString strMessage);
+    void slotSend(QString strMsg);
+    void slotSendByQByteArray(QString strIpPort, QByteArray arrMsg);
+    void slotDisconnected();
+    void slotDataReceived();
+    void slotUploadFile(QString localPath, QString remotePath);
+    void slotDeleteRemotePath(QString path, QString type);
+    void slotDownloadFile(QString remotePath, QString localPath);
+    void slotCreateRemoteFolder(QString remotePath);
+
+private slots:
+    void slotInitForClild();
+    void slotCreateConnection();
+    void slotConnected();
+    void slotThreadFinished();
+    void slotSshConnectError(QSsh::SshError sshError);
+    void slotShellStart();
+    void slotShellError();
+
+private:
+    void setSftp(const QSharedPointer<QSsh::SftpChannel> &channel);
+    bool isSftpReady();
+    void onSftpChannelError(const QString &reason);
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QIODevice>
+
+namespace QSsh {
+
+class SshSession;
+
+// An interactive shell on a pty. Writing sends to the shell's standard input; output is read
+// with readAllStandardOutput()/readAllStandardError() after the matching readyRead signal.
+class SshRemoteProcess : public QIODevice
+{
+    Q_OBJECT
+public:
+    ~SshRemoteProcess() override;
+
+    void start();
+    bool isRunning() const;
+    QByteArray readAllStandardOutput();
+    QByteArray readAllStandardError();
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override;
+
+signals:
+    void started();
+    void readyReadStandardOutput();
+    void readyReadStandardError();
+    void closed(int exitStatus);
+
+protected:
+    qint64 readData(char *data, qint64 maxlen) override;
+    qint64 writeData(const char *data, qint64 len) override;
+
+private:
+    friend class SshSession;
+    explicit SshRemoteProcess(SshSession *session);
+    class Private;
+    Private *d;
+};
+
+} // namespace QSsh

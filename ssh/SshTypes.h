@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QMetaType>
+#include <QtGlobal>
+
+namespace QSsh {
+
+// Identifies one SFTP job of a channel; ids of a channel are unique for its lifetime.
+using SftpJobId = quint32;
+constexpr SftpJobId SftpInvalidJob = 0;
+
+enum SshError {
+    SshNoError,
+    SshSocketError,          // TCP connect failed or the socket broke
+    SshTimeoutError,         // connect/handshake/authentication took too long, or the peer went silent
+    SshProtocolError,        // the SSH handshake or a channel request failed
+    SshHostKeyError,
+    SshAuthenticationError,  // the server refused the user name or password
+    SshClosedByServerError,  // the server closed the connection
+    SshInternalError
+};
+
+enum SftpOverwriteMode {
+    SftpOverwriteExisting,   // 0: replace an existing target (atomically, see SftpChannel)
+    SftpAppendToExisting,
+    SftpSkipExisting
+};
+
+// Registers SftpJobId and SshError under the names "QSsh::SftpJobId" and "QSsh::SshError"
+// so that they can travel through queued connections. Safe to call any number of times,
+// from any thread.
+void registerMetaTypes();
+
+} // namespace QSsh
+
+Q_DECLARE_METATYPE(QSsh::SshError)
