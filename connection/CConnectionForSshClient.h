@@ -12,7 +12,9 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
+class QTextDecoder;
 class QThread;
 class QTimer;
 
@@ -57,6 +59,9 @@ private:
     QSharedPointer<QSsh::SshRemoteProcess> m_shell;
     QSharedPointer<QSsh::SftpChannel> m_sftp; // guarded by m_sftpMutex
     mutable QMutex m_sftpMutex;
+    // Carries an incomplete UTF-8 sequence at the end of one piece of shell output over to
+    // the next piece; one per shell.
+    std::unique_ptr<QTextDecoder> m_shellDecoder;
 
 signals:
     void sigInitForClild();
@@ -87,7 +92,9 @@ private slots:
     void slotShellError();
 
 private:
+    QString addressKey() const;
     void setSftp(const QSharedPointer<QSsh::SftpChannel> &channel);
-    bool isSftpReady();
+    QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
+    void sendFallbackCommand(const QString &command, const char *debugPrefix);
 };

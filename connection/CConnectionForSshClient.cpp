@@ -1,0 +1,432 @@
+#include "CConnectionForSshClient.h"
+
+#include "ShellQuoting.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QMutexLocker>
+#include <QTextCodec>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcConnection, "cnc.connection", QtWarningMsg)
+
+namespace {
+
+constexpr int kReconnectIntervalMs = 10000;
+constexpr int kConnectTimeoutSeconds = 10;
+// Reported for a request carried out by a shell command: its real outcome is the marker the
+// command prints.
+constexpr QSsh::SftpJobId kShellFallbackJob = 1;
+
+const char kDeleteDirectoryCommand[] =
+    "rm -rf \"%1\" && echo \"DELETE_SUCCESS\" || echo \"DELETE_FAILED\"\n";
+const char kDeleteFileCommand[] =
+    "rm -f \"%1\" && echo \"DELETE_SUCCESS\" || echo \"DELETE_FAILED\"\n";
+const char kCreateDirectoryCommand[] =
+    "mkdir -p \"%1\" && echo \"CREATE_SUCCESS\" || echo \"CREATE_FAILED\"\n";
+
+bool containsNonAscii(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() > 0x7F; });
+}
+
+QString shellCommand(const char *format, const QString &workingPath)
+{
+    return QString::fromLatin1(format).arg(escapeForDoubleQuotes(workingPath));
+}
+
+std::unique_ptr<QTextDecoder> makeUtf8Decoder()
+{
+    return std::unique_ptr<QTextDecoder>(QTextCodec::codecForMib(106)->makeDecoder());
+}
+
+} // namespace
+
+CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QString strPwd,
+                                                 QString strUser)
+    : m_strIp(std::move(strIp)), m_nPort(nPort), m_strUser(std::move(strUser)),
+      m_strPwd(std::move(strPwd)), m_strIpPort(m_strIp + QLatin1Char(':') + QString::number(nPort)),
+      m_shellDecoder(makeUtf8Decoder())
+{
+    // Queued sftpJobFinished and error(QSsh::SshError) may travel before any connection exists.
+    QSsh::registerMetaTypes();
+}
+
+CConnectionForSshClient::~CConnectionForSshClient()
+{
+    if (m_pSshConnection) {
+        delete m_pSshConnection;
+        m_pSshConnection = nullptr;
+    }
+    qCDebug(lcConnection).noquote() << "CConnectionForSshClient destroyed";
+}
+
+void CConnectionForSshClient::init()
+{
+    m_pThread = new QThread;
+    connect(m_pThread, &QThread::finished, this, &CConnectionForSshClient::slotThreadFinished);
+    moveToThread(m_pThread);
+    m_pThread->start(QThread::InheritPriority);
+    connect(this, &CConnectionForSshClient::sigInitForClild, this,
+            &CConnectionForSshClient::slotInitForClild);
+    emit sigInitForClild();
+}
+
+void CConnectionForSshClient::quitThread()
+{
+    if (m_pThread)
+        m_pThread->quit();
+}
+
+QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::getSftpChannel()
+{
+    const QMutexLocker locker(&m_sftpMutex);
+    return m_sftp;
+}
+
+int CConnectionForSshClient::send(QString strMessage)
+{
+    qCDebug(lcConnection).noquote()
+        << QLatin1String("CConnectionForSshClient ssh send ") + strMessage;
+    if (m_bSshConnected && m_bShellConnected && m_shell)
+        return static_cast<int>(m_shell->write(strMessage.toUtf8()));
+    qCDebug(lcConnection).noquote()
+        << "CConnectionForSshClient::send() ssh未连接 或 shell未连接:" << addressKey();
+    return 0;
+}
+
+void CConnectionForSshClient::slotResetConnection(QString strIpPort)
+{
+    if (strIpPort == m_strIpPort)
+        slotDisconnected();
+}
+
+void CConnectionForSshClient::slotSend(QString strIpPort, QString strMessage)
+{
+    if (strIpPort == m_strIpPort)
+        send(strMessage);
+}
+
+void CConnectionForSshClient::slotSend(QString strMsg)
+{
+    send(strMsg);
+}
+
+void CConnectionForSshClient::slotSendByQByteArray(QString strIpPort, QByteArray arrMsg)
+{
+    if (strIpPort != m_strIpPort)
+        return;
+    if (m_bSshConnected && m_shell)
+        m_shell->write(arrMsg);
+    else
+        qCDebug(lcConnection).noquote()
+            << "CConnectionForSshClient::send(QString strMessage) 发送失败 未建立连接:"
+            << addressKey();
+}
+
+void CConnectionForSshClient::slotDisconnected()
+{
+    qCDebug(lcConnection).noquote() << "slotDisconnected() 被调用,IP:" << addressKey();
+    const bool wasConnected = m_bSshConnected;
+    m_bShellConnected = false;
+    m_bSshConnected = false;
+    if (m_pSshConnection && m_pSshConnection->state() != QSsh::SshConnection::Unconnected)
+        m_pSshConnection->disconnectFromHost();
+    m_shell.reset();
+    setSftp({});
+    if (wasConnected)
+        emit sigConnectStateChanged(false, m_strIp, m_nPort);
+
+    if (m_bAutoReconnect && m_pReconnectTimer && !m_pReconnectTimer->isActive()) {
+        m_pReconnectTimer->start();
+        qCDebug(lcConnection).noquote() << "断开连接完成,将尝试自动重连";
+    } else {
+        qCDebug(lcConnection).noquote() << "断开连接完成,自动重连已禁用";
+    }
+}
+
+void CConnectionForSshClient::slotDataReceived()
+{
+    if (!m_shell)
+        return;
+    const QByteArray bytes = m_shell->readAllStandardOutput();
+    // Text ends at a zero byte; what follows it in this piece is not shell text.
+    const int zero = bytes.indexOf('\0');
+    const QString text =
+        m_shellDecoder->toUnicode(bytes.constData(), zero < 0 ? bytes.size() : zero);
+    if (zero >= 0)
+        m_shellDecoder = makeUtf8Decoder(); // the dropped bytes break the byte stream
+    if (!text.isEmpty())
+        emit sigDataArrived(text, m_strIp, m_nPort);
+}
+
+void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePath)
+{
+    const auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP channel not ready for upload, job aborted in worker thread.";
+        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote()
+        << "Initiating SFTP upload via slot:" << localPath << "to" << remotePath;
+    const QSsh::SftpJobId job =
+        sftp->uploadFile(localPath, remotePath, QSsh::SftpOverwriteExisting);
+    if (job == QSsh::SftpInvalidJob) {
+        qCWarning(lcConnection).noquote() << "Failed to create SFTP upload job in worker thread.";
+        emit sftpJobFinished(job, tr("Failed to create upload job."));
+    }
+}
+
+void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
+{
+    const auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP channel not ready for deletion, job aborted in worker thread.";
+        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote() << "Initiating SFTP deletion via slot:" << path;
+    const QString workingPath = path.normalized(QString::NormalizationForm_C);
+    const bool isDirectory = type == QLatin1String("dir");
+    const QString command =
+        shellCommand(isDirectory ? kDeleteDirectoryCommand : kDeleteFileCommand, workingPath);
+
+    if (containsNonAscii(workingPath)) {
+        qCDebug(lcConnection).noquote()
+            << "Path contains non-ASCII characters, using shell command for:" << workingPath;
+        sendFallbackCommand(command, "Sending shell command:");
+        return;
+    }
+    const QSsh::SftpJobId job =
+        isDirectory ? sftp->removeDirectory(workingPath) : sftp->removeFile(workingPath);
+    if (job == QSsh::SftpInvalidJob) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP operation failed, trying shell command for:" << workingPath;
+        sendFallbackCommand(command, "SFTP failed, using shell command:");
+    }
+}
+
+void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString localPath)
+{
+    const auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP channel not ready for download, job aborted in worker thread.";
+        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote()
+        << "Initiating SFTP download via slot:" << remotePath << "to" << localPath;
+    const QSsh::SftpJobId job =
+        sftp->downloadFile(remotePath, localPath, QSsh::SftpOverwriteExisting);
+    if (job == QSsh::SftpInvalidJob) {
+        qCWarning(lcConnection).noquote() << "Failed to create SFTP download job in worker thread.";
+        emit sftpJobFinished(job, tr("Failed to create download job."));
+    }
+}
+
+void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
+{
+    const auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP channel not ready for folder creation, job aborted in worker thread.";
+        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote() << "Initiating SFTP folder creation via slot:" << remotePath;
+    const QString workingPath = remotePath.normalized(QString::NormalizationForm_C);
+    const QString command = shellCommand(kCreateDirectoryCommand, workingPath);
+
+    if (containsNonAscii(workingPath)) {
+        qCDebug(lcConnection).noquote()
+            << "Path contains non-ASCII characters, using shell command for:" << workingPath;
+        sendFallbackCommand(command, "Sending shell command:");
+        return;
+    }
+    if (sftp->createDirectory(workingPath) == QSsh::SftpInvalidJob) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP operation failed, trying shell command for:" << workingPath;
+        sendFallbackCommand(command, "SFTP failed, using shell command:");
+    }
+}
+
+void CConnectionForSshClient::slotInitForClild()
+{
+    m_sshParams.setPort(static_cast<quint16>(m_nPort));
+    m_sshParams.setUserName(m_strUser);
+    m_sshParams.setPassword(m_strPwd);
+    m_sshParams.setHost(m_strIp);
+    m_sshParams.timeout = kConnectTimeoutSeconds;
+    m_sshParams.authenticationType = QSsh::SshConnectionParameters::AuthenticationTypePassword;
+
+    slotCreateConnection();
+
+    // Created after the first attempt has started: its outcome arrives from the event loop,
+    // so the timer exists before any handler of that attempt runs.
+    m_pReconnectTimer = new QTimer(this);
+    m_pReconnectTimer->setInterval(kReconnectIntervalMs);
+    connect(m_pReconnectTimer, &QTimer::timeout, this,
+            &CConnectionForSshClient::slotCreateConnection);
+}
+
+void CConnectionForSshClient::slotCreateConnection()
+{
+    qCDebug(lcConnection).noquote() << "CConnectionForSshClient::slotCreateConnection检查连接";
+    if (m_bSshConnected)
+        return;
+
+    // Ticks come every reconnection interval, and an attempt gives up after the connection
+    // time-out, which is as long. An attempt still under way at the next tick has had its
+    // time; ending it here as timed out keeps one attempt, and one report, per interval
+    // instead of letting it eat this tick.
+    if (m_pSshConnection && m_pSshConnection->state() == QSsh::SshConnection::Connecting) {
+        qCDebug(lcConnection).noquote()
+            << "CConnectionForSshClient::slotCreateConnection previous attempt still under way, "
+               "ended as timed out:"
+            << addressKey();
+        slotSshConnectError(QSsh::SshTimeoutError);
+    }
+
+    if (!m_pSshConnection) {
+        m_pSshConnection = new QSsh::SshConnection(m_sshParams);
+        connect(m_pSshConnection, &QSsh::SshConnection::connected, this,
+                &CConnectionForSshClient::slotConnected);
+        connect(m_pSshConnection, &QSsh::SshConnection::error, this,
+                &CConnectionForSshClient::slotSshConnectError);
+        connect(m_pSshConnection, &QSsh::SshConnection::disconnected, this,
+                &CConnectionForSshClient::slotDisconnected);
+    }
+    m_pSshConnection->connectToHost();
+    qCDebug(lcConnection).noquote()
+        << "CConnectionForSshClient::slotCreateConnection() 以ssh方式 尝试连接:" << addressKey();
+}
+
+void CConnectionForSshClient::slotConnected()
+{
+    qCDebug(lcConnection).noquote()
+        << "CConnectionForSshClient::slotConnected ssh已连接到:" << addressKey();
+    if (m_pReconnectTimer)
+        m_pReconnectTimer->stop();
+
+    m_shell = m_pSshConnection->createRemoteShell();
+    m_shellDecoder = makeUtf8Decoder();
+    if (m_shell) {
+        connect(m_shell.data(), &QSsh::SshRemoteProcess::started, this,
+                &CConnectionForSshClient::slotShellStart);
+        connect(m_shell.data(), &QSsh::SshRemoteProcess::readyReadStandardOutput, this,
+                &CConnectionForSshClient::slotDataReceived);
+        connect(m_shell.data(), &QSsh::SshRemoteProcess::readyReadStandardError, this,
+                &CConnectionForSshClient::slotShellError);
+        m_shell->start();
+    } else {
+        qCWarning(lcConnection).noquote()
+            << "CConnectionForSshClient::slotConnected no remote shell:" << addressKey();
+    }
+
+    m_bSshConnected = true;
+    emit sigConnectStateChanged(true, m_strIp, m_nPort);
+
+    const QSharedPointer<QSsh::SftpChannel> sftp = m_pSshConnection->createSftpChannel();
+    setSftp(sftp);
+    if (!sftp) {
+        qCDebug(lcConnection).noquote() << "无法创建SFTP通道!";
+        return;
+    }
+    connect(sftp.data(), &QSsh::SftpChannel::initialized, this,
+            &CConnectionForSshClient::sftpChannelInitialized);
+    connect(sftp.data(), &QSsh::SftpChannel::channelError, this,
+            &CConnectionForSshClient::onSftpChannelError);
+    connect(sftp.data(), &QSsh::SftpChannel::finished, this,
+            &CConnectionForSshClient::sftpJobFinished);
+    sftp->initialize();
+}
+
+void CConnectionForSshClient::slotThreadFinished()
+{
+    m_pThread->deleteLater();
+    deleteLater();
+}
+
+void CConnectionForSshClient::slotSshConnectError(QSsh::SshError sshError)
+{
+    qCDebug(lcConnection).noquote()
+        << "SSH 连接错误:" << static_cast<int>(sshError) << "IP:" << addressKey();
+    m_bShellConnected = false;
+    m_bSshConnected = false;
+    if (m_pSshConnection) {
+        m_pSshConnection->disconnect();
+        m_pSshConnection->deleteLater();
+        m_pSshConnection = nullptr;
+    }
+    m_shell.reset();
+    setSftp({});
+    emit sigConnectStateChanged(false, m_strIp, m_nPort);
+
+    if (m_bAutoReconnect && m_pReconnectTimer && !m_pReconnectTimer->isActive()) {
+        m_pReconnectTimer->start();
+        qCDebug(lcConnection).noquote()
+            << "SSH 开始自动重连尝试,定时器间隔:" << m_pReconnectTimer->interval() << "ms";
+    } else {
+        qCDebug(lcConnection).noquote() << "SSH 连接失败,自动重连已禁用";
+    }
+}
+
+void CConnectionForSshClient::slotShellStart()
+{
+    m_bShellConnected = true;
+    qCDebug(lcConnection).noquote()
+        << "CConnectionForSshClient::slotShellStart Shell已连接:" << addressKey();
+}
+
+void CConnectionForSshClient::slotShellError()
+{
+    qCDebug(lcConnection).noquote()
+        << "CConnectionForSshClient::slotShellError Shell发生错误:" << addressKey();
+}
+
+QString CConnectionForSshClient::addressKey() const
+{
+    return m_strIp + QLatin1Char(':') + QString::number(m_nPort);
+}
+
+void CConnectionForSshClient::setSftp(const QSharedPointer<QSsh::SftpChannel> &channel)
+{
+    // Swap under the lock, drop the old handle outside it: its deleter may run the channel's
+    // destructor.
+    QSharedPointer<QSsh::SftpChannel> previous = channel;
+    {
+        const QMutexLocker locker(&m_sftpMutex);
+        m_sftp.swap(previous);
+    }
+}
+
+QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() const
+{
+    QSharedPointer<QSsh::SftpChannel> sftp;
+    {
+        const QMutexLocker locker(&m_sftpMutex);
+        sftp = m_sftp;
+    }
+    if (sftp && sftp->state() == QSsh::SftpChannel::Initialized)
+        return sftp;
+    return {};
+}
+
+void CConnectionForSshClient::onSftpChannelError(const QString &reason)
+{
+    qCDebug(lcConnection).noquote() << "SFTP通道错误:" << reason;
+}
+
+void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)
+{
+    qCDebug(lcConnection).noquote() << debugPrefix << command.trimmed();
+    slotSend(command);
+    emit sftpJobFinished(kShellFallbackJob, QString());
+}
