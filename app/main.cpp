@@ -1,0 +1,9 @@
+#include "runApplication.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    return runApplication(app);
+}

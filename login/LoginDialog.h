@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDialog>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QString>
+
+class CConnectionForSshClient;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QThread;
+class QTimer;
+
+Q_DECLARE_LOGGING_CATEGORY(lcLogin)
+
+// The modal dialog shown before anything else: the operator types the controller's address and
+// presses Connect; the dialog starts a connection worker for it and waits for the worker's first
+// report. Success stores the address and accepts the dialog, and start-up takes the worker over
+// through connectionWorker(). A failure report or 15 s without one shows a message box and
+// abandons that worker; the next press of Connect starts a new one.
+//
+// Every text follows isEnglish() at the moment it is chosen. The input field, the button, the
+// status line and the time-out timer carry their member names as object names.
+class LoginDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit LoginDialog(QWidget *parent = nullptr);
+    ~LoginDialog() override;
+
+    // The worker of the attempt under way or of the successful one; null when there is none.
+    CConnectionForSshClient *connectionWorker() const;
+
+private slots:
+    void attemptConnection();
+    void onConnectionStateChanged(bool bState, QString strIp, int nPort);
+    void onConnectionTimeout();
+
+private:
+    void setupUi();
+    void abandonAttempt();
+
+    QLineEdit *m_ipEdit = nullptr;
+    QPushButton *m_connectButton = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    // The worker deletes itself once its thread has finished; the guard turns null then.
+    QPointer<CConnectionForSshClient> m_pConnection;
+    QString m_strIp;
+    QTimer *m_timeoutTimer = nullptr;
+    // The thread of the current or successful worker. Unlike the worker, it is deleted in this
+    // thread only, so it can be asked to quit even when the worker may be going away.
+    QPointer<QThread> m_workerThread;
+};

@@ -1,0 +1,209 @@
+#include "CConnectionForSshClient.h"
+#include "LoginDialog.h"
+#include "SimController.h"
+#include "isEnglish.h"
+#include "mainwindow.h"
+#include "runApplication.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+QString appFile(const char *name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+}
+
+void removeAppFiles()
+{
+    QFile::remove(appFile("settings.ini"));
+    QFile::remove(appFile("en.txt"));
+    QDir().rmdir(appFile("en.txt"));
+}
+
+// Calls step() every few milliseconds, also inside the modal loops that runApplication starts.
+class Poller
+{
+public:
+    explicit Poller(std::function<void()> step)
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, std::move(step));
+        m_timer.start();
+    }
+
+private:
+    QTimer m_timer;
+};
+
+template <typename T> T *visibleTopLevel()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(widget); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void isEnglishLooksAtMarkerEveryTime();
+    void cancelledLoginExitsWithZero();
+    void loginThenClosingWindowExitsCleanly_data();
+    void loginThenClosingWindowExitsCleanly();
+
+private:
+    std::unique_ptr<SimController> m_sim;
+    QString m_simReason;
+};
+
+void tst_Startup::initTestCase()
+{
+    if (!SimController::canRun(&m_simReason))
+        return;
+    m_sim = std::make_unique<SimController>();
+    if (!m_sim->start()) {
+        m_simReason = m_sim->lastError();
+        m_sim.reset();
+    }
+}
+
+void tst_Startup::cleanupTestCase()
+{
+    m_sim.reset();
+}
+
+void tst_Startup::init()
+{
+    removeAppFiles();
+}
+
+void tst_Startup::cleanup()
+{
+    removeAppFiles();
+}
+
+void tst_Startup::isEnglishLooksAtMarkerEveryTime()
+{
+    QVERIFY(!isEnglish());
+    QFile marker(appFile("en.txt"));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    QVERIFY(isEnglish()); // an empty file counts
+    QVERIFY(QFile::remove(marker.fileName()));
+    QVERIFY(!isEnglish());
+    QVERIFY(QDir().mkdir(marker.fileName())); // so does any entry of that name
+    QVERIFY(isEnglish());
+}
+
+void tst_Startup::cancelledLoginExitsWithZero()
+{
+    bool sawDialog = false;
+    bool sawWindow = false;
+    Poller poller([&] {
+        sawWindow = sawWindow || visibleTopLevel<mainwindow>();
+        if (auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget())) {
+            sawDialog = true;
+            dialog->close();
+        }
+    });
+    QCOMPARE(runApplication(*qApp), 0);
+    QVERIFY(sawDialog);
+    QVERIFY(!sawWindow);
+}
+
+void tst_Startup::loginThenClosingWindowExitsCleanly_data()
+{
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("dialogTitle");
+    QTest::addColumn<QString>("windowTitle");
+
+    // The dialog follows the marker file only, the window the settings key only.
+    QTest::newRow("marker, no settings") << true << QString() << "Connect to Controller"
+                                         << QStringLiteral("CNC控制器文件管理 - 已连接到 %1");
+    QTest::newRow("no marker, language en") << false << "en" << QStringLiteral("连接到控制器")
+                                            << "CNC Controller File Manager - Connected to %1";
+    QTest::newRow("language EN") << false << "EN" << QStringLiteral("连接到控制器")
+                                 << QStringLiteral("CNC控制器文件管理 - 已连接到 %1");
+}
+
+void tst_Startup::loginThenClosingWindowExitsCleanly()
+{
+    if (!m_sim)
+        QSKIP(qPrintable(m_simReason));
+    QFETCH(bool, marker);
+    QFETCH(QString, language);
+    QFETCH(QString, dialogTitle);
+    QFETCH(QString, windowTitle);
+
+    if (marker) {
+        QFile file(appFile("en.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (!language.isNull())
+        QSettings(appFile("settings.ini"), QSettings::IniFormat)
+            .setValue(QStringLiteral("language"), language);
+
+    const QString address = m_sim->address();
+    QPointer<CConnectionForSshClient> worker;
+    QString seenDialogTitle;
+    QString seenWindowTitle;
+    QString failure;
+    bool attempted = false;
+    Poller poller([&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            failure = box->text();
+            box->reject();
+        } else if (auto *dialog = qobject_cast<LoginDialog *>(modal)) {
+            auto *button = dialog->findChild<QPushButton *>(QStringLiteral("m_connectButton"));
+            if (attempted) {
+                if (button->isEnabled())
+                    dialog->close(); // the attempt failed: end the run
+                return;
+            }
+            attempted = true;
+            seenDialogTitle = dialog->windowTitle();
+            dialog->findChild<QLineEdit *>(QStringLiteral("m_ipEdit"))->setText(address);
+            button->click();
+            worker = dialog->connectionWorker();
+        } else if (auto *window = visibleTopLevel<mainwindow>()) {
+            seenWindowTitle = window->windowTitle();
+            window->close();
+        }
+    });
+
+    QCOMPARE(runApplication(*qApp), 0);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(seenDialogTitle, dialogTitle);
+    QCOMPARE(seenWindowTitle, windowTitle.arg(address));
+    // The window and then the dialog asked the worker's thread to quit; the worker deletes
+    // itself once that thread has finished, touched by nobody after.
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
+}
+
+QTEST_MAIN(tst_Startup)
+#include "tst_startup.moc"
