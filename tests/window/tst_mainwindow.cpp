@@ -1,6 +1,8 @@
+#include "IconLoader.h"
 #include "mainwindow.h"
 
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -126,6 +128,7 @@ private slots:
     void withoutWorker();
     void logLinesBeginWithTheTime();
     void layout();
+    void iconsFromWorkingDirectoryOrBesideTheExecutable();
     void columnWidthsFollowTheView();
 
     void languageToggle();
@@ -227,6 +230,30 @@ void TestMainWindow::layout()
     QVERIFY(log->isReadOnly());
     QVERIFY(log->height() <= 140);
     QVERIFY(part<QTreeView>(window, "m_treeView")->height() > 300);
+}
+
+void TestMainWindow::iconsFromWorkingDirectoryOrBesideTheExecutable()
+{
+    // The build copies the icons beside the test; the working directory holds none of them.
+    const QString previous = QDir::currentPath();
+    QTemporaryDir elsewhere;
+    QVERIFY(QDir::setCurrent(elsewhere.path()));
+    const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+
+    {
+        mainwindow window(nullptr);
+        for (const char *name : {"m_btnUpload", "m_btnDownload", "m_btnDelete", "m_btnRefresh"})
+            QVERIFY2(!button(window, name)->icon().isNull(), name);
+    }
+    QVERIFY(!loadIcon(QStringLiteral("返回上一层.png")).isNull());
+    QVERIFY(loadIcon(QStringLiteral("no such icon.png")).isNull());
+
+    // A file in the working directory comes first.
+    QImage small(16, 16, QImage::Format_ARGB32);
+    small.fill(Qt::red);
+    QVERIFY(small.save(QStringLiteral("上传文件.png")));
+    QCOMPARE(loadIcon(QStringLiteral("上传文件.png")).availableSizes(),
+             QList<QSize>{QSize(16, 16)});
 }
 
 void TestMainWindow::columnWidthsFollowTheView()
