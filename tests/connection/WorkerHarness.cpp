@@ -99,15 +99,16 @@ WorkerHarness::WorkerHarness(const QString &ip, const QString &password)
 
 WorkerHarness::~WorkerHarness()
 {
-    if (m_destroyed)
+    if (m_destroyed && m_thread.isNull())
         return;
-    if (m_worker->thread() == thread()) { // never started
+    if (!m_destroyed && m_worker->thread() == thread()) { // never started
         delete m_worker;
         return;
     }
-    m_worker->quitThread();
-    if (!QTest::qWaitFor([this] { return m_destroyed; }, 30000))
-        qWarning("WorkerHarness: the worker did not delete itself");
+    if (!m_destroyed)
+        m_worker->quitThread();
+    if (!QTest::qWaitFor([this] { return m_destroyed && m_thread.isNull(); }, 30000))
+        qWarning("WorkerHarness: the worker or its thread did not delete itself");
 }
 
 QString WorkerHarness::key() const
@@ -118,6 +119,7 @@ QString WorkerHarness::key() const
 void WorkerHarness::start()
 {
     m_worker->init();
+    m_thread = m_worker->thread();
 }
 
 bool WorkerHarness::waitReady(int timeoutMs)

@@ -3,6 +3,7 @@
 #include "CConnectionForSshClient.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
@@ -35,11 +36,16 @@ bool contains(const QString &text);
 class WorkerHarness : public QObject
 {
     Q_OBJECT
+    // First, so that the worker's constructor has registered the library's types for the
+    // spies below.
+    CConnectionForSshClient *m_worker = nullptr;
+
 public:
     static const QString kPassword;
 
     explicit WorkerHarness(const QString &ip, const QString &password = kPassword);
-    ~WorkerHarness() override; // quits the worker's thread and waits until the worker is gone
+    // Quits the worker's thread and waits until the worker and its thread are gone.
+    ~WorkerHarness() override;
 
     CConnectionForSshClient *worker() const { return m_worker; }
     QString key() const; // the worker's address key
@@ -71,7 +77,7 @@ signals:
     void sigSend(QString strMsg);
 
 private:
-    CConnectionForSshClient *m_worker = nullptr;
+    QPointer<QThread> m_thread;
     bool m_destroyed = false;
     QString m_output;
     int m_shellRound = 0;
