@@ -10,9 +10,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStyle>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTime>
 #include <QTimer>
@@ -338,8 +341,20 @@ bool mainwindow::isEnglishUi() const
 
 void mainwindow::appendLog(const QString &text)
 {
-    m_logEdit->append(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) +
-                      QLatin1String(" - ") + text);
+    const QString line =
+        QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1String(" - ") + text;
+
+    // Like QTextEdit::append, but always as plain text: append() would take a line holding a
+    // file name such as "<b>x</b>.nc" for markup and show the name mangled.
+    QScrollBar *scrollBar = m_logEdit->verticalScrollBar();
+    const bool atBottom = scrollBar->value() >= scrollBar->maximum();
+    QTextCursor cursor(m_logEdit->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!m_logEdit->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    if (atBottom)
+        scrollBar->setValue(scrollBar->maximum());
 }
 
 QString mainwindow::workerHostText() const

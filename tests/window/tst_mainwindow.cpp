@@ -127,6 +127,7 @@ private slots:
     void withoutWorker_data();
     void withoutWorker();
     void logLinesBeginWithTheTime();
+    void logShowsMarkupAsText();
     void layout();
     void iconsFromWorkingDirectoryOrBesideTheExecutable();
     void columnWidthsFollowTheView();
@@ -434,6 +435,16 @@ void TestMainWindow::connectionLossAndRestoration()
     QCOMPARE(titles.size(), 2);
     QCOMPARE(titles.at(0).at(0).toString(), reconnectingTitle);
     QCOMPARE(titles.at(1).at(0).toString(), restoredTitle);
+}
+
+void TestMainWindow::logShowsMarkupAsText()
+{
+    // Texts that Qt would take for rich text must reach the log as they are.
+    mainwindow window(nullptr);
+    report(window, false, QStringLiteral("x"));
+    report(window, true, QStringLiteral("<b>a</b>&lt;"));
+    QCOMPARE(logTexts(window).at(2), QStringLiteral("与 <b>a</b>&lt; 的连接已恢复。"));
+    QCOMPARE(logTexts(window).size(), 4);
 }
 
 void TestMainWindow::repeatedConnectedReportChangesOnlyTheIndicator()
