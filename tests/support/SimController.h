@@ -26,9 +26,9 @@ public:
     bool stop();
     bool isRunning() const;
 
-    QString address() const;   // the controller's address on its veth link
-    QString rootDir() const;   // host-side folder that the controller sees as /home/pi/cnc/
-    QString hostName() const;  // the controller's host name (its prompt is root@<name>:~#)
+    QString address() const;  // the controller's address on its veth link
+    QString rootDir() const;  // host-side folder that the controller sees as /home/pi/cnc/
+    QString hostName() const; // the controller's host name (its prompt is root@<name>:~#)
     QString lastError() const;
 
     // Faults: a pulled cable (packets vanish, no reset) and a stopped sshd.
@@ -43,6 +43,8 @@ public:
 
 private:
     bool run(const QStringList &arguments, QByteArray *standardOutput = nullptr);
+    // Runs sim/cncsim for this instance; returns its exit code, -1 when it could not run.
+    int runScript(const QStringList &arguments, QByteArray *standardOutput = nullptr);
 
     int m_instance;
     bool m_started = false;
@@ -52,9 +54,9 @@ private:
 };
 
 // Skips the current test function when the simulated controller cannot run here.
-#define CNC_REQUIRE_SIM()                                                                  \
-    do {                                                                                   \
-        QString reason_;                                                                   \
-        if (!SimController::canRun(&reason_))                                              \
-            QSKIP(qPrintable(reason_));                                                    \
+#define CNC_REQUIRE_SIM()                                                                          \
+    do {                                                                                           \
+        QString reason_;                                                                           \
+        if (!SimController::canRun(&reason_))                                                      \
+            QSKIP(qPrintable(reason_));                                                            \
     } while (false)
