@@ -84,6 +84,9 @@ private:
     QString m_strCurrentPath = m_strRootPath;
     bool m_isListingRemote = false;
     QString m_strRecvBuffer;
+    // The unterminated last line of the shell output, so that a marker line that arrives in
+    // two pieces is still seen whole.
+    QString m_strMarkerCarry;
     QTimer *m_bufferTimer = nullptr;
     bool m_bReconnecting = false;
     QTimer *m_reconnectTimer = nullptr;
