@@ -1,0 +1,241 @@
+#include "SftpChannel.h"
+
+#include "SftpDownloadJob.h"
+#include "SftpJob.h"
+#include "SftpUploadJob.h"
+#include "SshLogging.h"
+#include "SshSession.h"
+
+#include <QAtomicInt>
+
+#include <memory>
+#include <vector>
+
+namespace QSsh {
+
+using Internal::SftpContext;
+using Internal::SftpJob;
+
+class SftpChannel::Private : public SshSession::Client
+{
+public:
+    Private(SftpChannel *q, SshSession *session) : q(q) { context.session = session; }
+
+    SshSession::Step step() override;
+    bool awaitsReply() const override
+    {
+        return state() == SftpChannel::Initializing || !jobs.empty();
+    }
+    void detach(const QString &reason) override;
+
+    SftpChannel::State state() const { return SftpChannel::State(atomicState.loadAcquire()); }
+    void setState(SftpChannel::State state) { atomicState.storeRelease(state); }
+    SftpJobId addJob(std::unique_ptr<SftpJob> job);
+    SftpJobId nextId() { return nextJobId++; }
+    void postFinished(SftpJobId job, const QString &error);
+    // Hands the remote side of every open job and of the SFTP session to the session's
+    // clean-up queue (or frees it at once when the session is going away).
+    void releaseRemote(bool immediately);
+
+    SftpChannel *const q;
+    SftpContext context;
+    QAtomicInt atomicState = SftpChannel::Closed;
+    std::vector<std::unique_ptr<SftpJob>> jobs;
+    SftpJobId nextJobId = 1;
+};
+
+SshSession::Step SftpChannel::Private::step()
+{
+    SshSession *const session = context.session;
+    if (state() == SftpChannel::Initializing) {
+        if (!session->mayUseTransport(this))
+            return SshSession::Step::Idle;
+        LIBSSH2_SFTP *const sftp = libssh2_sftp_init(session->handle());
+        const int rc = session->track(this, sftp ? 0 : session->lastErrno());
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return SshSession::Step::Blocked;
+        if (!sftp) {
+            if (SshSession::isSessionError(rc))
+                return SshSession::Step::Fatal;
+            const QString reason =
+                tr("Cannot start the SFTP subsystem: %1").arg(session->lastErrorText());
+            qCWarning(lcSsh).noquote() << reason;
+            setState(SftpChannel::Closed);
+            QMetaObject::invokeMethod(
+                q, [q = q, reason] { emit q->channelError(reason); }, Qt::QueuedConnection);
+            return SshSession::Step::Idle;
+        }
+        context.sftp = sftp;
+        setState(SftpChannel::Initialized);
+        QMetaObject::invokeMethod(
+            q, [q = q] { emit q->initialized(); }, Qt::QueuedConnection);
+    }
+    if (state() != SftpChannel::Initialized)
+        return SshSession::Step::Idle;
+
+    // Every job gets one step per round, so concurrent jobs interleave.
+    SshSession::Step result = SshSession::Step::Idle;
+    for (auto it = jobs.begin(); it != jobs.end();) {
+        SftpJob *const job = it->get();
+        switch (job->step()) {
+        case SftpJob::Result::Fatal:
+            return SshSession::Step::Fatal;
+        case SftpJob::Result::Done:
+            postFinished(job->id(), job->error());
+            it = jobs.erase(it);
+            result = SshSession::Step::Progress;
+            continue;
+        case SftpJob::Result::Progress:
+            result = SshSession::Step::Progress;
+            break;
+        case SftpJob::Result::Blocked:
+            if (result == SshSession::Step::Idle)
+                result = SshSession::Step::Blocked;
+            break;
+        case SftpJob::Result::Idle:
+            break;
+        }
+        ++it;
+    }
+    return result;
+}
+
+void SftpChannel::Private::postFinished(SftpJobId job, const QString &error)
+{
+    if (!error.isEmpty())
+        qCWarning(lcSsh).noquote() << "SFTP job" << job << "failed:" << error;
+    QMetaObject::invokeMethod(
+        q, [q = q, job, error] { emit q->finished(job, error); }, Qt::QueuedConnection);
+}
+
+SftpJobId SftpChannel::Private::addJob(std::unique_ptr<SftpJob> job)
+{
+    const SftpJobId id = job->id();
+    jobs.push_back(std::move(job));
+    context.session->schedule();
+    return id;
+}
+
+void SftpChannel::Private::releaseRemote(bool immediately)
+{
+    for (const auto &job : jobs)
+        job->releaseHandle(immediately);
+    if (LIBSSH2_SFTP *const sftp = std::exchange(context.sftp, nullptr)) {
+        if (immediately || !context.session)
+            libssh2_sftp_shutdown(sftp);
+        else
+            context.session->adoptCleanup([sftp] { return libssh2_sftp_shutdown(sftp); });
+    }
+}
+
+void SftpChannel::Private::detach(const QString &reason)
+{
+    releaseRemote(true);
+    for (const auto &job : jobs) {
+        job->abandon(reason);
+        postFinished(job->id(), job->error());
+    }
+    jobs.clear();
+    context.session = nullptr;
+    for (const void *&owner : context.owner)
+        owner = nullptr;
+    const bool wasOpen = state() != SftpChannel::Closed;
+    setState(SftpChannel::Closed);
+    if (wasOpen)
+        QMetaObject::invokeMethod(
+            q, [q = q] { emit q->closed(); }, Qt::QueuedConnection);
+}
+
+SftpChannel::SftpChannel(SshSession *session) : d(new Private(this, session))
+{
+    session->addClient(d);
+}
+
+SftpChannel::~SftpChannel()
+{
+    if (d->context.session) {
+        d->context.session->removeClient(d);
+        d->context.session->forgetOperation(d);
+        d->releaseRemote(false);
+    }
+    d->jobs.clear();
+    delete d;
+}
+
+SftpChannel::State SftpChannel::state() const
+{
+    return d->state();
+}
+
+void SftpChannel::initialize()
+{
+    if (d->state() != Closed || d->context.sftp)
+        return;
+    if (!d->context.session || d->context.session->state() != SshConnection::Connected) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit channelError(tr("Not connected.")); }, Qt::QueuedConnection);
+        return;
+    }
+    d->setState(Initializing);
+    d->context.session->schedule();
+}
+
+void SftpChannel::closeChannel()
+{
+    if (d->state() == Closed)
+        return;
+    for (const auto &job : d->jobs) {
+        job->abandon(tr("SFTP channel closed."));
+        d->postFinished(job->id(), job->error());
+    }
+    if (d->context.session)
+        d->releaseRemote(false);
+    d->jobs.clear();
+    d->setState(Closed);
+    QMetaObject::invokeMethod(
+        this, [this] { emit closed(); }, Qt::QueuedConnection);
+}
+
+SftpJobId SftpChannel::uploadFile(const QString &localFilePath, const QString &remoteFilePath,
+                                  SftpOverwriteMode mode)
+{
+    if (d->state() != Initialized || mode == SftpAppendToExisting)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpUploadJob>(
+        d->nextId(), d->context, localFilePath, remoteFilePath, mode == SftpOverwriteExisting));
+}
+
+SftpJobId SftpChannel::downloadFile(const QString &remoteFilePath, const QString &localFilePath,
+                                    SftpOverwriteMode mode)
+{
+    if (d->state() != Initialized || mode == SftpAppendToExisting)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpDownloadJob>(
+        d->nextId(), d->context, remoteFilePath, localFilePath, mode == SftpOverwriteExisting));
+}
+
+SftpJobId SftpChannel::removeFile(const QString &path)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpPathJob>(
+        d->nextId(), d->context, Internal::SftpPathJob::Kind::RemoveFile, path));
+}
+
+SftpJobId SftpChannel::removeDirectory(const QString &path)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpPathJob>(
+        d->nextId(), d->context, Internal::SftpPathJob::Kind::RemoveDirectory, path));
+}
+
+SftpJobId SftpChannel::createDirectory(const QString &path)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpPathJob>(
+        d->nextId(), d->context, Internal::SftpPathJob::Kind::CreateDirectory, path));
+}
+
+} // namespace QSsh

@@ -1,0 +1,198 @@
+#include "SftpDownloadJob.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <fcntl.h>
+
+namespace QSsh::Internal {
+
+namespace {
+
+// libssh2 keeps read requests for a whole buffer in flight; a large one fills the link.
+constexpr int kBufferSize = 1024 * 1024;
+constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("QSsh::SftpChannel", text);
+}
+
+} // namespace
+
+SftpDownloadJob::SftpDownloadJob(SftpJobId id, SftpContext &context, const QString &remotePath,
+                                 const QString &localPath, bool overwrite)
+    : SftpJob(id, context), m_remotePath(remotePath), m_local(localPath), m_overwrite(overwrite)
+{
+    // Never write the target in place, not even where a temporary file cannot be created.
+    m_local.setDirectWriteFallback(false);
+}
+
+SftpJob::Result SftpDownloadJob::step()
+{
+    const Result result = stepPhase();
+    if (result == Result::Fatal || m_phase != Phase::Done)
+        return result;
+    return Result::Done;
+}
+
+SftpJob::Result SftpDownloadJob::fail(const QString &text)
+{
+    if (m_error.isEmpty())
+        m_error = text;
+    m_local.cancelWriting();
+    m_buffer.clear();
+    m_buffer.squeeze();
+    m_phase = m_handle ? Phase::Close : Phase::Done;
+    return Result::Progress;
+}
+
+SftpJob::Result SftpDownloadJob::stepPhase()
+{
+    LIBSSH2_SFTP *const sftp = m_context.sftp;
+    switch (m_phase) {
+    case Phase::OpenLocal:
+        if (!m_overwrite && QFileInfo::exists(m_local.fileName())) {
+            m_error =
+                tr("Cannot write local file \"%1\": it already exists.").arg(m_local.fileName());
+            m_phase = Phase::Done;
+            return Result::Done;
+        }
+        if (!m_local.open(QIODevice::WriteOnly)) {
+            m_error = tr("Cannot write local file \"%1\": %2.")
+                          .arg(m_local.fileName(), m_local.errorString());
+            m_phase = Phase::Done;
+            return Result::Done;
+        }
+        m_phase = Phase::OpenRemote;
+        return Result::Progress;
+
+    case Phase::OpenRemote: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const QByteArray path = m_remotePath.toUtf8();
+        LIBSSH2_SFTP_HANDLE *const handle =
+            libssh2_sftp_open_ex(sftp, path.constData(), unsigned(path.size()), LIBSSH2_FXF_READ, 0,
+                                 LIBSSH2_SFTP_OPENFILE);
+        const int rc = settle(SftpContext::OtherToken, handle ? 0 : lastErrno());
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (!handle) {
+            if (SshSession::isSessionError(rc))
+                return Result::Fatal;
+            return fail(failureText(SftpOperation::OpenForReading, m_remotePath, rc));
+        }
+        m_handle = handle;
+        m_phase = Phase::StatRemote;
+        return Result::Progress;
+    }
+
+    case Phase::StatRemote: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        LIBSSH2_SFTP_ATTRIBUTES attributes{};
+        const int rc =
+            settle(SftpContext::OtherToken, libssh2_sftp_fstat_ex(m_handle, &attributes, 0));
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (rc < 0) {
+            if (SshSession::isSessionError(rc))
+                return Result::Fatal;
+            return fail(failureText(SftpOperation::Stat, m_remotePath, rc));
+        }
+        if ((attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) &&
+            LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) {
+            return fail(sftpFailureText(SftpOperation::OpenForReading, m_remotePath,
+                                        tr("it is a directory")));
+        }
+        // Regular files report their size; the end of the data is checked against it so that
+        // a stream that ends early can never pass for a complete file.
+        if ((attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) &&
+            LIBSSH2_SFTP_S_ISREG(attributes.permissions))
+            m_expectedSize = qint64(attributes.filesize);
+        m_buffer.resize(kBufferSize);
+        m_phase = Phase::Reading;
+        return Result::Progress;
+    }
+
+    case Phase::Reading:
+        return read();
+
+    case Phase::Close: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const int rc = settle(SftpContext::OtherToken, libssh2_sftp_close_handle(m_handle));
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        m_handle = nullptr;
+        if (SshSession::isSessionError(rc))
+            return Result::Fatal;
+        m_phase = Phase::Done;
+        if (!m_error.isEmpty())
+            return Result::Done;
+        if (rc < 0) {
+            m_local.cancelWriting();
+            m_error = failureText(SftpOperation::Close, m_remotePath, rc);
+        } else if (!m_local.commit()) {
+            m_error = tr("Cannot write local file \"%1\": %2.")
+                          .arg(m_local.fileName(), m_local.errorString());
+        }
+        return Result::Done;
+    }
+
+    case Phase::Done:
+        return Result::Done;
+    }
+    return Result::Done;
+}
+
+SftpJob::Result SftpDownloadJob::read()
+{
+    if (!acquire(SftpContext::ReadToken))
+        return Result::Idle;
+    const ssize_t n =
+        settle(SftpContext::ReadToken,
+               int(libssh2_sftp_read(m_handle, m_buffer.data(), size_t(m_buffer.size()))));
+    if (n == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (n < 0) {
+        if (SshSession::isSessionError(int(n)))
+            return Result::Fatal;
+        return fail(failureText(SftpOperation::Read, m_remotePath, int(n)));
+    }
+    if (n == 0) {
+        if (m_expectedSize >= 0 && m_received != m_expectedSize) {
+            return fail(sftpFailureText(
+                SftpOperation::Read, m_remotePath,
+                tr("the data ended after %1 of %2 bytes").arg(m_received).arg(m_expectedSize)));
+        }
+        m_buffer.clear();
+        m_buffer.squeeze();
+        m_phase = Phase::Close;
+        return Result::Progress;
+    }
+    if (m_local.write(m_buffer.constData(), n) != n) {
+        return fail(tr("Cannot write local file \"%1\": %2.")
+                        .arg(m_local.fileName(), m_local.errorString()));
+    }
+    m_received += n;
+    // QSaveFile syncs the file to disk when it commits. Starting the write-back of every few
+    // megabytes now keeps that final sync short, so it does not stall the event loop.
+    if (m_received - m_writeBackStart >= kWriteBackChunk && m_local.flush()) {
+        ::sync_file_range(m_local.handle(), m_writeBackStart, m_received - m_writeBackStart,
+                          SYNC_FILE_RANGE_WRITE);
+        m_writeBackStart = m_received;
+    }
+    return Result::Progress;
+}
+
+void SftpDownloadJob::abandon(const QString &reason)
+{
+    m_local.cancelWriting();
+    m_local.commit(); // after cancelWriting this only removes the temporary file
+    if (m_error.isEmpty())
+        m_error = sftpFailureText(SftpOperation::Read, m_remotePath, reason);
+    m_phase = Phase::Done;
+}
+
+} // namespace QSsh::Internal

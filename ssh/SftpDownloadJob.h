@@ -1,0 +1,38 @@
+#pragma once
+
+#include "SftpJob.h"
+
+#include <QByteArray>
+#include <QSaveFile>
+
+namespace QSsh::Internal {
+
+// Downloads a remote file into a temporary file beside the local target (QSaveFile), which
+// replaces the target only when every byte has arrived: an interrupted or failed download
+// leaves an existing target exactly as it was.
+class SftpDownloadJob : public SftpJob
+{
+public:
+    SftpDownloadJob(SftpJobId id, SftpContext &context, const QString &remotePath,
+                    const QString &localPath, bool overwrite);
+    Result step() override;
+    void abandon(const QString &reason) override;
+
+private:
+    enum class Phase { OpenLocal, OpenRemote, StatRemote, Reading, Close, Done };
+
+    Result stepPhase();
+    Result read();
+    Result fail(const QString &text);
+
+    const QString m_remotePath;
+    QSaveFile m_local;
+    const bool m_overwrite;
+    Phase m_phase = Phase::OpenLocal;
+    QByteArray m_buffer;
+    qint64 m_expectedSize = -1;
+    qint64 m_received = 0;
+    qint64 m_writeBackStart = 0;
+};
+
+} // namespace QSsh::Internal

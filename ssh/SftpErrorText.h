@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+namespace QSsh::Internal {
+
+enum class SftpOperation {
+    OpenForReading,
+    OpenForWriting,
+    Read,
+    Write,
+    Close,
+    Stat,
+    Rename,
+    Remove,
+    RemoveDirectory,
+    CreateDirectory
+};
+
+// The meaning of an SFTP status code (LIBSSH2_FX_*), e.g. "no such file or directory".
+QString sftpStatusText(unsigned long status);
+
+// A complete, user-readable failure text for one operation on path that the server answered
+// with status. Protocol 3 servers answer most refusals with the generic failure code; the
+// operation tells what it most likely means (a directory that is not empty, one that
+// already exists).
+QString sftpFailureText(SftpOperation operation, const QString &path, unsigned long status);
+
+// The same for failures that are not SFTP statuses (the channel broke, for instance).
+QString sftpFailureText(SftpOperation operation, const QString &path, const QString &reason);
+
+} // namespace QSsh::Internal

@@ -1,0 +1,105 @@
+#include "SftpJob.h"
+
+namespace QSsh::Internal {
+
+SftpJob::~SftpJob()
+{
+    for (const void *&owner : m_context.owner) {
+        if (owner == this)
+            owner = nullptr;
+    }
+    if (m_context.session)
+        m_context.session->forgetOperation(this);
+}
+
+void SftpJob::releaseHandle(bool immediately)
+{
+    if (!m_handle)
+        return;
+    LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr);
+    if (immediately || !m_context.session)
+        libssh2_sftp_close_handle(handle);
+    else
+        m_context.session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
+}
+
+bool SftpJob::acquire(SftpContext::Token token)
+{
+    const void *&owner = m_context.owner[token];
+    if ((owner && owner != this) || !m_context.session->mayUseTransport(this))
+        return false;
+    owner = this;
+    return true;
+}
+
+int SftpJob::settle(SftpContext::Token token, int rc)
+{
+    m_context.session->track(this, rc);
+    if (rc != LIBSSH2_ERROR_EAGAIN && m_context.owner[token] == this)
+        m_context.owner[token] = nullptr;
+    return rc;
+}
+
+QString SftpJob::failureText(SftpOperation operation, const QString &path, int rc) const
+{
+    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL)
+        return sftpFailureText(operation, path, libssh2_sftp_last_error(m_context.sftp));
+    return sftpFailureText(operation, path, m_context.session->lastErrorText());
+}
+
+SftpJob::Result SftpJob::failWith(SftpOperation operation, const QString &path, int rc)
+{
+    if (SshSession::isSessionError(rc))
+        return Result::Fatal;
+    if (m_error.isEmpty())
+        m_error = failureText(operation, path, rc);
+    return Result::Idle;
+}
+
+SftpPathJob::SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path)
+    : SftpJob(id, context), m_kind(kind), m_path(path)
+{}
+
+SftpJob::Result SftpPathJob::step()
+{
+    if (!acquire(SftpContext::OtherToken))
+        return Result::Idle;
+    const QByteArray path = m_path.toUtf8();
+    LIBSSH2_SFTP *const sftp = m_context.sftp;
+    int rc = 0;
+    SftpOperation operation = SftpOperation::Remove;
+    switch (m_kind) {
+    case Kind::RemoveFile:
+        rc = libssh2_sftp_unlink_ex(sftp, path.constData(), unsigned(path.size()));
+        break;
+    case Kind::RemoveDirectory:
+        operation = SftpOperation::RemoveDirectory;
+        rc = libssh2_sftp_rmdir_ex(sftp, path.constData(), unsigned(path.size()));
+        break;
+    case Kind::CreateDirectory:
+        operation = SftpOperation::CreateDirectory;
+        rc = libssh2_sftp_mkdir_ex(sftp, path.constData(), unsigned(path.size()),
+                                   LIBSSH2_SFTP_S_IRWXU | LIBSSH2_SFTP_S_IRGRP |
+                                       LIBSSH2_SFTP_S_IXGRP | LIBSSH2_SFTP_S_IROTH |
+                                       LIBSSH2_SFTP_S_IXOTH);
+        break;
+    }
+    settle(SftpContext::OtherToken, rc);
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (rc < 0 && failWith(operation, m_path, rc) == Result::Fatal)
+        return Result::Fatal;
+    return Result::Done;
+}
+
+void SftpPathJob::abandon(const QString &reason)
+{
+    const SftpOperation operation = m_kind == Kind::RemoveFile ? SftpOperation::Remove
+                                    : m_kind == Kind::RemoveDirectory
+                                        ? SftpOperation::RemoveDirectory
+                                        : SftpOperation::CreateDirectory;
+    if (m_error.isEmpty())
+        m_error = sftpFailureText(operation, m_path, reason);
+}
+
+} // namespace QSsh::Internal

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "SftpErrorText.h"
+#include "SshSession.h"
+#include "SshTypes.h"
+
+#include <QString>
+
+#include <libssh2.h>
+#include <libssh2_sftp.h>
+
+namespace QSsh::Internal {
+
+// What the jobs of one SFTP channel share. libssh2 keeps the progress of a blocked call in
+// the SFTP session for some calls, so only one job at a time may be inside a blocked call
+// of each kind: reading, writing, and everything else (open, close, stat, rename, ...).
+struct SftpContext
+{
+    enum Token { ReadToken, WriteToken, OtherToken, TokenCount };
+
+    SshSession *session = nullptr;
+    LIBSSH2_SFTP *sftp = nullptr;
+    const void *owner[TokenCount] = {};
+};
+
+// One SFTP job: a state machine advanced by the channel, one bounded step at a time, until
+// it is done. A job ends exactly once, with an empty error on success.
+class SftpJob
+{
+public:
+    enum class Result { Idle, Progress, Blocked, Fatal, Done };
+
+    SftpJob(SftpJobId id, SftpContext &context) : m_id(id), m_context(context) {}
+    virtual ~SftpJob();
+    SftpJob(const SftpJob &) = delete;
+    SftpJob &operator=(const SftpJob &) = delete;
+
+    SftpJobId id() const { return m_id; }
+    QString error() const { return m_error; }
+
+    virtual Result step() = 0;
+    // The connection is gone: drop local work (temporary files) and record the reason.
+    // Remote handles are freed through releaseHandles().
+    virtual void abandon(const QString &reason) = 0;
+    // Frees the open remote handle, if any: at once when the session is going away
+    // (immediately), otherwise as a cleanup task of the session.
+    void releaseHandle(bool immediately);
+
+protected:
+    // Claims a token for the next call; false when another job holds it or another
+    // operation has a half sent packet.
+    bool acquire(SftpContext::Token token);
+    // Accounts for a finished or blocked call. Returns rc.
+    int settle(SftpContext::Token token, int rc);
+    // The error code behind a null handle.
+    int lastErrno() const { return m_context.session->lastErrno(); }
+    // A failure text for rc, which is not EAGAIN and not a session error.
+    QString failureText(SftpOperation operation, const QString &path, int rc) const;
+    // Result for a negative rc that is not EAGAIN: Fatal for session errors, else Idle after
+    // recording the failure text (the caller then moves to its clean-up phase).
+    Result failWith(SftpOperation operation, const QString &path, int rc);
+    Result resultForEagainOrFatal(int rc) const
+    {
+        return rc == LIBSSH2_ERROR_EAGAIN ? Result::Blocked : Result::Fatal;
+    }
+
+    const SftpJobId m_id;
+    SftpContext &m_context;
+    LIBSSH2_SFTP_HANDLE *m_handle = nullptr;
+    QString m_error;
+};
+
+// Removing a file, removing a directory, creating a directory: one request each.
+class SftpPathJob : public SftpJob
+{
+public:
+    enum class Kind { RemoveFile, RemoveDirectory, CreateDirectory };
+
+    SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path);
+    Result step() override;
+    void abandon(const QString &reason) override;
+
+private:
+    const Kind m_kind;
+    const QString m_path;
+};
+
+} // namespace QSsh::Internal

@@ -1,0 +1,295 @@
+#include "SftpUploadJob.h"
+
+#include "SshLogging.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+
+#include <cstring>
+
+namespace QSsh::Internal {
+
+namespace {
+
+// libssh2 splits each write into pipelined packets; a large buffer keeps enough of them in
+// flight to fill the link.
+constexpr int kBufferSize = 1024 * 1024;
+
+QString randomTag()
+{
+    return QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                    QLatin1Char('0'));
+}
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("QSsh::SftpChannel", text);
+}
+
+} // namespace
+
+SftpUploadJob::SftpUploadJob(SftpJobId id, SftpContext &context, const QString &localPath,
+                             const QString &remotePath, bool overwrite)
+    : SftpJob(id, context), m_local(localPath), m_remotePath(remotePath),
+      m_temporaryPath(sideName(remotePath, QStringLiteral("part"), randomTag())),
+      m_backupPath(sideName(remotePath, QStringLiteral("old"), randomTag())), m_overwrite(overwrite)
+{}
+
+QString SftpUploadJob::sideName(const QString &remotePath, const QString &kind, const QString &tag)
+{
+    const int slash = remotePath.lastIndexOf(QLatin1Char('/'));
+    const QString directory = remotePath.left(slash + 1);
+    // Keep the name recognisable but short enough for any file system's name limit.
+    const QString name = remotePath.mid(slash + 1).left(100);
+    return QStringLiteral("%1.%2.%3-%4").arg(directory, name, kind, tag);
+}
+
+SftpJob::Result SftpUploadJob::step()
+{
+    const Result result = stepPhase();
+    if (result == Result::Fatal || m_phase != Phase::Done)
+        return result;
+    return Result::Done;
+}
+
+SftpJob::Result SftpUploadJob::stepPhase()
+{
+    LIBSSH2_SFTP *const sftp = m_context.sftp;
+    switch (m_phase) {
+    case Phase::OpenLocal:
+        if (!m_local.open(QIODevice::ReadOnly)) {
+            m_error = tr("Cannot read local file \"%1\": %2.")
+                          .arg(m_local.fileName(), m_local.errorString());
+            m_phase = Phase::Done;
+            return Result::Done;
+        }
+        m_phase = Phase::StatTarget;
+        return Result::Progress;
+
+    case Phase::StatTarget: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const QByteArray path = m_remotePath.toUtf8();
+        LIBSSH2_SFTP_ATTRIBUTES attributes{};
+        const int rc = settle(SftpContext::OtherToken,
+                              libssh2_sftp_stat_ex(sftp, path.constData(), unsigned(path.size()),
+                                                   LIBSSH2_SFTP_STAT, &attributes));
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (rc == 0) {
+            const bool isDirectory = (attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) &&
+                                     LIBSSH2_SFTP_S_ISDIR(attributes.permissions);
+            if (isDirectory || !m_overwrite) {
+                m_error = sftpFailureText(SftpOperation::OpenForWriting, m_remotePath,
+                                          isDirectory ? tr("it is a directory")
+                                                      : tr("it already exists"));
+                m_phase = Phase::Done;
+                return Result::Done;
+            }
+            m_targetExists = true;
+            if (attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS)
+                m_permissions = attributes.permissions & 07777;
+        } else {
+            const bool missing = rc == LIBSSH2_ERROR_SFTP_PROTOCOL &&
+                                 (libssh2_sftp_last_error(sftp) == LIBSSH2_FX_NO_SUCH_FILE ||
+                                  libssh2_sftp_last_error(sftp) == LIBSSH2_FX_NO_SUCH_PATH);
+            if (!missing) {
+                if (failWith(SftpOperation::Stat, m_remotePath, rc) == Result::Fatal)
+                    return Result::Fatal;
+                m_phase = Phase::Done;
+                return Result::Done;
+            }
+        }
+        m_phase = Phase::OpenTemporary;
+        return Result::Progress;
+    }
+
+    case Phase::OpenTemporary: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const QByteArray path = m_temporaryPath.toUtf8();
+        LIBSSH2_SFTP_HANDLE *const handle = libssh2_sftp_open_ex(
+            sftp, path.constData(), unsigned(path.size()),
+            LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC | LIBSSH2_FXF_EXCL,
+            long(m_permissions), LIBSSH2_SFTP_OPENFILE);
+        const int rc = settle(SftpContext::OtherToken, handle ? 0 : lastErrno());
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (!handle) {
+            if (failWith(SftpOperation::OpenForWriting, m_remotePath, rc) == Result::Fatal)
+                return Result::Fatal;
+            m_phase = Phase::Done;
+            return Result::Done;
+        }
+        m_handle = handle;
+        m_buffer.resize(kBufferSize);
+        m_phase = Phase::Writing;
+        return Result::Progress;
+    }
+
+    case Phase::Writing:
+        return fillAndWrite();
+
+    case Phase::CloseTemporary:
+    case Phase::CloseAfterFailure: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const int rc = settle(SftpContext::OtherToken, libssh2_sftp_close_handle(m_handle));
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        m_handle = nullptr;
+        if (rc < 0 && failWith(SftpOperation::Close, m_remotePath, rc) == Result::Fatal)
+            return Result::Fatal;
+        m_phase = m_phase == Phase::CloseTemporary && rc == 0 ? Phase::RenameIntoPlace
+                                                              : Phase::RemoveTemporary;
+        return Result::Progress;
+    }
+
+    case Phase::RenameIntoPlace: {
+        if (m_targetExists) {
+            m_phase = Phase::MoveTargetAside;
+            return Result::Progress;
+        }
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const QByteArray from = m_temporaryPath.toUtf8();
+        const QByteArray to = m_remotePath.toUtf8();
+        const int rc = settle(SftpContext::OtherToken,
+                              libssh2_sftp_rename_ex(sftp, from.constData(), unsigned(from.size()),
+                                                     to.constData(), unsigned(to.size()),
+                                                     LIBSSH2_SFTP_RENAME_OVERWRITE |
+                                                         LIBSSH2_SFTP_RENAME_ATOMIC |
+                                                         LIBSSH2_SFTP_RENAME_NATIVE));
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (rc == 0) {
+            m_phase = Phase::Done;
+            return Result::Done;
+        }
+        // The target appeared meanwhile: replace it the careful way.
+        const unsigned long status =
+            rc == LIBSSH2_ERROR_SFTP_PROTOCOL ? libssh2_sftp_last_error(sftp) : LIBSSH2_FX_OK;
+        if (status == LIBSSH2_FX_FAILURE || status == LIBSSH2_FX_FILE_ALREADY_EXISTS) {
+            m_phase = Phase::MoveTargetAside;
+            return Result::Progress;
+        }
+        if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
+            return Result::Fatal;
+        m_phase = Phase::RemoveTemporary;
+        return Result::Progress;
+    }
+
+    case Phase::MoveTargetAside:
+        return rename(m_remotePath, m_backupPath, 0, Phase::RenameAfterMoveAside,
+                      Phase::RemoveTemporary);
+    case Phase::RenameAfterMoveAside:
+        return rename(m_temporaryPath, m_remotePath, 0, Phase::RemoveBackup, Phase::RestoreTarget);
+    case Phase::RestoreTarget:
+        return rename(m_backupPath, m_remotePath, 0, Phase::RemoveTemporary,
+                      Phase::RemoveTemporary);
+
+    case Phase::RemoveBackup:
+    case Phase::RemoveTemporary: {
+        if (!acquire(SftpContext::OtherToken))
+            return Result::Idle;
+        const QString &victim = m_phase == Phase::RemoveBackup ? m_backupPath : m_temporaryPath;
+        const QByteArray path = victim.toUtf8();
+        const int rc =
+            settle(SftpContext::OtherToken,
+                   libssh2_sftp_unlink_ex(sftp, path.constData(), unsigned(path.size())));
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (SshSession::isSessionError(rc))
+            return Result::Fatal;
+        if (rc < 0)
+            qCWarning(lcSsh).noquote() << "Cannot remove" << victim << ":"
+                                       << failureText(SftpOperation::Remove, victim, rc);
+        m_phase = Phase::Done;
+        return Result::Done;
+    }
+
+    case Phase::Done:
+        return Result::Done;
+    }
+    return Result::Done;
+}
+
+SftpJob::Result SftpUploadJob::fillAndWrite()
+{
+    char *const data = m_buffer.data();
+    if (m_end - m_begin < kBufferSize / 2 && !m_localAtEnd) {
+        // libssh2 copies what it sends, so the unacknowledged rest may move to the front;
+        // it must stay unchanged, since libssh2 skips the part already in flight.
+        if (m_begin > 0) {
+            std::memmove(data, data + m_begin, size_t(m_end - m_begin));
+            m_end -= m_begin;
+            m_begin = 0;
+        }
+        const qint64 n = m_local.read(data + m_end, kBufferSize - m_end);
+        if (n < 0) {
+            m_error = tr("Cannot read local file \"%1\": %2.")
+                          .arg(m_local.fileName(), m_local.errorString());
+            m_phase = Phase::CloseAfterFailure;
+            return Result::Progress;
+        }
+        m_localAtEnd = n == 0;
+        m_end += int(n);
+    }
+    if (m_begin == m_end) {
+        if (!m_localAtEnd)
+            return Result::Progress;
+        m_local.close();
+        m_buffer.clear();
+        m_buffer.squeeze();
+        m_phase = Phase::CloseTemporary;
+        return Result::Progress;
+    }
+    if (!acquire(SftpContext::WriteToken))
+        return Result::Idle;
+    const ssize_t rc =
+        settle(SftpContext::WriteToken,
+               int(libssh2_sftp_write(m_handle, data + m_begin, size_t(m_end - m_begin))));
+    if (rc == LIBSSH2_ERROR_EAGAIN || rc == 0)
+        return Result::Blocked;
+    if (rc < 0) {
+        if (failWith(SftpOperation::Write, m_remotePath, int(rc)) == Result::Fatal)
+            return Result::Fatal;
+        m_phase = Phase::CloseAfterFailure;
+        return Result::Progress;
+    }
+    m_begin += int(rc);
+    return Result::Progress;
+}
+
+SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, long flags,
+                                      Phase onSuccess, Phase onFailure)
+{
+    if (!acquire(SftpContext::OtherToken))
+        return Result::Idle;
+    const QByteArray source = from.toUtf8();
+    const QByteArray target = to.toUtf8();
+    const int rc =
+        settle(SftpContext::OtherToken,
+               libssh2_sftp_rename_ex(m_context.sftp, source.constData(), unsigned(source.size()),
+                                      target.constData(), unsigned(target.size()), flags));
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (rc < 0) {
+        if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
+            return Result::Fatal;
+        m_phase = onFailure;
+    } else {
+        m_phase = onSuccess;
+    }
+    return Result::Progress;
+}
+
+void SftpUploadJob::abandon(const QString &reason)
+{
+    m_local.close();
+    if (m_error.isEmpty())
+        m_error = sftpFailureText(SftpOperation::Write, m_remotePath, reason);
+    m_phase = Phase::Done;
+}
+
+} // namespace QSsh::Internal

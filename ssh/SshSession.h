@@ -1,0 +1,159 @@
+#pragma once
+
+#include "SshConnection.h"
+#include "SshConnectionParameters.h"
+#include "SshTypes.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+#include <libssh2.h>
+
+class QHostInfo;
+class QSocketNotifier;
+
+namespace QSsh {
+
+// The engine behind SshConnection: one TCP socket and one non-blocking libssh2 session,
+// driven by a read/write socket-notifier pair and timers of the owning thread.
+//
+// Everything that talks over the session (the shell, the SFTP channel and its jobs) is a
+// Client: a small state machine that advances in step() and returns as soon as libssh2 would
+// block. A round steps every client; socket activity, a zero timer after progress, and new
+// work all start rounds, so one notifier pair drives all operations.
+//
+// libssh2 keeps at most one partly sent packet per session and refuses (LIBSSH2_ERROR_BAD_USE)
+// any other packet until that one has been completed by the very operation that started it.
+// The operation that blocked on sending therefore becomes the outbound owner, and only it
+// may touch the transport until its packet is out (mayUseTransport()).
+//
+// Signals are never emitted from inside a round: they are posted to the event loop, so a
+// receiver may freely delete connections, channels or processes in its slots.
+class SshSession : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Step {
+        Idle,     // nothing to do, or waiting for another operation
+        Progress, // did some work and has more: run another round soon
+        Blocked,  // libssh2 would block; waits for the socket
+        Fatal     // the session broke (libssh2_session_last_errno tells why)
+    };
+
+    class Client
+    {
+    public:
+        virtual ~Client() = default;
+        // Advances the client by a bounded amount of work.
+        virtual Step step() = 0;
+        // True while the client waits for the server to answer; used to notice a dead peer.
+        virtual bool awaitsReply() const = 0;
+        // The session ends: free every libssh2 object (the socket is shut down by now, so
+        // nothing can block), end pending work with the reason and forget the session.
+        virtual void detach(const QString &reason) = 0;
+    };
+
+    explicit SshSession(const SshConnectionParameters &parameters, QObject *parent = nullptr);
+    ~SshSession() override;
+
+    void connectToHost();
+    void disconnectFromHost();
+    SshConnection::State state() const;
+    SshError errorState() const { return m_error; }
+    QString errorString() const { return m_errorString; }
+    const SshConnectionParameters &parameters() const { return m_parameters; }
+
+    LIBSSH2_SESSION *handle() const { return m_session; }
+
+    // New objects on this session (their constructors are reserved to the session).
+    SshRemoteProcess *createRemoteShell();
+    SftpChannel *createSftpChannel();
+
+    void addClient(Client *client);
+    void removeClient(Client *client);
+    // Runs a round from the event loop soon (new work arrived).
+    void schedule();
+
+    // Every libssh2 call of a client goes through track(): it records what an EAGAIN waits
+    // for and who owns a partly sent packet. Returns rc.
+    int track(const void *operation, int rc);
+    // For calls that return a pointer: the error code behind a null result.
+    int lastErrno() const;
+    bool mayUseTransport(const void *operation) const;
+    // Forgets an operation that is being destroyed.
+    void forgetOperation(const void *operation);
+    // libssh2's description of the last error, for messages.
+    QString lastErrorText() const;
+
+    // Finishes libssh2 work of an object that is already gone (closing a handle or channel).
+    // The task returns LIBSSH2_ERROR_EAGAIN until done; tasks run in order.
+    void adoptCleanup(std::function<int()> task);
+
+    // True for libssh2 errors after which the session is unusable.
+    static bool isSessionError(int rc);
+
+signals:
+    void connected();
+    void disconnected();
+    void error(QSsh::SshError error);
+
+private:
+    enum class Phase {
+        Unconnected,
+        Resolving,
+        TcpConnecting,
+        Handshaking,
+        Authenticating,
+        Connected
+    };
+
+    void onHostLookedUp(const QHostInfo &info);
+    void startTcp(const QByteArray &address, int family);
+    void onReadable();
+    void onWritable();
+    void onConnectTimeout();
+    void onKeepAliveTick();
+    void runRound();
+    void stepLogin();
+    void stepClients();
+    bool runCleanups();
+    void updateNotifiers();
+    void enterConnected();
+    void failFromLibssh2(const QString &what);
+    void fail(SshError error, const QString &text);
+    void teardown(const QString &reason, bool graceful);
+    void noteInbound(qint64 bytes);
+    bool socketWritable() const;
+
+    static LIBSSH2_RECV_FUNC(recvCallback);
+
+    const SshConnectionParameters m_parameters;
+    Phase m_phase = Phase::Unconnected;
+    SshError m_error = SshNoError;
+    QString m_errorString;
+
+    int m_socket = -1;
+    LIBSSH2_SESSION *m_session = nullptr;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer m_connectTimer;
+    QTimer m_keepAliveTimer;
+    QTimer m_roundTimer;
+    int m_lookupId = -1;
+
+    QList<Client *> m_clients;
+    QList<std::function<int()>> m_cleanups;
+    const void *m_outboundOwner = nullptr;
+    int m_wantDirections = 0;
+    bool m_inRound = false;
+    bool m_readPaused = false;
+    quint64 m_inboundBytes = 0;
+    QElapsedTimer m_sinceInbound;
+};
+
+} // namespace QSsh

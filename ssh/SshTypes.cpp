@@ -1,0 +1,21 @@
+#include "SshTypes.h"
+
+#include "SshLogging.h"
+
+namespace QSsh {
+
+Q_LOGGING_CATEGORY(lcSsh, "cnc.ssh", QtWarningMsg)
+
+void registerMetaTypes()
+{
+    // qRegisterMetaType is itself thread-safe and idempotent; the static only saves the
+    // lookups on every connection object.
+    static const bool registered = [] {
+        qRegisterMetaType<QSsh::SftpJobId>("QSsh::SftpJobId");
+        qRegisterMetaType<QSsh::SshError>("QSsh::SshError");
+        return true;
+    }();
+    Q_UNUSED(registered)
+}
+
+} // namespace QSsh

@@ -1,0 +1,291 @@
+#include "SimController.h"
+#include "SshTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+using namespace SshTestSupport;
+
+// The connection and the shell against the simulated controller: logging in, the shell's
+// echo and prompt, every way a connection attempt or a live connection can fail, and what
+// the channel and process handles do when their connection goes away.
+class TestSshSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void connectsAndRunsInteractiveShell();
+    void wrongPasswordIsRefused();
+    void closedPortFailsAtOnce();
+    void silentControllerTimesOut();
+    void deadPeerNoticedWhileIdle();
+    void linkPulledDuringDownload();
+    void handlesOutliveTheirConnection();
+
+private:
+    QSsh::SshConnectionParameters parameters() const
+    {
+        return controllerParameters(m_sim.address());
+    }
+    static QByteArray readUntil(QSsh::SshRemoteProcess *shell, const QByteArray &needle,
+                                QByteArray *output, int timeoutMs = 10000);
+
+    SimController m_sim;
+};
+
+void TestSshSession::initTestCase()
+{
+    CNC_REQUIRE_SIM();
+    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+}
+
+void TestSshSession::cleanup()
+{
+    // Faults must not leak into the next test.
+    m_sim.linkUp();
+    m_sim.sshdStart();
+}
+
+QByteArray TestSshSession::readUntil(QSsh::SshRemoteProcess *shell, const QByteArray &needle,
+                                     QByteArray *output, int timeoutMs)
+{
+    (void)QTest::qWaitFor(
+        [&] {
+            *output += shell->readAllStandardOutput();
+            return output->contains(needle);
+        },
+        timeoutMs);
+    return *output;
+}
+
+void TestSshSession::connectsAndRunsInteractiveShell()
+{
+    QString failure;
+    const auto connection = connectTo(parameters(), &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    QCOMPARE(connection->state(), QSsh::SshConnection::Connected);
+    QCOMPARE(connection->errorState(), QSsh::SshNoError);
+
+    const auto shell = connection->createRemoteShell();
+    QVERIFY(shell);
+    QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
+    QSignalSpy readyRead(shell.data(), &QSsh::SshRemoteProcess::readyReadStandardOutput);
+    shell->start();
+    QVERIFY(started.wait(10000));
+    QVERIFY(shell->isRunning());
+
+    QByteArray output;
+    const QByteArray prompt = "root@" + m_sim.hostName().toUtf8() + ":~# ";
+    QVERIFY2(readUntil(shell.data(), prompt, &output).contains(prompt), output.constData());
+    QVERIFY(!readyRead.isEmpty());
+
+    output.clear();
+    QCOMPARE(shell->write("echo $((40+2))_ok\n"), qint64(18));
+    readUntil(shell.data(), "42_ok\r\n", &output);
+    QVERIFY2(output.contains("echo $((40+2))_ok"), output.constData()); // the echo
+    QVERIFY2(output.contains("42_ok\r\n"), output.constData());         // the result
+
+    // A long command line comes back in one piece: the terminal is wide enough that the
+    // line editor does not wrap it (wrapping would insert carriage returns).
+    QByteArray payload;
+    for (int i = 0; i < 40; ++i)
+        payload += "abcdefghi" + QByteArray::number(i % 10);
+    QCOMPARE(payload.size(), 400);
+    output.clear();
+    shell->write("echo " + payload + "\n");
+    (void)QTest::qWaitFor(
+        [&] {
+            output += shell->readAllStandardOutput();
+            return output.count(payload + "\r\n") == 2 && output.endsWith(prompt);
+        },
+        10000);
+    QVERIFY2(output.contains("echo " + payload + "\r\n"), output.constData()); // the echo
+    QCOMPARE(output.count(payload + "\r\n"), 2);                               // and the result
+    QVERIFY2(output.endsWith(prompt), output.constData());
+}
+
+void TestSshSession::wrongPasswordIsRefused()
+{
+    QSsh::SshConnectionParameters wrong = parameters();
+    wrong.setPassword(QStringLiteral("not-the-password"));
+    QSsh::SshConnection connection(wrong);
+    QSignalSpy error(&connection, &QSsh::SshConnection::error);
+    QSignalSpy connected(&connection, &QSsh::SshConnection::connected);
+    connection.connectToHost();
+    QCOMPARE(connection.state(), QSsh::SshConnection::Connecting); // returned at once
+    QVERIFY(error.wait(15000));
+    QCOMPARE(error.first().first().value<QSsh::SshError>(), QSsh::SshAuthenticationError);
+    QVERIFY(!connection.errorString().isEmpty());
+    QCOMPARE(connection.state(), QSsh::SshConnection::Unconnected);
+    QVERIFY(connected.isEmpty());
+    QVERIFY(!connection.createRemoteShell());
+    QVERIFY(!connection.createSftpChannel());
+}
+
+void TestSshSession::closedPortFailsAtOnce()
+{
+    QVERIFY2(m_sim.sshdStop(), qPrintable(m_sim.lastError()));
+    QSsh::SshConnection connection(parameters());
+    QSignalSpy error(&connection, &QSsh::SshConnection::error);
+    QElapsedTimer clock;
+    clock.start();
+    connection.connectToHost();
+    QVERIFY(error.wait(5000));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(error.first().first().value<QSsh::SshError>(), QSsh::SshSocketError);
+    QVERIFY(!connection.errorString().isEmpty());
+
+    // The same object connects once the port is open again.
+    QVERIFY2(m_sim.sshdStart(), qPrintable(m_sim.lastError()));
+    QSignalSpy connected(&connection, &QSsh::SshConnection::connected);
+    connection.connectToHost();
+    QVERIFY(connected.wait(15000));
+}
+
+void TestSshSession::silentControllerTimesOut()
+{
+    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
+    QSsh::SshConnection connection(parameters());
+    QSignalSpy error(&connection, &QSsh::SshConnection::error);
+    QElapsedTimer clock;
+    clock.start();
+    connection.connectToHost();
+    QVERIFY(error.wait(15000));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 9000 && elapsed < 12000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(error.first().first().value<QSsh::SshError>(), QSsh::SshTimeoutError);
+    QCOMPARE(connection.state(), QSsh::SshConnection::Unconnected);
+}
+
+void TestSshSession::deadPeerNoticedWhileIdle()
+{
+    QString failure;
+    const auto connection = connectTo(parameters(), &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    const auto shell = connection->createRemoteShell();
+    QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
+    QSignalSpy closed(shell.data(), &QSsh::SshRemoteProcess::closed);
+    shell->start();
+    QVERIFY(started.wait(10000));
+
+    QSignalSpy error(connection.get(), &QSsh::SshConnection::error);
+    QSignalSpy disconnected(connection.get(), &QSsh::SshConnection::disconnected);
+    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(QTest::qWaitFor([&] { return !error.isEmpty() || !disconnected.isEmpty(); }, 25000));
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(QTest::qWaitFor([&] { return !closed.isEmpty(); }, 1000));
+    QVERIFY(!shell->isRunning());
+}
+
+void TestSshSession::linkPulledDuringDownload()
+{
+    QTemporaryDir local;
+    QVERIFY(local.isValid());
+    const QString target = local.filePath("keep.bin");
+    QVERIFY(writeFile(target, "the previous local copy\n"));
+    QVERIFY(writeRandomFile(m_sim.rootDir() + "/pulled.bin", qint64(256) * 1024 * 1024));
+
+    QString failure;
+    auto connection = connectTo(parameters(), &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    const auto sftp = openSftp(*connection);
+    QVERIFY(sftp);
+    JobWatcher watcher(sftp.data());
+    QSignalSpy error(connection.get(), &QSsh::SshConnection::error);
+    const QSsh::SftpJobId job =
+        sftp->downloadFile("/home/pi/cnc/pulled.bin", target, QSsh::SftpOverwriteExisting);
+    QVERIFY(job != QSsh::SftpInvalidJob);
+
+    // Pull the cable once data is flowing into the temporary file.
+    const auto receiving = [&] {
+        const QStringList names = QDir(local.path()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString &name : names) {
+            if (name != "keep.bin" && QFileInfo(local.filePath(name)).size() > 0)
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(QTest::qWaitFor(receiving, 20000));
+    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
+    QElapsedTimer clock;
+    clock.start();
+
+    QVERIFY(error.wait(25000));
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+    QString jobError;
+    QVERIFY(watcher.wait(job, &jobError, 1000));
+    QVERIFY(!jobError.isEmpty());
+    QCOMPARE(watcher.reportsFor(job), 1);
+    QCOMPARE(sftp->state(), QSsh::SftpChannel::Closed);
+    QCOMPARE(readFile(target), QByteArray("the previous local copy\n"));
+    QCOMPARE(QDir(local.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.bin"});
+
+    // The cable back in: a new connection works.
+    connection.reset();
+    QVERIFY2(m_sim.linkUp(), qPrintable(m_sim.lastError()));
+    const auto again = connectTo(parameters(), &failure);
+    QVERIFY2(again, qPrintable(failure));
+    QFile::remove(m_sim.rootDir() + "/pulled.bin");
+}
+
+void TestSshSession::handlesOutliveTheirConnection()
+{
+    QVERIFY(writeRandomFile(m_sim.rootDir() + "/long.bin", qint64(64) * 1024 * 1024));
+    QTemporaryDir local;
+    QString failure;
+    auto connection = connectTo(parameters(), &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    const auto shell = connection->createRemoteShell();
+    QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
+    shell->start();
+    QVERIFY(started.wait(10000));
+    QSharedPointer<QSsh::SftpChannel> sftp = openSftp(*connection);
+    QVERIFY(sftp);
+    JobWatcher watcher(sftp.data());
+    const QSsh::SftpJobId job = sftp->downloadFile("/home/pi/cnc/long.bin", local.filePath("l.bin"),
+                                                   QSsh::SftpOverwriteExisting);
+
+    // The connection goes first, as when the worker discards it after an error.
+    connection.reset();
+    QString jobError;
+    QVERIFY(watcher.wait(job, &jobError, 5000));
+    QVERIFY(!jobError.isEmpty());
+    QCOMPARE(sftp->state(), QSsh::SftpChannel::Closed);
+    QCOMPARE(
+        sftp->uploadFile(local.filePath("l.bin"), "/home/pi/cnc/x", QSsh::SftpOverwriteExisting),
+        QSsh::SftpInvalidJob);
+    QCOMPARE(sftp->createDirectory("/home/pi/cnc/y"), QSsh::SftpInvalidJob);
+    QVERIFY(!shell->isRunning());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("device not open"));
+    QCOMPARE(shell->write("ls\n"), qint64(-1));
+    QVERIFY(QDir(local.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QCOMPARE(watcher.reportsFor(job), 1);
+
+    // The last handle dropped in another thread: the object is deleted in its own thread.
+    QSharedPointer<QSsh::SftpChannel> copy = sftp;
+    QSignalSpy destroyed(sftp.data(), &QObject::destroyed);
+    const QThread *const owner = QThread::currentThread();
+    QThread *deletedIn = nullptr;
+    connect(
+        sftp.data(), &QObject::destroyed, this, [&] { deletedIn = QThread::currentThread(); },
+        Qt::DirectConnection);
+    sftp.reset();
+    std::thread([handle = std::move(copy)]() mutable { handle.reset(); }).join();
+    QVERIFY(destroyed.wait(2000));
+    QCOMPARE(deletedIn, owner);
+    QFile::remove(m_sim.rootDir() + "/long.bin");
+}
+
+QTEST_GUILESS_MAIN(TestSshSession)
+#include "tst_ssh_session.moc"

@@ -1,0 +1,314 @@
+#include "SimController.h"
+#include "SshTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace SshTestSupport;
+
+// SFTP jobs against the simulated controller: byte-exact transfers, replacement of existing
+// targets, concurrent jobs, the failure texts, and the event loop staying responsive.
+class TestSshSftp : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void roundTrip_data();
+    void roundTrip();
+    void uploadReplacesExistingTargetWithoutLeftovers();
+    void downloadReplacesExistingTarget();
+    void threeJobsAtOnceWithShellTraffic();
+    void removeAndCreate();
+    void failuresToStartOrRun();
+    void eventLoopStaysResponsiveDuringLargeDownload();
+
+private:
+    QString remote(const QString &name) const { return QStringLiteral("/home/pi/cnc/") + name; }
+    QString onController(const QString &name) const { return m_sim.rootDir() + '/' + name; }
+    QStringList strayTemporaries(const QString &directory) const;
+
+    SimController m_sim;
+    std::unique_ptr<QSsh::SshConnection> m_connection;
+    QSharedPointer<QSsh::SftpChannel> m_sftp;
+    QTemporaryDir m_local;
+};
+
+void TestSshSftp::initTestCase()
+{
+    CNC_REQUIRE_SIM();
+    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    QVERIFY(m_local.isValid());
+    QString failure;
+    m_connection = connectTo(controllerParameters(m_sim.address()), &failure);
+    QVERIFY2(m_connection, qPrintable(failure));
+    m_sftp = openSftp(*m_connection);
+    QVERIFY(m_sftp);
+}
+
+void TestSshSftp::init()
+{
+    // Every test needs a live channel; an earlier failure must not cascade.
+    QVERIFY(m_connection && m_connection->state() == QSsh::SshConnection::Connected);
+    QCOMPARE(m_sftp->state(), QSsh::SftpChannel::Initialized);
+}
+
+void TestSshSftp::cleanupTestCase()
+{
+    m_sftp.reset();
+    m_connection.reset();
+}
+
+QStringList TestSshSftp::strayTemporaries(const QString &directory) const
+{
+    QStringList stray;
+    const QStringList names = QDir(directory).entryList(QDir::Files | QDir::Hidden);
+    for (const QString &name : names) {
+        if (name.contains(QLatin1String(".part-")) || name.contains(QLatin1String(".old-")) ||
+            name.contains(QRegularExpression(QStringLiteral("\\.[A-Za-z0-9]{6}$"))))
+            stray << name;
+    }
+    return stray;
+}
+
+void TestSshSftp::roundTrip_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("empty") << "empty.nc" << qint64(0);
+    QTest::newRow("one byte") << "one.nc" << qint64(1);
+    QTest::newRow("5 MiB") << "five.nc" << qint64(5 * 1024 * 1024);
+    QTest::newRow("chinese name with blank") << QStringLiteral("零件 测试.nc") << qint64(70001);
+}
+
+void TestSshSftp::roundTrip()
+{
+    QFETCH(QString, name);
+    QFETCH(qint64, size);
+    const QString source = m_local.filePath(QStringLiteral("up-") + name);
+    const QString back = m_local.filePath(QStringLiteral("down-") + name);
+    QVERIFY(writeRandomFile(source, size));
+    JobWatcher watcher(m_sftp.data());
+    QString error;
+
+    const QSsh::SftpJobId up =
+        m_sftp->uploadFile(source, remote(name), QSsh::SftpOverwriteExisting);
+    QVERIFY(up != QSsh::SftpInvalidJob);
+    QVERIFY(watcher.wait(up, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(QFileInfo(onController(name)).size(), size);
+    QCOMPARE(fileHash(onController(name)), fileHash(source));
+
+    const QSsh::SftpJobId down =
+        m_sftp->downloadFile(remote(name), back, QSsh::SftpOverwriteExisting);
+    QVERIFY(down != QSsh::SftpInvalidJob && down != up);
+    QVERIFY(watcher.wait(down, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(fileHash(back), fileHash(source));
+    QCOMPARE(watcher.reportsFor(up), 1);
+    QCOMPARE(watcher.reportsFor(down), 1);
+    QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
+    QCOMPARE(strayTemporaries(m_local.path()), QStringList());
+}
+
+void TestSshSftp::uploadReplacesExistingTargetWithoutLeftovers()
+{
+    QVERIFY(writeFile(onController("replace.nc"), "old content that is longer than the new\n"));
+    QVERIFY(QFile::setPermissions(onController("replace.nc"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(writeFile(m_local.filePath("replace.nc"), "G0 X1\n"));
+    JobWatcher watcher(m_sftp.data());
+    QString error;
+    const QSsh::SftpJobId job = m_sftp->uploadFile(
+        m_local.filePath("replace.nc"), remote("replace.nc"), QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(readFile(onController("replace.nc")), QByteArray("G0 X1\n"));
+    // The replacement keeps the mode of the file it replaced.
+    QVERIFY(QFileInfo(onController("replace.nc")).permissions() & QFile::ExeOwner);
+    QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
+}
+
+void TestSshSftp::downloadReplacesExistingTarget()
+{
+    QVERIFY(writeFile(onController("fresh.nc"), "new\n"));
+    QVERIFY(writeFile(m_local.filePath("fresh.nc"), "an older and longer local copy\n"));
+    JobWatcher watcher(m_sftp.data());
+    QString error;
+    const QSsh::SftpJobId job = m_sftp->downloadFile(
+        remote("fresh.nc"), m_local.filePath("fresh.nc"), QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(readFile(m_local.filePath("fresh.nc")), QByteArray("new\n"));
+}
+
+void TestSshSftp::threeJobsAtOnceWithShellTraffic()
+{
+    QVERIFY(writeRandomFile(onController("a.nc"), 3 * 1024 * 1024 + 17));
+    QVERIFY(writeRandomFile(onController("b.nc"), 2 * 1024 * 1024 + 5));
+    QVERIFY(writeRandomFile(m_local.filePath("c.nc"), 4 * 1024 * 1024 + 3));
+    const auto shell = m_connection->createRemoteShell();
+    QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
+    shell->start();
+    QVERIFY(started.wait(10000));
+
+    JobWatcher watcher(m_sftp.data());
+    const QSsh::SftpJobId a =
+        m_sftp->downloadFile(remote("a.nc"), m_local.filePath("a.nc"), QSsh::SftpOverwriteExisting);
+    const QSsh::SftpJobId b =
+        m_sftp->downloadFile(remote("b.nc"), m_local.filePath("b.nc"), QSsh::SftpOverwriteExisting);
+    const QSsh::SftpJobId c =
+        m_sftp->uploadFile(m_local.filePath("c.nc"), remote("c.nc"), QSsh::SftpOverwriteExisting);
+    QCOMPARE(QSet<QSsh::SftpJobId>({a, b, c}).size(), 3);
+    QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c}).contains(QSsh::SftpInvalidJob));
+    shell->write("echo shell_$((6*7))_alive\n");
+
+    QByteArray output;
+    QString errorA, errorB, errorC;
+    QVERIFY(watcher.wait(a, &errorA));
+    QVERIFY(watcher.wait(b, &errorB));
+    QVERIFY(watcher.wait(c, &errorC));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            output += shell->readAllStandardOutput();
+            return output.contains("shell_42_alive");
+        },
+        10000));
+    QVERIFY2(errorA.isEmpty() && errorB.isEmpty() && errorC.isEmpty(),
+             qPrintable(errorA + errorB + errorC));
+    QCOMPARE(fileHash(m_local.filePath("a.nc")), fileHash(onController("a.nc")));
+    QCOMPARE(fileHash(m_local.filePath("b.nc")), fileHash(onController("b.nc")));
+    QCOMPARE(fileHash(onController("c.nc")), fileHash(m_local.filePath("c.nc")));
+}
+
+void TestSshSftp::removeAndCreate()
+{
+    QDir(onController("full")).removeRecursively();
+    QVERIFY(QDir().mkpath(onController("full")));
+    QVERIFY(writeFile(onController("full/inside.nc"), "x"));
+    QVERIFY(writeFile(onController("gone.nc"), "x"));
+    QDir(onController("new dir")).removeRecursively();
+
+    JobWatcher watcher(m_sftp.data());
+    const auto run = [&](QSsh::SftpJobId job) {
+        QString error;
+        if (job == QSsh::SftpInvalidJob)
+            return QStringLiteral("<no job>");
+        if (!watcher.wait(job, &error, 10000))
+            return QStringLiteral("<no report>");
+        return error;
+    };
+
+    QCOMPARE(run(m_sftp->createDirectory(remote("new dir"))), QString());
+    QVERIFY(QFileInfo(onController("new dir")).isDir());
+    QVERIFY(run(m_sftp->createDirectory(remote("new dir"))).contains("already exists"));
+    QVERIFY(run(m_sftp->createDirectory(remote("missing/child"))).contains("no such file"));
+    QVERIFY(run(m_sftp->removeDirectory(remote("full"))).contains("not empty"));
+    QVERIFY(QFileInfo::exists(onController("full/inside.nc")));
+    QVERIFY(run(m_sftp->removeFile(remote("nothing-here.nc"))).contains("no such file"));
+    QVERIFY(!run(m_sftp->removeFile(remote("full"))).isEmpty());
+    QVERIFY(QFileInfo(onController("full")).isDir());
+
+    QCOMPARE(run(m_sftp->removeFile(remote("gone.nc"))), QString());
+    QVERIFY(!QFileInfo::exists(onController("gone.nc")));
+    QCOMPARE(run(m_sftp->removeDirectory(remote("new dir"))), QString());
+    QVERIFY(!QFileInfo::exists(onController("new dir")));
+}
+
+void TestSshSftp::failuresToStartOrRun()
+{
+    // A channel that is not initialized creates no jobs.
+    const auto fresh = m_connection->createSftpChannel();
+    QVERIFY(fresh);
+    QCOMPARE(fresh->state(), QSsh::SftpChannel::Closed);
+    QCOMPARE(fresh->uploadFile(m_local.filePath("x"), remote("x"), QSsh::SftpOverwriteExisting),
+             QSsh::SftpInvalidJob);
+    QCOMPARE(fresh->removeFile(remote("x")), QSsh::SftpInvalidJob);
+
+    // Jobs that start but cannot succeed end with a text that says why, and harm nothing.
+    JobWatcher watcher(m_sftp.data());
+    QString error;
+    QSsh::SftpJobId job = m_sftp->uploadFile(m_local.filePath("does-not-exist.nc"),
+                                             remote("never.nc"), QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.contains("does-not-exist.nc"), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(onController("never.nc")));
+
+    QVERIFY(writeFile(m_local.filePath("keep.nc"), "precious"));
+    job = m_sftp->downloadFile(remote("no-such-file.nc"), m_local.filePath("keep.nc"),
+                               QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.contains("no such file"), qPrintable(error));
+    QCOMPARE(readFile(m_local.filePath("keep.nc")), QByteArray("precious"));
+
+    job = m_sftp->downloadFile(remote("fresh.nc"), m_local.filePath("no-dir/x.nc"),
+                               QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.contains("no-dir"), qPrintable(error));
+
+    QVERIFY(writeFile(m_local.filePath("up.nc"), "data"));
+    job = m_sftp->uploadFile(m_local.filePath("up.nc"), remote("missing-dir/up.nc"),
+                             QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.contains("no such file"), qPrintable(error));
+
+    QVERIFY(QDir().mkpath(onController("a-directory")));
+    job = m_sftp->uploadFile(m_local.filePath("up.nc"), remote("a-directory"),
+                             QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.contains("directory"), qPrintable(error));
+    QVERIFY(QFileInfo(onController("a-directory")).isDir());
+    QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
+    QCOMPARE(strayTemporaries(m_local.path()), QStringList());
+}
+
+// While a large download runs, calls queued into the owning thread must run promptly: the
+// layer never blocks its thread on the network.
+void TestSshSftp::eventLoopStaysResponsiveDuringLargeDownload()
+{
+    const qint64 size = qint64(256) * 1024 * 1024;
+    QVERIFY(writeRandomFile(onController("big.bin"), size));
+    JobWatcher watcher(m_sftp.data());
+    const QSsh::SftpJobId job = m_sftp->downloadFile(remote("big.bin"), m_local.filePath("big.bin"),
+                                                     QSsh::SftpOverwriteExisting);
+    QVERIFY(job != QSsh::SftpInvalidJob);
+
+    qint64 worstMs = 0;
+    int probes = 0;
+    bool done = false;
+    QElapsedTimer queuedAt;
+    std::function<void()> probe = [&] {
+        queuedAt.start();
+        QMetaObject::invokeMethod(
+            this,
+            [&] {
+                worstMs = qMax(worstMs, queuedAt.elapsed());
+                ++probes;
+                if (!done)
+                    QTimer::singleShot(5, this, probe);
+            },
+            Qt::QueuedConnection);
+    };
+    probe();
+    QString error;
+    QVERIFY(watcher.wait(job, &error, 240000));
+    done = true;
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    qInfo("%d queued calls during the download, the slowest waited %lld ms", probes, worstMs);
+    QVERIFY(probes > 10);
+    QVERIFY2(worstMs < 50, qPrintable(QStringLiteral("a queued call waited %1 ms").arg(worstMs)));
+    QCOMPARE(fileHash(m_local.filePath("big.bin")), fileHash(onController("big.bin")));
+    QFile::remove(onController("big.bin"));
+    QFile::remove(m_local.filePath("big.bin"));
+}
+
+QTEST_GUILESS_MAIN(TestSshSftp)
+#include "tst_ssh_sftp.moc"
