@@ -36,6 +36,7 @@ public:
     int reportsFor(QSsh::SftpJobId job) const;
 
 private:
+    QSsh::SftpChannel *const m_channel;
     QMetaObject::Connection m_connection;
     QList<QPair<QSsh::SftpJobId, QString>> m_reports;
 };
