@@ -168,10 +168,11 @@ QString WorkerHarness::shell(const QString &commandLine, int timeoutMs)
 
 int countMarkerLines(const QString &output, const QString &marker)
 {
-    const QRegularExpression line(QStringLiteral("(?m)^") + QRegularExpression::escape(marker) +
-                                  QStringLiteral("\\r?$"));
-    int n = 0;
-    for (auto it = line.globalMatch(output); it.hasNext(); it.next())
-        ++n;
-    return n;
+    // The terminal wraps lines in control sequences (bracketed paste on and off, carriage
+    // returns); what is left of a line printed by echo is the marker alone.
+    static const QRegularExpression control(QStringLiteral("\\x1b\\[[0-9;?]*[A-Za-z]|\\r"));
+    const QStringList lines = output.split(QLatin1Char('\n'));
+    return static_cast<int>(std::count_if(lines.cbegin(), lines.cend(), [&](QString line) {
+        return line.remove(control) == marker;
+    }));
 }

@@ -83,5 +83,5 @@ private:
     int m_shellRound = 0;
 };
 
-// Counts the lines of `output` that consist of `marker` alone, as echo prints them.
+// Counts the lines of terminal `output` that hold `marker` alone, as echo prints them.
 int countMarkerLines(const QString &output, const QString &marker);

@@ -244,6 +244,7 @@ void TestConnectionRemoteOps::dangerousNamesAreOneLiteralArgument()
     QFile::remove("/tmp/owned");
     QCOMPARE(m_sim.exec({"rm", "-f", "/tmp/owned"}), 0);
     // What a name would reach if its characters were left to the shell.
+    QVERIFY(makeDir("危"));
     QVERIFY(makeFile("危/sentinel.nc"));
 
     const QStringList names = {"危\"q",
