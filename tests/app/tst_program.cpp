@@ -1,0 +1,255 @@
+// The program as an operator meets it: cnc-file-manager runs as a process of its own on a
+// private X server against a simulated controller, is driven by key presses and read back
+// through its window titles and its diagnostic log.
+
+#include "SimController.h"
+#include "VirtualDisplay.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// Generous: the program under test may be a sanitizer build on a busy machine.
+constexpr int kWindowTimeoutMs = 30000;
+constexpr int kListingTimeoutMs = 30000;
+// A pulled cable is noticed by the keepalive; a returned one at the next 10 s retry.
+constexpr int kLossTimeoutMs = 60000;
+constexpr int kRestoreTimeoutMs = 45000;
+constexpr int kExitTimeoutMs = 20000;
+
+const QString kDialogTitleZh = QStringLiteral("连接到控制器");
+const QString kDialogTitleEn = QStringLiteral("Connect to Controller");
+
+// One run of the program from a folder of its own, since it keeps settings.ini and looks for
+// en.txt beside its executable.
+class ProgramRun
+{
+public:
+    bool prepare(QString *error)
+    {
+        const QFileInfo built(QStringLiteral(CNC_PROGRAM_FILE));
+        if (!m_dir.isValid() || !QFile::copy(built.filePath(), executable())) {
+            *error = QStringLiteral("cannot copy %1 into %2").arg(built.filePath(), m_dir.path());
+            return false;
+        }
+        const QDir builtDir = built.dir();
+        for (const QString &icon : builtDir.entryList({QStringLiteral("*.png")}, QDir::Files))
+            QFile::copy(builtDir.filePath(icon), m_dir.filePath(icon));
+        return true;
+    }
+
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+    QString executable() const { return m_dir.filePath(QStringLiteral("cnc-file-manager")); }
+
+    void start(const QString &display)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("cnc.*.debug=true"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        // Not the program's folder: settings and icons must be found beside the executable.
+        m_process.setWorkingDirectory(QDir::tempPath());
+        QObject::connect(&m_process, &QProcess::readyRead,
+                         [this] { m_log += QString::fromUtf8(m_process.readAll()); });
+        m_process.start(executable(), QStringList());
+    }
+
+    QProcess &process() { return m_process; }
+    const QString &log() const { return m_log; }
+    int logCount(const QString &line) const { return m_log.count(line); }
+
+    // Processes still running from this run's executable, the program's own process included.
+    QStringList processesLeft() const
+    {
+        QStringList left;
+        const QStringList pids =
+            QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
+        for (const QString &pid : pids) {
+            const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+            if (exe == executable())
+                left << pid;
+        }
+        return left;
+    }
+
+    ~ProgramRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_log;
+};
+
+} // namespace
+
+class tst_Program : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void operatorSession_data();
+    void operatorSession();
+    void cancelledLoginEndsWithZero();
+
+private:
+    std::unique_ptr<SimController> m_sim;
+    std::unique_ptr<VirtualDisplay> m_display;
+    QString m_skipReason;
+};
+
+void tst_Program::initTestCase()
+{
+    if (!SimController::canRun(&m_skipReason) || !VirtualDisplay::canRun(&m_skipReason))
+        return;
+    m_display = std::make_unique<VirtualDisplay>();
+    QVERIFY2(m_display->start(), qPrintable(m_display->lastError()));
+    m_sim = std::make_unique<SimController>();
+    QVERIFY2(m_sim->start(), qPrintable(m_sim->lastError()));
+}
+
+void tst_Program::cleanupTestCase()
+{
+    m_sim.reset();
+    m_display.reset();
+}
+
+void tst_Program::operatorSession_data()
+{
+    QTest::addColumn<bool>("english");
+    QTest::addColumn<bool>("pullLink");
+    QTest::newRow("Chinese, link pulled and returned") << false << true;
+    QTest::newRow("English") << true << false;
+}
+
+void tst_Program::operatorSession()
+{
+    if (!m_skipReason.isEmpty())
+        QSKIP(qPrintable(m_skipReason));
+    QFETCH(bool, english);
+    QFETCH(bool, pullLink);
+
+    const QString address = m_sim->address();
+    const QString dialogTitle = english ? kDialogTitleEn : kDialogTitleZh;
+    const QString connectedTitle =
+        (english ? QStringLiteral("CNC Controller File Manager - Connected to %1")
+                 : QStringLiteral("CNC控制器文件管理 - 已连接到 %1"))
+            .arg(address);
+    const QString reconnectingTitle =
+        english ? QStringLiteral("CNC Controller File Manager - Reconnecting...")
+                : QStringLiteral("CNC控制器文件管理 - 重新连接中...");
+    const QString connectedLine =
+        QStringLiteral("CConnectionForSshClient::slotConnected ssh已连接到: %1:22").arg(address);
+    const QString listedLine = QStringLiteral("processBufferedData() 处理完成，模型行数: 4");
+
+    ProgramRun run;
+    QString error;
+    QVERIFY2(run.prepare(&error), qPrintable(error));
+    if (english) {
+        QFile marker(run.filePath(QStringLiteral("en.txt")));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        QSettings settings(run.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("language"), QStringLiteral("en"));
+    }
+    run.start(m_display->name());
+
+    // The login dialog proposes the default address; the operator replaces it.
+    QTRY_VERIFY2_WITH_TIMEOUT(m_display->shownWindow(dialogTitle) != 0, qPrintable(run.log()),
+                              kWindowTimeoutMs);
+    const quint32 dialog = m_display->shownWindow(dialogTitle);
+    QVERIFY2(m_display->focus(dialog), qPrintable(m_display->lastError()));
+    QVERIFY(m_display->pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
+    QVERIFY(m_display->typeText(address));
+    QVERIFY(m_display->pressKeys({QStringLiteral("Return")}));
+
+    QTRY_VERIFY2_WITH_TIMEOUT(m_display->shownWindow(connectedTitle) != 0, qPrintable(run.log()),
+                              kWindowTimeoutMs);
+    QCOMPARE(m_display->shownWindow(dialogTitle), 0u);
+    QCOMPARE(run.logCount(connectedLine), 1);
+    QVERIFY(run.log().contains(QStringLiteral("LoginDialog::attemptConnection %1").arg(address)));
+    {
+        QSettings settings(run.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        QCOMPARE(settings.value(QStringLiteral("lastSuccessfulIp")).toString(), address);
+    }
+
+    // The first listing: the controller's seeded folder and files, parsed from the shell.
+    QTRY_VERIFY2_WITH_TIMEOUT(run.logCount(listedLine) == 1, qPrintable(run.log()),
+                              kListingTimeoutMs);
+    QVERIFY(run.log().contains(QStringLiteral("添加文件夹: programs")));
+    QVERIFY(run.log().contains(QStringLiteral("添加文件: part1.nc")));
+    QVERIFY(run.log().contains(QStringLiteral("添加文件: 零件.nc")));
+
+    if (pullLink) {
+        QVERIFY2(m_sim->linkDown(), qPrintable(m_sim->lastError()));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_display->shownWindow(reconnectingTitle) != 0,
+                                  qPrintable(run.log()), kLossTimeoutMs);
+        QVERIFY(run.log().contains(
+                    QStringLiteral("slotDisconnected() 被调用,IP: %1:22").arg(address)) ||
+                run.log().contains(QStringLiteral("SSH 连接错误:")));
+        QVERIFY(run.log().contains(
+            QStringLiteral(
+                "CConnectionForSshClient::slotCreateConnection() 以ssh方式 尝试连接: %1:22")
+                .arg(address)));
+
+        QVERIFY2(m_sim->linkUp(), qPrintable(m_sim->lastError()));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_display->shownWindow(connectedTitle) != 0,
+                                  qPrintable(run.log()), kRestoreTimeoutMs);
+        QCOMPARE(run.logCount(connectedLine), 2);
+        // The new channel brings a new listing.
+        QTRY_VERIFY2_WITH_TIMEOUT(run.logCount(listedLine) == 2, qPrintable(run.log()),
+                                  kListingTimeoutMs);
+    }
+
+    const quint32 window = m_display->shownWindow(connectedTitle);
+    QVERIFY(window != 0);
+    QVERIFY2(m_display->requestClose(window), qPrintable(m_display->lastError()));
+    QTRY_VERIFY2_WITH_TIMEOUT(run.process().state() == QProcess::NotRunning, qPrintable(run.log()),
+                              kExitTimeoutMs);
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.process().exitCode() == 0, qPrintable(run.log()));
+    QVERIFY2(run.processesLeft().isEmpty(), qPrintable(run.processesLeft().join(QLatin1Char(' '))));
+    // A thread still running at exit would have been reported by QThread's destructor.
+    QVERIFY2(
+        !run.log().contains(QStringLiteral("QThread: Destroyed while thread is still running")),
+        qPrintable(run.log()));
+}
+
+void tst_Program::cancelledLoginEndsWithZero()
+{
+    if (!m_skipReason.isEmpty())
+        QSKIP(qPrintable(m_skipReason));
+    ProgramRun run;
+    QString error;
+    QVERIFY2(run.prepare(&error), qPrintable(error));
+    run.start(m_display->name());
+    QTRY_VERIFY2_WITH_TIMEOUT(m_display->shownWindow(kDialogTitleZh) != 0, qPrintable(run.log()),
+                              kWindowTimeoutMs);
+    QVERIFY(m_display->requestClose(m_display->shownWindow(kDialogTitleZh)));
+    QTRY_VERIFY2_WITH_TIMEOUT(run.process().state() == QProcess::NotRunning, qPrintable(run.log()),
+                              kExitTimeoutMs);
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.process().exitCode() == 0, qPrintable(run.log()));
+    QVERIFY(!run.log().contains(QStringLiteral("LoginDialog::attemptConnection")));
+    QVERIFY(!QFile::exists(run.filePath(QStringLiteral("settings.ini"))));
+}
+
+QTEST_GUILESS_MAIN(tst_Program)
+#include "tst_program.moc"
