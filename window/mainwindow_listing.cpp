@@ -101,12 +101,14 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
     if (scan.concernsMarker)
         return;
 
-    if (TerminalText::isControlOnly(strMsg)) {
-        qCDebug(lcWindow).noquote() << "忽略纯控制序列";
+    if (!m_isListingRemote) {
+        if (TerminalText::isControlOnly(strMsg))
+            qCDebug(lcWindow).noquote() << "忽略纯控制序列";
         return;
     }
-    if (!m_isListingRemote)
-        return;
+    // During a listing every piece is kept, also one of white space or digits alone: a lone
+    // line feed separates two entries, a lone digit belongs to a size or a time, and the
+    // prompt's last blank may come by itself. Control sequences go when the text is cleaned.
 
     // The part before the new piece has been searched already; a prompt that the new piece
     // completes starts at most one prompt length before it.
