@@ -37,6 +37,7 @@ demo: release
 
 bench: release
 	$(RELEASE_BUILD)/bench/cnc_bench
+	$(RELEASE_BUILD)/bench/cnc_listing_bench
 
 soak: release
 	$(RELEASE_BUILD)/bench/cnc_soak
