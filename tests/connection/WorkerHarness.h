@@ -2,72 +2,54 @@
 
 #include "CConnectionForSshClient.h"
 
-#include <QObject>
 #include <QPointer>
 #include <QSignalSpy>
-#include <QString>
-#include <QStringList>
 
 #include <functional>
 
-class QThread;
-
-// Records the worker's diagnostic lines ("cnc.connection", debug switched on) together with
-// the thread that wrote each of them. Lines of other categories go to the previous handler.
-namespace ConnectionLog {
-
-struct Line
+// The worker's diagnostic lines ("cnc.connection", debug switched on), each with the thread
+// that wrote it. Other messages go on to the previous handler.
+struct LogLine
 {
     QString text;
     QThread *thread = nullptr;
 };
+void captureConnectionLog();
+QList<LogLine> connectionLog(bool clear = false);
+int countLogLines(const QList<LogLine> &log, const QString &text);
 
-void install();
-void clear();
-QList<Line> lines();
-int count(const QString &text);
-bool contains(const QString &text);
-
-} // namespace ConnectionLog
-
-// A worker as the login dialog and the main window drive it: constructed and started from
+// A worker driven as the login dialog and the main window drive it: created and started in
 // the test's (GUI) thread, requests queued into the worker thread, its signals relayed back
-// into the test thread, where they are recorded by spies and as one ordered event list.
+// queued into the test thread and recorded there.
 class WorkerHarness : public QObject
 {
     Q_OBJECT
-    // First, so that the worker's constructor has registered the library's types for the
-    // spies below.
-    CConnectionForSshClient *m_worker = nullptr;
+    // First: its constructor registers the library's types, which the spies below need.
+    CConnectionForSshClient *m_worker;
 
 public:
-    static const QString kPassword;
-
-    explicit WorkerHarness(const QString &ip, const QString &password = kPassword);
-    // Quits the worker's thread and waits until the worker and its thread are gone.
-    ~WorkerHarness() override;
+    explicit WorkerHarness(const QString &ip,
+                           const QString &password = QStringLiteral("qzmtrvlakepondsix"));
+    ~WorkerHarness() override; // quits the thread, waits until the worker and thread are gone
 
     CConnectionForSshClient *worker() const { return m_worker; }
-    QString key() const; // the worker's address key
-    void start();        // init(); the dialog's first step
-    bool workerDestroyed() const { return m_destroyed; }
-
-    // Waits for the connection report, the shell's start and the SFTP channel.
+    QString key() const { return m_worker->m_strIp + ":22"; }
+    void start();
+    // Waits until every connection reported so far has its shell started and its channel ready.
     bool waitReady(int timeoutMs = 20000);
-    // Runs `work` in the worker thread and returns once it has run and everything the worker
-    // emitted before has reached the test thread.
+    // Runs `work` in the worker thread; returns once it has run and what the worker emitted
+    // meanwhile has arrived here.
     bool inWorker(const std::function<void()> &work);
-    // Sends a command line through slotSend(strMsg) and waits until its output has arrived;
-    // returns the output that arrived meanwhile.
+    // Sends a command line like the window's sigSend and returns the output once it has run.
     QString shell(const QString &commandLine, int timeoutMs = 15000);
-    QString output() const { return m_output; }
 
+    QString output; // all shell output so far
+    bool workerDestroyed = false;
+    QPointer<QThread> thread;
     QSignalSpy stateSpy{this, &WorkerHarness::connectStateChanged};
     QSignalSpy dataSpy{this, &WorkerHarness::dataArrived};
     QSignalSpy sftpReadySpy{this, &WorkerHarness::sftpChannelInitialized};
     QSignalSpy jobSpy{this, &WorkerHarness::sftpJobFinished};
-    // "state:<bool>", "data:<text>", "sftp-ready", "job:<id>:<error>", in arrival order.
-    QStringList events;
 
 signals:
     void connectStateChanged(bool bState, QString strIp, int nPort);
@@ -77,11 +59,9 @@ signals:
     void sigSend(QString strMsg);
 
 private:
-    QPointer<QThread> m_thread;
-    bool m_destroyed = false;
-    QString m_output;
-    int m_shellRound = 0;
+    bool m_started = false;
+    int m_round = 0;
 };
 
-// Counts the lines of terminal `output` that hold `marker` alone, as echo prints them.
+// Counts the lines of terminal output that hold `marker` alone, as echo prints them.
 int countMarkerLines(const QString &output, const QString &marker);

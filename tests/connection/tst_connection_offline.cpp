@@ -1,5 +1,4 @@
-// What the worker does without a controller: quoting of shell arguments, the address test of
-// the address-keyed slots, and the answers to requests while nothing is connected.
+// Without a controller: quoting of shell arguments and the address test of the keyed slots.
 #include "ShellQuoting.h"
 #include "WorkerHarness.h"
 
@@ -11,17 +10,16 @@ class TestConnectionOffline : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void init() { ConnectionLog::clear(); }
+    void init() { connectionLog(true); }
 
     void escapedTextIsOneLiteralShellWord_data();
     void escapedTextIsOneLiteralShellWord();
     void addressKeyMatchesOnlyExactly();
-    void requestsWhileDisconnectedGetTheNotReadyReply();
 };
 
 void TestConnectionOffline::initTestCase()
 {
-    ConnectionLog::install();
+    captureConnectionLog();
 }
 
 void TestConnectionOffline::escapedTextIsOneLiteralShellWord_data()
@@ -72,7 +70,7 @@ void TestConnectionOffline::escapedTextIsOneLiteralShellWord()
 // The slots that carry an address key act only on their own key: no trimming, no case folding.
 void TestConnectionOffline::addressKeyMatchesOnlyExactly()
 {
-    CConnectionForSshClient worker(QStringLiteral("Cnc.Local"), 22, WorkerHarness::kPassword,
+    CConnectionForSshClient worker(QStringLiteral("Cnc.Local"), 22, QStringLiteral("pw"),
                                    QStringLiteral("root"));
     const QStringList wrongKeys = {"cnc.local:22",  "CNC.LOCAL:22",  " Cnc.Local:22",
                                    "Cnc.Local:22 ", "Cnc.Local:022", "Cnc.Local"};
@@ -81,49 +79,22 @@ void TestConnectionOffline::addressKeyMatchesOnlyExactly()
         worker.slotSendByQByteArray(wrong, QByteArrayLiteral("wrong key"));
         worker.slotResetConnection(wrong);
     }
-    QCOMPARE(ConnectionLog::lines().size(), 0);
+    QVERIFY(connectionLog().isEmpty());
 
-    worker.slotSend(QStringLiteral("Cnc.Local:22"), QStringLiteral("right key"));
-    worker.slotSendByQByteArray(QStringLiteral("Cnc.Local:22"), QByteArrayLiteral("right key"));
-    worker.slotResetConnection(QStringLiteral("Cnc.Local:22"));
-    QCOMPARE(ConnectionLog::count("CConnectionForSshClient ssh send right key"), 1);
-    // Nothing is connected, so the text is dropped.
-    QCOMPARE(ConnectionLog::count("CConnectionForSshClient::send() ssh未连接 或 shell未连接: "
-                                  "Cnc.Local:22"),
-             1);
-    QCOMPARE(ConnectionLog::count("CConnectionForSshClient::send(QString strMessage) 发送失败 "
-                                  "未建立连接: Cnc.Local:22"),
-             1);
-    QCOMPARE(ConnectionLog::count("slotDisconnected() 被调用,IP: Cnc.Local:22"), 1);
-}
-
-void TestConnectionOffline::requestsWhileDisconnectedGetTheNotReadyReply()
-{
-    CConnectionForSshClient worker(QStringLiteral("127.0.0.1"), 22, WorkerHarness::kPassword,
-                                   QStringLiteral("root"));
-    worker.quitThread(); // before init: nothing to quit
-    QVERIFY(worker.getSftpChannel().isNull());
-
-    QSignalSpy jobs(&worker, &CConnectionForSshClient::sftpJobFinished);
-    worker.slotUploadFile(QStringLiteral("/tmp/a"), QStringLiteral("/home/pi/cnc/a"));
-    worker.slotDownloadFile(QStringLiteral("/home/pi/cnc/a"), QStringLiteral("/tmp/a"));
-    // Non-ASCII paths would take the shell route once connected; not while disconnected.
-    worker.slotDeleteRemotePath(QStringLiteral("/home/pi/cnc/零件"), QStringLiteral("dir"));
-    worker.slotCreateRemoteFolder(QStringLiteral("/home/pi/cnc/新建"));
-
-    QCOMPARE(jobs.count(), 4);
-    for (const auto &job : jobs) {
-        QCOMPARE(job.at(0).value<QSsh::SftpJobId>(), QSsh::SftpInvalidJob);
-        QCOMPARE(job.at(1).toString(), QStringLiteral("SFTP channel not ready."));
-    }
-    const QStringList warnings = {
-        "SFTP channel not ready for upload, job aborted in worker thread.",
-        "SFTP channel not ready for download, job aborted in worker thread.",
-        "SFTP channel not ready for deletion, job aborted in worker thread.",
-        "SFTP channel not ready for folder creation, job aborted in worker thread."};
-    for (const QString &warning : warnings)
-        QCOMPARE(ConnectionLog::count(warning), 1);
-    QCOMPARE(ConnectionLog::lines().size(), warnings.size()); // no shell command was tried
+    const QString key = QStringLiteral("Cnc.Local:22");
+    worker.slotSend(key, QStringLiteral("right key"));
+    worker.slotSendByQByteArray(key, QByteArrayLiteral("right key"));
+    worker.slotResetConnection(key);
+    // Each reached its action; with nothing connected the texts are dropped.
+    const QStringList expected = {
+        "CConnectionForSshClient ssh send right key",
+        "CConnectionForSshClient::send() ssh未连接 或 shell未连接: Cnc.Local:22",
+        "CConnectionForSshClient::send(QString strMessage) 发送失败 未建立连接: Cnc.Local:22",
+        "slotDisconnected() 被调用,IP: Cnc.Local:22", "断开连接完成,自动重连已禁用"};
+    QStringList texts;
+    for (const LogLine &line : connectionLog())
+        texts << line.text;
+    QCOMPARE(texts, expected);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionOffline)
