@@ -25,26 +25,15 @@ void TestConnectionOffline::initTestCase()
 void TestConnectionOffline::escapedTextIsOneLiteralShellWord_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("escaped");
-
-    QTest::newRow("plain") << "/home/pi/cnc/part 1.nc"
-                           << "/home/pi/cnc/part 1.nc";
-    QTest::newRow("double quote") << "a\"b"
-                                  << "a\\\"b";
-    QTest::newRow("backslash") << "a\\b\\"
-                               << "a\\\\b\\\\";
-    QTest::newRow("dollar") << "$HOME"
-                            << "\\$HOME";
-    QTest::newRow("backquote") << "`id`"
-                               << "\\`id\\`";
-    QTest::newRow("history") << "a!!b"
-                             << "a\"'!'\"\"'!'\"b";
-    QTest::newRow("command substitution") << "$(touch /tmp/owned)"
-                                          << "\\$(touch /tmp/owned)";
-    QTest::newRow("quote breakout") << "x\" ; touch /tmp/owned ; echo \""
-                                    << "x\\\" ; touch /tmp/owned ; echo \\\"";
-    QTest::newRow("single quotes and Chinese") << "零件 'a'"
-                                               << "零件 'a'";
+    QTest::newRow("plain") << "/home/pi/cnc/part 1.nc";
+    QTest::newRow("double quote") << "a\"b";
+    QTest::newRow("backslashes") << "a\\b\\\\";
+    QTest::newRow("dollar") << "$HOME";
+    QTest::newRow("backquote") << "`id`";
+    QTest::newRow("history") << "a!!b!";
+    QTest::newRow("command substitution") << "$(touch /tmp/owned)";
+    QTest::newRow("quote breakout") << "x\" ; touch /tmp/owned ; echo \"";
+    QTest::newRow("single quotes and Chinese") << "零件 'a'";
 }
 
 // The escaped text goes between double quotes into an interactive bash, as the controller's
@@ -53,10 +42,11 @@ void TestConnectionOffline::escapedTextIsOneLiteralShellWord_data()
 void TestConnectionOffline::escapedTextIsOneLiteralShellWord()
 {
     QFETCH(QString, text);
-    QFETCH(QString, escaped);
-    QCOMPARE(escapeForDoubleQuotes(text), escaped);
 
     QProcess bash;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HISTFILE"), QStringLiteral("/dev/null"));
+    bash.setProcessEnvironment(environment);
     bash.start(QStringLiteral("bash"), {"--norc", "--noprofile", "-i"});
     QVERIFY(bash.waitForStarted());
     const QString script = QStringLiteral("echo previous >/dev/null\nprintf '[%s]' \"") +
