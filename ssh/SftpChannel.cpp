@@ -137,8 +137,7 @@ void SftpChannel::Private::detach(const QString &reason)
     }
     jobs.clear();
     context.session = nullptr;
-    for (const void *&owner : context.owner)
-        owner = nullptr;
+    context.owner = nullptr;
     const bool wasOpen = state() != SftpChannel::Closed;
     setState(SftpChannel::Closed);
     if (wasOpen)

@@ -1,6 +1,7 @@
 #include "SftpDownloadJob.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <fcntl.h>
@@ -10,7 +11,8 @@ namespace QSsh::Internal {
 namespace {
 
 // libssh2 keeps read requests for a whole buffer in flight; a large one fills the link.
-constexpr int kBufferSize = 1024 * 1024;
+constexpr int kBufferSize = 4 * 1024 * 1024;
+constexpr qint64 kStepBudgetMs = 4;
 constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
 
 QString tr(const char *text)
@@ -68,13 +70,13 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         return Result::Progress;
 
     case Phase::OpenRemote: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
         const QByteArray path = m_remotePath.toUtf8();
         LIBSSH2_SFTP_HANDLE *const handle =
             libssh2_sftp_open_ex(sftp, path.constData(), unsigned(path.size()), LIBSSH2_FXF_READ, 0,
                                  LIBSSH2_SFTP_OPENFILE);
-        const int rc = settle(SftpContext::OtherToken, handle ? 0 : lastErrno());
+        const int rc = settle(handle ? 0 : lastErrno());
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (!handle) {
@@ -88,11 +90,10 @@ SftpJob::Result SftpDownloadJob::stepPhase()
     }
 
     case Phase::StatRemote: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
-        const int rc =
-            settle(SftpContext::OtherToken, libssh2_sftp_fstat_ex(m_handle, &attributes, 0));
+        const int rc = settle(libssh2_sftp_fstat_ex(m_handle, &attributes, 0));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (rc < 0) {
@@ -115,13 +116,23 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         return Result::Progress;
     }
 
-    case Phase::Reading:
-        return read();
+    case Phase::Reading: {
+        // Several reads per step while data is at hand, within a small time budget so that
+        // other jobs, the shell and the event loop still get their turn promptly.
+        QElapsedTimer budget;
+        budget.start();
+        Result result;
+        do {
+            result = read();
+        } while (result == Result::Progress && m_phase == Phase::Reading &&
+                 budget.elapsed() < kStepBudgetMs);
+        return result;
+    }
 
     case Phase::Close: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
-        const int rc = settle(SftpContext::OtherToken, libssh2_sftp_close_handle(m_handle));
+        const int rc = settle(libssh2_sftp_close_handle(m_handle));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         m_handle = nullptr;
@@ -148,11 +159,10 @@ SftpJob::Result SftpDownloadJob::stepPhase()
 
 SftpJob::Result SftpDownloadJob::read()
 {
-    if (!acquire(SftpContext::ReadToken))
+    if (!acquire())
         return Result::Idle;
     const ssize_t n =
-        settle(SftpContext::ReadToken,
-               int(libssh2_sftp_read(m_handle, m_buffer.data(), size_t(m_buffer.size()))));
+        settle(int(libssh2_sftp_read(m_handle, m_buffer.data(), size_t(m_buffer.size()))));
     if (n == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (n < 0) {

@@ -4,10 +4,8 @@ namespace QSsh::Internal {
 
 SftpJob::~SftpJob()
 {
-    for (const void *&owner : m_context.owner) {
-        if (owner == this)
-            owner = nullptr;
-    }
+    if (m_context.owner == this)
+        m_context.owner = nullptr;
     if (m_context.session)
         m_context.session->forgetOperation(this);
 }
@@ -23,20 +21,19 @@ void SftpJob::releaseHandle(bool immediately)
         m_context.session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
 }
 
-bool SftpJob::acquire(SftpContext::Token token)
+bool SftpJob::acquire()
 {
-    const void *&owner = m_context.owner[token];
-    if ((owner && owner != this) || !m_context.session->mayUseTransport(this))
+    if ((m_context.owner && m_context.owner != this) || !m_context.session->mayUseTransport(this))
         return false;
-    owner = this;
+    m_context.owner = this;
     return true;
 }
 
-int SftpJob::settle(SftpContext::Token token, int rc)
+int SftpJob::settle(int rc)
 {
     m_context.session->track(this, rc);
-    if (rc != LIBSSH2_ERROR_EAGAIN && m_context.owner[token] == this)
-        m_context.owner[token] = nullptr;
+    if (rc != LIBSSH2_ERROR_EAGAIN && m_context.owner == this)
+        m_context.owner = nullptr;
     return rc;
 }
 
@@ -62,7 +59,7 @@ SftpPathJob::SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QS
 
 SftpJob::Result SftpPathJob::step()
 {
-    if (!acquire(SftpContext::OtherToken))
+    if (!acquire())
         return Result::Idle;
     const QByteArray path = m_path.toUtf8();
     LIBSSH2_SFTP *const sftp = m_context.sftp;
@@ -84,7 +81,7 @@ SftpJob::Result SftpPathJob::step()
                                        LIBSSH2_SFTP_S_IXOTH);
         break;
     }
-    settle(SftpContext::OtherToken, rc);
+    settle(rc);
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (rc < 0 && failWith(operation, m_path, rc) == Result::Fatal)

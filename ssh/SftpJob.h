@@ -12,15 +12,15 @@
 namespace QSsh::Internal {
 
 // What the jobs of one SFTP channel share. libssh2 keeps the progress of a blocked call in
-// the SFTP session for some calls, so only one job at a time may be inside a blocked call
-// of each kind: reading, writing, and everything else (open, close, stat, rename, ...).
+// state shared by the whole SFTP session and its one channel (read, write and open states,
+// the channel's pending write), so a call that answered EAGAIN must be repeated, by the same
+// job, before any other job may call into the SFTP session. owner is that job. Jobs still
+// interleave: each completed call lets the next job in.
 struct SftpContext
 {
-    enum Token { ReadToken, WriteToken, OtherToken, TokenCount };
-
     SshSession *session = nullptr;
     LIBSSH2_SFTP *sftp = nullptr;
-    const void *owner[TokenCount] = {};
+    const void *owner = nullptr;
 };
 
 // One SFTP job: a state machine advanced by the channel, one bounded step at a time, until
@@ -47,11 +47,11 @@ public:
     void releaseHandle(bool immediately);
 
 protected:
-    // Claims a token for the next call; false when another job holds it or another
-    // operation has a half sent packet.
-    bool acquire(SftpContext::Token token);
+    // Claims the SFTP session for the next call; false while another job is inside a
+    // blocked call or another operation has a half sent packet.
+    bool acquire();
     // Accounts for a finished or blocked call. Returns rc.
-    int settle(SftpContext::Token token, int rc);
+    int settle(int rc);
     // The error code behind a null handle.
     int lastErrno() const { return m_context.session->lastErrno(); }
     // A failure text for rc, which is not EAGAIN and not a session error.

@@ -3,6 +3,7 @@
 #include "SshLogging.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 #include <cstring>
@@ -13,7 +14,8 @@ namespace {
 
 // libssh2 splits each write into pipelined packets; a large buffer keeps enough of them in
 // flight to fill the link.
-constexpr int kBufferSize = 1024 * 1024;
+constexpr int kBufferSize = 4 * 1024 * 1024;
+constexpr qint64 kStepBudgetMs = 4;
 
 QString randomTag()
 {
@@ -67,12 +69,11 @@ SftpJob::Result SftpUploadJob::stepPhase()
         return Result::Progress;
 
     case Phase::StatTarget: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
         const QByteArray path = m_remotePath.toUtf8();
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
-        const int rc = settle(SftpContext::OtherToken,
-                              libssh2_sftp_stat_ex(sftp, path.constData(), unsigned(path.size()),
+        const int rc = settle(libssh2_sftp_stat_ex(sftp, path.constData(), unsigned(path.size()),
                                                    LIBSSH2_SFTP_STAT, &attributes));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
@@ -105,14 +106,14 @@ SftpJob::Result SftpUploadJob::stepPhase()
     }
 
     case Phase::OpenTemporary: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
         const QByteArray path = m_temporaryPath.toUtf8();
         LIBSSH2_SFTP_HANDLE *const handle = libssh2_sftp_open_ex(
             sftp, path.constData(), unsigned(path.size()),
             LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC | LIBSSH2_FXF_EXCL,
             long(m_permissions), LIBSSH2_SFTP_OPENFILE);
-        const int rc = settle(SftpContext::OtherToken, handle ? 0 : lastErrno());
+        const int rc = settle(handle ? 0 : lastErrno());
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (!handle) {
@@ -127,14 +128,24 @@ SftpJob::Result SftpUploadJob::stepPhase()
         return Result::Progress;
     }
 
-    case Phase::Writing:
-        return fillAndWrite();
+    case Phase::Writing: {
+        // Several writes per step while the link takes them, within a small time budget so
+        // that other jobs, the shell and the event loop still get their turn promptly.
+        QElapsedTimer budget;
+        budget.start();
+        Result result;
+        do {
+            result = fillAndWrite();
+        } while (result == Result::Progress && m_phase == Phase::Writing &&
+                 budget.elapsed() < kStepBudgetMs);
+        return result;
+    }
 
     case Phase::CloseTemporary:
     case Phase::CloseAfterFailure: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
-        const int rc = settle(SftpContext::OtherToken, libssh2_sftp_close_handle(m_handle));
+        const int rc = settle(libssh2_sftp_close_handle(m_handle));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         m_handle = nullptr;
@@ -150,16 +161,14 @@ SftpJob::Result SftpUploadJob::stepPhase()
             m_phase = Phase::MoveTargetAside;
             return Result::Progress;
         }
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
         const QByteArray from = m_temporaryPath.toUtf8();
         const QByteArray to = m_remotePath.toUtf8();
-        const int rc = settle(SftpContext::OtherToken,
-                              libssh2_sftp_rename_ex(sftp, from.constData(), unsigned(from.size()),
-                                                     to.constData(), unsigned(to.size()),
-                                                     LIBSSH2_SFTP_RENAME_OVERWRITE |
-                                                         LIBSSH2_SFTP_RENAME_ATOMIC |
-                                                         LIBSSH2_SFTP_RENAME_NATIVE));
+        const int rc = settle(libssh2_sftp_rename_ex(
+            sftp, from.constData(), unsigned(from.size()), to.constData(), unsigned(to.size()),
+            LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC |
+                LIBSSH2_SFTP_RENAME_NATIVE));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (rc == 0) {
@@ -190,13 +199,12 @@ SftpJob::Result SftpUploadJob::stepPhase()
 
     case Phase::RemoveBackup:
     case Phase::RemoveTemporary: {
-        if (!acquire(SftpContext::OtherToken))
+        if (!acquire())
             return Result::Idle;
         const QString &victim = m_phase == Phase::RemoveBackup ? m_backupPath : m_temporaryPath;
         const QByteArray path = victim.toUtf8();
         const int rc =
-            settle(SftpContext::OtherToken,
-                   libssh2_sftp_unlink_ex(sftp, path.constData(), unsigned(path.size())));
+            settle(libssh2_sftp_unlink_ex(sftp, path.constData(), unsigned(path.size())));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (SshSession::isSessionError(rc))
@@ -244,11 +252,10 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         m_phase = Phase::CloseTemporary;
         return Result::Progress;
     }
-    if (!acquire(SftpContext::WriteToken))
+    if (!acquire())
         return Result::Idle;
     const ssize_t rc =
-        settle(SftpContext::WriteToken,
-               int(libssh2_sftp_write(m_handle, data + m_begin, size_t(m_end - m_begin))));
+        settle(int(libssh2_sftp_write(m_handle, data + m_begin, size_t(m_end - m_begin))));
     if (rc == LIBSSH2_ERROR_EAGAIN || rc == 0)
         return Result::Blocked;
     if (rc < 0) {
@@ -264,13 +271,12 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
 SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, long flags,
                                       Phase onSuccess, Phase onFailure)
 {
-    if (!acquire(SftpContext::OtherToken))
+    if (!acquire())
         return Result::Idle;
     const QByteArray source = from.toUtf8();
     const QByteArray target = to.toUtf8();
     const int rc =
-        settle(SftpContext::OtherToken,
-               libssh2_sftp_rename_ex(m_context.sftp, source.constData(), unsigned(source.size()),
+        settle(libssh2_sftp_rename_ex(m_context.sftp, source.constData(), unsigned(source.size()),
                                       target.constData(), unsigned(target.size()), flags));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;

@@ -47,8 +47,6 @@ private:
 
     Result stepPhase();
     Result fillAndWrite();
-    Result remoteCall(SftpContext::Token token, int rc, SftpOperation operation,
-                      const QString &path, Phase onSuccess, Phase onFailure);
     Result rename(const QString &from, const QString &to, long flags, Phase onSuccess,
                   Phase onFailure);
 

@@ -26,6 +26,9 @@ namespace {
 // timeout below this turns a silently vanished peer into a socket error.
 constexpr int kKeepAliveIntervalSeconds = 5;
 constexpr int kTickMs = 1000;
+// Some libssh2 SFTP calls answer EAGAIN once without touching the socket and make progress
+// only when called again, so the socket alone cannot be trusted to wake a waiting operation.
+constexpr int kRetryMs = 2;
 
 void initLibssh2Once()
 {
@@ -52,6 +55,10 @@ SshSession::SshSession(const SshConnectionParameters &parameters, QObject *paren
     m_roundTimer.setSingleShot(true);
     m_roundTimer.setInterval(0);
     connect(&m_roundTimer, &QTimer::timeout, this, &SshSession::runRound);
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setTimerType(Qt::PreciseTimer);
+    m_retryTimer.setInterval(kRetryMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, &SshSession::runRound);
 }
 
 SshSession::~SshSession()
@@ -442,8 +449,16 @@ void SshSession::stepClients()
     }
     // Bytes read for one client may carry data for another that already ran in this round:
     // go round again until a round neither progresses nor reads anything.
-    if (progress || m_inboundBytes != inboundBefore)
+    if (progress || m_inboundBytes != inboundBefore) {
         m_roundTimer.start();
+        return;
+    }
+    for (const Client *client : qAsConst(m_clients)) {
+        if (client->awaitsReply()) {
+            m_retryTimer.start();
+            break;
+        }
+    }
 }
 
 bool SshSession::runCleanups()
@@ -515,6 +530,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
     m_connectTimer.stop();
     m_keepAliveTimer.stop();
     m_roundTimer.stop();
+    m_retryTimer.stop();
     if (m_lookupId >= 0) {
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;

@@ -144,6 +144,7 @@ private:
     QTimer m_connectTimer;
     QTimer m_keepAliveTimer;
     QTimer m_roundTimer;
+    QTimer m_retryTimer;
     int m_lookupId = -1;
 
     QList<Client *> m_clients;

@@ -11,17 +11,17 @@ constexpr SftpJobId SftpInvalidJob = 0;
 
 enum SshError {
     SshNoError,
-    SshSocketError,          // TCP connect failed or the socket broke
-    SshTimeoutError,         // connect/handshake/authentication took too long, or the peer went silent
-    SshProtocolError,        // the SSH handshake or a channel request failed
+    SshSocketError,   // TCP connect failed or the socket broke
+    SshTimeoutError,  // connect/handshake/authentication took too long, or the peer went silent
+    SshProtocolError, // the SSH handshake or a channel request failed
     SshHostKeyError,
-    SshAuthenticationError,  // the server refused the user name or password
-    SshClosedByServerError,  // the server closed the connection
+    SshAuthenticationError, // the server refused the user name or password
+    SshClosedByServerError, // the server closed the connection
     SshInternalError
 };
 
 enum SftpOverwriteMode {
-    SftpOverwriteExisting,   // 0: replace an existing target (atomically, see SftpChannel)
+    SftpOverwriteExisting, // 0: replace an existing target (atomically, see SftpChannel)
     SftpAppendToExisting,
     SftpSkipExisting
 };
