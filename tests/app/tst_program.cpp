@@ -51,10 +51,17 @@ public:
     }
 
     QString filePath(const QString &name) const { return m_dir.filePath(name); }
-    QString executable() const { return m_dir.filePath(QStringLiteral("cnc-file-manager")); }
-
-    void start(const QString &display)
+    QString executable() const
     {
+        return m_executable.isEmpty() ? m_dir.filePath(QStringLiteral("cnc-file-manager"))
+                                      : m_executable;
+    }
+
+    // Starts the copy made by prepare(), or another installed executable.
+    void start(const QString &display, const QString &program = QString())
+    {
+        if (!program.isEmpty())
+            m_executable = program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("DISPLAY"), display);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -89,7 +96,7 @@ public:
             QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
         for (const QString &pid : pids) {
             const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-            if (exe == executable())
+            if (exe == QFileInfo(executable()).canonicalFilePath())
                 left << pid;
         }
         return left;
@@ -130,6 +137,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QString m_executable;
     QProcess m_process;
     QString m_log;
 };
@@ -162,19 +170,25 @@ private slots:
     void operatorSession_data();
     void operatorSession();
     void cancelledLoginEndsWithZero();
+    void installedProgramFindsItsFilesThroughTheLink();
 
 private:
     std::unique_ptr<SimController> m_sim;
     std::unique_ptr<VirtualDisplay> m_display;
     QString m_skipReason;
+    QString m_displaySkipReason;
 };
 
 void tst_Program::initTestCase()
 {
-    if (!SimController::canRun(&m_skipReason) || !VirtualDisplay::canRun(&m_skipReason))
+    if (!VirtualDisplay::canRun(&m_displaySkipReason)) {
+        m_skipReason = m_displaySkipReason;
         return;
+    }
     m_display = std::make_unique<VirtualDisplay>();
     QVERIFY2(m_display->start(), qPrintable(m_display->lastError()));
+    if (!SimController::canRun(&m_skipReason))
+        return;
     m_sim = std::make_unique<SimController>();
     QVERIFY2(m_sim->start(), qPrintable(m_sim->lastError()));
 }
@@ -317,6 +331,56 @@ void tst_Program::cancelledLoginEndsWithZero()
     QVERIFY2(run.process().exitCode() == 0, qPrintable(run.summary()));
     QVERIFY(!run.log().contains(QStringLiteral("LoginDialog::attemptConnection")));
     QVERIFY(!QFile::exists(run.filePath(QStringLiteral("settings.ini"))));
+}
+
+void tst_Program::installedProgramFindsItsFilesThroughTheLink()
+{
+    if (!m_displaySkipReason.isEmpty())
+        QSKIP(qPrintable(m_displaySkipReason));
+    QTemporaryDir prefix;
+    QVERIFY(prefix.isValid());
+    QProcess install;
+    install.setProcessChannelMode(QProcess::MergedChannels);
+    install.start(QStringLiteral(CNC_CMAKE_COMMAND),
+                  {QStringLiteral("--install"), QStringLiteral(CNC_BUILD_DIR),
+                   QStringLiteral("--prefix"), prefix.path()});
+    QVERIFY(install.waitForFinished(120000));
+    QVERIFY2(install.exitStatus() == QProcess::NormalExit && install.exitCode() == 0,
+             install.readAll().constData());
+
+    // The program and every icon it loads share one directory; bin holds a link to it.
+    const QDir programDir(prefix.filePath(QStringLiteral("lib/cnc-file-manager")));
+    const QString program = programDir.filePath(QStringLiteral("cnc-file-manager"));
+    QVERIFY(QFileInfo(program).isExecutable());
+    const QDir builtDir = QFileInfo(QStringLiteral(CNC_PROGRAM_FILE)).dir();
+    const QStringList icons = builtDir.entryList({QStringLiteral("*.png")}, QDir::Files);
+    QVERIFY(!icons.isEmpty());
+    for (const QString &icon : icons)
+        QVERIFY2(programDir.exists(icon), qPrintable(icon));
+    const QFileInfo link(prefix.filePath(QStringLiteral("bin/cnc-file-manager")));
+    QVERIFY(link.isSymLink());
+    QCOMPARE(link.canonicalFilePath(), QFileInfo(program).canonicalFilePath());
+
+    QFile desktopEntry(
+        prefix.filePath(QStringLiteral("share/applications/cnc-file-manager.desktop")));
+    QVERIFY(desktopEntry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList entryLines =
+        QString::fromUtf8(desktopEntry.readAll()).split(QLatin1Char('\n'));
+    QVERIFY2(entryLines.contains(QStringLiteral("Exec=") + program),
+             qPrintable(entryLines.join(QLatin1Char('\n'))));
+
+    // Started through the link, the program still reads en.txt from its own directory.
+    QFile marker(programDir.filePath(QStringLiteral("en.txt")));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    ProgramRun run;
+    run.start(m_display->name(), link.filePath());
+    QVERIFY2(waitForWindow(*m_display, run, kDialogTitleEn, kWindowTimeoutMs) != 0,
+             qPrintable(run.summary()));
+    QVERIFY(m_display->requestClose(m_display->shownWindow(kDialogTitleEn)));
+    QTRY_VERIFY2_WITH_TIMEOUT(run.process().state() == QProcess::NotRunning,
+                              qPrintable(run.summary()), kExitTimeoutMs);
+    QCOMPARE(run.process().exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Program)
