@@ -49,7 +49,9 @@ die() {
 program_pid=
 xvfb_pid=
 sim_started=0
+marker_made=0
 marker_saved=
+language_before=
 work=$(mktemp -d /tmp/cnc-demo.XXXXXX)
 
 stop_pid() {
@@ -72,9 +74,14 @@ cleanup() {
     if ((sim_started)); then
         "$cncsim" stop -n "$instance" || echo "demo: stopping the simulated controller failed" >&2
     fi
-    rm -f "$marker.demo"
+    if ((marker_made)); then
+        rm -f "$marker"
+    fi
     if [ -n "$marker_saved" ]; then
         mv -f "$marker_saved" "$marker"
+    fi
+    if [ -n "$language_before" ]; then
+        set_setting language "$language_before"
     fi
     rm -rf "$work"
     exit "$status"
@@ -203,16 +210,21 @@ if [ -e "$marker" ]; then
     mv -f "$marker" "$marker_saved"
 fi
 : >"$marker"
+marker_made=1
 start_program
 dialog=$(wait_window "$TITLE_DIALOG_EN" 30)
 screenshot "$dialog" login-dialog-en.png
 xdotool windowfocus --sync "$dialog" key Escape
 wait_program_end
 rm -f "$marker"
+marker_made=0
 
 # The dialog in Chinese, then the login as an operator does it: replace the proposed address,
 # press Enter.
-language=$(awk -F= '$1 == "language" { value = substr($0, 10) } END { print value }' "$settings")
+# The language setting is put back on exit.
+language_before=$(awk -F= '$1 == "language" { value = substr($0, 10) } END { print value }' \
+    "$settings")
+language_before=${language_before:-zh}
 set_setting language zh
 start_program
 dialog=$(wait_window "$TITLE_DIALOG_ZH" 30)
@@ -236,7 +248,6 @@ screenshot "$window" main-window-en.png
 # The window has no close button without a window manager; end the program as a session would.
 stop_pid "$program_pid"
 program_pid=
-set_setting language "${language:-zh}"
 
 echo "demo: screenshots and the program's log (cnc.* debug lines) are in $out/"
 ls -1 "$out"
