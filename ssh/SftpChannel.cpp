@@ -73,10 +73,21 @@ SshSession::Step SftpChannel::Private::step()
     if (state() != SftpChannel::Initialized)
         return SshSession::Step::Idle;
 
-    // Every job gets one step per round, so concurrent jobs interleave.
+    // Every job gets one step per round, so concurrent jobs interleave. Transfers, though, take
+    // turns in the order they were started: libssh2 1.10 does not keep the request streams of
+    // an upload and a download on one SFTP session apart reliably (the channel stalled with
+    // both under way), so one transfer runs while removals and folder creations interleave.
     SshSession::Step result = SshSession::Step::Idle;
+    bool transferRunning = false;
     for (auto it = jobs.begin(); it != jobs.end();) {
         SftpJob *const job = it->get();
+        if (job->isTransfer()) {
+            if (transferRunning) {
+                ++it;
+                continue;
+            }
+            transferRunning = true;
+        }
         switch (job->step()) {
         case SftpJob::Result::Fatal:
             return SshSession::Step::Fatal;

@@ -16,6 +16,7 @@ public:
     SftpDownloadJob(SftpJobId id, SftpContext &context, const QString &remotePath,
                     const QString &localPath, bool overwrite);
     Result step() override;
+    bool isTransfer() const override { return true; }
     void abandon(const QString &reason) override;
 
 private:

@@ -2,6 +2,14 @@
 
 namespace QSsh::Internal {
 
+namespace {
+
+// Room for every request one call may send: a read keeps up to 8 MiB of requests of
+// 30000 bytes each in flight, about 280 requests of some 30 bytes.
+constexpr unsigned long kRequestWindow = 64 * 1024;
+
+} // namespace
+
 SftpJob::~SftpJob()
 {
     if (m_context.owner == this)
@@ -21,10 +29,16 @@ void SftpJob::releaseHandle(bool immediately)
         m_context.session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
 }
 
-bool SftpJob::acquire()
+bool SftpJob::acquire(WindowNeed need)
 {
     if ((m_context.owner && m_context.owner != this) || !m_context.session->mayUseTransport(this))
         return false;
+    // A job that is inside a blocked call must finish it, whatever the window.
+    if (need == WindowNeed::Requests && m_context.owner != this &&
+        libssh2_channel_window_write_ex(libssh2_sftp_get_channel(m_context.sftp), nullptr) <
+            kRequestWindow) {
+        return false;
+    }
     m_context.owner = this;
     return true;
 }

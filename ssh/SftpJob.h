@@ -39,6 +39,8 @@ public:
     QString error() const { return m_error; }
 
     virtual Result step() = 0;
+    // Uploads and downloads hold a file handle with requests in flight for a long time.
+    virtual bool isTransfer() const { return false; }
     // The connection is gone: drop local work (temporary files) and record the reason.
     // Remote handles are freed through releaseHandles().
     virtual void abandon(const QString &reason) = 0;
@@ -47,9 +49,16 @@ public:
     void releaseHandle(bool immediately);
 
 protected:
+    // How much of the channel's send window a call needs before it starts. libssh2 may send
+    // a request only in part when the window runs out, and a request left in part (by a
+    // handle closed at the end of a download, or by a call that gives up) desynchronises
+    // the whole SFTP stream. Writes resume their own partial packets; every other call
+    // starts only with room for all its requests.
+    enum class WindowNeed { Any, Requests };
+
     // Claims the SFTP session for the next call; false while another job is inside a
-    // blocked call or another operation has a half sent packet.
-    bool acquire();
+    // blocked call, another operation has a half sent packet, or the window is too small.
+    bool acquire(WindowNeed need = WindowNeed::Requests);
     // Accounts for a finished or blocked call. Returns rc.
     int settle(int rc);
     // The error code behind a null handle.

@@ -252,7 +252,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         m_phase = Phase::CloseTemporary;
         return Result::Progress;
     }
-    if (!acquire())
+    if (!acquire(WindowNeed::Any))
         return Result::Idle;
     const ssize_t rc =
         settle(int(libssh2_sftp_write(m_handle, data + m_begin, size_t(m_end - m_begin))));

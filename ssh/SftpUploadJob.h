@@ -23,6 +23,7 @@ public:
     SftpUploadJob(SftpJobId id, SftpContext &context, const QString &localPath,
                   const QString &remotePath, bool overwrite);
     Result step() override;
+    bool isTransfer() const override { return true; }
     void abandon(const QString &reason) override;
 
     // ".NAME.part-TAG" in the directory of remotePath.

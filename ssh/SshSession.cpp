@@ -174,6 +174,8 @@ void SshSession::onWritable()
         libssh2_session_set_blocking(m_session, 0);
         libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_RECV,
                                      reinterpret_cast<void *>(&SshSession::recvCallback));
+        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_SEND,
+                                     reinterpret_cast<void *>(&SshSession::sendCallback));
         m_phase = Phase::Handshaking;
     }
     runRound();
@@ -225,7 +227,7 @@ void SshSession::onKeepAliveTick()
     }
     // A keepalive is a packet of its own: send it only when no operation has a partly sent
     // packet and the socket takes it whole, so it can never be left half sent.
-    if (!m_outboundOwner && socketWritable()) {
+    if (!m_outboundOwner && !m_sendIncomplete && socketWritable()) {
         int next = 0;
         const int rc = libssh2_keepalive_send(m_session, &next);
         if (isSessionError(rc)) {
@@ -281,16 +283,17 @@ void SshSession::schedule()
 
 int SshSession::track(const void *operation, int rc)
 {
-    if (rc == LIBSSH2_ERROR_EAGAIN) {
-        const int directions = libssh2_session_block_directions(m_session);
-        m_wantDirections |= directions;
-        if (directions & LIBSSH2_SESSION_BLOCK_OUTBOUND)
+    // The send callback tells whether a packet is left half sent; libssh2's block directions
+    // do not, since a call may go on reading after its send blocked.
+    if (m_sendIncomplete) {
+        if (!m_outboundOwner)
             m_outboundOwner = operation;
-        else if (m_outboundOwner == operation)
-            m_outboundOwner = nullptr;
-    } else if (m_outboundOwner == operation) {
+        m_wantDirections |= LIBSSH2_SESSION_BLOCK_OUTBOUND;
+    } else {
         m_outboundOwner = nullptr;
     }
+    if (rc == LIBSSH2_ERROR_EAGAIN && m_session)
+        m_wantDirections |= libssh2_session_block_directions(m_session);
     return rc;
 }
 
@@ -543,7 +546,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
     }
     m_readNotifier = m_writeNotifier = nullptr;
 
-    if (m_session && graceful && m_phase == Phase::Connected && !m_outboundOwner)
+    if (m_session && graceful && m_phase == Phase::Connected && !m_sendIncomplete)
         libssh2_session_disconnect(m_session, "Closed by client");
     if (m_socket >= 0)
         ::shutdown(m_socket, SHUT_RDWR);
@@ -570,6 +573,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
         m_socket = -1;
     }
     m_phase = Phase::Unconnected;
+    m_sendIncomplete = false;
     m_readPaused = false;
     m_wantDirections = 0;
 }
@@ -578,6 +582,21 @@ void SshSession::noteInbound(qint64 bytes)
 {
     m_inboundBytes += quint64(bytes);
     m_sinceInbound.start();
+}
+
+ssize_t SshSession::sendCallback(libssh2_socket_t socket, const void *buffer, size_t length,
+                                 int flags, void **abstract)
+{
+    auto *const self = static_cast<SshSession *>(*abstract);
+    const ssize_t n = ::send(socket, buffer, length, flags);
+    if (n < 0) {
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK)
+            self->m_sendIncomplete = true; // libssh2 keeps the packet and must finish it first
+        return -error;
+    }
+    self->m_sendIncomplete = size_t(n) < length;
+    return n;
 }
 
 ssize_t SshSession::recvCallback(libssh2_socket_t socket, void *buffer, size_t length, int flags,

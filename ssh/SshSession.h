@@ -29,8 +29,9 @@ namespace QSsh {
 //
 // libssh2 keeps at most one partly sent packet per session and refuses (LIBSSH2_ERROR_BAD_USE)
 // any other packet until that one has been completed by the very operation that started it.
-// The operation that blocked on sending therefore becomes the outbound owner, and only it
-// may touch the transport until its packet is out (mayUseTransport()).
+// A send callback notices a partly sent packet; the operation during which that happened
+// becomes the outbound owner, and only it may touch the transport until its packet is out
+// (mayUseTransport()).
 //
 // Signals are never emitted from inside a round: they are posted to the event loop, so a
 // receiver may freely delete connections, channels or processes in its slots.
@@ -131,6 +132,7 @@ private:
     bool socketWritable() const;
 
     static LIBSSH2_RECV_FUNC(recvCallback);
+    static LIBSSH2_SEND_FUNC(sendCallback);
 
     const SshConnectionParameters m_parameters;
     Phase m_phase = Phase::Unconnected;
@@ -151,6 +153,7 @@ private:
     QList<std::function<int()>> m_cleanups;
     const void *m_outboundOwner = nullptr;
     int m_wantDirections = 0;
+    bool m_sendIncomplete = false; // libssh2 holds a partly sent packet
     bool m_inRound = false;
     bool m_readPaused = false;
     quint64 m_inboundBytes = 0;
