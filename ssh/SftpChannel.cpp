@@ -73,20 +73,23 @@ SshSession::Step SftpChannel::Private::step()
     if (state() != SftpChannel::Initialized)
         return SshSession::Step::Idle;
 
-    // Every job gets one step per round, so concurrent jobs interleave. Transfers, though, take
-    // turns in the order they were started: libssh2 1.10 does not keep the request streams of
-    // an upload and a download on one SFTP session apart reliably (the channel stalled with
-    // both under way), so one transfer runs while removals and folder creations interleave.
+    // Every job gets one step per round, so concurrent jobs interleave. An upload, though,
+    // runs alone among the transfers (in the order they were started): with an upload and a
+    // download under way together, libssh2 1.10 stalled the SFTP channel now and then.
+    // Downloads run together, and removals and folder creations interleave with everything.
     SshSession::Step result = SshSession::Step::Idle;
     bool transferRunning = false;
+    bool uploadRunning = false;
     for (auto it = jobs.begin(); it != jobs.end();) {
         SftpJob *const job = it->get();
         if (job->isTransfer()) {
-            if (transferRunning) {
+            const bool upload = job->isUpload();
+            if (uploadRunning || (upload && transferRunning)) {
                 ++it;
                 continue;
             }
             transferRunning = true;
+            uploadRunning = upload;
         }
         switch (job->step()) {
         case SftpJob::Result::Fatal:

@@ -41,6 +41,7 @@ public:
     virtual Result step() = 0;
     // Uploads and downloads hold a file handle with requests in flight for a long time.
     virtual bool isTransfer() const { return false; }
+    virtual bool isUpload() const { return false; }
     // The connection is gone: drop local work (temporary files) and record the reason.
     // Remote handles are freed through releaseHandles().
     virtual void abandon(const QString &reason) = 0;

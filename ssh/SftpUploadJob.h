@@ -24,6 +24,7 @@ public:
                   const QString &remotePath, bool overwrite);
     Result step() override;
     bool isTransfer() const override { return true; }
+    bool isUpload() const override { return true; }
     void abandon(const QString &reason) override;
 
     // ".NAME.part-TAG" in the directory of remotePath.

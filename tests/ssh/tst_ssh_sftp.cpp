@@ -152,9 +152,9 @@ void TestSshSftp::downloadReplacesExistingTarget()
 
 void TestSshSftp::threeJobsAtOnceWithShellTraffic()
 {
-    QVERIFY(writeRandomFile(onController("a.nc"), 3 * 1024 * 1024 + 17));
-    QVERIFY(writeRandomFile(onController("b.nc"), 2 * 1024 * 1024 + 5));
-    QVERIFY(writeRandomFile(m_local.filePath("c.nc"), 4 * 1024 * 1024 + 3));
+    QVERIFY(writeRandomFile(onController("a.nc"), 12 * 1024 * 1024 + 17));
+    QVERIFY(writeRandomFile(onController("b.nc"), 10 * 1024 * 1024 + 5));
+    QVERIFY(writeRandomFile(m_local.filePath("c.nc"), 8 * 1024 * 1024 + 3));
     const auto shell = m_connection->createRemoteShell();
     QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
     shell->start();
@@ -167,12 +167,17 @@ void TestSshSftp::threeJobsAtOnceWithShellTraffic()
         m_sftp->downloadFile(remote("b.nc"), m_local.filePath("b.nc"), QSsh::SftpOverwriteExisting);
     const QSsh::SftpJobId c =
         m_sftp->uploadFile(m_local.filePath("c.nc"), remote("c.nc"), QSsh::SftpOverwriteExisting);
-    QCOMPARE(QSet<QSsh::SftpJobId>({a, b, c}).size(), 3);
-    QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c}).contains(QSsh::SftpInvalidJob));
+    QDir(onController("made during transfers")).removeRecursively();
+    const QSsh::SftpJobId d = m_sftp->createDirectory(remote("made during transfers"));
+    QCOMPARE(QSet<QSsh::SftpJobId>({a, b, c, d}).size(), 4);
+    QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c, d}).contains(QSsh::SftpInvalidJob));
     shell->write("echo shell_$((6*7))_alive\n");
 
     QByteArray output;
-    QString errorA, errorB, errorC;
+    QString errorA, errorB, errorC, errorD;
+    QVERIFY(watcher.wait(d, &errorD));
+    QVERIFY2(errorD.isEmpty(), qPrintable(errorD));
+    QVERIFY(QFileInfo(onController("made during transfers")).isDir());
     QVERIFY(watcher.wait(a, &errorA));
     QVERIFY(watcher.wait(b, &errorB));
     QVERIFY(watcher.wait(c, &errorC));
