@@ -111,8 +111,10 @@ qint64 runOpenSsh(const QString &address, const QString &batch, const QTemporary
     const int rc = Bench::runProgram(
         QStringLiteral("sshpass"),
         {QStringLiteral("-p"), QString::fromLatin1(kPassword), QStringLiteral("sftp"),
-         QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
-         QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"), QStringLiteral("-o"),
+         // -b implies BatchMode, which refuses password logins unless turned off first.
+         QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("BatchMode=no"),
+         QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"), QStringLiteral("-o"),
+         QStringLiteral("UserKnownHostsFile=/dev/null"), QStringLiteral("-o"),
          QStringLiteral("LogLevel=ERROR"), QStringLiteral("-b"), batchPath,
          QStringLiteral("root@") + address},
         15 * 60 * 1000);

@@ -26,8 +26,9 @@ namespace {
 // timeout below this turns a silently vanished peer into a socket error.
 constexpr int kKeepAliveIntervalSeconds = 5;
 constexpr int kTickMs = 1000;
-// Some libssh2 SFTP calls answer EAGAIN once without touching the socket and make progress
-// only when called again, so the socket alone cannot be trusted to wake a waiting operation.
+// While an operation awaits a reply it is retried this often even without socket activity: a
+// safety net, so that a libssh2 call answering EAGAIN with no socket event to follow (its
+// data already buffered inside libssh2, for instance) can never hang the connection.
 constexpr int kRetryMs = 2;
 
 void initLibssh2Once()
@@ -421,7 +422,9 @@ void SshSession::enterConnected()
     libssh2_keepalive_config(m_session, 0, kKeepAliveIntervalSeconds);
     m_sinceInbound.start();
     m_keepAliveTimer.start();
-    qCDebug(lcSsh) << "connected to" << m_parameters.host;
+    qCDebug(lcSsh) << "connected to" << m_parameters.host << "cipher"
+                   << libssh2_session_methods(m_session, LIBSSH2_METHOD_CRYPT_SC) << "mac"
+                   << libssh2_session_methods(m_session, LIBSSH2_METHOD_MAC_SC);
     QMetaObject::invokeMethod(
         this, [this] { emit connected(); }, Qt::QueuedConnection);
 }
