@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
 
 namespace QSsh::Internal {
@@ -151,8 +152,7 @@ SftpJob::Result SftpDownloadJob::stepPhase()
             m_local.cancelWriting();
             m_error = failureText(SftpOperation::Close, m_remotePath, rc);
         } else if (!m_local.commit()) {
-            m_error = tr("Cannot write local file \"%1\": %2.")
-                          .arg(m_local.fileName(), m_local.errorString());
+            m_error = localWriteError();
         }
         return Result::Done;
     }
@@ -187,10 +187,8 @@ SftpJob::Result SftpDownloadJob::read()
         m_phase = Phase::Close;
         return Result::Progress;
     }
-    if (m_local.write(m_buffer.constData(), n) != n) {
-        return fail(tr("Cannot write local file \"%1\": %2.")
-                        .arg(m_local.fileName(), m_local.errorString()));
-    }
+    if (m_local.write(m_buffer.constData(), n) != n)
+        return fail(localWriteError());
     m_received += n;
     // QSaveFile syncs the file to disk when it commits. Starting the write-back of every few
     // megabytes now keeps that final sync short, so it does not stall the event loop.
@@ -200,6 +198,17 @@ SftpJob::Result SftpDownloadJob::read()
         m_writeBackStart = m_received;
     }
     return Result::Progress;
+}
+
+// QSaveFile reports some failed writes (a full disk among them) as "Unknown error"; the
+// system's error code then tells what happened.
+QString SftpDownloadJob::localWriteError() const
+{
+    const int systemError = errno;
+    QString reason = m_local.errorString();
+    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+        reason = qt_error_string(systemError);
+    return tr("Cannot write local file \"%1\": %2.").arg(m_local.fileName(), reason);
 }
 
 void SftpDownloadJob::abandon(const QString &reason)

@@ -25,6 +25,7 @@ private:
     Result stepPhase();
     Result read();
     Result fail(const QString &text);
+    QString localWriteError() const;
 
     const QString m_remotePath;
     QSaveFile m_local;

@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +31,7 @@ private slots:
     void threeJobsAtOnceWithShellTraffic();
     void removeAndCreate();
     void failuresToStartOrRun();
+    void fullLocalDiskFailsCleanly();
     void eventLoopStaysResponsiveDuringLargeDownload();
 
 private:
@@ -273,6 +276,30 @@ void TestSshSftp::failuresToStartOrRun()
     QVERIFY(QFileInfo(onController("a-directory")).isDir());
     QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
+}
+
+// A download onto a full disk fails with a text that says so and leaves the old file alone.
+void TestSshSftp::fullLocalDiskFailsCleanly()
+{
+    QTemporaryDir mountPoint;
+    QVERIFY(mountPoint.isValid());
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", mountPoint.path()}) !=
+        0)
+        QSKIP("cannot mount a small tmpfs here (needs root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mountPoint.path()}); });
+    const QString target = mountPoint.path() + "/target.nc";
+    QVERIFY(writeFile(target, "the old file\n"));
+    QVERIFY(writeRandomFile(onController("large.nc"), 3 * 1024 * 1024));
+
+    JobWatcher watcher(m_sftp.data());
+    QString error;
+    const QSsh::SftpJobId job =
+        m_sftp->downloadFile(remote("large.nc"), target, QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.contains("target.nc") && error.contains("No space left"), qPrintable(error));
+    QCOMPARE(readFile(target), QByteArray("the old file\n"));
+    QCOMPARE(QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"target.nc"});
 }
 
 // While a large download runs, calls queued into the owning thread must run promptly: the
