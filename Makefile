@@ -10,7 +10,7 @@ DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
         xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk libxcb1-dev \
         dpkg-dev file
 
-.PHONY: all deps build release test demo bench soak package format clean
+.PHONY: all deps build release release-config test demo bench soak package format clean
 
 all: build
 
@@ -25,21 +25,27 @@ build: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCNC_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-release: deps
+release-config: deps
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCNC_SANITIZE=OFF
+
+release: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS)
 
 test: build
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j3 --timeout 600
 
-demo: release
+# The demo, the benchmarks and the soak build only what they run.
+demo: release-config
+	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc-file-manager
 	sim/demo.sh $(RELEASE_BUILD)
 
-bench: release
+bench: release-config
+	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_bench cnc_listing_bench
 	$(RELEASE_BUILD)/bench/cnc_bench
 	$(RELEASE_BUILD)/bench/cnc_listing_bench
 
-soak: release
+soak: release-config
+	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_soak
 	$(RELEASE_BUILD)/bench/cnc_soak
 
 package: release
