@@ -192,22 +192,22 @@ void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
         return;
     }
     qCDebug(lcConnection).noquote() << "Initiating SFTP deletion via slot:" << path;
-    const QString workingPath = path.normalized(QString::NormalizationForm_C);
+    // The path is used exactly as the controller listed it: converted to another Unicode form
+    // it could name nothing, and "rm -f" would still report success.
     const bool isDirectory = type == QLatin1String("dir");
     const QString command =
-        shellCommand(isDirectory ? kDeleteDirectoryCommand : kDeleteFileCommand, workingPath);
+        shellCommand(isDirectory ? kDeleteDirectoryCommand : kDeleteFileCommand, path);
 
-    if (containsNonAscii(workingPath)) {
+    if (containsNonAscii(path)) {
         qCDebug(lcConnection).noquote()
-            << "Path contains non-ASCII characters, using shell command for:" << workingPath;
+            << "Path contains non-ASCII characters, using shell command for:" << path;
         sendFallbackCommand(command, "Sending shell command:");
         return;
     }
-    const QSsh::SftpJobId job =
-        isDirectory ? sftp->removeDirectory(workingPath) : sftp->removeFile(workingPath);
+    const QSsh::SftpJobId job = isDirectory ? sftp->removeDirectory(path) : sftp->removeFile(path);
     if (job == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote()
-            << "SFTP operation failed, trying shell command for:" << workingPath;
+            << "SFTP operation failed, trying shell command for:" << path;
         sendFallbackCommand(command, "SFTP failed, using shell command:");
     }
 }

@@ -4,9 +4,9 @@
 
 namespace {
 
-bool isNavigationRow(const QString &trimmedName)
+bool isNavigationRow(const ListRow &row)
 {
-    return trimmedName == QLatin1String("..");
+    return row.name.trimmed() == QLatin1String("..");
 }
 
 } // namespace
@@ -16,16 +16,14 @@ QVector<DeleteCandidate> deleteCandidates(const QVector<ListRow> &rows, const QS
 {
     QVector<DeleteCandidate> candidates;
     for (const ListRow &row : rows) {
-        const QString name = row.name.trimmed();
-        if (isNavigationRow(name))
+        if (isNavigationRow(row))
             continue;
-        // The controller stores names as they were created; composed forms are what the
-        // worker expects for its non-ASCII test and its shell command.
-        const QString path =
-            RemotePath::join(currentDir, name).normalized(QString::NormalizationForm_C);
+        // The path names the entry byte for byte as listed: " a.nc" is not "a.nc", and a name
+        // stored with decomposed accents has no composed twin on the controller.
+        const QString path = RemotePath::join(currentDir, row.name);
         const QString type =
             row.type == folderText ? QStringLiteral("dir") : QStringLiteral("file");
-        candidates.append({name, path, type});
+        candidates.append({row.name, path, type});
     }
     return candidates;
 }
@@ -34,13 +32,12 @@ DownloadSelection downloadSelection(const QVector<ListRow> &rows, const QString 
 {
     DownloadSelection selection;
     for (const ListRow &row : rows) {
-        const QString name = row.name.trimmed();
-        if (isNavigationRow(name))
+        if (isNavigationRow(row))
             continue;
         if (row.type == fileText)
-            selection.files.append(name);
+            selection.files.append(row.name);
         else
-            selection.skipped.append(name);
+            selection.skipped.append(row.name);
     }
     return selection;
 }

@@ -4,8 +4,9 @@
 #include <QStringList>
 #include <QVector>
 
-// The texts of one selected row of the remote file list: its name (column 0) and its type
-// (column 1), both as the list shows them.
+// One selected row of the remote file list: the entry's own name in the current folder,
+// exactly as the controller stores it (blanks at either end included; a symbolic link
+// without its arrow and target), and the type text of column 1 as the list shows it.
 struct ListRow
 {
     QString name;
@@ -15,8 +16,8 @@ struct ListRow
 // One selected item that the delete button will remove.
 struct DeleteCandidate
 {
-    QString name; // trimmed, as the confirmation box names it
-    QString path; // full remote path in Unicode NFC
+    QString name; // the row's name, as the confirmation box names it
+    QString path; // full remote path, exactly as listed
     QString type; // "dir" for a folder, "file" for anything else
 };
 
@@ -26,8 +27,8 @@ struct DeleteCandidate
 QVector<DeleteCandidate> deleteCandidates(const QVector<ListRow> &rows, const QString &currentDir,
                                           const QString &folderText);
 
-// What a download of the selected rows fetches: the trimmed names of the file rows, and the
-// names of the other rows, which are reported as skipped. The ".." row is in neither list.
+// What a download of the selected rows fetches: the names of the file rows, and the names of
+// the other rows, which are reported as skipped. The ".." row is in neither list.
 struct DownloadSelection
 {
     QStringList files;

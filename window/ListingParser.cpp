@@ -278,12 +278,15 @@ bool isEntryLine(const QString &line)
     return i < line.size() && line.at(i).isSpace();
 }
 
-QString unquoteName(const QString &text, bool allowLinkArrow)
+QString unquoteName(const QString &text, bool allowLinkArrow, QString *fileName)
 {
     QString first;
     int i = readWord(text, 0, &first);
-    if (i == text.size() && i > 0)
+    if (i == text.size() && i > 0) {
+        if (fileName)
+            *fileName = first;
         return first;
+    }
 
     if (allowLinkArrow && i > 0) {
         // name -> target, each part quoted on its own.
@@ -292,8 +295,11 @@ QString unquoteName(const QString &text, bool allowLinkArrow)
             text.at(arrow + 2).isSpace()) {
             QString target;
             const int end = readWord(text, skipBlanks(text, arrow + 2), &target);
-            if (end == text.size())
+            if (end == text.size()) {
+                if (fileName)
+                    *fileName = first;
                 return first + QLatin1String(" -> ") + target;
+            }
         }
     }
 
@@ -301,7 +307,13 @@ QString unquoteName(const QString &text, bool allowLinkArrow)
     QString name = text;
     if (name.size() >= 2 && name.startsWith(QLatin1Char('\'')) && name.endsWith(QLatin1Char('\'')))
         name = name.mid(1, name.size() - 2);
-    return name.trimmed();
+    name = name.trimmed();
+    if (fileName) {
+        // Unquoted, a link's own name ends at the first arrow.
+        const int arrow = allowLinkArrow ? name.indexOf(QLatin1String(" -> ")) : -1;
+        *fileName = arrow > 0 ? name.left(arrow) : name;
+    }
+    return name;
 }
 
 RemoteListing parse(const QString &cleanedOutput)
@@ -355,7 +367,8 @@ RemoteListing parse(const QString &cleanedOutput)
             dateField = 6;
         }
         entry.modified = fields.at(dateField) + QLatin1Char(' ') + fields.at(dateField + 1);
-        entry.name = unquoteName(rest, entry.permissions.startsWith(QLatin1Char('l')));
+        entry.name =
+            unquoteName(rest, entry.permissions.startsWith(QLatin1Char('l')), &entry.fileName);
         qCDebug(lcListing).noquote() << "解析文件名:" << entry.name << "原始条目:" << line;
 
         if (entry.name.isEmpty() || entry.name == QLatin1String(".") ||

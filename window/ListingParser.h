@@ -6,7 +6,8 @@
 // One directory entry of an `ls -la` listing.
 struct RemoteEntry
 {
-    QString name;        // the real name; a symbolic link adds " -> " and its target
+    QString name;        // as the list shows it: a symbolic link adds " -> " and its target
+    QString fileName;    // the entry's own name in its folder, what its path is made of
     QString permissions; // e.g. "drwxr-xr-x"
     QString size;        // the size field as ls prints it ("1, 3" for a device)
     QString modified;    // "yyyy-MM-dd hh:mm:ss", so that newer sorts higher as text
@@ -41,6 +42,7 @@ bool isEntryLine(const QString &line);
 // The real name behind ls's shell quoting: 'a b', "it's", 'it'\''s', $'\t' escapes and
 // concatenations of them, with " -> target" kept for links (allowLinkArrow). A text that is
 // not one such word is taken as it stands, less a pair of enclosing single quotes.
-QString unquoteName(const QString &text, bool allowLinkArrow = false);
+// fileName, when given, receives the name alone: for a link, without the arrow and target.
+QString unquoteName(const QString &text, bool allowLinkArrow = false, QString *fileName = nullptr);
 
 } // namespace ListingParser

@@ -6,6 +6,7 @@
 
 #include "FolderName.h"
 #include "ListSelection.h"
+#include "RemoteListRoles.h"
 #include "RemotePath.h"
 
 #include <QCoreApplication>
@@ -48,7 +49,9 @@ void setEnabledInOrder(std::initializer_list<QPushButton *> buttons, bool enable
         button->setEnabled(enabled);
 }
 
-// The name and type texts of the selected rows, in the order the selection model gives them.
+// The names and type texts of the selected rows, in the order the selection model gives them.
+// The name is the entry's own, kept by the listing beside the text shown; the ".." row has
+// only its text.
 QVector<ListRow> selectedListRows(const QTreeView *view)
 {
     QVector<ListRow> rows;
@@ -59,7 +62,9 @@ QVector<ListRow> selectedListRows(const QTreeView *view)
     for (const QModelIndex &index : indexes) {
         if (!index.isValid())
             continue;
-        rows.append({index.data().toString(), index.sibling(index.row(), 1).data().toString()});
+        const QVariant name = index.data(RemoteNameRole);
+        rows.append({name.isValid() ? name.toString() : index.data().toString(),
+                     index.sibling(index.row(), 1).data().toString()});
     }
     return rows;
 }

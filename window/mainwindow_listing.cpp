@@ -4,6 +4,7 @@
 #include "FileSizeText.h"
 #include "IconLoader.h"
 #include "ListingParser.h"
+#include "RemoteListRoles.h"
 #include "ShellMarkers.h"
 #include "TerminalText.h"
 
@@ -53,6 +54,15 @@ QList<QStandardItem *> makeRow(const QIcon &icon, const QString &name, const QSt
 {
     return {new QStandardItem(icon, name), new QStandardItem(type), new QStandardItem(size),
             new QStandardItem(modified)};
+}
+
+// A row of the listing: its name item also keeps the name that paths are built from.
+QList<QStandardItem *> makeEntryRow(const QIcon &icon, const RemoteEntry &entry,
+                                    const QString &type, const QString &size)
+{
+    QList<QStandardItem *> row = makeRow(icon, entry.name, type, size, entry.modified);
+    row.first()->setData(entry.fileName, RemoteNameRole);
+    return row;
 }
 
 } // namespace
@@ -151,11 +161,9 @@ void mainwindow::processBufferedData()
     const QString folderType = english ? QStringLiteral("Folder") : QStringLiteral("文件夹");
     const QString fileType = english ? QStringLiteral("File") : QStringLiteral("文件");
     for (const RemoteEntry &entry : listing.folders)
-        m_model->appendRow(
-            makeRow(folderIcon, entry.name, folderType, QStringLiteral("-"), entry.modified));
+        m_model->appendRow(makeEntryRow(folderIcon, entry, folderType, QStringLiteral("-")));
     for (const RemoteEntry &entry : listing.files)
-        m_model->appendRow(
-            makeRow(fileIcon, entry.name, fileType, formatFileSize(entry.size), entry.modified));
+        m_model->appendRow(makeEntryRow(fileIcon, entry, fileType, formatFileSize(entry.size)));
 
     qCDebug(lcWindow).noquote() << now() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();

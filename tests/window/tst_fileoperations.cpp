@@ -36,6 +36,11 @@ constexpr int kBigSize = 32 * 1024 * 1024;
 const QStringList kFileButtons{"m_btnUpload", "m_btnDownload", "m_btnNewFolder", "m_btnDelete"};
 const QStringList kDisableOrder{"m_btnUpload-", "m_btnDownload-", "m_btnNewFolder-",
                                 "m_btnDelete-"};
+// Entries that a path built from the text shown, trimmed or composed, would miss or mistake.
+const QString kLead = QStringLiteral(" lead.nc");
+const QString kDecomposed = QStringLiteral("cafe\u0301.nc");
+const QString kComposed = QStringLiteral("caf\u00e9.nc");
+const QString kLinkRow = QStringLiteral("link.nc -> target.nc");
 
 QString setting(const QString &key)
 {
@@ -197,6 +202,8 @@ private slots:
     void downloadSeveralIntoDirectory();
     void deleteAsksFirst();
     void deleteChineseFolderByShell();
+    void downloadTakesTheListedEntry();
+    void deleteTakesTheListedEntry();
     void newFolder();
     void newFolderNamesKeptAsTyped();
     void failedJobsGiveTheWindowBack();
@@ -224,6 +231,7 @@ private:
     bool fileButtonsEnabled() const;
     QString remote(const QString &name) const { return m_sim->rootDir() + '/' + name; }
     void clearController();
+    bool putLookalikes();
 
     std::unique_ptr<SimController> m_sim;
     QPointer<CConnectionForSshClient> m_worker;
@@ -772,6 +780,62 @@ void tst_FileOperations::deleteChineseFolderByShell()
     QTRY_VERIFY_WITH_TIMEOUT(logSince(mark).contains("删除操作成功完成"), kJobTimeoutMs);
     QVERIFY(!QFileInfo::exists(remote(folder)));
     QTRY_VERIFY_WITH_TIMEOUT(!listedNames().contains(folder) && fileButtonsEnabled(), 10000);
+}
+
+// Beside each entry of a lookalike name, the entry that name could be mistaken for.
+bool tst_FileOperations::putLookalikes()
+{
+    clearController();
+    for (const QString &name : {kLead, QStringLiteral("lead.nc"), kDecomposed, kComposed}) {
+        if (!writeFile(remote(name), name.toUtf8()))
+            return false;
+    }
+    return writeFile(remote("target.nc"), "G0 target\n") &&
+           ::symlink("target.nc", QFile::encodeName(remote("link.nc")).constData()) == 0 &&
+           refreshList({kLead, "lead.nc", kDecomposed, kComposed, kLinkRow});
+}
+
+void tst_FileOperations::downloadTakesTheListedEntry()
+{
+    CNC_REQUIRE_SIM();
+    QVERIFY(connectWindow());
+    QVERIFY(putLookalikes());
+    QTemporaryDir targetDir;
+
+    const int mark = logSize();
+    QVERIFY(selectRows({kLead, kLinkRow}));
+    m_answer.onNext<QFileDialog>(
+        [&](QFileDialog *dialog) { chooseInFileDialog(dialog, targetDir.path()); });
+    button("m_btnDownload")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(completions(mark), 2, kJobTimeoutMs);
+    QCOMPARE(readFile(targetDir.filePath(kLead)), kLead.toUtf8());
+    // A link gives what it points to, under its own name.
+    QCOMPARE(readFile(targetDir.filePath("link.nc")), QByteArray("G0 target\n"));
+}
+
+void tst_FileOperations::deleteTakesTheListedEntry()
+{
+    CNC_REQUIRE_SIM();
+    QVERIFY(connectWindow());
+    QVERIFY(putLookalikes());
+    QSignalSpy deletes(m_window.get(), &mainwindow::sigDeleteRemotePath);
+
+    const int mark = logSize();
+    QVERIFY(selectRows({kLead, kLinkRow, kDecomposed}));
+    m_answer.onNext<QMessageBox>([&](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    button("m_btnDelete")->click();
+    QCOMPARE(deletes.size(), 3);
+    for (const QString &name : {kLead, QStringLiteral("link.nc"), kDecomposed})
+        QVERIFY2(deletes.contains({kRoot + name, "file"}), qPrintable(name));
+    // Two SFTP jobs, and the shell route for the accent with its marker.
+    QTRY_COMPARE_WITH_TIMEOUT(completions(mark), 3, kJobTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(logSince(mark).contains("Delete operation completed successfully"),
+                             kJobTimeoutMs);
+    // The link went, not what it points to; the lookalikes stayed.
+    const QStringList left =
+        QDir(m_sim->rootDir()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    QCOMPARE(QSet<QString>(left.cbegin(), left.cend()),
+             (QSet<QString>{"lead.nc", kComposed, "target.nc"}));
 }
 
 void tst_FileOperations::newFolder()

@@ -94,6 +94,13 @@ void TestListingParser::linksDevicesAndSizes()
     const RemoteEntry link = find(listing.files, QStringLiteral("link_to_programs -> programs"));
     QVERIFY(!link.isFolder());
     QCOMPARE(link.size, QStringLiteral("8"));
+    // Paths are made of a link's own name; a file whose name holds an arrow is no link.
+    QCOMPARE(link.fileName, QStringLiteral("link_to_programs"));
+    QCOMPARE(find(listing.files, QStringLiteral("link with space -> a b.nc")).fileName,
+             QStringLiteral("link with space"));
+    QCOMPARE(find(listing.files, QStringLiteral("x -> y.nc")).fileName,
+             QStringLiteral("x -> y.nc"));
+    QCOMPARE(find(listing.files, QStringLiteral(" lead.nc")).fileName, QStringLiteral(" lead.nc"));
     // A device has "major, minor" where the size stands; the date is still the date.
     const RemoteEntry device = find(listing.files, QStringLiteral("null device"));
     QCOMPARE(device.modified, QStringLiteral("2026-03-03 12:00:00"));
@@ -146,6 +153,10 @@ void TestListingParser::formsOfNamesNotInTheCapture()
     QCOMPARE(unquoteName(QStringLiteral("a b.nc")), QStringLiteral("a b.nc"));
     QCOMPARE(unquoteName(QStringLiteral("it's")), QStringLiteral("it's"));
     QCOMPARE(unquoteName(QStringLiteral("a -> b")), QStringLiteral("a -> b"));
+    QString fileName;
+    QCOMPARE(unquoteName(QStringLiteral("a b -> c d"), true, &fileName),
+             QStringLiteral("a b -> c d"));
+    QCOMPARE(fileName, QStringLiteral("a b"));
 
     using TerminalText::isControlOnly;
     QCOMPARE(TerminalText::stripControlSequences(
