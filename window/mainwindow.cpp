@@ -1,13 +1,30 @@
 #include "mainwindow.h"
 
 #include "ColumnWidths.h"
+#include "ControllerShell.h"
+#include "FileSizeText.h"
+#include "FolderName.h"
 #include "IconLoader.h"
+#include "ListSelection.h"
+#include "ListingParser.h"
+#include "RemoteListRoles.h"
+#include "RemotePath.h"
+#include "ShellMarkers.h"
+#include "TerminalText.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -20,7 +37,10 @@
 #include <QTime>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
+
+#include <initializer_list>
 
 Q_LOGGING_CATEGORY(lcWindow, "cnc.window", QtWarningMsg)
 
@@ -88,6 +108,100 @@ bool isFileType(const QString &type)
 {
     return type == QLatin1String("File") || type == QStringLiteral("文件");
 }
+
+// Time of day at the start of the listing path's diagnostic lines.
+QString now()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+const char *boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
+QStringList headerLabels(bool english)
+{
+    if (english) {
+        return {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Size"),
+                QStringLiteral("Modified Time")};
+    }
+    return {QStringLiteral("名称"), QStringLiteral("类型"), QStringLiteral("大小"),
+            QStringLiteral("修改时间")};
+}
+
+// The directory above `dir` ("/a/b/" gives "/a/"); a text operation on the remote path.
+QString parentDirectory(const QString &dir)
+{
+    QString path = dir;
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QList<QStandardItem *> makeRow(const QIcon &icon, const QString &name, const QString &type,
+                               const QString &size, const QString &modified)
+{
+    return {new QStandardItem(icon, name), new QStandardItem(type), new QStandardItem(size),
+            new QStandardItem(modified)};
+}
+
+// A row of the listing: its name item also keeps the name that paths are built from.
+QList<QStandardItem *> makeEntryRow(const QIcon &icon, const RemoteEntry &entry,
+                                    const QString &type, const QString &size)
+{
+    QList<QStandardItem *> row = makeRow(icon, entry.name, type, size, entry.modified);
+    row.first()->setData(entry.fileName, RemoteNameRole);
+    return row;
+}
+
+const QString kLastUploadDir = QStringLiteral("lastUploadDir");
+const QString kLastDownloadDir = QStringLiteral("lastDownloadDir");
+
+bool isSftpReady(const QSharedPointer<QSsh::SftpChannel> &channel)
+{
+    return channel && channel->state() == QSsh::SftpChannel::Initialized;
+}
+
+void setEnabledInOrder(std::initializer_list<QPushButton *> buttons, bool enabled)
+{
+    for (QPushButton *button : buttons)
+        button->setEnabled(enabled);
+}
+
+// The names and type texts of the selected rows, in the order the selection model gives them.
+// The name is the entry's own, kept by the listing beside the text shown; the ".." row has
+// only its text.
+QVector<ListRow> selectedListRows(const QTreeView *view)
+{
+    QVector<ListRow> rows;
+    const QItemSelectionModel *selection = view->selectionModel();
+    if (!selection)
+        return rows;
+    const QModelIndexList indexes = selection->selectedRows(0);
+    for (const QModelIndex &index : indexes) {
+        if (!index.isValid())
+            continue;
+        const QVariant name = index.data(RemoteNameRole);
+        rows.append({name.isValid() ? name.toString() : index.data().toString(),
+                     index.sibling(index.row(), 1).data().toString()});
+    }
+    return rows;
+}
+
+const char kDeleteBoxStyle[] = R"(
+QMessageBox { background-color: #f8f9fa; border-radius: 8px; }
+QMessageBox QLabel { color: #2c3e50; font-size: 14px; }
+QMessageBox QPushButton {
+    background-color: #007aff; color: white; border: none; padding: 8px 16px;
+    border-radius: 6px; font-weight: bold; min-width: 80px;
+}
+QMessageBox QPushButton:hover { background-color: #0056b3; }
+QMessageBox QPushButton:pressed { background-color: #004085; }
+QMessageBox QPushButton[text='删除'] { background-color: #dc3545; }
+QMessageBox QPushButton[text='删除']:hover { background-color: #c82333; }
+QMessageBox QPushButton[text='删除']:pressed { background-color: #bd2130; }
+)";
 
 } // namespace
 
@@ -289,14 +403,7 @@ void mainwindow::setupModel()
 {
     m_model = new QStandardItemModel(this);
     m_model->setObjectName(QStringLiteral("m_model"));
-    if (isEnglishUi()) {
-        m_model->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"),
-                                            QStringLiteral("Size"),
-                                            QStringLiteral("Modified Time")});
-    } else {
-        m_model->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("类型"),
-                                            QStringLiteral("大小"), QStringLiteral("修改时间")});
-    }
+    m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
     m_treeView->setModel(m_model);
     adjustColumnWidths();
     m_treeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -447,14 +554,7 @@ void mainwindow::retranslateUi()
                                            : QStringLiteral("删除文件"));
     }
 
-    if (isEnglishUi()) {
-        m_model->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"),
-                                            QStringLiteral("Size"),
-                                            QStringLiteral("Modified Time")});
-    } else {
-        m_model->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("类型"),
-                                            QStringLiteral("大小"), QStringLiteral("修改时间")});
-    }
+    m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
 
     // Translate the known type texts row by row; any other text stays as it is.
     const bool english = isEnglishUi();
@@ -512,4 +612,544 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
                            : QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
         m_reconnectTimer->start();
     }
+}
+
+void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
+{
+    Q_UNUSED(strIp)
+    Q_UNUSED(nPort)
+
+    qCDebug(lcWindow).noquote() << "收到数据:" << strMsg
+                                << "当前状态m_isListingRemote:" << boolText(m_isListingRemote);
+
+    // The outcome lines of delete and folder creation by shell command. They count whether or
+    // not a listing is outstanding, and never become part of one.
+    const ShellMarkerScan scan = scanShellMarkers(m_strMarkerCarry, strMsg);
+    m_strMarkerCarry = scan.carry;
+    for (const ShellMarker marker : scan.outcomes) {
+        const bool english = isEnglishUi();
+        bool refresh = false;
+        switch (marker) {
+        case ShellMarker::DeleteSuccess:
+            appendLog(english ? QStringLiteral("Delete operation completed successfully")
+                              : QStringLiteral("删除操作成功完成"));
+            refresh = true;
+            break;
+        case ShellMarker::DeleteFailed:
+            appendLog(english ? QStringLiteral("Delete operation failed")
+                              : QStringLiteral("删除操作失败"));
+            break;
+        case ShellMarker::CreateSuccess:
+            appendLog(english ? QStringLiteral("New folder operation completed successfully")
+                              : QStringLiteral("新建文件夹操作成功完成"));
+            refresh = true;
+            break;
+        case ShellMarker::CreateFailed:
+            appendLog(english ? QStringLiteral("New folder operation failed")
+                              : QStringLiteral("新建文件夹操作失败"));
+            break;
+        }
+        m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
+        m_btnDownload->setText(english ? QStringLiteral("Download File")
+                                       : QStringLiteral("下载文件"));
+        if (refresh)
+            QTimer::singleShot(500, this, &mainwindow::onRefreshClicked);
+    }
+    if (scan.concernsMarker)
+        return;
+
+    if (!m_isListingRemote) {
+        if (TerminalText::isControlOnly(strMsg))
+            qCDebug(lcWindow).noquote() << "忽略纯控制序列";
+        return;
+    }
+    // During a listing every piece is kept, also one of white space or digits alone: a lone
+    // line feed separates two entries, a lone digit belongs to a size or a time, and the
+    // prompt's last blank may come by itself. Control sequences go when the text is cleaned.
+
+    // The part before the new piece has been searched already; a prompt that the new piece
+    // completes starts at most one prompt length before it.
+    const QString prompt = ControllerShell::prompt();
+    const int searchFrom = qMax(0, m_strRecvBuffer.size() - prompt.size() + 1);
+    m_strRecvBuffer += strMsg;
+    qCDebug(lcWindow).noquote() << "累积数据:" << m_strRecvBuffer;
+
+    if (m_strRecvBuffer.indexOf(prompt, searchFrom) >= 0) {
+        qCDebug(lcWindow).noquote() << "检测到命令提示符，处理数据";
+        m_bufferTimer->stop();
+        processBufferedData();
+    } else {
+        qCDebug(lcWindow).noquote() << "未检测到命令提示符，启动定时器";
+        m_bufferTimer->start();
+    }
+}
+
+void mainwindow::processBufferedData()
+{
+    qCDebug(lcWindow).noquote() << now()
+                                << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
+
+    const bool english = isEnglishUi();
+    m_model->clear();
+    m_model->setHorizontalHeaderLabels(headerLabels(english));
+
+    if (m_strCurrentPath != m_strRootPath) {
+        m_model->appendRow(makeRow(loadIcon(QStringLiteral("返回上一层.png")), QStringLiteral(".."),
+                                   english ? QStringLiteral("Navigation") : QStringLiteral("导航"),
+                                   QString(), QString()));
+    }
+
+    const QString cleaned = ListingParser::cleanOutput(m_strRecvBuffer, ControllerShell::prompt());
+    qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
+    const RemoteListing listing = ListingParser::parse(cleaned);
+
+    const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    const QIcon fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
+    const QString folderType = english ? QStringLiteral("Folder") : QStringLiteral("文件夹");
+    const QString fileType = english ? QStringLiteral("File") : QStringLiteral("文件");
+    for (const RemoteEntry &entry : listing.folders)
+        m_model->appendRow(makeEntryRow(folderIcon, entry, folderType, QStringLiteral("-")));
+    for (const RemoteEntry &entry : listing.files)
+        m_model->appendRow(makeEntryRow(fileIcon, entry, fileType, formatFileSize(entry.size)));
+
+    qCDebug(lcWindow).noquote() << now() << "processBufferedData() 处理完成，模型行数:"
+                                << m_model->rowCount();
+
+    m_treeView->reset();
+    m_treeView->update();
+    connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &mainwindow::onSelectionChanged, Qt::UniqueConnection);
+    qCDebug(lcWindow).noquote() << now() << "processBufferedData() UI更新完成，重置状态";
+
+    // The first listing after a connection can be spoiled by a terminal error of the
+    // controller's login profile; the next one normally goes through.
+    if (m_model->rowCount() == 0 && m_strRecvBuffer.contains(QLatin1String("resize:"))) {
+        qCDebug(lcWindow).noquote() << now() << "检测到首次连接resize错误，2秒后自动重试";
+        m_isListingRemote = false;
+        m_btnRefresh->setEnabled(true);
+        m_strRecvBuffer.clear();
+        QTimer::singleShot(2000, this, [this] {
+            qCDebug(lcWindow).noquote() << now() << "执行首次连接重试";
+            onRefreshClicked();
+        });
+        return;
+    }
+
+    m_isListingRemote = false;
+    m_btnRefresh->setEnabled(true);
+    m_strRecvBuffer.clear();
+    m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
+    m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
+    QTimer::singleShot(50, this, &mainwindow::adjustColumnWidths);
+}
+
+QString mainwindow::formatFileSize(const QString &size) const
+{
+    return fileSizeText(size);
+}
+
+void mainwindow::onSftpInitialized()
+{
+    qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 开始"
+                                << "m_bConnectState:" << boolText(m_bConnectState)
+                                << "m_isListingRemote:" << boolText(m_isListingRemote);
+
+    if (m_pSshClient)
+        m_sftpChannel = m_pSshClient->getSftpChannel();
+    appendLog(isEnglishUi() ? QStringLiteral("SFTP channel is ready.")
+                            : QStringLiteral("SFTP通道准备就绪。"));
+    for (QPushButton *button :
+         {m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete, m_btnRefresh})
+        button->setEnabled(true);
+
+    qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 发送echo命令清空shell缓冲";
+    emit sigSend(ControllerShell::flushCommand());
+
+    qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 延迟3秒后调用刷新";
+    QTimer::singleShot(3000, this, [this] {
+        qCDebug(lcWindow).noquote() << now() << "延迟刷新定时器触发"
+                                    << "m_bConnectState:" << boolText(m_bConnectState)
+                                    << "m_isListingRemote:" << boolText(m_isListingRemote);
+        onRefreshClicked();
+    });
+}
+
+void mainwindow::onRefreshClicked()
+{
+    qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 开始";
+    if (!m_bConnectState || m_isListingRemote) {
+        qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 条件不满足，返回"
+                                    << "m_bConnectState:" << boolText(m_bConnectState)
+                                    << "m_isListingRemote:" << boolText(m_isListingRemote);
+        return;
+    }
+
+    qCDebug(lcWindow).noquote() << now()
+                                << "onRefreshClicked() 设置m_isListingRemote=true前，清空缓冲";
+    m_strRecvBuffer.clear();
+    m_bufferTimer->stop();
+    m_isListingRemote = true;
+    m_btnRefresh->setEnabled(false);
+
+    const bool english = isEnglishUi();
+    appendLog((english ? QStringLiteral("Refreshing remote directory: %1")
+                       : QStringLiteral("正在刷新远程目录: %1"))
+                  .arg(m_strCurrentPath));
+    m_pathLabel->setText(
+        (english ? QStringLiteral("CNC Controller Files: %1") : QStringLiteral("CNC控制器文件: %1"))
+            .arg(m_strCurrentPath));
+    m_model->clear();
+    m_model->setHorizontalHeaderLabels(headerLabels(english));
+    m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
+    m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
+
+    const QString command = ControllerShell::listingCommand(m_strCurrentPath);
+    qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 发送命令:" << command.trimmed();
+    emit sigSend(command);
+}
+
+void mainwindow::onRemoteDoubleClicked(QModelIndex index)
+{
+    if (!index.isValid() || !index.model() || m_isListingRemote)
+        return;
+
+    // The name as listed: blanks at either end belong to it.
+    const QString name = index.siblingAtColumn(0).data().toString();
+    const QString type = index.siblingAtColumn(1).data().toString();
+    const QString folderType = isEnglishUi() ? QStringLiteral("Folder") : QStringLiteral("文件夹");
+
+    if (type == folderType) {
+        if (!m_strCurrentPath.endsWith(QLatin1Char('/')))
+            m_strCurrentPath += QLatin1Char('/');
+        m_strCurrentPath += name + QLatin1Char('/');
+        onRefreshClicked();
+    } else if (name == QLatin1String("..") && m_strRootPath.size() < m_strCurrentPath.size()) {
+        m_strCurrentPath = parentDirectory(m_strCurrentPath);
+        onRefreshClicked();
+    }
+}
+
+void mainwindow::onSelectionChanged()
+{
+    const QItemSelectionModel *selection = m_treeView->selectionModel();
+    if (!selection)
+        return;
+
+    const bool english = isEnglishUi();
+    const QString fileType = english ? QStringLiteral("File") : QStringLiteral("文件");
+    int itemCount = 0;
+    int fileCount = 0;
+    const QModelIndexList rows = selection->selectedRows(0);
+    for (const QModelIndex &index : rows) {
+        if (!index.isValid() || index.data().toString().trimmed() == QLatin1String(".."))
+            continue;
+        ++itemCount;
+        if (index.siblingAtColumn(1).data().toString() == fileType)
+            ++fileCount;
+    }
+
+    if (itemCount > 1) {
+        m_btnDelete->setText(
+            (english ? QStringLiteral("Delete %1 Items") : QStringLiteral("删除 %1 个项目"))
+                .arg(itemCount));
+    } else {
+        m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
+    }
+    if (fileCount > 1) {
+        m_btnDownload->setText(
+            (english ? QStringLiteral("Download %1 Files") : QStringLiteral("下载 %1 个文件"))
+                .arg(fileCount));
+    } else {
+        m_btnDownload->setText(english ? QStringLiteral("Download File")
+                                       : QStringLiteral("下载文件"));
+    }
+}
+
+void mainwindow::onUploadClicked()
+{
+    if (!isSftpReady(m_sftpChannel)) {
+        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to upload.")
+                                : QStringLiteral("错误: SFTP尚未准备就绪，无法上传。"));
+        return;
+    }
+
+    QSettings settings(settingsFilePath(), QSettings::IniFormat);
+    const QString startDir = settings.value(kLastUploadDir, QDir::homePath()).toString();
+    const QString localPath =
+        QFileDialog::getOpenFileName(this,
+                                     isEnglishUi() ? QStringLiteral("Select file to upload")
+                                                   : QStringLiteral("选择要上传的文件"),
+                                     startDir);
+    if (localPath.isEmpty()) {
+        appendLog(isEnglishUi() ? QStringLiteral("Upload cancelled.")
+                                : QStringLiteral("上传已取消。"));
+        return;
+    }
+    const QFileInfo localFile(localPath);
+    settings.setValue(kLastUploadDir, localFile.absolutePath());
+
+    // The current remote directory always ends with "/".
+    const QString remotePath = m_strCurrentPath + localFile.fileName();
+    appendLog((isEnglishUi() ? QStringLiteral("Requesting upload %1 to %2...")
+                             : QStringLiteral("请求上传 %1 到 %2 ..."))
+                  .arg(localPath, remotePath));
+    emit sigUploadFile(localPath, remotePath);
+
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+}
+
+void mainwindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls() && m_bConnectState && isSftpReady(m_sftpChannel))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void mainwindow::dropEvent(QDropEvent *event)
+{
+    if (!m_bConnectState || !isSftpReady(m_sftpChannel)) {
+        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to upload.")
+                                : QStringLiteral("错误: SFTP尚未准备就绪，无法上传。"));
+        event->ignore();
+        return;
+    }
+    const QMimeData *mimeData = event->mimeData();
+    if (!mimeData->hasUrls()) {
+        event->ignore();
+        return;
+    }
+
+    const QList<QUrl> urls = mimeData->urls();
+    int uploadCount = 0;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString localPath = url.toLocalFile();
+        const QFileInfo localFile(localPath);
+        if (!localFile.isFile()) {
+            appendLog((isEnglishUi()
+                           ? QStringLiteral("Skip folder: %1 (only file upload is supported)")
+                           : QStringLiteral("跳过文件夹: %1 (仅支持文件上传)"))
+                          .arg(localPath));
+            continue;
+        }
+        const QString remotePath = m_strCurrentPath + localFile.fileName();
+        appendLog((isEnglishUi() ? QStringLiteral("Drag and drop upload %1 to %2...")
+                                 : QStringLiteral("拖放上传 %1 到 %2 ..."))
+                      .arg(localPath, remotePath));
+        emit sigUploadFile(localPath, remotePath);
+        ++uploadCount;
+    }
+
+    if (uploadCount > 0) {
+        setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+        // The next upload dialog opens where this drag came from, even when the first item
+        // was a folder: its parent is that place.
+        if (urls.first().isLocalFile()) {
+            QSettings settings(settingsFilePath(), QSettings::IniFormat);
+            settings.setValue(kLastUploadDir, QFileInfo(urls.first().toLocalFile()).absolutePath());
+        }
+    }
+    event->acceptProposedAction();
+}
+
+void mainwindow::onDownloadClicked()
+{
+    if (!isSftpReady(m_sftpChannel)) {
+        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to download.")
+                                : QStringLiteral("错误: SFTP尚未准备就绪，无法下载。"));
+        return;
+    }
+    const QVector<ListRow> rows = selectedListRows(m_treeView);
+    if (rows.isEmpty()) {
+        appendLog(isEnglishUi() ? QStringLiteral("Please select files to download.")
+                                : QStringLiteral("请先选择要下载的文件。"));
+        return;
+    }
+
+    const DownloadSelection selection =
+        downloadSelection(rows, isEnglishUi() ? QStringLiteral("File") : QStringLiteral("文件"));
+    for (const QString &name : selection.skipped) {
+        appendLog((isEnglishUi()
+                       ? QStringLiteral("Skipping folder: %1 (only files can be downloaded)")
+                       : QStringLiteral("跳过文件夹: %1 (只能下载文件)"))
+                      .arg(name));
+    }
+    if (selection.files.isEmpty()) {
+        appendLog(isEnglishUi() ? QStringLiteral("No files selected for download.")
+                                : QStringLiteral("没有选择可下载的文件。"));
+        return;
+    }
+
+    QSettings settings(settingsFilePath(), QSettings::IniFormat);
+    const QString startDir = settings.value(kLastDownloadDir, QDir::homePath()).toString();
+
+    if (selection.files.size() == 1) {
+        const QString &name = selection.files.first();
+        // The save dialog asks before it lets an existing file be chosen.
+        const QString localPath = QFileDialog::getSaveFileName(
+            this, isEnglishUi() ? QStringLiteral("Save file") : QStringLiteral("保存文件"),
+            startDir + QLatin1Char('/') + name);
+        if (localPath.isEmpty()) {
+            appendLog(isEnglishUi() ? QStringLiteral("Download cancelled.")
+                                    : QStringLiteral("下载已取消。"));
+            return;
+        }
+        const QString remotePath = RemotePath::join(m_strCurrentPath, name);
+        settings.setValue(kLastDownloadDir, QFileInfo(localPath).absolutePath());
+        appendLog((isEnglishUi() ? QStringLiteral("Requesting download %1 to %2...")
+                                 : QStringLiteral("请求下载 %1 到 %2 ..."))
+                      .arg(remotePath, localPath));
+        emit sigDownloadFile(remotePath, localPath);
+    } else {
+        const QString localDir = QFileDialog::getExistingDirectory(
+            this,
+            isEnglishUi() ? QStringLiteral("Select download directory")
+                          : QStringLiteral("选择下载目录"),
+            startDir, QFileDialog::ShowDirsOnly);
+        if (localDir.isEmpty()) {
+            appendLog(isEnglishUi() ? QStringLiteral("Download cancelled.")
+                                    : QStringLiteral("下载已取消。"));
+            return;
+        }
+        settings.setValue(kLastDownloadDir, localDir);
+        appendLog((isEnglishUi() ? QStringLiteral("Requesting download %1 files to %2...")
+                                 : QStringLiteral("请求下载 %1 个文件到 %2 ..."))
+                      .arg(QString::number(selection.files.size()), localDir));
+        // Existing files of the same names are replaced by the worker, each only once its
+        // download is complete.
+        for (const QString &name : selection.files) {
+            emit sigDownloadFile(RemotePath::join(m_strCurrentPath, name),
+                                 localDir + QLatin1Char('/') + name);
+        }
+    }
+
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+}
+
+void mainwindow::onDeleteClicked()
+{
+    if (!isSftpReady(m_sftpChannel)) {
+        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to delete.")
+                                : QStringLiteral("错误: SFTP尚未准备就绪，无法删除。"));
+        return;
+    }
+    const QVector<ListRow> rows = selectedListRows(m_treeView);
+    if (rows.isEmpty()) {
+        appendLog(isEnglishUi() ? QStringLiteral("Please select files or folders to delete.")
+                                : QStringLiteral("请先选择要删除的文件或文件夹。"));
+        return;
+    }
+    const QVector<DeleteCandidate> candidates =
+        deleteCandidates(rows, m_strCurrentPath,
+                         isEnglishUi() ? QStringLiteral("Folder") : QStringLiteral("文件夹"));
+    if (candidates.isEmpty()) {
+        appendLog(isEnglishUi() ? QStringLiteral("No valid items selected for deletion.")
+                                : QStringLiteral("没有选择有效的删除项目。"));
+        return;
+    }
+
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(isEnglishUi() ? QStringLiteral("Confirm Delete")
+                                     : QStringLiteral("确认删除"));
+    if (candidates.size() == 1) {
+        box.setText((isEnglishUi() ? QStringLiteral("Are you sure you want to delete \"%1\"?")
+                                   : QStringLiteral("您确定要删除 \"%1\" 吗？"))
+                        .arg(candidates.first().name));
+    } else {
+        box.setText((isEnglishUi()
+                         ? QStringLiteral("Are you sure you want to delete %1 selected items?")
+                         : QStringLiteral("您确定要删除选中的 %1 个项目吗？"))
+                        .arg(candidates.size()));
+    }
+    box.setInformativeText(isEnglishUi() ? QStringLiteral("This operation cannot be undone.")
+                                         : QStringLiteral("此操作无法撤销。"));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
+    box.button(QMessageBox::Yes)
+        ->setText(isEnglishUi() ? QStringLiteral("Delete") : QStringLiteral("删除"));
+    box.button(QMessageBox::Cancel)
+        ->setText(isEnglishUi() ? QStringLiteral("Cancel") : QStringLiteral("取消"));
+    // Enter alone must not delete.
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setStyleSheet(QString::fromUtf8(kDeleteBoxStyle));
+    if (box.exec() != QMessageBox::Yes)
+        return;
+
+    appendLog((isEnglishUi() ? QStringLiteral("Requesting delete %1 items...")
+                             : QStringLiteral("请求删除 %1 个项目..."))
+                  .arg(candidates.size()));
+    for (const DeleteCandidate &candidate : candidates) {
+        qCDebug(lcWindow).noquote() << "Deleting:" << candidate.path << "Type:" << candidate.type;
+        emit sigDeleteRemotePath(candidate.path, candidate.type);
+    }
+
+    setEnabledInOrder({m_btnDelete, m_btnUpload, m_btnDownload, m_btnNewFolder}, false);
+}
+
+void mainwindow::onNewFolderClicked()
+{
+    if (!isSftpReady(m_sftpChannel)) {
+        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to create folder.")
+                                : QStringLiteral("错误: SFTP尚未准备就绪，无法创建文件夹。"));
+        return;
+    }
+
+    bool accepted = false;
+    const QString name = QInputDialog::getText(
+        this, isEnglishUi() ? QStringLiteral("New Folder") : QStringLiteral("新建文件夹"),
+        isEnglishUi() ? QStringLiteral("Please enter folder name:")
+                      : QStringLiteral("请输入文件夹名称:"),
+        QLineEdit::Normal,
+        isEnglishUi() ? QStringLiteral("New Folder") : QStringLiteral("新建文件夹"), &accepted);
+    if (!accepted || name.isEmpty()) {
+        appendLog(isEnglishUi() ? QStringLiteral("New folder cancelled.")
+                                : QStringLiteral("新建文件夹已取消。"));
+        return;
+    }
+    if (!FolderName::isAllowed(name)) {
+        QMessageBox::warning(
+            this,
+            isEnglishUi() ? QStringLiteral("Invalid folder name")
+                          : QStringLiteral("无效的文件夹名称"),
+            isEnglishUi()
+                ? QStringLiteral(
+                      "Folder name cannot contain the following characters: / \\ * ? < > | \" :")
+                : QStringLiteral("文件夹名称不能包含以下字符: / \\ * ? < > | \" :"),
+            QMessageBox::Ok);
+        return;
+    }
+
+    // The name goes out exactly as typed, blanks included.
+    const QString path = RemotePath::join(m_strCurrentPath, name);
+    appendLog((isEnglishUi() ? QStringLiteral("Creating folder: %1")
+                             : QStringLiteral("正在创建文件夹: %1"))
+                  .arg(path));
+    emit sigCreateRemoteFolder(path);
+
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+}
+
+void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
+{
+    if (error.isEmpty()) {
+        appendLog((isEnglishUi() ? QStringLiteral("SFTP task %1 completed successfully.")
+                                 : QStringLiteral("SFTP任务 %1 已成功完成。"))
+                      .arg(job));
+    } else {
+        appendLog((isEnglishUi() ? QStringLiteral("SFTP task %1 failed: %2")
+                                 : QStringLiteral("SFTP任务 %1 失败: %2"))
+                      .arg(QString::number(job), error));
+    }
+
+    // Failures too give the window back: the operator may retry at once.
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, true);
+    m_btnDelete->setText(isEnglishUi() ? QStringLiteral("Delete File")
+                                       : QStringLiteral("删除文件"));
+    m_btnDownload->setText(isEnglishUi() ? QStringLiteral("Download File")
+                                         : QStringLiteral("下载文件"));
+
+    // Show the job's effect; onRefreshClicked refuses by itself while disconnected or listing.
+    QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
 }
