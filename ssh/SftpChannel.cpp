@@ -31,7 +31,14 @@ public:
     SftpChannel::State state() const { return SftpChannel::State(atomicState.loadAcquire()); }
     void setState(SftpChannel::State state) { atomicState.storeRelease(state); }
     SftpJobId addJob(std::unique_ptr<SftpJob> job);
-    SftpJobId nextId() { return nextJobId++; }
+    SftpJobId nextId()
+    {
+        // The connection worker reports a request it carried out by a shell command as job
+        // 1, so SFTP jobs never take that id (nor SftpInvalidJob, should the counter wrap).
+        if (nextJobId < kFirstJobId)
+            nextJobId = kFirstJobId;
+        return nextJobId++;
+    }
     void postFinished(SftpJobId job, const QString &error);
     // Hands the remote side of every open job and of the SFTP session to the session's
     // clean-up queue (or frees it at once when the session is going away).
@@ -41,7 +48,8 @@ public:
     SftpContext context;
     QAtomicInt atomicState = SftpChannel::Closed;
     std::vector<std::unique_ptr<SftpJob>> jobs;
-    SftpJobId nextJobId = 1;
+    static constexpr SftpJobId kFirstJobId = 2;
+    SftpJobId nextJobId = kFirstJobId;
 };
 
 SshSession::Step SftpChannel::Private::step()

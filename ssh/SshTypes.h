@@ -5,7 +5,8 @@
 
 namespace QSsh {
 
-// Identifies one SFTP job of a channel; ids of a channel are unique for its lifetime.
+// Identifies one SFTP job of a channel; ids of a channel are unique for its lifetime. Job ids
+// start at 2: id 1 is left to requests the connection worker carries out by a shell command.
 using SftpJobId = quint32;
 constexpr SftpJobId SftpInvalidJob = 0;
 

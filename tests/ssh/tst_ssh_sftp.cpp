@@ -31,6 +31,7 @@ private slots:
     void threeJobsAtOnceWithShellTraffic();
     void removeAndCreate();
     void failuresToStartOrRun();
+    void jobIdsAreUniqueAndNeverOne();
     void fullLocalDiskFailsCleanly();
     void eventLoopStaysResponsiveDuringLargeDownload();
 
@@ -276,6 +277,27 @@ void TestSshSftp::failuresToStartOrRun()
     QVERIFY(QFileInfo(onController("a-directory")).isDir());
     QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
+}
+
+// Id 1 belongs to the connection worker's shell route; a channel's first job must not take it.
+void TestSshSftp::jobIdsAreUniqueAndNeverOne()
+{
+    const auto channel = openSftp(*m_connection);
+    QVERIFY(channel);
+    JobWatcher watcher(channel.data());
+    QDir(onController("ids")).removeRecursively();
+    QVERIFY(QDir().mkpath(onController("ids")));
+    QSet<QSsh::SftpJobId> ids;
+    for (int i = 0; i < 3; ++i)
+        ids << channel->createDirectory(remote(QStringLiteral("ids/%1").arg(i)));
+    QCOMPARE(ids.size(), 3);
+    QVERIFY(!ids.contains(QSsh::SftpInvalidJob));
+    QVERIFY(!ids.contains(1));
+    for (const QSsh::SftpJobId id : qAsConst(ids)) {
+        QString error;
+        QVERIFY(watcher.wait(id, &error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
 }
 
 // A download onto a full disk fails with a text that says so and leaves the old file alone.
