@@ -1,6 +1,6 @@
 #include "CConnectionForSshClient.h"
 #include "LoginDialog.h"
-#include "SimController.h"
+#include "TestCaseSim.h"
 #include "isEnglish.h"
 #include "mainwindow.h"
 #include "runApplication.h"
@@ -17,7 +17,6 @@
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 namespace {
 
@@ -75,24 +74,17 @@ private slots:
     void loginThenClosingWindowExitsCleanly();
 
 private:
-    std::unique_ptr<SimController> m_sim;
-    QString m_simReason;
+    TestCaseSim m_sim;
 };
 
 void tst_Startup::initTestCase()
 {
-    if (!SimController::canRun(&m_simReason))
-        return;
-    m_sim = std::make_unique<SimController>();
-    if (!m_sim->start()) {
-        m_simReason = m_sim->lastError();
-        m_sim.reset();
-    }
+    m_sim.start();
 }
 
 void tst_Startup::cleanupTestCase()
 {
-    m_sim.reset();
+    m_sim.stop();
 }
 
 void tst_Startup::init()
@@ -152,8 +144,7 @@ void tst_Startup::loginThenClosingWindowExitsCleanly_data()
 
 void tst_Startup::loginThenClosingWindowExitsCleanly()
 {
-    if (!m_sim)
-        QSKIP(qPrintable(m_simReason));
+    CNC_REQUIRE_TEST_CASE_SIM(m_sim);
     QFETCH(bool, marker);
     QFETCH(QString, language);
     QFETCH(QString, dialogTitle);

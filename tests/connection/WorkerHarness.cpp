@@ -55,9 +55,6 @@ WorkerHarness::WorkerHarness(const QString &ip, const QString &password)
             &WorkerHarness::sftpChannelInitialized, Qt::QueuedConnection);
     connect(m_worker, &CConnectionForSshClient::sftpJobFinished, this,
             &WorkerHarness::sftpJobFinished, Qt::QueuedConnection);
-    connect(
-        m_worker, &QObject::destroyed, this, [this] { workerDestroyed = true; },
-        Qt::QueuedConnection);
     connect(this, &WorkerHarness::sigSend, m_worker,
             qOverload<QString>(&CConnectionForSshClient::slotSend));
     connect(this, &WorkerHarness::dataArrived, this, [this](const QString &s) { output += s; });
@@ -69,9 +66,9 @@ WorkerHarness::~WorkerHarness()
         delete m_worker;
         return;
     }
-    if (!workerDestroyed)
+    if (!workerWatch.gone)
         m_worker->quitThread();
-    if (!QTest::qWaitFor([this] { return workerDestroyed && thread.isNull(); }, 30000))
+    if (!QTest::qWaitFor([this] { return workerWatch.gone && thread.isNull(); }, 30000))
         qWarning("WorkerHarness: the worker or its thread did not delete itself");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CConnectionForSshClient.h"
+#include "DeathWatch.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -44,7 +45,7 @@ public:
     QString shell(const QString &commandLine, int timeoutMs = 15000);
 
     QString output; // all shell output so far
-    bool workerDestroyed = false;
+    DeathWatch workerWatch{m_worker};
     QPointer<QThread> thread;
     QSignalSpy stateSpy{this, &WorkerHarness::connectStateChanged};
     QSignalSpy dataSpy{this, &WorkerHarness::dataArrived};

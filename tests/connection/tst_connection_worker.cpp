@@ -94,7 +94,7 @@ void TestConnectionWorker::runsInItsOwnThreadAndDeletesItself()
     QCOMPARE(timer, "10000 0 0 1");
 
     harness.worker()->quitThread();
-    QTRY_VERIFY_WITH_TIMEOUT(harness.workerDestroyed && harness.thread.isNull(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(harness.workerWatch.gone && harness.thread.isNull(), 10000);
     QCOMPARE(countLogLines(connectionLog(), "CConnectionForSshClient destroyed"), 1);
 }
 

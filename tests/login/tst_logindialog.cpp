@@ -1,7 +1,7 @@
 #include "CConnectionForSshClient.h"
 #include "LoginDialog.h"
 #include "MessageBoxAnswerer.h"
-#include "SimController.h"
+#include "TestCaseSim.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,8 +14,6 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -83,26 +81,17 @@ private slots:
     void closingDuringAttemptEndsWorker();
 
 private:
-    void requireSim();
-
-    std::unique_ptr<SimController> m_sim;
-    QString m_simReason;
+    TestCaseSim m_sim;
 };
 
 void tst_LoginDialog::initTestCase()
 {
-    if (!SimController::canRun(&m_simReason))
-        return;
-    m_sim = std::make_unique<SimController>();
-    if (!m_sim->start()) {
-        m_simReason = m_sim->lastError();
-        m_sim.reset();
-    }
+    m_sim.start();
 }
 
 void tst_LoginDialog::cleanupTestCase()
 {
-    m_sim.reset();
+    m_sim.stop();
 }
 
 void tst_LoginDialog::init()
@@ -114,12 +103,6 @@ void tst_LoginDialog::init()
 void tst_LoginDialog::cleanup()
 {
     init();
-}
-
-void tst_LoginDialog::requireSim()
-{
-    if (!m_sim)
-        QSKIP(qPrintable(m_simReason));
 }
 
 void tst_LoginDialog::textsFollowMarkerFile()
@@ -193,7 +176,7 @@ void tst_LoginDialog::blankInputStartsNothing()
 
 void tst_LoginDialog::refusedAttemptThenSuccessfulRetry()
 {
-    requireSim();
+    CNC_REQUIRE_TEST_CASE_SIM(m_sim);
     setEnglishMarker(true);
     const QString address = m_sim->address();
     storeIp(QStringLiteral("10.9.9.9"));
@@ -258,7 +241,7 @@ void tst_LoginDialog::refusedAttemptThenSuccessfulRetry()
 
 void tst_LoginDialog::timeoutAbandonsWorkerAndIgnoresItsSuccess()
 {
-    requireSim();
+    CNC_REQUIRE_TEST_CASE_SIM(m_sim);
     setEnglishMarker(true);
     const QString address = m_sim->address();
 
@@ -301,7 +284,7 @@ void tst_LoginDialog::timeoutAbandonsWorkerAndIgnoresItsSuccess()
 
 void tst_LoginDialog::closingDuringAttemptEndsWorker()
 {
-    requireSim();
+    CNC_REQUIRE_TEST_CASE_SIM(m_sim);
     QPointer<CConnectionForSshClient> worker;
     {
         LoginDialog dialog;

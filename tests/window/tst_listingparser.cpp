@@ -2,25 +2,15 @@
 // shell (tests/window/fixtures, made by capture.py there).
 #include "ControllerShell.h"
 #include "FileSizeText.h"
+#include "ListingFixtures.h"
 #include "ListingParser.h"
 #include "ShellMarkers.h"
 #include "TerminalText.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QtTest>
 
 namespace {
-
-const QString kPrompt = QStringLiteral("root@raspberrypi:~# ");
-
-QString fixture(const char *name)
-{
-    QFile file(QStringLiteral(CNC_LISTING_FIXTURES "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", name);
-    return QString::fromUtf8(file.readAll());
-}
 
 RemoteListing parseRaw(const QString &raw)
 {

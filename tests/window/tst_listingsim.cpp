@@ -1,5 +1,6 @@
 // Browsing a simulated controller through the main window and a real connection worker.
 #include "CConnectionForSshClient.h"
+#include "DeathWatch.h"
 #include "SimController.h"
 #include "mainwindow.h"
 
@@ -29,18 +30,6 @@ bool makeFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write("G0 X0\n") == 6;
 }
-
-// Learns in the GUI thread, through a queued call, that the worker is gone.
-struct DeathWatch
-{
-    explicit DeathWatch(QObject *object)
-    {
-        QObject::connect(
-            object, &QObject::destroyed, &context, [this] { gone = true; }, Qt::QueuedConnection);
-    }
-    QObject context;
-    bool gone = false;
-};
 
 // A worker started as the login dialog starts it, with the window over it.
 class Session

@@ -2,6 +2,7 @@
 // by piece as the worker would deliver it, and the commands it sends are caught.
 #include "CConnectionForSshClient.h"
 #include "ControllerShell.h"
+#include "ListingFixtures.h"
 #include "mainwindow.h"
 
 #include <QElapsedTimer>
@@ -18,15 +19,6 @@
 namespace {
 
 const QString kRoot = QStringLiteral("/home/pi/cnc/");
-const QString kPrompt = QStringLiteral("root@raspberrypi:~# ");
-
-QString fixture(const char *name)
-{
-    QFile file(QStringLiteral(CNC_LISTING_FIXTURES "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", name);
-    return QString::fromUtf8(file.readAll());
-}
 
 QString settingsPath()
 {

@@ -1,6 +1,7 @@
 // The main window together with a real connection worker: the title it takes from the
 // worker, the wiring in both directions, and the end of the worker's life.
 #include "CConnectionForSshClient.h"
+#include "DeathWatch.h"
 #include "SimController.h"
 #include "mainwindow.h"
 
@@ -54,18 +55,6 @@ bool allFileButtonsEnabled(const QWidget &window, bool enabled)
     return true;
 }
 
-// Learns in the GUI thread, through a queued call, that an object of another thread is gone.
-struct DeathWatch
-{
-    explicit DeathWatch(QObject *object)
-    {
-        QObject::connect(
-            object, &QObject::destroyed, &context, [this] { gone = true; }, Qt::QueuedConnection);
-    }
-    QObject context;
-    bool gone = false;
-};
-
 } // namespace
 
 class TestMainWindowWorker : public QObject
@@ -83,7 +72,6 @@ private slots:
 
 private:
     SimController m_sim;
-    QString m_simReason;
 };
 
 void TestMainWindowWorker::initTestCase()
@@ -169,8 +157,7 @@ void TestMainWindowWorker::workerThatIsAlreadyGoneIsNotTouched()
 
 void TestMainWindowWorker::drivesAWorkerConnectedToTheController()
 {
-    if (!SimController::canRun(&m_simReason))
-        QSKIP(qPrintable(m_simReason));
+    CNC_REQUIRE_SIM();
     QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
     {
         QFile probe(QDir(m_sim.rootDir()).filePath(QStringLiteral("probe.nc")));
