@@ -43,11 +43,11 @@ public:
     virtual bool isTransfer() const { return false; }
     virtual bool isUpload() const { return false; }
     // The connection is gone: drop local work (temporary files) and record the reason.
-    // Remote handles are freed through releaseHandles().
+    // Remote handles are freed through releaseHandle().
     virtual void abandon(const QString &reason) = 0;
     // Frees the open remote handle, if any: at once when the session is going away
     // (immediately), otherwise as a cleanup task of the session.
-    void releaseHandle(bool immediately);
+    virtual void releaseHandle(bool immediately);
 
 protected:
     // How much of the channel's send window a call needs before it starts. libssh2 may send

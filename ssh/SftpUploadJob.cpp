@@ -158,7 +158,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
 
     case Phase::RenameIntoPlace: {
         if (m_targetExists) {
-            m_phase = Phase::MoveTargetAside;
+            m_phase = Phase::OpenReplaceChannel;
             return Result::Progress;
         }
         if (!acquire())
@@ -179,7 +179,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
         const unsigned long status =
             rc == LIBSSH2_ERROR_SFTP_PROTOCOL ? libssh2_sftp_last_error(sftp) : LIBSSH2_FX_OK;
         if (status == LIBSSH2_FX_FAILURE || status == LIBSSH2_FX_FILE_ALREADY_EXISTS) {
-            m_phase = Phase::MoveTargetAside;
+            m_phase = Phase::OpenReplaceChannel;
             return Result::Progress;
         }
         if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
@@ -187,6 +187,12 @@ SftpJob::Result SftpUploadJob::stepPhase()
         m_phase = Phase::RemoveTemporary;
         return Result::Progress;
     }
+
+    case Phase::OpenReplaceChannel:
+    case Phase::StartReplace:
+    case Phase::SendReplaceEof:
+    case Phase::AwaitReplace:
+        return stepReplace();
 
     case Phase::MoveTargetAside:
         return rename(m_remotePath, m_backupPath, 0, Phase::RenameAfterMoveAside,
@@ -266,6 +272,141 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
     }
     m_begin += int(rc);
     return Result::Progress;
+}
+
+QByteArray SftpUploadJob::replaceCommand(const QString &from, const QString &to)
+{
+    // Inside single quotes the shell takes every character literally except the quote
+    // itself, which is written as '\'' (close, escaped quote, reopen).
+    const auto quoted = [](const QString &path) {
+        QByteArray bytes = path.toUtf8();
+        bytes.replace('\'', QByteArrayLiteral("'\\''"));
+        return '\'' + bytes + '\'';
+    };
+    return QByteArrayLiteral("mv -f -- ") + quoted(from) + ' ' + quoted(to) +
+           QByteArrayLiteral(" && echo ") + kReplacedMarker;
+}
+
+// Replaces the existing target by the complete temporary with one rename(2) on the
+// controller. The exec channel is this job's own, so only the transport is shared with the
+// other jobs; the SFTP session stays free for them meanwhile.
+SftpJob::Result SftpUploadJob::stepReplace()
+{
+    SshSession *const session = m_context.session;
+    if (!session->mayUseTransport(this))
+        return Result::Idle;
+    switch (m_phase) {
+    case Phase::OpenReplaceChannel: {
+        m_replaceChannel = libssh2_channel_open_session(session->handle());
+        const int rc = session->track(this, m_replaceChannel ? 0 : lastErrno());
+        if (rc == LIBSSH2_ERROR_EAGAIN)
+            return Result::Blocked;
+        if (SshSession::isSessionError(rc))
+            return Result::Fatal;
+        if (!m_replaceChannel) {
+            qCWarning(lcSsh).noquote() << "The controller opens no command channel (" +
+                                              session->lastErrorText() + "); replacing"
+                                       << m_remotePath << "by renaming it aside first";
+            m_phase = Phase::MoveTargetAside;
+            return Result::Progress;
+        }
+        m_phase = Phase::StartReplace;
+        return Result::Progress;
+    }
+    case Phase::StartReplace: {
+        const QByteArray command = replaceCommand(m_temporaryPath, m_remotePath);
+        return trackReplace(libssh2_channel_process_startup(m_replaceChannel, "exec", 4,
+                                                            command.constData(),
+                                                            unsigned(command.size())),
+                            Phase::SendReplaceEof);
+    }
+    case Phase::SendReplaceEof:
+        // mv reads nothing; the end of its input only matters to a controller that runs
+        // something else in place of the command, which then ends instead of waiting.
+        return trackReplace(libssh2_channel_send_eof(m_replaceChannel), Phase::AwaitReplace);
+    case Phase::AwaitReplace:
+        return readReplaceOutput();
+    default:
+        return Result::Done;
+    }
+}
+
+// Moves on to next after a successful call; a refused request fails the job.
+SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
+{
+    m_context.session->track(this, rc);
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (SshSession::isSessionError(rc))
+        return Result::Fatal;
+    if (rc < 0) {
+        m_error = sftpFailureText(SftpOperation::Rename, m_remotePath,
+                                  m_context.session->lastErrorText());
+        freeReplaceChannel();
+        m_phase = Phase::RemoveTemporary;
+        return Result::Progress;
+    }
+    m_phase = next;
+    return Result::Progress;
+}
+
+SftpJob::Result SftpUploadJob::readReplaceOutput()
+{
+    SshSession *const session = m_context.session;
+    // Asked first: once the end has arrived, everything sent before it is already queued.
+    const bool atEnd = libssh2_channel_eof(m_replaceChannel);
+    char buffer[4096];
+    bool progress = false;
+    for (const int streamId : {0, SSH_EXTENDED_DATA_STDERR}) {
+        QByteArray &target = streamId == 0 ? m_replaceOutput : m_replaceErrors;
+        for (;;) {
+            const ssize_t n = session->track(
+                this,
+                int(libssh2_channel_read_ex(m_replaceChannel, streamId, buffer, sizeof buffer)));
+            if (n == 0 || n == LIBSSH2_ERROR_EAGAIN)
+                break;
+            if (SshSession::isSessionError(int(n)))
+                return Result::Fatal;
+            if (n < 0)
+                return trackReplace(int(n), Phase::Done);
+            // Enough for the marker and a diagnostic; a flood is drained, not kept.
+            if (target.size() < 4096)
+                target.append(buffer, int(n));
+            progress = true;
+        }
+    }
+    if (!atEnd)
+        return progress ? Result::Progress : Result::Blocked;
+
+    freeReplaceChannel();
+    if (m_replaceOutput.trimmed() == kReplacedMarker) {
+        m_phase = Phase::Done;
+        return Result::Done;
+    }
+    const QByteArray errors = m_replaceErrors.trimmed();
+    const QString reason = errors.isEmpty() ? tr("the controller did not carry out the replacement")
+                                            : QString::fromUtf8(errors);
+    m_error = sftpFailureText(SftpOperation::Rename, m_remotePath, reason);
+    m_phase = Phase::RemoveTemporary;
+    return Result::Progress;
+}
+
+void SftpUploadJob::freeReplaceChannel()
+{
+    if (LIBSSH2_CHANNEL *const channel = std::exchange(m_replaceChannel, nullptr))
+        m_context.session->adoptCleanup([channel] { return libssh2_channel_free(channel); });
+}
+
+void SftpUploadJob::releaseHandle(bool immediately)
+{
+    SftpJob::releaseHandle(immediately);
+    LIBSSH2_CHANNEL *const channel = std::exchange(m_replaceChannel, nullptr);
+    if (!channel)
+        return;
+    if (immediately || !m_context.session)
+        libssh2_channel_free(channel);
+    else
+        m_context.session->adoptCleanup([channel] { return libssh2_channel_free(channel); });
 }
 
 SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, long flags,

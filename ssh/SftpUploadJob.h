@@ -12,11 +12,16 @@ namespace QSsh::Internal {
 // been acknowledged and the handle closed.
 //
 // OpenSSH's sftp-server speaks protocol 3, whose rename refuses an existing target (the
-// overwrite flags are not sent at that version). An existing target is therefore first
-// renamed aside to a hidden backup name, the temporary renamed into place, and the backup
-// removed. If the second rename fails, the backup is renamed back. Between the two renames
-// the target name is briefly absent, but at no moment is the old content lost: it is either
-// under the target name or under the backup name.
+// overwrite flags are not sent at that version), and libssh2 does not offer OpenSSH's
+// POSIX rename extension. An existing target is therefore replaced by "mv -f" run on the
+// controller through an exec channel of the same session: one rename(2), so the target name
+// always holds either the old or the new content. The command prints a marker only when mv
+// succeeded; anything else fails the job, removes the temporary and leaves the target alone.
+//
+// Only if the controller refuses to open the exec channel does the job fall back to three
+// SFTP renames: the target aside to a hidden backup name, the temporary into place, the
+// backup removed (or renamed back if the second rename fails). The target name is then
+// briefly absent, but the old content is never lost.
 class SftpUploadJob : public SftpJob
 {
 public:
@@ -27,8 +32,13 @@ public:
     bool isUpload() const override { return true; }
     void abandon(const QString &reason) override;
 
+    void releaseHandle(bool immediately) override;
+
     // ".NAME.part-TAG" in the directory of remotePath.
     static QString sideName(const QString &remotePath, const QString &kind, const QString &tag);
+    // The shell command that moves from over to and prints kReplacedMarker on success.
+    static QByteArray replaceCommand(const QString &from, const QString &to);
+    static constexpr char kReplacedMarker[] = "replaced";
 
 private:
     enum class Phase {
@@ -38,6 +48,10 @@ private:
         Writing,
         CloseTemporary,
         RenameIntoPlace,
+        OpenReplaceChannel,
+        StartReplace,
+        SendReplaceEof,
+        AwaitReplace,
         MoveTargetAside,
         RenameAfterMoveAside,
         RestoreTarget,
@@ -49,6 +63,10 @@ private:
 
     Result stepPhase();
     Result fillAndWrite();
+    Result stepReplace();
+    Result trackReplace(int rc, Phase next);
+    Result readReplaceOutput();
+    void freeReplaceChannel();
     Result rename(const QString &from, const QString &to, long flags, Phase onSuccess,
                   Phase onFailure);
 
@@ -64,6 +82,9 @@ private:
     int m_begin = 0; // first byte not yet acknowledged by the server
     int m_end = 0;   // end of the data read from the local file
     bool m_localAtEnd = false;
+    LIBSSH2_CHANNEL *m_replaceChannel = nullptr;
+    QByteArray m_replaceOutput;
+    QByteArray m_replaceErrors;
 };
 
 } // namespace QSsh::Internal

@@ -12,6 +12,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using namespace SshTestSupport;
 
 // SFTP jobs against the simulated controller: byte-exact transfers, replacement of existing
@@ -26,6 +29,7 @@ private slots:
 
     void roundTrip_data();
     void roundTrip();
+    void uploadReplacesExistingTargetWithoutLeftovers_data();
     void uploadReplacesExistingTargetWithoutLeftovers();
     void downloadReplacesExistingTarget();
     void threeJobsAtOnceWithShellTraffic();
@@ -123,22 +127,58 @@ void TestSshSftp::roundTrip()
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
 }
 
+void TestSshSftp::uploadReplacesExistingTargetWithoutLeftovers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "replace.nc";
+    QTest::newRow("quotes") << "it's a \"quoted\" name'.nc";
+    QTest::newRow("shell characters") << "$HOME `id` $(id) \\back\\ *; & |.nc";
+    QTest::newRow("leading dash") << "-f --.nc";
+    QTest::newRow("chinese with blanks") << QStringLiteral("零件 替换 '程序'.nc");
+}
+
+// The target is replaced in one rename: it is never moved aside or removed on the way, so a
+// reader on the controller always finds either the old or the new content under its name.
 void TestSshSftp::uploadReplacesExistingTargetWithoutLeftovers()
 {
-    QVERIFY(writeFile(onController("replace.nc"), "old content that is longer than the new\n"));
-    QVERIFY(QFile::setPermissions(onController("replace.nc"),
+    QFETCH(QString, name);
+    QVERIFY(writeFile(onController(name), "old content that is longer than the new\n"));
+    QVERIFY(QFile::setPermissions(onController(name),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QVERIFY(writeFile(m_local.filePath("replace.nc"), "G0 X1\n"));
+    QVERIFY(writeRandomFile(m_local.filePath("replacement"), 300001));
+
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    const auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+    QVERIFY(inotify_add_watch(watch, QFile::encodeName(m_sim.rootDir()).constData(),
+                              IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE) >= 0);
+
     JobWatcher watcher(m_sftp.data());
     QString error;
-    const QSsh::SftpJobId job = m_sftp->uploadFile(
-        m_local.filePath("replace.nc"), remote("replace.nc"), QSsh::SftpOverwriteExisting);
+    const QSsh::SftpJobId job = m_sftp->uploadFile(m_local.filePath("replacement"), remote(name),
+                                                   QSsh::SftpOverwriteExisting);
     QVERIFY(watcher.wait(job, &error));
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(readFile(onController("replace.nc")), QByteArray("G0 X1\n"));
+    QCOMPARE(fileHash(onController(name)), fileHash(m_local.filePath("replacement")));
     // The replacement keeps the mode of the file it replaced.
-    QVERIFY(QFileInfo(onController("replace.nc")).permissions() & QFile::ExeOwner);
+    QVERIFY(QFileInfo(onController(name)).permissions() & QFile::ExeOwner);
     QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
+
+    QStringList targetEvents;
+    alignas(inotify_event) char buffer[64 * 1024];
+    ssize_t length;
+    while ((length = ::read(watch, buffer, sizeof buffer)) > 0) {
+        for (ssize_t offset = 0; offset < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+            if (event->len > 0 && QFile::decodeName(event->name) == name)
+                targetEvents << (event->mask & IN_MOVED_TO     ? QStringLiteral("moved in")
+                                 : event->mask & IN_MOVED_FROM ? QStringLiteral("moved away")
+                                                               : QStringLiteral("deleted"));
+            offset += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    QCOMPARE(targetEvents, QStringList{"moved in"});
+    QFile::remove(onController(name));
 }
 
 void TestSshSftp::downloadReplacesExistingTarget()
