@@ -12,9 +12,9 @@ namespace QSsh::Internal {
 
 namespace {
 
-// libssh2 splits each write into pipelined packets; a large buffer keeps enough of them in
-// flight to fill the link.
-constexpr int kBufferSize = 4 * 1024 * 1024;
+// libssh2 splits each write into pipelined packets; 1 MiB keeps enough of them in flight to
+// fill the link, and measured faster than 4 MiB.
+constexpr int kBufferSize = 1024 * 1024;
 constexpr qint64 kStepBudgetMs = 4;
 
 QString randomTag()
