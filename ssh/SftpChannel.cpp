@@ -92,12 +92,16 @@ SshSession::Step SftpChannel::Private::step()
         SftpJob *const job = it->get();
         if (job->isTransfer()) {
             const bool upload = job->isUpload();
-            if (uploadRunning || (upload && transferRunning)) {
+            // A job inside a call that answered EAGAIN, or holding a partly sent packet, alone
+            // may use the SFTP session (or the transport) until that call is through. Benching
+            // it would stall every other job and the shell with it, so it always gets its step.
+            const bool insideCall = context.owner == job || session->holdsTransport(job);
+            if (!insideCall && (uploadRunning || (upload && transferRunning))) {
                 ++it;
                 continue;
             }
             transferRunning = true;
-            uploadRunning = upload;
+            uploadRunning = uploadRunning || upload;
         }
         switch (job->step()) {
         case SftpJob::Result::Fatal:

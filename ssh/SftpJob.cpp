@@ -33,8 +33,10 @@ bool SftpJob::acquire(WindowNeed need)
 {
     if ((m_context.owner && m_context.owner != this) || !m_context.session->mayUseTransport(this))
         return false;
-    // A job that is inside a blocked call must finish it, whatever the window.
+    // A job that is inside a blocked call, or holds a partly sent packet, must finish it,
+    // whatever the window: nothing else can move until it has.
     if (need == WindowNeed::Requests && m_context.owner != this &&
+        !m_context.session->holdsTransport(this) &&
         libssh2_channel_window_write_ex(libssh2_sftp_get_channel(m_context.sftp), nullptr) <
             kRequestWindow) {
         return false;

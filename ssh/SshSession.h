@@ -86,6 +86,12 @@ public:
     // For calls that return a pointer: the error code behind a null result.
     int lastErrno() const;
     bool mayUseTransport(const void *operation) const;
+    // True while operation has a partly sent packet: nothing else can use the transport until
+    // operation itself completes it, so it must never be held back.
+    bool holdsTransport(const void *operation) const
+    {
+        return m_outboundOwner && m_outboundOwner == operation;
+    }
     // Forgets an operation that is being destroyed.
     void forgetOperation(const void *operation);
     // libssh2's description of the last error, for messages.

@@ -47,6 +47,7 @@ private slots:
     void deadPeerNoticedWhileIdle();
     void linkPulledDuringDownload();
     void handlesOutliveTheirConnection();
+    void shellAnswersPromptlyDuringSftpWork();
 
 private:
     QSsh::SshConnectionParameters parameters() const
@@ -299,6 +300,86 @@ void TestSshSession::handlesOutliveTheirConnection()
     QVERIFY(destroyed.wait(2000));
     QCOMPARE(deletedIn, owner);
     QFile::remove(m_sim.rootDir() + "/long.bin");
+}
+
+// The window sends its next command the moment the previous prompt arrives, while transfers,
+// removals and folder creations run on the same connection. Each answer must come within
+// moments, and the SFTP work must keep going too. The job mix makes a download start while
+// an earlier download runs and an upload waits for both: when the earlier one ends, the
+// upload's turn comes while the later download is inside a blocked call.
+void TestSshSession::shellAnswersPromptlyDuringSftpWork()
+{
+    QTemporaryDir local;
+    QVERIFY(local.isValid());
+    const QString upload = local.filePath("up.bin");
+    QVERIFY(writeRandomFile(upload, qint64(3) * 1024 * 1024));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(writeRandomFile(m_sim.rootDir() + QString("/busy%1.bin").arg(i), 1024 * 1024));
+
+    QString failure;
+    const auto connection = connectTo(parameters(), &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    const auto shell = connection->createRemoteShell();
+    QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
+    shell->start();
+    QVERIFY(started.wait(10000));
+    const auto sftp = openSftp(*connection);
+    QVERIFY(sftp);
+
+    int jobsDone = 0;
+    int next = 0;
+    const auto startJob = [&] {
+        const QString remote = QString("/home/pi/cnc/busy%1").arg(next % 3);
+        switch (next++ % 4) {
+        case 0:
+            sftp->downloadFile(remote + ".bin", local.filePath("down.bin"),
+                               QSsh::SftpOverwriteExisting);
+            break;
+        case 1:
+            sftp->uploadFile(upload, remote + ".up", QSsh::SftpOverwriteExisting);
+            break;
+        case 2:
+            sftp->removeFile(remote + ".up");
+            break;
+        default:
+            sftp->createDirectory(remote + ".dir");
+            sftp->removeDirectory(remote + ".dir");
+            break;
+        }
+    };
+    connect(sftp.data(), &QSsh::SftpChannel::finished, this, [&] {
+        ++jobsDone;
+        startJob();
+    });
+    for (int i = 0; i < 3; ++i)
+        startJob();
+
+    const QByteArray prompt = "root@" + m_sim.hostName().toUtf8() + ":~# ";
+    QByteArray output;
+    QVERIFY2(readUntil(shell.data(), prompt, &output).contains(prompt), output.constData());
+    QElapsedTimer clock;
+    clock.start();
+    for (int command = 0; clock.elapsed() < 10000; ++command) {
+        // The quotes keep the echoed command line from matching the answer.
+        const QByteArray marker = "M" + QByteArray::number(command) + "_done\r\n";
+        output.clear();
+        shell->write("echo M\"\"" + QByteArray::number(command) + "_done\n");
+        const auto answered = [&] {
+            output += shell->readAllStandardOutput();
+            return output.contains(marker) && output.endsWith(prompt);
+        };
+        QVERIFY2(QTest::qWaitFor(answered, 2000),
+                 qPrintable(QString("command %1 unanswered after 2 s, %2 SFTP jobs done: %3")
+                                .arg(command)
+                                .arg(jobsDone)
+                                .arg(QString::fromUtf8(output))));
+    }
+    QVERIFY2(jobsDone > 20, qPrintable(QString::number(jobsDone)));
+    disconnect(sftp.data(), nullptr, this, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        QFile::remove(m_sim.rootDir() + QString("/busy%1.bin").arg(i));
+        QFile::remove(m_sim.rootDir() + QString("/busy%1.up").arg(i));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSshSession)
