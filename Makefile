@@ -41,8 +41,10 @@ demo: release-config
 
 bench: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_bench cnc_listing_bench
-	$(RELEASE_BUILD)/bench/cnc_bench
-	$(RELEASE_BUILD)/bench/cnc_listing_bench
+	@status=0; \
+	$(RELEASE_BUILD)/bench/cnc_bench || status=1; \
+	$(RELEASE_BUILD)/bench/cnc_listing_bench || status=1; \
+	exit $$status
 
 soak: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_soak
