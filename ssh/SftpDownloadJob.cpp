@@ -1,7 +1,6 @@
 #include "SftpDownloadJob.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -15,7 +14,6 @@ namespace {
 // measured slower: one call then copies and decrypts a larger piece, and 1 MiB downloads
 // ran about a quarter faster than 2 MiB ones.
 constexpr int kBufferSize = 1024 * 1024;
-constexpr qint64 kStepBudgetMs = 4;
 constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
 
 QString tr(const char *text)
@@ -119,18 +117,9 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         return Result::Progress;
     }
 
-    case Phase::Reading: {
-        // Several reads per step while data is at hand, within a small time budget so that
-        // other jobs, the shell and the event loop still get their turn promptly.
-        QElapsedTimer budget;
-        budget.start();
-        Result result;
-        do {
-            result = read();
-        } while (result == Result::Progress && m_phase == Phase::Reading &&
-                 budget.elapsed() < kStepBudgetMs);
-        return result;
-    }
+    case Phase::Reading:
+        return repeatWithinBudget([this] { return read(); },
+                                  [this] { return m_phase == Phase::Reading; });
 
     case Phase::Close: {
         if (!acquire())

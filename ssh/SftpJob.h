@@ -4,6 +4,7 @@
 #include "SshSession.h"
 #include "SshTypes.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <libssh2.h>
@@ -28,6 +29,8 @@ struct SftpContext
 class SftpJob
 {
 public:
+    static constexpr qint64 kStepBudgetMs = 4;
+
     enum class Result { Idle, Progress, Blocked, Fatal, Done };
 
     SftpJob(SftpJobId id, SftpContext &context) : m_id(id), m_context(context) {}
@@ -72,6 +75,20 @@ protected:
     Result resultForEagainOrFatal(int rc) const
     {
         return rc == LIBSSH2_ERROR_EAGAIN ? Result::Blocked : Result::Fatal;
+    }
+    // Repeats call while it progresses and stillInPhase() holds, within a few milliseconds,
+    // so that a transfer moves several buffers per step while other jobs, the shell and the
+    // event loop still get their turn promptly.
+    template <typename Call, typename Predicate>
+    static Result repeatWithinBudget(Call call, Predicate stillInPhase)
+    {
+        QElapsedTimer budget;
+        budget.start();
+        Result result;
+        do {
+            result = call();
+        } while (result == Result::Progress && stillInPhase() && budget.elapsed() < kStepBudgetMs);
+        return result;
     }
 
     const SftpJobId m_id;

@@ -3,7 +3,6 @@
 #include "SshLogging.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QRandomGenerator>
 
 #include <cstring>
@@ -15,7 +14,6 @@ namespace {
 // libssh2 splits each write into pipelined packets; 1 MiB keeps enough of them in flight to
 // fill the link, and measured faster than 4 MiB.
 constexpr int kBufferSize = 1024 * 1024;
-constexpr qint64 kStepBudgetMs = 4;
 
 QString randomTag()
 {
@@ -128,18 +126,9 @@ SftpJob::Result SftpUploadJob::stepPhase()
         return Result::Progress;
     }
 
-    case Phase::Writing: {
-        // Several writes per step while the link takes them, within a small time budget so
-        // that other jobs, the shell and the event loop still get their turn promptly.
-        QElapsedTimer budget;
-        budget.start();
-        Result result;
-        do {
-            result = fillAndWrite();
-        } while (result == Result::Progress && m_phase == Phase::Writing &&
-                 budget.elapsed() < kStepBudgetMs);
-        return result;
-    }
+    case Phase::Writing:
+        return repeatWithinBudget([this] { return fillAndWrite(); },
+                                  [this] { return m_phase == Phase::Writing; });
 
     case Phase::CloseTemporary:
     case Phase::CloseAfterFailure: {
