@@ -17,6 +17,11 @@ QString listingCommand(const QString &directory)
            escapeForDoubleQuotes(directory) + QStringLiteral("\"\n");
 }
 
+QString listingEchoStart()
+{
+    return QStringLiteral("ls -la --time-style=");
+}
+
 QString flushCommand()
 {
     return QStringLiteral("echo SHELL_READY\n");

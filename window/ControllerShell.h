@@ -13,6 +13,9 @@ QString prompt();
 // feed. The directory reaches `ls` as one literal argument whatever characters it holds.
 QString listingCommand(const QString &directory);
 
+// How the shell's echo of the listing command begins.
+QString listingEchoStart();
+
 // A harmless command whose output pushes whatever the new shell still had to say (the login
 // banner) out before the first listing.
 QString flushCommand();

@@ -1,5 +1,6 @@
 #include "ListingParser.h"
 
+#include "ControllerShell.h"
 #include "TerminalText.h"
 
 #include <QLoggingCategory>
@@ -12,8 +13,6 @@ Q_LOGGING_CATEGORY(lcListing, "cnc.window.listing", QtWarningMsg)
 namespace ListingParser {
 
 namespace {
-
-const QLatin1String kEchoStart("ls -la --time-style=");
 
 // Lines the controller prints after a login, and the terminal error of its profile.
 const QLatin1String kBannerTexts[] = {
@@ -236,7 +235,7 @@ QString cleanOutput(const QString &rawOutput, const QString &prompt)
 {
     QString text = rawOutput;
 
-    const int echo = text.indexOf(kEchoStart);
+    const int echo = text.indexOf(ControllerShell::listingEchoStart());
     if (echo >= 0) {
         const int lineEnd = text.indexOf(QLatin1Char('\n'), echo);
         if (lineEnd >= 0)

@@ -667,14 +667,23 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
     // line feed separates two entries, a lone digit belongs to a size or a time, and the
     // prompt's last blank may come by itself. Control sequences go when the text is cleaned.
 
-    // The part before the new piece has been searched already; a prompt that the new piece
-    // completes starts at most one prompt length before it.
+    // The part before the new piece has been searched already; a text that the new piece
+    // completes starts at most one text length before it.
     const QString prompt = ControllerShell::prompt();
-    const int searchFrom = qMax(0, m_strRecvBuffer.size() - prompt.size() + 1);
+    const QString echo = ControllerShell::listingEchoStart();
+    const int promptSearchFrom = qMax(0, m_strRecvBuffer.size() - prompt.size() + 1);
+    const int echoSearchFrom = qMax(0, m_strRecvBuffer.size() - echo.size() + 1);
     m_strRecvBuffer += strMsg;
     qCDebug(lcWindow).noquote() << "累积数据:" << m_strRecvBuffer;
 
-    if (m_strRecvBuffer.indexOf(prompt, searchFrom) >= 0) {
+    // A prompt counts only after the echo of the listing command: the shell may still owe the
+    // prompt of an earlier command (after a reconnection it prints several), and taking that
+    // one would end the listing before its output and hand that output to the next listing.
+    // Without any echo the quiet time ends the listing.
+    if (m_nListingEchoPos < 0)
+        m_nListingEchoPos = m_strRecvBuffer.indexOf(echo, echoSearchFrom);
+    if (m_nListingEchoPos >= 0 &&
+        m_strRecvBuffer.indexOf(prompt, qMax(promptSearchFrom, m_nListingEchoPos)) >= 0) {
         qCDebug(lcWindow).noquote() << "检测到命令提示符，处理数据";
         m_bufferTimer->stop();
         processBufferedData();
@@ -728,6 +737,7 @@ void mainwindow::processBufferedData()
         m_isListingRemote = false;
         m_btnRefresh->setEnabled(true);
         m_strRecvBuffer.clear();
+        m_nListingEchoPos = -1;
         QTimer::singleShot(2000, this, [this] {
             qCDebug(lcWindow).noquote() << now() << "执行首次连接重试";
             onRefreshClicked();
@@ -738,6 +748,7 @@ void mainwindow::processBufferedData()
     m_isListingRemote = false;
     m_btnRefresh->setEnabled(true);
     m_strRecvBuffer.clear();
+    m_nListingEchoPos = -1;
     m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
     m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
     QTimer::singleShot(50, this, &mainwindow::adjustColumnWidths);
@@ -787,6 +798,7 @@ void mainwindow::onRefreshClicked()
     qCDebug(lcWindow).noquote() << now()
                                 << "onRefreshClicked() 设置m_isListingRemote=true前，清空缓冲";
     m_strRecvBuffer.clear();
+    m_nListingEchoPos = -1;
     m_bufferTimer->stop();
     m_isListingRemote = true;
     m_btnRefresh->setEnabled(false);

@@ -87,6 +87,9 @@ private:
     // The unterminated last line of the shell output, so that a marker line that arrives in
     // two pieces is still seen whole.
     QString m_strMarkerCarry;
+    // Where the echo of the outstanding listing command starts in the receive buffer; -1
+    // until it has arrived. Only a prompt after it ends the listing.
+    int m_nListingEchoPos = -1;
     QTimer *m_bufferTimer = nullptr;
     bool m_bReconnecting = false;
     QTimer *m_reconnectTimer = nullptr;

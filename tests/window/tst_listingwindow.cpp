@@ -155,6 +155,14 @@ void TestListingWindow::listingEndsAtThePromptOrAfterQuietTime()
     QCOMPARE(w.model()->rowCount(), 0);
     QTRY_COMPARE(w.model()->rowCount(), 5);
     QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
+
+    // A prompt the shell still owed an earlier command arrives before the echo: no end.
+    w.call("onRefreshClicked");
+    w.feed(kPrompt);
+    QVERIFY(w.model()->rowCount() == 0 && !w.refreshEnabled());
+    w.feed(listingOutput(kRoot));
+    QCOMPARE(w.model()->rowCount(), 5);
+    QVERIFY(!w.part<QTimer>("m_bufferTimer")->isActive());
 }
 
 void TestListingWindow::markersActWhetherOrNotListingAndStayOutOfIt()
