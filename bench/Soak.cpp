@@ -11,6 +11,8 @@
 
 #include "BenchSupport.h"
 #include "CConnectionForSshClient.h"
+#include "DropEvents.h"
+#include "ProcessIo.h"
 #include "SimController.h"
 #include "mainwindow.h"
 
@@ -196,19 +198,6 @@ qint64 bytesUnder(const QString &dir)
     while (it.hasNext())
         total += QFileInfo(it.next()).size();
     return total;
-}
-
-// The wchar line of /proc/self/io: bytes this process has handed to write calls.
-qint64 bytesWrittenByProcess()
-{
-    QFile io(QStringLiteral("/proc/self/io"));
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : io.readAll().split('\n')) {
-        if (line.startsWith("wchar:"))
-            return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
 }
 
 QStringList entryNames(const QString &dir)
@@ -474,16 +463,7 @@ bool Soak::selectRows(const QStringList &names)
 
 bool Soak::sendDrop(const QList<QUrl> &urls)
 {
-    QMimeData mimeData;
-    mimeData.setUrls(urls);
-    const QPoint position = m_window->rect().center();
-    QDragEnterEvent enter(position, Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(m_window.get(), &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(position, Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(m_window.get(), &drop);
-    return drop.isAccepted();
+    return dropUrls(m_window.get(), urls);
 }
 
 // The job reports logged since mark, once count of them are there; fewer when time runs out.
@@ -1014,8 +994,8 @@ bool Soak::interruptedDownload()
     ++m_downloads;
     // The download writes into an unnamed temporary file (QSaveFile), which no directory
     // shows; the bytes this process has written tell that it is under way.
-    const qint64 written = bytesWrittenByProcess();
-    if (!waitFor([&] { return bytesWrittenByProcess() > written + 1024 * 1024; }, 20000)) {
+    const qint64 written = bytesWrittenByThisProcess();
+    if (!waitFor([&] { return bytesWrittenByThisProcess() > written + 1024 * 1024; }, 20000)) {
         fault(QStringLiteral("the interrupted download did not visibly begin; the log since: %1")
                   .arg(logSince(mark)));
     }

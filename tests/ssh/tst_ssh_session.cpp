@@ -1,3 +1,4 @@
+#include "ProcessIo.h"
 #include "SimController.h"
 #include "SshTestSupport.h"
 
@@ -13,22 +14,7 @@
 
 using namespace SshTestSupport;
 
-namespace {
-
-// "wchar" of /proc/self/io: bytes this process has handed to write calls so far.
-qint64 bytesWrittenByThisProcess()
-{
-    QFile io(QStringLiteral("/proc/self/io"));
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : io.readAll().split('\n')) {
-        if (line.startsWith("wchar:"))
-            return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
-}
-
-} // namespace
+namespace {} // namespace
 
 // The connection and the shell against the simulated controller: logging in, the shell's
 // echo and prompt, every way a connection attempt or a live connection can fail, and what

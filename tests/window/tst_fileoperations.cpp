@@ -2,6 +2,8 @@
 // simulated controller, with the dialogs answered as an operator would.
 
 #include "CConnectionForSshClient.h"
+#include "DropEvents.h"
+#include "ProcessIo.h"
 #include "SimController.h"
 #include "mainwindow.h"
 
@@ -75,17 +77,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// "wchar" of /proc/self/io: a download's temporary file may have no name to watch.
-qint64 bytesWrittenByThisProcess()
-{
-    QFile io("/proc/self/io");
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    static const QRegularExpression wchar("^wchar: (\\d+)$", QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch match = wchar.match(QString::fromLatin1(io.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 // The log lines without their "hh:mm:ss - " prefix.
@@ -401,16 +392,7 @@ bool tst_FileOperations::selectRows(const QStringList &names)
 
 bool tst_FileOperations::sendDrop(const QList<QUrl> &urls)
 {
-    QMimeData mimeData;
-    mimeData.setUrls(urls);
-    const QPoint position = m_window->rect().center();
-    QDragEnterEvent enter(position, Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(m_window.get(), &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(position, Qt::CopyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(m_window.get(), &drop);
-    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+    return dropUrls(m_window.get(), urls);
 }
 
 // Slows what the controller sends, the data of a download and the acknowledgements of an
