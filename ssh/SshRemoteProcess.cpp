@@ -3,6 +3,8 @@
 #include "SshLogging.h"
 #include "SshSession.h"
 
+#include <QPointer>
+
 #include <cstring>
 
 namespace QSsh {
@@ -187,8 +189,11 @@ void SshRemoteProcess::Private::postReadyRead(int streamId)
         [q = q, streamId] {
             if (streamId == 0) {
                 q->d->outputSignalPending = false;
+                // A receiver of the first signal may delete the process.
+                const QPointer<SshRemoteProcess> alive(q);
                 emit q->readyReadStandardOutput();
-                emit q->readyRead();
+                if (alive)
+                    emit q->readyRead();
             } else {
                 q->d->errorSignalPending = false;
                 emit q->readyReadStandardError();
@@ -213,8 +218,10 @@ void SshRemoteProcess::Private::finish(int exitStatus, const QString &reason)
     QMetaObject::invokeMethod(
         q,
         [q = q, exitStatus] {
-            q->close();
-            emit q->closed(exitStatus);
+            const QPointer<SshRemoteProcess> alive(q);
+            q->close(); // emits aboutToClose(), whose receivers may delete the process
+            if (alive)
+                emit q->closed(exitStatus);
         },
         Qt::QueuedConnection);
 }

@@ -33,6 +33,7 @@ private slots:
     void deadPeerNoticedWhileIdle();
     void linkPulledDuringDownload();
     void handlesOutliveTheirConnection();
+    void receiverMayDeleteTheShell();
     void shellAnswersPromptlyDuringSftpWork();
 
 private:
@@ -286,6 +287,31 @@ void TestSshSession::handlesOutliveTheirConnection()
     QVERIFY(destroyed.wait(2000));
     QCOMPARE(deletedIn, owner);
     QFile::remove(m_sim.rootDir() + "/long.bin");
+}
+
+// Signals come from the event loop, so a receiver may drop the last handle in its slot: the
+// process must not touch itself after the first of the signals it emits for the same event.
+void TestSshSession::receiverMayDeleteTheShell()
+{
+    QString failure;
+    const auto connection = connectTo(parameters(), &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    QSharedPointer<QSsh::SshRemoteProcess> shell = connection->createRemoteShell();
+    QSignalSpy destroyed(shell.data(), &QObject::destroyed);
+    connect(shell.data(), &QSsh::SshRemoteProcess::readyReadStandardOutput, this,
+            [&shell] { shell.reset(); });
+    shell->start();
+    QVERIFY(destroyed.wait(10000));
+
+    // The same for the end of the shell: closed() follows aboutToClose().
+    shell = connection->createRemoteShell();
+    QSignalSpy started(shell.data(), &QSsh::SshRemoteProcess::started);
+    shell->start();
+    QVERIFY(started.wait(10000));
+    QSignalSpy closedDestroyed(shell.data(), &QObject::destroyed);
+    connect(shell.data(), &QIODevice::aboutToClose, this, [&shell] { shell.reset(); });
+    shell->write("exit\n");
+    QVERIFY(closedDestroyed.wait(10000));
 }
 
 // The window sends its next command the moment the previous prompt arrives, while transfers,
