@@ -9,18 +9,24 @@ namespace Bench {
 
 bool runUntil(const std::function<bool()> &done, int timeoutMs)
 {
+    // The condition counts once it has held: events that run before exec() returns may
+    // already have changed it again (a finished listing followed at once by the next one).
+    bool held = done();
+    if (held)
+        return true;
     QEventLoop loop;
     QTimer poll;
     poll.setInterval(1);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
+        if (!held && done()) {
+            held = true;
             loop.quit();
+        }
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     poll.start();
-    if (!done())
-        loop.exec();
-    return done();
+    loop.exec();
+    return held;
 }
 
 qint64 procStatusKiB(const char *field)

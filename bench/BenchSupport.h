@@ -7,7 +7,8 @@
 // Small helpers shared by the benchmarks.
 namespace Bench {
 
-// Runs the event loop until done() is true or timeoutMs has passed; true when done.
+// Runs the event loop until done() is true or timeoutMs has passed; true once done() held,
+// even if events that ran before the loop returned made it false again.
 bool runUntil(const std::function<bool()> &done, int timeoutMs);
 // A field of /proc/self/status in KiB (VmRSS, VmHWM, ...); -1 when unknown.
 qint64 procStatusKiB(const char *field);
