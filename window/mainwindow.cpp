@@ -401,6 +401,9 @@ void mainwindow::setupUi()
 
 void mainwindow::setupModel()
 {
+    m_folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
+    m_fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
+    m_parentIcon = loadIcon(QStringLiteral("返回上一层.png"));
     m_model = new QStandardItemModel(this);
     m_model->setObjectName(QStringLiteral("m_model"));
     m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
@@ -703,7 +706,7 @@ void mainwindow::processBufferedData()
     m_model->setHorizontalHeaderLabels(headerLabels(english));
 
     if (m_strCurrentPath != m_strRootPath) {
-        m_model->appendRow(makeRow(loadIcon(QStringLiteral("返回上一层.png")), QStringLiteral(".."),
+        m_model->appendRow(makeRow(m_parentIcon, QStringLiteral(".."),
                                    english ? QStringLiteral("Navigation") : QStringLiteral("导航"),
                                    QString(), QString()));
     }
@@ -712,14 +715,12 @@ void mainwindow::processBufferedData()
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
     const RemoteListing listing = ListingParser::parse(cleaned);
 
-    const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
-    const QIcon fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
     const QString folderType = english ? QStringLiteral("Folder") : QStringLiteral("文件夹");
     const QString fileType = english ? QStringLiteral("File") : QStringLiteral("文件");
     for (const RemoteEntry &entry : listing.folders)
-        m_model->appendRow(makeEntryRow(folderIcon, entry, folderType, QStringLiteral("-")));
+        m_model->appendRow(makeEntryRow(m_folderIcon, entry, folderType, QStringLiteral("-")));
     for (const RemoteEntry &entry : listing.files)
-        m_model->appendRow(makeEntryRow(fileIcon, entry, fileType, formatFileSize(entry.size)));
+        m_model->appendRow(makeEntryRow(m_fileIcon, entry, fileType, formatFileSize(entry.size)));
 
     qCDebug(lcWindow).noquote() << now() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();

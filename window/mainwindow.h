@@ -4,6 +4,7 @@
 #include "SftpChannel.h"
 #include "SshTypes.h"
 
+#include <QIcon>
 #include <QLoggingCategory>
 #include <QModelIndex>
 #include <QPointer>
@@ -105,6 +106,11 @@ private:
     QLabel *m_pathLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
     QStandardItemModel *m_model = nullptr;
+    // Made once: every listing reuses them, so the pixmaps the view caches for them are made
+    // once too, instead of a new set per listing piling up in the pixmap cache.
+    QIcon m_folderIcon;
+    QIcon m_fileIcon;
+    QIcon m_parentIcon;
     bool m_bConnectState = true;
     // Not owned. The worker deletes itself when its thread finishes, possibly before the
     // window goes; the guarded pointer then reads null instead of dangling.
