@@ -1,6 +1,5 @@
 #include "SftpDownloadJob.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -15,11 +14,6 @@ namespace {
 // ran about a quarter faster than 2 MiB ones.
 constexpr int kBufferSize = 1024 * 1024;
 constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("QSsh::SftpChannel", text);
-}
 
 } // namespace
 
@@ -56,13 +50,13 @@ SftpJob::Result SftpDownloadJob::stepPhase()
     switch (m_phase) {
     case Phase::OpenLocal:
         if (!m_overwrite && QFileInfo::exists(m_local.fileName())) {
-            m_error =
-                tr("Cannot write local file \"%1\": it already exists.").arg(m_local.fileName());
+            m_error = sftpTr("Cannot write local file \"%1\": it already exists.")
+                          .arg(m_local.fileName());
             m_phase = Phase::Done;
             return Result::Done;
         }
         if (!m_local.open(QIODevice::WriteOnly)) {
-            m_error = tr("Cannot write local file \"%1\": %2.")
+            m_error = sftpTr("Cannot write local file \"%1\": %2.")
                           .arg(m_local.fileName(), m_local.errorString());
             m_phase = Phase::Done;
             return Result::Done;
@@ -105,7 +99,7 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         if ((attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) &&
             LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) {
             return fail(sftpFailureText(SftpOperation::OpenForReading, m_remotePath,
-                                        tr("it is a directory")));
+                                        sftpTr("it is a directory")));
         }
         // Regular files report their size; the end of the data is checked against it so that
         // a stream that ends early can never pass for a complete file.
@@ -165,7 +159,7 @@ SftpJob::Result SftpDownloadJob::read()
         if (m_expectedSize >= 0 && m_received != m_expectedSize) {
             return fail(sftpFailureText(
                 SftpOperation::Read, m_remotePath,
-                tr("the data ended after %1 of %2 bytes").arg(m_received).arg(m_expectedSize)));
+                sftpTr("the data ended after %1 of %2 bytes").arg(m_received).arg(m_expectedSize)));
         }
         m_buffer.clear();
         m_buffer.squeeze();
@@ -193,7 +187,7 @@ QString SftpDownloadJob::localWriteError() const
     QString reason = m_local.errorString();
     if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
         reason = qt_error_string(systemError);
-    return tr("Cannot write local file \"%1\": %2.").arg(m_local.fileName(), reason);
+    return sftpTr("Cannot write local file \"%1\": %2.").arg(m_local.fileName(), reason);
 }
 
 void SftpDownloadJob::abandon(const QString &reason)

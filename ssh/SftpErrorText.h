@@ -17,6 +17,10 @@ enum class SftpOperation {
     CreateDirectory
 };
 
+// A text of the SFTP layer in the operator's language; all of them share one translation
+// context.
+QString sftpTr(const char *text);
+
 // The meaning of an SFTP status code (LIBSSH2_FX_*), e.g. "no such file or directory".
 QString sftpStatusText(unsigned long status);
 

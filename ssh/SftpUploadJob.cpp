@@ -2,7 +2,6 @@
 
 #include "SshLogging.h"
 
-#include <QCoreApplication>
 #include <QRandomGenerator>
 
 #include <cstring>
@@ -19,11 +18,6 @@ QString randomTag()
 {
     return QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16,
                                     QLatin1Char('0'));
-}
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("QSsh::SftpChannel", text);
 }
 
 } // namespace
@@ -58,7 +52,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
     switch (m_phase) {
     case Phase::OpenLocal:
         if (!m_local.open(QIODevice::ReadOnly)) {
-            m_error = tr("Cannot read local file \"%1\": %2.")
+            m_error = sftpTr("Cannot read local file \"%1\": %2.")
                           .arg(m_local.fileName(), m_local.errorString());
             m_phase = Phase::Done;
             return Result::Done;
@@ -80,8 +74,8 @@ SftpJob::Result SftpUploadJob::stepPhase()
                                      LIBSSH2_SFTP_S_ISDIR(attributes.permissions);
             if (isDirectory || !m_overwrite) {
                 m_error = sftpFailureText(SftpOperation::OpenForWriting, m_remotePath,
-                                          isDirectory ? tr("it is a directory")
-                                                      : tr("it already exists"));
+                                          isDirectory ? sftpTr("it is a directory")
+                                                      : sftpTr("it already exists"));
                 m_phase = Phase::Done;
                 return Result::Done;
             }
@@ -230,7 +224,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         }
         const qint64 n = m_local.read(data + m_end, kBufferSize - m_end);
         if (n < 0) {
-            m_error = tr("Cannot read local file \"%1\": %2.")
+            m_error = sftpTr("Cannot read local file \"%1\": %2.")
                           .arg(m_local.fileName(), m_local.errorString());
             m_phase = Phase::CloseAfterFailure;
             return Result::Progress;
@@ -373,8 +367,9 @@ SftpJob::Result SftpUploadJob::readReplaceOutput()
         return Result::Done;
     }
     const QByteArray errors = m_replaceErrors.trimmed();
-    const QString reason = errors.isEmpty() ? tr("the controller did not carry out the replacement")
-                                            : QString::fromUtf8(errors);
+    const QString reason = errors.isEmpty()
+                               ? sftpTr("the controller did not carry out the replacement")
+                               : QString::fromUtf8(errors);
     m_error = sftpFailureText(SftpOperation::Rename, m_remotePath, reason);
     m_phase = Phase::RemoveTemporary;
     return Result::Progress;
