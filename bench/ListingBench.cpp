@@ -30,7 +30,6 @@ constexpr int kRounds = 5;
 constexpr int kEntryCounts[] = {10000, 20000};
 constexpr qint64 kWindowBudgetMs = 150;
 constexpr double kTargetRatio = 1.5;
-const char kPassword[] = "qzmtrvlakepondsix";
 
 QTextStream &out()
 {
@@ -105,7 +104,7 @@ qint64 openSshListingMs(const QString &address, const QString &dir)
     QElapsedTimer timer;
     timer.start();
     ssh.start(QStringLiteral("sshpass"),
-              {QStringLiteral("-p"), QLatin1String(kPassword), QStringLiteral("ssh"),
+              {QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("ssh"),
                QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
                QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
                QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR"),
@@ -124,7 +123,7 @@ bool benchFolder(SimController &sim, int entries)
     }
     const QString remoteDir = QStringLiteral("/home/pi/cnc/") + dirName + QLatin1Char('/');
 
-    auto *worker = new CConnectionForSshClient(sim.address(), 22, QLatin1String(kPassword),
+    auto *worker = new CConnectionForSshClient(sim.address(), 22, SimController::rootPassword(),
                                                QStringLiteral("root"));
     std::atomic<qint64> lastPieceAt{-1};
     std::atomic<bool> ready{false};

@@ -29,7 +29,6 @@ constexpr qint64 kLargeSize = 1024 * kMiB;
 constexpr double kTargetRatio = 1.2;
 constexpr qint64 kRssBudgetKiB = 64 * 1024;
 constexpr int kRounds = 5;
-const char kPassword[] = "qzmtrvlakepondsix";
 const char kRemoteDir[] = "/home/pi/cnc/";
 
 QTextStream &out()
@@ -111,7 +110,7 @@ qint64 runOpenSsh(const QString &address, const QString &batch, const QTemporary
     clock.start();
     const int rc = Bench::runProgram(
         QStringLiteral("sshpass"),
-        {QStringLiteral("-p"), QString::fromLatin1(kPassword), QStringLiteral("sftp"),
+        {QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("sftp"),
          // -b implies BatchMode, which refuses password logins unless turned off first.
          QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("BatchMode=no"),
          QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"), QStringLiteral("-o"),
@@ -184,7 +183,7 @@ bool sftpThroughputBench()
     QSsh::SshConnectionParameters parameters;
     parameters.setHost(sim.address());
     parameters.setUserName(QStringLiteral("root"));
-    parameters.setPassword(QString::fromLatin1(kPassword));
+    parameters.setPassword(SimController::rootPassword());
     parameters.setPort(22);
     QSsh::SshConnection connection(parameters);
     bool connected = false;
@@ -240,11 +239,11 @@ bool sftpThroughputBench()
         best(download.oursMs, down.milliseconds);
         QString blockingError;
         const qint64 blockingUp = Bench::blockingLibssh2Transfer(
-            sim.address(), QString::fromLatin1(kPassword), Bench::Direction::Upload, localUp,
+            sim.address(), SimController::rootPassword(), Bench::Direction::Upload, localUp,
             remoteBlocking, &blockingError);
         const qint64 blockingDown = Bench::blockingLibssh2Transfer(
-            sim.address(), QString::fromLatin1(kPassword), Bench::Direction::Download,
-            localBlocking, remoteSourcePath, &blockingError);
+            sim.address(), SimController::rootPassword(), Bench::Direction::Download, localBlocking,
+            remoteSourcePath, &blockingError);
         if (blockingUp < 0 || blockingDown < 0) {
             out() << "blocking libssh2 transfer failed: " << blockingError << Qt::endl;
             return false;

@@ -92,7 +92,6 @@ constexpr double kMemoryTolerance = 0.10;
 constexpr int kWarmUpCycles = 20;
 constexpr int kMaxFaultsShown = 30;
 
-const char kPassword[] = "qzmtrvlakepondsix";
 const QString kRemoteRoot = QStringLiteral("/home/pi/cnc/");
 
 // Names of every awkward kind. Three of them hold shell commands that must never run; the shell
@@ -1082,7 +1081,7 @@ bool Soak::setUp()
         return false;
     }
 
-    auto *worker = new CConnectionForSshClient(m_sim.address(), 22, QLatin1String(kPassword),
+    auto *worker = new CConnectionForSshClient(m_sim.address(), 22, SimController::rootPassword(),
                                                QStringLiteral("root"));
     m_worker = worker;
     QObject context;

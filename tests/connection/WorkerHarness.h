@@ -2,6 +2,7 @@
 
 #include "CConnectionForSshClient.h"
 #include "DeathWatch.h"
+#include "SimController.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -30,7 +31,7 @@ class WorkerHarness : public QObject
 
 public:
     explicit WorkerHarness(const QString &ip,
-                           const QString &password = QStringLiteral("qzmtrvlakepondsix"));
+                           const QString &password = SimController::rootPassword());
     ~WorkerHarness() override; // quits the thread, waits until the worker and thread are gone
 
     CConnectionForSshClient *worker() const { return m_worker; }

@@ -65,7 +65,7 @@ void TestConnectionWorker::runsInItsOwnThreadAndDeletesItself_data()
 {
     QTest::addColumn<QString>("password");
     QTest::newRow("failed login") << "wrong password";
-    QTest::newRow("connected") << "qzmtrvlakepondsix";
+    QTest::newRow("connected") << SimController::rootPassword();
 }
 
 // The holder calls quitThread and lets go: the worker and its thread delete themselves.

@@ -50,7 +50,7 @@ QString tst_Sim::runShell(const QStringList &commands)
     QProcess ssh;
     ssh.setProcessChannelMode(QProcess::MergedChannels);
     ssh.start(QStringLiteral("sshpass"),
-              {QStringLiteral("-p"), QStringLiteral("qzmtrvlakepondsix"), QStringLiteral("ssh"),
+              {QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("ssh"),
                QStringLiteral("-tt"), QStringLiteral("-o"), QStringLiteral("BatchMode=no"),
                QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
                QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),

@@ -1,5 +1,7 @@
 #include "SshTestSupport.h"
 
+#include "SimController.h"
+
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
@@ -15,7 +17,7 @@ QSsh::SshConnectionParameters controllerParameters(const QString &host)
     QSsh::SshConnectionParameters parameters;
     parameters.setHost(host);
     parameters.setUserName(QStringLiteral("root"));
-    parameters.setPassword(QStringLiteral("qzmtrvlakepondsix"));
+    parameters.setPassword(SimController::rootPassword());
     parameters.setPort(22);
     parameters.timeout = 10;
     return parameters;

@@ -29,6 +29,8 @@ public:
     QString address() const;  // the controller's address on its veth link
     QString rootDir() const;  // host-side folder that the controller sees as /home/pi/cnc/
     QString hostName() const; // the controller's host name (its prompt is root@<name>:~#)
+    // root's password on every instance, the controller's own (sim/cncsim sets it).
+    static QString rootPassword() { return QStringLiteral("qzmtrvlakepondsix"); }
     QString lastError() const;
 
     // Faults: a pulled cable (packets vanish, no reset) and a stopped sshd.

@@ -5,6 +5,7 @@
 #include "DropEvents.h"
 #include "ProcessIo.h"
 #include "SimController.h"
+#include "WindowTestSupport.h"
 #include "mainwindow.h"
 
 #include <QFileDialog>
@@ -16,10 +17,8 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
-#include <QTextEdit>
 #include <QTreeView>
 #include <QtTest>
 
@@ -27,6 +26,8 @@
 #include <memory>
 
 #include <unistd.h>
+
+using namespace WindowTestSupport;
 
 namespace {
 
@@ -42,21 +43,6 @@ const QString kLead = QStringLiteral(" lead.nc");
 const QString kDecomposed = QStringLiteral("cafe\u0301.nc");
 const QString kComposed = QStringLiteral("caf\u00e9.nc");
 const QString kLinkRow = QStringLiteral("link.nc -> target.nc");
-
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + "/settings.ini";
-}
-
-QString setting(const QString &key)
-{
-    return QSettings(settingsPath(), QSettings::IniFormat).value(key).toString();
-}
-
-void setSetting(const QString &key, const QString &value)
-{
-    QSettings(settingsPath(), QSettings::IniFormat).setValue(key, value);
-}
 
 QByteArray payload(int size, quint32 seed)
 {
@@ -77,18 +63,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// The log lines without their "hh:mm:ss - " prefix.
-QStringList logTexts(const QWidget &window)
-{
-    const QString plain = window.findChild<QTextEdit *>("m_logEdit")->toPlainText();
-    QStringList texts;
-    if (!plain.isEmpty()) {
-        for (const QString &line : plain.split('\n'))
-            texts << line.mid(11);
-    }
-    return texts;
 }
 
 // Answers the next modal dialog of type Dialog from inside its event loop; act must close it
@@ -285,7 +259,8 @@ bool tst_FileOperations::connectWindow()
         qWarning() << "cannot start the simulated controller:" << m_sim->lastError();
         return false;
     }
-    m_worker = new CConnectionForSshClient(m_sim->address(), 22, "qzmtrvlakepondsix", "root");
+    m_worker =
+        new CConnectionForSshClient(m_sim->address(), 22, SimController::rootPassword(), "root");
     // The report comes from the worker's thread; the context object queues it to this one.
     QObject context;
     int up = -1;

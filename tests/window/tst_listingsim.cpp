@@ -2,6 +2,7 @@
 #include "CConnectionForSshClient.h"
 #include "DeathWatch.h"
 #include "SimController.h"
+#include "WindowTestSupport.h"
 #include "mainwindow.h"
 
 #include <QDir>
@@ -9,21 +10,17 @@
 #include <QLabel>
 #include <QSet>
 #include <QStandardItemModel>
-#include <QTextEdit>
 #include <QtTest>
 
 #include <memory>
 
+using namespace WindowTestSupport;
+
 namespace {
 
-const QString kPassword = QStringLiteral("qzmtrvlakepondsix");
+const QString kPassword = SimController::rootPassword();
 const QString kRoot = QStringLiteral("/home/pi/cnc/");
 constexpr int kListingTimeoutMs = 20000;
-
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
-}
 
 bool makeFile(const QString &path)
 {
@@ -67,10 +64,7 @@ public:
             result << model()->item(row, 0)->text();
         return result;
     }
-    QString log() const
-    {
-        return window->findChild<QTextEdit *>(QStringLiteral("m_logEdit"))->toPlainText();
-    }
+    QString log() const { return logText(*window); }
     bool doubleClick(const QString &name)
     {
         const QList<QStandardItem *> items = model()->findItems(name);

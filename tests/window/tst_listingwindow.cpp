@@ -3,27 +3,23 @@
 #include "CConnectionForSshClient.h"
 #include "ControllerShell.h"
 #include "ListingFixtures.h"
+#include "WindowTestSupport.h"
 #include "mainwindow.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QStandardItemModel>
-#include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
+using namespace WindowTestSupport;
+
 namespace {
 
 const QString kRoot = QStringLiteral("/home/pi/cnc/");
-
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
-}
 
 // A listing of `dir` as the controller prints it: echo, two folders, three files, prompt.
 QString listingOutput(const QString &dir)
@@ -71,7 +67,7 @@ public:
     }
     QStandardItemModel *model() const { return part<QStandardItemModel>("m_model"); }
     bool refreshEnabled() const { return part<QPushButton>("m_btnRefresh")->isEnabled(); }
-    QString log() const { return part<QTextEdit>("m_logEdit")->toPlainText(); }
+    QString log() const { return logText(window); }
     QStringList column(int column) const
     {
         QStringList texts;
@@ -255,7 +251,7 @@ void TestListingWindow::selectionLabelsInBothLanguages()
     QFETCH(QString, language);
     QFETCH(QStringList, types);
     QFETCH(QStringList, labels);
-    QSettings(settingsPath(), QSettings::IniFormat).setValue(QStringLiteral("language"), language);
+    setSetting(QStringLiteral("language"), language);
 
     Window w;
     w.call("onRefreshClicked");

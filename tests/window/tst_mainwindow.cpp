@@ -1,4 +1,5 @@
 #include "IconLoader.h"
+#include "WindowTestSupport.h"
 #include "mainwindow.h"
 
 #include <QHeaderView>
@@ -12,12 +13,9 @@
 #include <QTreeView>
 #include <QtTest>
 
-namespace {
+using namespace WindowTestSupport;
 
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
-}
+namespace {
 
 void removeSettings()
 {
@@ -28,21 +26,12 @@ void removeSettings()
 
 void storeLanguage(const QString &value)
 {
-    QSettings(settingsPath(), QSettings::IniFormat).setValue(QStringLiteral("language"), value);
+    setSetting(QStringLiteral("language"), value);
 }
 
 template <typename T = QPushButton> T *part(const QWidget &window, const char *objectName)
 {
     return window.findChild<T *>(QLatin1String(objectName));
-}
-
-// The log lines without their "hh:mm:ss - " prefix.
-QStringList logTexts(const QWidget &window)
-{
-    QStringList texts;
-    for (const QString &line : part<QTextEdit>(window, "m_logEdit")->toPlainText().split('\n'))
-        texts << line.mid(11);
-    return texts;
 }
 
 // Every text that the language toggle sets again, in a fixed order.

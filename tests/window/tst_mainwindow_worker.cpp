@@ -3,34 +3,25 @@
 #include "CConnectionForSshClient.h"
 #include "DeathWatch.h"
 #include "SimController.h"
+#include "WindowTestSupport.h"
 #include "mainwindow.h"
 
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
-#include <QTextEdit>
 #include <QtTest>
+
+using namespace WindowTestSupport;
 
 namespace {
 
-const QString kPassword = QStringLiteral("qzmtrvlakepondsix");
+const QString kPassword = SimController::rootPassword();
 const QString kRoot = QStringLiteral("/home/pi/cnc/");
 const char *const kFileButtons[] = {"m_btnUpload", "m_btnDownload", "m_btnNewFolder", "m_btnDelete",
                                     "m_btnRefresh"};
-
-QString settingsPath()
-{
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
-}
-
-QString logText(const QWidget &window)
-{
-    return window.findChild<QTextEdit *>(QStringLiteral("m_logEdit"))->toPlainText();
-}
 
 int logCount(const QWidget &window, const QString &text)
 {
