@@ -736,7 +736,8 @@ bool Soak::removeRemote(const QString &name)
     QString error;
     int outcomeLine = mark;
     if (deletedThroughShell(kRemoteRoot + name)) {
-        // The job report of the shell route comes at once; the marker line tells the outcome.
+        // The job report of the shell route says only that the command went out; the marker
+        // line tells the outcome.
         const QString done = QStringLiteral("Delete operation completed successfully");
         const QString failed = QStringLiteral("Delete operation failed");
         waitFor(
@@ -783,10 +784,10 @@ bool Soak::removeRemote(const QString &name)
     return true;
 }
 
-// A listing that gets no shell output at all stays outstanding, and the window refuses every
-// further refresh. Any later output ends it; a harmless command sent through the worker shows
-// whether the answer was only held up on its way (the listing then shows the folder) or never
-// came, and lets the soak go on.
+// A listing that gets no shell output at all stays outstanding until the window gives it up
+// after 20 s, and meanwhile refuses every further refresh. A harmless command sent through the
+// worker shows whether the answer was only held up on its way (the listing then shows the
+// folder) or never came, and lets the soak go on.
 bool Soak::recoverStuckListing(int mark)
 {
     ++m_noOutcome;

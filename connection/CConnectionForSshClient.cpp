@@ -20,6 +20,8 @@ constexpr int kConnectTimeoutSeconds = 10;
 // Reported for a request carried out by a shell command: its real outcome is the marker the
 // command prints.
 constexpr QSsh::SftpJobId kShellFallbackJob = 1;
+const char kShellClosedText[] = QT_TRANSLATE_NOOP(
+    "CConnectionForSshClient", "Shell command not sent: the remote shell is closed.");
 
 const char kDeleteDirectoryCommand[] =
     "rm -rf \"%1\" && echo \"DELETE_SUCCESS\" || echo \"DELETE_FAILED\"\n";
@@ -91,8 +93,12 @@ int CConnectionForSshClient::send(QString strMessage)
 {
     qCDebug(lcConnection).noquote()
         << QLatin1String("CConnectionForSshClient ssh send ") + strMessage;
-    if (m_bSshConnected && m_bShellConnected && m_shell)
-        return static_cast<int>(m_shell->write(strMessage.toUtf8()));
+    if (m_bSshConnected && m_bShellConnected && m_shell) {
+        const qint64 written = m_shell->write(strMessage.toUtf8());
+        if (written > 0)
+            m_nShellBytesQueued += written;
+        return static_cast<int>(written);
+    }
     qCDebug(lcConnection).noquote()
         << "CConnectionForSshClient::send() ssh未连接 或 shell未连接:" << addressKey();
     return 0;
@@ -119,12 +125,15 @@ void CConnectionForSshClient::slotSendByQByteArray(QString strIpPort, QByteArray
 {
     if (strIpPort != m_strIpPort)
         return;
-    if (m_bSshConnected && m_shell)
-        m_shell->write(arrMsg);
-    else
+    if (m_bSshConnected && m_shell) {
+        const qint64 written = m_shell->write(arrMsg);
+        if (written > 0)
+            m_nShellBytesQueued += written;
+    } else {
         qCDebug(lcConnection).noquote()
             << "CConnectionForSshClient::send(QString strMessage) 发送失败 未建立连接:"
             << addressKey();
+    }
 }
 
 void CConnectionForSshClient::slotDisconnected()
@@ -135,8 +144,7 @@ void CConnectionForSshClient::slotDisconnected()
     m_bSshConnected = false;
     if (m_pSshConnection && m_pSshConnection->state() != QSsh::SshConnection::Unconnected)
         m_pSshConnection->disconnectFromHost();
-    m_shell.reset();
-    setSftp({});
+    releaseShellAndChannel();
     if (wasConnected)
         emit sigConnectStateChanged(false, m_strIp, m_nPort);
 
@@ -324,6 +332,10 @@ void CConnectionForSshClient::slotConnected()
                 &CConnectionForSshClient::slotDataReceived);
         connect(m_shell.data(), &QSsh::SshRemoteProcess::readyReadStandardError, this,
                 &CConnectionForSshClient::slotShellError);
+        connect(m_shell.data(), &QSsh::SshRemoteProcess::closed, this,
+                &CConnectionForSshClient::slotShellClosed);
+        connect(m_shell.data(), &QIODevice::bytesWritten, this,
+                &CConnectionForSshClient::slotShellBytesWritten);
         m_shell->start();
     } else {
         qCWarning(lcConnection).noquote()
@@ -332,19 +344,26 @@ void CConnectionForSshClient::slotConnected()
 
     m_bSshConnected = true;
     emit sigConnectStateChanged(true, m_strIp, m_nPort);
+    if (!m_shell) {
+        // Without its shell the connection can neither list nor report outcomes.
+        slotDisconnected();
+        return;
+    }
 
     const QSharedPointer<QSsh::SftpChannel> sftp = m_pSshConnection->createSftpChannel();
     setSftp(sftp);
+    // Reports of the previous channel's removals have all arrived by now.
+    m_leftoverRemovals.clear();
     if (!sftp) {
         qCDebug(lcConnection).noquote() << "无法创建SFTP通道!";
         return;
     }
     connect(sftp.data(), &QSsh::SftpChannel::initialized, this,
-            &CConnectionForSshClient::sftpChannelInitialized);
+            &CConnectionForSshClient::onSftpChannelReady);
     connect(sftp.data(), &QSsh::SftpChannel::channelError, this,
             &CConnectionForSshClient::onSftpChannelError);
     connect(sftp.data(), &QSsh::SftpChannel::finished, this,
-            &CConnectionForSshClient::sftpJobFinished);
+            &CConnectionForSshClient::onSftpJobFinished);
     sftp->initialize();
 }
 
@@ -365,8 +384,7 @@ void CConnectionForSshClient::slotSshConnectError(QSsh::SshError sshError)
         m_pSshConnection->deleteLater();
         m_pSshConnection = nullptr;
     }
-    m_shell.reset();
-    setSftp({});
+    releaseShellAndChannel();
     emit sigConnectStateChanged(false, m_strIp, m_nPort);
 
     if (m_bAutoReconnect && m_pReconnectTimer && !m_pReconnectTimer->isActive()) {
@@ -380,9 +398,77 @@ void CConnectionForSshClient::slotSshConnectError(QSsh::SshError sshError)
 
 void CConnectionForSshClient::slotShellStart()
 {
+    if (sender() != m_shell.data())
+        return;
     m_bShellConnected = true;
     qCDebug(lcConnection).noquote()
         << "CConnectionForSshClient::slotShellStart Shell已连接:" << addressKey();
+    if (m_bSftpInitialized)
+        emit sftpChannelInitialized();
+}
+
+// The shell ended (exit, an idle logout, killed) or never started. The window's listings and
+// the shell route need it, so this counts as a lost connection: reported, then reconnected.
+void CConnectionForSshClient::slotShellClosed(int exitStatus)
+{
+    if (sender() != m_shell.data())
+        return;
+    failPendingFallbacks();
+    // When the connection itself went, its own report follows.
+    if (!m_bSshConnected || !m_pSshConnection ||
+        m_pSshConnection->state() != QSsh::SshConnection::Connected)
+        return;
+    qCWarning(lcConnection).noquote()
+        << "CConnectionForSshClient::slotShellClosed the remote shell ended, exit status"
+        << exitStatus << "; the connection counts as lost:" << addressKey();
+    slotDisconnected();
+}
+
+void CConnectionForSshClient::slotShellBytesWritten(qint64 bytes)
+{
+    if (sender() != m_shell.data())
+        return;
+    m_nShellBytesSent += bytes;
+    while (!m_pendingFallbacks.isEmpty() && m_pendingFallbacks.constFirst() <= m_nShellBytesSent) {
+        m_pendingFallbacks.removeFirst();
+        emit sftpJobFinished(kShellFallbackJob, QString());
+    }
+}
+
+void CConnectionForSshClient::onSftpChannelReady()
+{
+    if (sender() != m_sftp.data())
+        return;
+    for (const QString &path : std::exchange(m_uploadLeftovers, {})) {
+        qCDebug(lcConnection).noquote()
+            << "Removing the temporary file of an interrupted upload:" << path;
+        const QSsh::SftpJobId job = m_sftp->removeFile(path);
+        if (job == QSsh::SftpInvalidJob)
+            m_uploadLeftovers << path;
+        else
+            m_leftoverRemovals.append({m_sftp.data(), job, path});
+    }
+    m_bSftpInitialized = true;
+    if (m_bShellConnected)
+        emit sftpChannelInitialized();
+}
+
+void CConnectionForSshClient::onSftpJobFinished(QSsh::SftpJobId job, const QString &error)
+{
+    const QObject *const channel = sender();
+    for (int i = 0; i < m_leftoverRemovals.size(); ++i) {
+        if (m_leftoverRemovals.at(i).channel != channel || m_leftoverRemovals.at(i).job != job)
+            continue;
+        const LeftoverRemoval removal = m_leftoverRemovals.takeAt(i);
+        // Cut short by the loss of this channel: tried again on the next one. Any other
+        // failure (the file is gone already) ends it.
+        const auto *sftp = qobject_cast<const QSsh::SftpChannel *>(channel);
+        if (!error.isEmpty() && !removal.path.isEmpty() &&
+            (!sftp || sftp->state() != QSsh::SftpChannel::Initialized))
+            m_uploadLeftovers << removal.path;
+        return;
+    }
+    emit sftpJobFinished(job, error);
 }
 
 void CConnectionForSshClient::slotShellError()
@@ -427,6 +513,36 @@ void CConnectionForSshClient::onSftpChannelError(const QString &reason)
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)
 {
     qCDebug(lcConnection).noquote() << debugPrefix << command.trimmed();
-    slotSend(command);
-    emit sftpJobFinished(kShellFallbackJob, QString());
+    // Reported once the command's bytes have gone out on the shell's channel; the outcome
+    // itself is the marker the command prints.
+    if (send(command) <= 0) {
+        emit sftpJobFinished(kShellFallbackJob, tr(kShellClosedText));
+        return;
+    }
+    m_pendingFallbacks.append(m_nShellBytesQueued);
+}
+
+void CConnectionForSshClient::failPendingFallbacks()
+{
+    for (int i = m_pendingFallbacks.size(); i > 0; --i)
+        emit sftpJobFinished(kShellFallbackJob, tr(kShellClosedText));
+    m_pendingFallbacks.clear();
+}
+
+void CConnectionForSshClient::releaseShellAndChannel()
+{
+    m_bShellConnected = false;
+    m_bSftpInitialized = false;
+    failPendingFallbacks();
+    m_shell.reset();
+    m_nShellBytesQueued = 0;
+    m_nShellBytesSent = 0;
+    // The session is torn down by now, so the channel knows what its uploads left behind.
+    if (m_sftp)
+        m_uploadLeftovers += m_sftp->takeLeftBehindFiles();
+    for (LeftoverRemoval &removal : m_leftoverRemovals) {
+        if (!removal.path.isEmpty())
+            m_uploadLeftovers << std::exchange(removal.path, QString());
+    }
+    setSftp({});
 }

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include <atomic>
 #include <memory>
@@ -37,6 +39,9 @@ private:
     QThread *m_pThread = nullptr;
     bool m_bSshConnected = false;
     bool m_bShellConnected = false;
+    // The current SFTP channel has reported itself initialised. The window hears of the
+    // channel only once the shell has started too: both are what it needs to work.
+    bool m_bSftpInitialized = false;
 
 public:
     // Written by the GUI thread, read by the worker thread.
@@ -62,6 +67,21 @@ private:
     // Carries an incomplete UTF-8 sequence at the end of one piece of shell output over to
     // the next piece; one per shell.
     std::unique_ptr<QTextDecoder> m_shellDecoder;
+    // Bytes handed to the current shell, and those of them that have gone out on its channel.
+    qint64 m_nShellBytesQueued = 0;
+    qint64 m_nShellBytesSent = 0;
+    // Shell-route commands not yet reported: where each one ends in the shell's byte count.
+    QVector<qint64> m_pendingFallbacks;
+    // Hidden temporaries of uploads that a lost connection cut short, removed once the next
+    // channel is ready; and the removals under way, whose reports are this worker's own.
+    QStringList m_uploadLeftovers;
+    struct LeftoverRemoval
+    {
+        const QObject *channel;
+        QSsh::SftpJobId job;
+        QString path; // empty once the path went back to m_uploadLeftovers
+    };
+    QVector<LeftoverRemoval> m_leftoverRemovals;
 
 signals:
     void sigInitForClild();
@@ -90,6 +110,10 @@ private slots:
     void slotSshConnectError(QSsh::SshError sshError);
     void slotShellStart();
     void slotShellError();
+    void slotShellClosed(int exitStatus);
+    void slotShellBytesWritten(qint64 bytes);
+    void onSftpChannelReady();
+    void onSftpJobFinished(QSsh::SftpJobId job, const QString &error);
 
 private:
     QString addressKey() const;
@@ -97,4 +121,6 @@ private:
     QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
+    void failPendingFallbacks();
+    void releaseShellAndChannel();
 };

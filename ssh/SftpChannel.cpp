@@ -48,6 +48,7 @@ public:
     SftpContext context;
     QAtomicInt atomicState = SftpChannel::Closed;
     std::vector<std::unique_ptr<SftpJob>> jobs;
+    QStringList leftBehind;
     static constexpr SftpJobId kFirstJobId = 2;
     SftpJobId nextJobId = kFirstJobId;
 };
@@ -159,6 +160,9 @@ void SftpChannel::Private::detach(const QString &reason)
     releaseRemote(true);
     for (const auto &job : jobs) {
         job->abandon(reason);
+        const QString file = job->leftBehind();
+        if (!file.isEmpty())
+            leftBehind.append(file);
         postFinished(job->id(), job->error());
     }
     jobs.clear();
@@ -219,6 +223,11 @@ void SftpChannel::closeChannel()
     d->setState(Closed);
     QMetaObject::invokeMethod(
         this, [this] { emit closed(); }, Qt::QueuedConnection);
+}
+
+QStringList SftpChannel::takeLeftBehindFiles()
+{
+    return std::exchange(d->leftBehind, {});
 }
 
 SftpJobId SftpChannel::uploadFile(const QString &localFilePath, const QString &remoteFilePath,

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace QSsh {
 
@@ -38,6 +39,11 @@ public:
     SftpJobId removeFile(const QString &path);
     SftpJobId removeDirectory(const QString &path);
     SftpJobId createDirectory(const QString &path);
+
+    // Remote files that uploads cut short by the loss of the connection may have left behind
+    // (their hidden temporaries), for the owner to remove once connected again. Empties the
+    // list.
+    QStringList takeLeftBehindFiles();
 
 signals:
     void initialized();

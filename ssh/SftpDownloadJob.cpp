@@ -1,5 +1,7 @@
 #include "SftpDownloadJob.h"
 
+#include "RemoteFileName.h"
+
 #include <QFileInfo>
 
 #include <cerrno>
@@ -67,7 +69,7 @@ SftpJob::Result SftpDownloadJob::stepPhase()
     case Phase::OpenRemote: {
         if (!acquire())
             return Result::Idle;
-        const QByteArray path = m_remotePath.toUtf8();
+        const QByteArray path = remoteNameToBytes(m_remotePath);
         LIBSSH2_SFTP_HANDLE *const handle =
             libssh2_sftp_open_ex(sftp, path.constData(), unsigned(path.size()), LIBSSH2_FXF_READ, 0,
                                  LIBSSH2_SFTP_OPENFILE);

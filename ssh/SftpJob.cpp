@@ -1,5 +1,7 @@
 #include "SftpJob.h"
 
+#include "RemoteFileName.h"
+
 namespace QSsh::Internal {
 
 namespace {
@@ -77,7 +79,7 @@ SftpJob::Result SftpPathJob::step()
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray path = m_path.toUtf8();
+    const QByteArray path = remoteNameToBytes(m_path);
     LIBSSH2_SFTP *const sftp = m_context.sftp;
     int rc = 0;
     SftpOperation operation = SftpOperation::Remove;

@@ -51,6 +51,9 @@ public:
     // Frees the open remote handle, if any: at once when the session is going away
     // (immediately), otherwise as a cleanup task of the session.
     virtual void releaseHandle(bool immediately);
+    // After abandon(): a remote file of this job that the lost connection may have left
+    // behind and that is safe to remove later, or an empty text.
+    virtual QString leftBehind() const { return QString(); }
 
 protected:
     // How much of the channel's send window a call needs before it starts. libssh2 may send

@@ -1,5 +1,6 @@
 #include "SftpUploadJob.h"
 
+#include "RemoteFileName.h"
 #include "SshLogging.h"
 
 #include <QRandomGenerator>
@@ -33,9 +34,41 @@ QString SftpUploadJob::sideName(const QString &remotePath, const QString &kind, 
 {
     const int slash = remotePath.lastIndexOf(QLatin1Char('/'));
     const QString directory = remotePath.left(slash + 1);
-    // Keep the name recognisable but short enough for any file system's name limit.
-    const QString name = remotePath.mid(slash + 1).left(100);
+    // The name stays recognisable, shortened a whole character at a time until the side
+    // name fits the controller's limit of 255 bytes per name (a Chinese character takes 3).
+    const int budget = kMaxNameBytes - 1 -
+                       remoteNameToBytes(QLatin1Char('.') + kind + QLatin1Char('-') + tag).size();
+    QString name = remotePath.mid(slash + 1);
+    while (remoteNameToBytes(name).size() > budget) {
+        const bool pair = name.size() >= 2 && name.at(name.size() - 1).isLowSurrogate() &&
+                          name.at(name.size() - 2).isHighSurrogate();
+        name.chop(pair ? 2 : 1);
+    }
     return QStringLiteral("%1.%2.%3-%4").arg(directory, name, kind, tag);
+}
+
+QString SftpUploadJob::temporaryThatMayExist() const
+{
+    switch (m_phase) {
+    case Phase::OpenTemporary:
+    case Phase::Writing:
+    case Phase::CloseTemporary:
+    case Phase::CloseAfterFailure:
+    case Phase::RenameIntoPlace:
+    case Phase::OpenReplaceChannel:
+    case Phase::StartReplace:
+    case Phase::SendReplaceEof:
+    case Phase::AwaitReplace:
+    case Phase::AwaitReplaceClose:
+    case Phase::RemoveTemporary:
+        // The target is untouched in these phases (mv replaces it in one step), so only the
+        // temporary, complete or not, can be left.
+        return m_temporaryPath;
+    default:
+        // Before the temporary exists, after it is gone, or while the target is moved aside:
+        // removing anything then could lose the only copy of the old content.
+        return QString();
+    }
 }
 
 SftpJob::Result SftpUploadJob::step()
@@ -63,7 +96,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
     case Phase::StatTarget: {
         if (!acquire())
             return Result::Idle;
-        const QByteArray path = m_remotePath.toUtf8();
+        const QByteArray path = remoteNameToBytes(m_remotePath);
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
         const int rc = settle(libssh2_sftp_stat_ex(sftp, path.constData(), unsigned(path.size()),
                                                    LIBSSH2_SFTP_STAT, &attributes));
@@ -100,7 +133,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
     case Phase::OpenTemporary: {
         if (!acquire())
             return Result::Idle;
-        const QByteArray path = m_temporaryPath.toUtf8();
+        const QByteArray path = remoteNameToBytes(m_temporaryPath);
         LIBSSH2_SFTP_HANDLE *const handle = libssh2_sftp_open_ex(
             sftp, path.constData(), unsigned(path.size()),
             LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC | LIBSSH2_FXF_EXCL,
@@ -146,8 +179,8 @@ SftpJob::Result SftpUploadJob::stepPhase()
         }
         if (!acquire())
             return Result::Idle;
-        const QByteArray from = m_temporaryPath.toUtf8();
-        const QByteArray to = m_remotePath.toUtf8();
+        const QByteArray from = remoteNameToBytes(m_temporaryPath);
+        const QByteArray to = remoteNameToBytes(m_remotePath);
         const int rc = settle(libssh2_sftp_rename_ex(
             sftp, from.constData(), unsigned(from.size()), to.constData(), unsigned(to.size()),
             LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC |
@@ -175,6 +208,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
     case Phase::StartReplace:
     case Phase::SendReplaceEof:
     case Phase::AwaitReplace:
+    case Phase::AwaitReplaceClose:
         return stepReplace();
 
     case Phase::MoveTargetAside:
@@ -191,7 +225,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
         if (!acquire())
             return Result::Idle;
         const QString &victim = m_phase == Phase::RemoveBackup ? m_backupPath : m_temporaryPath;
-        const QByteArray path = victim.toUtf8();
+        const QByteArray path = remoteNameToBytes(victim);
         const int rc =
             settle(libssh2_sftp_unlink_ex(sftp, path.constData(), unsigned(path.size())));
         if (rc == LIBSSH2_ERROR_EAGAIN)
@@ -262,7 +296,7 @@ QByteArray SftpUploadJob::replaceCommand(const QString &from, const QString &to)
     // Inside single quotes the shell takes every character literally except the quote
     // itself, which is written as '\'' (close, escaped quote, reopen).
     const auto quoted = [](const QString &path) {
-        QByteArray bytes = path.toUtf8();
+        QByteArray bytes = remoteNameToBytes(path);
         bytes.replace('\'', QByteArrayLiteral("'\\''"));
         return '\'' + bytes + '\'';
     };
@@ -309,6 +343,8 @@ SftpJob::Result SftpUploadJob::stepReplace()
         return trackReplace(libssh2_channel_send_eof(m_replaceChannel), Phase::AwaitReplace);
     case Phase::AwaitReplace:
         return readReplaceOutput();
+    case Phase::AwaitReplaceClose:
+        return awaitReplaceClose();
     default:
         return Result::Done;
     }
@@ -360,9 +396,25 @@ SftpJob::Result SftpUploadJob::readReplaceOutput()
     }
     if (!atEnd)
         return progress ? Result::Progress : Result::Blocked;
+    m_phase = Phase::AwaitReplaceClose;
+    return Result::Progress;
+}
 
+// The exit status arrives before the controller closes the channel.
+SftpJob::Result SftpUploadJob::awaitReplaceClose()
+{
+    const int rc = m_context.session->track(this, libssh2_channel_wait_closed(m_replaceChannel));
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (SshSession::isSessionError(rc))
+        return Result::Fatal;
+    const int exitStatus = rc == 0 ? libssh2_channel_get_exit_status(m_replaceChannel) : -1;
     freeReplaceChannel();
-    if (m_replaceOutput.trimmed() == kReplacedMarker) {
+
+    // A login profile may print lines of its own before the command runs: the marker must be
+    // the last line, and the command's exit status must say success as well.
+    const QList<QByteArray> lines = m_replaceOutput.trimmed().split('\n');
+    if (exitStatus == 0 && lines.last().trimmed() == kReplacedMarker) {
         m_phase = Phase::Done;
         return Result::Done;
     }
@@ -398,8 +450,8 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray source = from.toUtf8();
-    const QByteArray target = to.toUtf8();
+    const QByteArray source = remoteNameToBytes(from);
+    const QByteArray target = remoteNameToBytes(to);
     const int rc =
         settle(libssh2_sftp_rename_ex(m_context.sftp, source.constData(), unsigned(source.size()),
                                       target.constData(), unsigned(target.size()), flags));
@@ -417,6 +469,7 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
 
 void SftpUploadJob::abandon(const QString &reason)
 {
+    m_leftBehind = temporaryThatMayExist();
     m_local.close();
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Write, m_remotePath, reason);

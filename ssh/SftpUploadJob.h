@@ -16,7 +16,8 @@ namespace QSsh::Internal {
 // POSIX rename extension. An existing target is therefore replaced by "mv -f" run on the
 // controller through an exec channel of the same session: one rename(2), so the target name
 // always holds either the old or the new content. The command prints a marker only when mv
-// succeeded; anything else fails the job, removes the temporary and leaves the target alone.
+// succeeded, and its exit status says so too; anything else fails the job, removes the
+// temporary and leaves the target alone.
 //
 // Only if the controller refuses to open the exec channel does the job fall back to three
 // SFTP renames: the target aside to a hidden backup name, the temporary into place, the
@@ -33,12 +34,14 @@ public:
     void abandon(const QString &reason) override;
 
     void releaseHandle(bool immediately) override;
+    QString leftBehind() const override { return m_leftBehind; }
 
     // ".NAME.part-TAG" in the directory of remotePath.
     static QString sideName(const QString &remotePath, const QString &kind, const QString &tag);
     // The shell command that moves from over to and prints kReplacedMarker on success.
     static QByteArray replaceCommand(const QString &from, const QString &to);
     static constexpr char kReplacedMarker[] = "replaced";
+    static constexpr int kMaxNameBytes = 255;
 
 private:
     enum class Phase {
@@ -52,6 +55,7 @@ private:
         StartReplace,
         SendReplaceEof,
         AwaitReplace,
+        AwaitReplaceClose,
         MoveTargetAside,
         RenameAfterMoveAside,
         RestoreTarget,
@@ -62,10 +66,12 @@ private:
     };
 
     Result stepPhase();
+    QString temporaryThatMayExist() const;
     Result fillAndWrite();
     Result stepReplace();
     Result trackReplace(int rc, Phase next);
     Result readReplaceOutput();
+    Result awaitReplaceClose();
     void freeReplaceChannel();
     Result rename(const QString &from, const QString &to, long flags, Phase onSuccess,
                   Phase onFailure);
@@ -85,6 +91,7 @@ private:
     LIBSSH2_CHANNEL *m_replaceChannel = nullptr;
     QByteArray m_replaceOutput;
     QByteArray m_replaceErrors;
+    QString m_leftBehind;
 };
 
 } // namespace QSsh::Internal

@@ -41,6 +41,7 @@ public:
     SshSession::Step readStream(int streamId, QByteArray &target, bool &progress);
     void finish(int exitStatus, const QString &reason);
     void postReadyRead(int streamId);
+    void postBytesWritten(qint64 count);
 
     SshRemoteProcess *const q;
     SshSession *session;
@@ -135,6 +136,7 @@ SshSession::Step SshRemoteProcess::Private::pump()
             return SshSession::Step::Idle;
         }
         pendingInput.remove(0, int(n));
+        postBytesWritten(n);
         progress = true;
     }
 
@@ -200,6 +202,14 @@ void SshRemoteProcess::Private::postReadyRead(int streamId)
             }
         },
         Qt::QueuedConnection);
+}
+
+// Input counts as written once libssh2 has taken it for the channel; what is still buffered
+// when the shell ends is dropped and never reported.
+void SshRemoteProcess::Private::postBytesWritten(qint64 count)
+{
+    QMetaObject::invokeMethod(
+        q, [q = q, count] { emit q->bytesWritten(count); }, Qt::QueuedConnection);
 }
 
 // The shell ended (or never started): release the channel and tell the owner.

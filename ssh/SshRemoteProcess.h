@@ -6,8 +6,11 @@ namespace QSsh {
 
 class SshSession;
 
-// An interactive shell on a pty. Writing sends to the shell's standard input; output is read
-// with readAllStandardOutput()/readAllStandardError() after the matching readyRead signal.
+// An interactive shell on a pty. Writing sends to the shell's standard input: write() buffers
+// and returns at once, and bytesWritten() reports the bytes once they have gone out on the
+// channel. Output is read with readAllStandardOutput()/readAllStandardError() after the
+// matching readyRead signal. closed() follows the end of the shell, or a start that failed;
+// input still buffered then is dropped.
 class SshRemoteProcess : public QIODevice
 {
     Q_OBJECT

@@ -2,6 +2,9 @@
 
 #include "RemotePath.h"
 
+#include <QFile>
+#include <QHash>
+
 namespace {
 
 bool isNavigationRow(const ListRow &row)
@@ -40,4 +43,22 @@ DownloadSelection downloadSelection(const QVector<ListRow> &rows, const QString 
             selection.skipped.append(row.name);
     }
     return selection;
+}
+
+QVector<LocalNameClash> takeLocalNameClashes(QStringList *files)
+{
+    QVector<LocalNameClash> clashes;
+    QHash<QString, QString> firstByLocalName;
+    for (auto it = files->begin(); it != files->end();) {
+        const QString localName = QFile::decodeName(QFile::encodeName(*it)).toCaseFolded();
+        const auto first = firstByLocalName.constFind(localName);
+        if (first != firstByLocalName.constEnd()) {
+            clashes.append({*it, first.value()});
+            it = files->erase(it);
+        } else {
+            firstByLocalName.insert(localName, *it);
+            ++it;
+        }
+    }
+    return clashes;
 }

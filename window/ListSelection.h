@@ -37,3 +37,15 @@ struct DownloadSelection
 
 // fileText is the file type text of the language shown at the moment of the click.
 DownloadSelection downloadSelection(const QVector<ListRow> &rows, const QString &fileText);
+
+// A file left out of a download into one folder: its local name would be the same file as
+// that of an earlier file in the list (names that differ only in letter case, on a FAT USB
+// stick, or bytes that the local file system cannot keep apart).
+struct LocalNameClash
+{
+    QString name;
+    QString sameAs;
+};
+
+// Takes out of `files` every name whose local file would be that of an earlier name.
+QVector<LocalNameClash> takeLocalNameClashes(QStringList *files);

@@ -1,6 +1,7 @@
 #include "ListingParser.h"
 
 #include "ControllerShell.h"
+#include "RemoteFileName.h"
 #include "TerminalText.h"
 
 #include <QLoggingCategory>
@@ -200,7 +201,9 @@ int readWord(const QString &text, int i, QString *word)
             i = end;
         }
     }
-    *word = QString::fromUtf8(bytes);
+    // Bytes that are not UTF-8 (ls prints them in octal) are kept, so that the name still
+    // names that file.
+    *word = QSsh::remoteNameFromBytes(bytes);
     return i;
 }
 

@@ -3,6 +3,8 @@
 #include "ListingParser.h"
 #include "TerminalText.h"
 
+#include <iterator>
+
 namespace {
 
 constexpr ShellMarker kMarkers[] = {ShellMarker::DeleteSuccess, ShellMarker::DeleteFailed,
@@ -26,6 +28,30 @@ QString visibleText(const QString &line)
     QString text = TerminalText::stripControlSequences(line);
     text.remove(QLatin1Char('\r'));
     return text.trimmed();
+}
+
+// The echo of a delete or create command: it names both markers of its pair.
+bool isCommandEcho(const QString &visible)
+{
+    return !ListingParser::isEntryLine(visible) &&
+           (visible.contains(
+                QLatin1String("&& echo \"DELETE_SUCCESS\" || echo \"DELETE_FAILED\"")) ||
+            visible.contains(
+                QLatin1String("&& echo \"CREATE_SUCCESS\" || echo \"CREATE_FAILED\"")));
+}
+
+// The outcome line a command printed, or -1. The marker ends the line; what stands before it
+// is the terminal's echo of commands typed while the earlier one ran, which lands wherever the
+// output happens to be. A listing line whose name ends in a marker word is no outcome.
+int outcomeIndex(const QString &visible)
+{
+    if (ListingParser::isEntryLine(visible) || isCommandEcho(visible))
+        return -1;
+    for (int i = 0; i < int(std::size(kMarkers)); ++i) {
+        if (visible.endsWith(shellMarkerText(kMarkers[i])))
+            return i;
+    }
+    return -1;
 }
 
 } // namespace
@@ -62,18 +88,30 @@ ShellMarkerScan scanShellMarkers(const QString &carry, const QString &piece)
         const bool complete = end >= 0;
         const QString line = text.mid(start, complete ? end - start : -1);
         start = complete ? end + 1 : text.size();
-        if (!holdsMarkerWord(line))
+        if (!complete || !holdsMarkerWord(line))
             continue;
-        const QString visible = visibleText(line);
-        if (ListingParser::isEntryLine(visible))
-            continue;
-        scan.concernsMarker = true;
-        if (!complete)
-            continue;
-        for (const ShellMarker marker : kMarkers) {
-            if (visible == shellMarkerText(marker))
-                scan.outcomes.append(marker);
-        }
+        const int outcome = outcomeIndex(visibleText(line));
+        if (outcome >= 0)
+            scan.outcomes.append(kMarkers[outcome]);
     }
     return scan;
+}
+
+void removeMarkerLines(QString *text, int from)
+{
+    int start = from > 0 ? text->lastIndexOf(QLatin1Char('\n'), from - 1) + 1 : 0;
+    while (start < text->size()) {
+        const int end = text->indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            return;
+        const QString line = text->mid(start, end - start);
+        if (holdsMarkerWord(line)) {
+            const QString visible = visibleText(line);
+            if (outcomeIndex(visible) >= 0 || isCommandEcho(visible)) {
+                text->remove(start, end + 1 - start);
+                continue;
+            }
+        }
+        start = end + 1;
+    }
 }

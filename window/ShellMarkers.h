@@ -9,12 +9,10 @@ enum class ShellMarker { DeleteSuccess, DeleteFailed, CreateSuccess, CreateFaile
 // What one piece of shell output says about those commands.
 struct ShellMarkerScan
 {
-    // Outcome lines completed by this piece, in the order printed. A marker counts only as a
-    // line of its own: the echo of the command line holds both words of its pair.
+    // Outcome lines completed by this piece, in the order printed. A marker counts only at the
+    // end of a line that is not the echo of the command line (which holds both words of its
+    // pair) nor a listing line.
     QVector<ShellMarker> outcomes;
-    // The piece belongs to such a command (its echo or its outcome) and must stay out of a
-    // directory listing. Listing lines whose names hold a marker word do not count.
-    bool concernsMarker = false;
     // The unterminated last line, to be passed with the next piece.
     QString carry;
 };
@@ -22,6 +20,11 @@ struct ShellMarkerScan
 // Scans `piece`, the next output of the shell after the one that left `carry`. Pure: the
 // caller keeps the carry.
 ShellMarkerScan scanShellMarkers(const QString &carry, const QString &piece);
+
+// Takes out of `text` the complete lines, from the line that holds position `from` on, that
+// belong to such a command: its outcome line and its echo. Everything else stays, also
+// listing lines whose names hold a marker word.
+void removeMarkerLines(QString *text, int from);
 
 // The marker text, e.g. "DELETE_SUCCESS".
 QString shellMarkerText(ShellMarker marker);

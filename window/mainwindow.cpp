@@ -206,11 +206,15 @@ QMessageBox QPushButton[text='删除']:pressed { background-color: #bd2130; }
 } // namespace
 
 mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
-    : QWidget(parent), m_bufferTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this)),
-      m_pSshClient(pSshClient)
+    : QWidget(parent), m_bufferTimer(new QTimer(this)), m_listingTimeoutTimer(new QTimer(this)),
+      m_reconnectTimer(new QTimer(this)), m_pSshClient(pSshClient)
 {
     m_bufferTimer->setObjectName(QStringLiteral("m_bufferTimer"));
+    m_listingTimeoutTimer->setObjectName(QStringLiteral("m_listingTimeoutTimer"));
     m_reconnectTimer->setObjectName(QStringLiteral("m_reconnectTimer"));
+    m_listingTimeoutTimer->setSingleShot(true);
+    m_listingTimeoutTimer->setInterval(20000);
+    connect(m_listingTimeoutTimer, &QTimer::timeout, this, &mainwindow::onListingTimedOut);
 
     setupUi();
     setupModel();
@@ -598,6 +602,9 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
     Q_UNUSED(nPort)
 
     updateStatusIndicator(bState);
+    // The command or its output went with the connection.
+    if (!bState && m_isListingRemote)
+        abandonListing();
 
     if (bState && m_bReconnecting) {
         m_bReconnecting = false;
@@ -626,7 +633,7 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
                                 << "当前状态m_isListingRemote:" << boolText(m_isListingRemote);
 
     // The outcome lines of delete and folder creation by shell command. They count whether or
-    // not a listing is outstanding, and never become part of one.
+    // not a listing is outstanding; their lines are taken out of a listing below.
     const ShellMarkerScan scan = scanShellMarkers(m_strMarkerCarry, strMsg);
     m_strMarkerCarry = scan.carry;
     for (const ShellMarker marker : scan.outcomes) {
@@ -658,8 +665,6 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
         if (refresh)
             QTimer::singleShot(500, this, &mainwindow::onRefreshClicked);
     }
-    if (scan.concernsMarker)
-        return;
 
     if (!m_isListingRemote) {
         if (TerminalText::isControlOnly(strMsg))
@@ -668,31 +673,28 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
     }
     // During a listing every piece is kept, also one of white space or digits alone: a lone
     // line feed separates two entries, a lone digit belongs to a size or a time, and the
-    // prompt's last blank may come by itself. Control sequences go when the text is cleaned.
-
-    // The part before the new piece has been searched already; a text that the new piece
-    // completes starts at most one text length before it.
-    const QString prompt = ControllerShell::prompt();
-    const QString echo = ControllerShell::listingEchoStart();
-    const int promptSearchFrom = qMax(0, m_strRecvBuffer.size() - prompt.size() + 1);
-    const int echoSearchFrom = qMax(0, m_strRecvBuffer.size() - echo.size() + 1);
+    // prompt's last blank may come by itself. Control sequences go when the text is cleaned;
+    // the lines of delete and create commands go now, so that their prompt is no end.
+    const int lastLineStart = m_strRecvBuffer.lastIndexOf(QLatin1Char('\n')) + 1;
     m_strRecvBuffer += strMsg;
+    removeMarkerLines(&m_strRecvBuffer, lastLineStart);
     qCDebug(lcWindow).noquote() << "累积数据:" << m_strRecvBuffer;
 
-    // A prompt counts only after the echo of the listing command: the shell may still owe the
-    // prompt of an earlier command (after a reconnection it prints several), and taking that
-    // one would end the listing before its output and hand that output to the next listing.
-    // Without any echo the quiet time ends the listing.
-    if (m_nListingEchoPos < 0)
-        m_nListingEchoPos = m_strRecvBuffer.indexOf(echo, echoSearchFrom);
-    if (m_nListingEchoPos >= 0 &&
-        m_strRecvBuffer.indexOf(prompt, qMax(promptSearchFrom, m_nListingEchoPos)) >= 0) {
+    // The quiet time may end a listing only once its output has begun: ls prints nothing
+    // until it has read the whole folder, which can take long.
+    switch (m_listingProgress.update(m_strRecvBuffer, lastLineStart)) {
+    case ListingProgress::State::Complete:
         qCDebug(lcWindow).noquote() << "检测到命令提示符，处理数据";
         m_bufferTimer->stop();
         processBufferedData();
-    } else {
+        break;
+    case ListingProgress::State::Receiving:
         qCDebug(lcWindow).noquote() << "未检测到命令提示符，启动定时器";
         m_bufferTimer->start();
+        break;
+    default:
+        m_bufferTimer->stop();
+        break;
     }
 }
 
@@ -702,14 +704,7 @@ void mainwindow::processBufferedData()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
 
     const bool english = isEnglishUi();
-    m_model->clear();
-    m_model->setHorizontalHeaderLabels(headerLabels(english));
-
-    if (m_strCurrentPath != m_strRootPath) {
-        m_model->appendRow(makeRow(m_parentIcon, QStringLiteral(".."),
-                                   english ? QStringLiteral("Navigation") : QStringLiteral("导航"),
-                                   QString(), QString()));
-    }
+    showNavigationOnly();
 
     const QString cleaned = ListingParser::cleanOutput(m_strRecvBuffer, ControllerShell::prompt());
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
@@ -735,10 +730,7 @@ void mainwindow::processBufferedData()
     // controller's login profile; the next one normally goes through.
     if (m_model->rowCount() == 0 && m_strRecvBuffer.contains(QLatin1String("resize:"))) {
         qCDebug(lcWindow).noquote() << now() << "检测到首次连接resize错误，2秒后自动重试";
-        m_isListingRemote = false;
-        m_btnRefresh->setEnabled(true);
-        m_strRecvBuffer.clear();
-        m_nListingEchoPos = -1;
+        clearListingState();
         QTimer::singleShot(2000, this, [this] {
             qCDebug(lcWindow).noquote() << now() << "执行首次连接重试";
             onRefreshClicked();
@@ -746,10 +738,7 @@ void mainwindow::processBufferedData()
         return;
     }
 
-    m_isListingRemote = false;
-    m_btnRefresh->setEnabled(true);
-    m_strRecvBuffer.clear();
-    m_nListingEchoPos = -1;
+    clearListingState();
     m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
     m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
     QTimer::singleShot(50, this, &mainwindow::adjustColumnWidths);
@@ -758,6 +747,45 @@ void mainwindow::processBufferedData()
 QString mainwindow::formatFileSize(const QString &size) const
 {
     return fileSizeText(size);
+}
+
+void mainwindow::clearListingState()
+{
+    m_bufferTimer->stop();
+    m_listingTimeoutTimer->stop();
+    m_isListingRemote = false;
+    m_strRecvBuffer.clear();
+    // Only while a listing can be sent.
+    m_btnRefresh->setEnabled(m_bConnectState);
+}
+
+void mainwindow::showNavigationOnly()
+{
+    const bool english = isEnglishUi();
+    m_model->clear();
+    m_model->setHorizontalHeaderLabels(headerLabels(english));
+    if (m_strCurrentPath != m_strRootPath) {
+        m_model->appendRow(makeRow(m_parentIcon, QStringLiteral(".."),
+                                   english ? QStringLiteral("Navigation") : QStringLiteral("导航"),
+                                   QString(), QString()));
+    }
+}
+
+void mainwindow::abandonListing()
+{
+    clearListingState();
+    showNavigationOnly();
+}
+
+void mainwindow::onListingTimedOut()
+{
+    if (!m_isListingRemote)
+        return;
+    appendLog((isEnglishUi() ? QStringLiteral("The listing of %1 did not finish within 20 seconds; "
+                                              "its content is not shown.")
+                             : QStringLiteral("目录 %1 的列表未能在20秒内完成，未显示其内容。"))
+                  .arg(m_strCurrentPath));
+    abandonListing();
 }
 
 void mainwindow::onSftpInitialized()
@@ -789,6 +817,11 @@ void mainwindow::onSftpInitialized()
 void mainwindow::onRefreshClicked()
 {
     qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 开始";
+    listDirectory(m_strCurrentPath);
+}
+
+void mainwindow::listDirectory(const QString &directory)
+{
     if (!m_bConnectState || m_isListingRemote) {
         qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 条件不满足，返回"
                                     << "m_bConnectState:" << boolText(m_bConnectState)
@@ -799,10 +832,11 @@ void mainwindow::onRefreshClicked()
     qCDebug(lcWindow).noquote() << now()
                                 << "onRefreshClicked() 设置m_isListingRemote=true前，清空缓冲";
     m_strRecvBuffer.clear();
-    m_nListingEchoPos = -1;
     m_bufferTimer->stop();
     m_isListingRemote = true;
     m_btnRefresh->setEnabled(false);
+    // The rows shown and the paths the buttons build always belong to one folder.
+    m_strCurrentPath = directory;
 
     const bool english = isEnglishUi();
     appendLog((english ? QStringLiteral("Refreshing remote directory: %1")
@@ -817,6 +851,8 @@ void mainwindow::onRefreshClicked()
     m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
 
     const QString command = ControllerShell::listingCommand(m_strCurrentPath);
+    m_listingProgress.start(command.trimmed(), ControllerShell::prompt());
+    m_listingTimeoutTimer->start();
     qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 发送命令:" << command.trimmed();
     emit sigSend(command);
 }
@@ -831,15 +867,11 @@ void mainwindow::onRemoteDoubleClicked(QModelIndex index)
     const QString type = index.siblingAtColumn(1).data().toString();
     const QString folderType = isEnglishUi() ? QStringLiteral("Folder") : QStringLiteral("文件夹");
 
-    if (type == folderType) {
-        if (!m_strCurrentPath.endsWith(QLatin1Char('/')))
-            m_strCurrentPath += QLatin1Char('/');
-        m_strCurrentPath += name + QLatin1Char('/');
-        onRefreshClicked();
-    } else if (name == QLatin1String("..") && m_strRootPath.size() < m_strCurrentPath.size()) {
-        m_strCurrentPath = parentDirectory(m_strCurrentPath);
-        onRefreshClicked();
-    }
+    // The current path changes only when the listing of the new one is sent.
+    if (type == folderType)
+        listDirectory(RemotePath::join(m_strCurrentPath, name) + QLatin1Char('/'));
+    else if (name == QLatin1String("..") && m_strRootPath.size() < m_strCurrentPath.size())
+        listDirectory(parentDirectory(m_strCurrentPath));
 }
 
 void mainwindow::onSelectionChanged()
@@ -1027,12 +1059,20 @@ void mainwindow::onDownloadClicked()
             return;
         }
         settings.setValue(kLastDownloadDir, localDir);
+        // Two files must never be written over each other without a word.
+        QStringList files = selection.files;
+        for (const LocalNameClash &clash : takeLocalNameClashes(&files)) {
+            appendLog((isEnglishUi() ? QStringLiteral("Skipping %1: it would be saved as the same "
+                                                      "local file as %2.")
+                                     : QStringLiteral("跳过 %1: 它会与 %2 保存为同一个本地文件。"))
+                          .arg(clash.name, clash.sameAs));
+        }
         appendLog((isEnglishUi() ? QStringLiteral("Requesting download %1 files to %2...")
                                  : QStringLiteral("请求下载 %1 个文件到 %2 ..."))
-                      .arg(QString::number(selection.files.size()), localDir));
+                      .arg(QString::number(files.size()), localDir));
         // Existing files of the same names are replaced by the worker, each only once its
         // download is complete.
-        for (const QString &name : selection.files) {
+        for (const QString &name : qAsConst(files)) {
             emit sigDownloadFile(RemotePath::join(m_strCurrentPath, name),
                                  localDir + QLatin1Char('/') + name);
         }

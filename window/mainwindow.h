@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CConnectionForSshClient.h"
+#include "ListingProgress.h"
 #include "SftpChannel.h"
 #include "SshTypes.h"
 
@@ -65,6 +66,7 @@ private slots:
     void onSftpJobFinished(QSsh::SftpJobId job, QString error);
     void processBufferedData();
     void onLanguageToggled();
+    void onListingTimedOut();
 
 private:
     void setupUi();
@@ -75,6 +77,13 @@ private:
     void retranslateUi();
     void updateStatusIndicator(bool connected);
     QString formatFileSize(const QString &size) const;
+    // Sends the listing command for `directory`, which becomes the current path only then.
+    void listDirectory(const QString &directory);
+    // Ends the outstanding listing without rows that claim to be the folder's content.
+    void abandonListing();
+    void clearListingState();
+    // The list with the ".." row alone (none in the remote root directory).
+    void showNavigationOnly();
 
     // The worker's address up to its first colon, as the connected title shows it.
     QString workerHostText() const;
@@ -88,10 +97,10 @@ private:
     // The unterminated last line of the shell output, so that a marker line that arrives in
     // two pieces is still seen whole.
     QString m_strMarkerCarry;
-    // Where the echo of the outstanding listing command starts in the receive buffer; -1
-    // until it has arrived. Only a prompt after it ends the listing.
-    int m_nListingEchoPos = -1;
+    ListingProgress m_listingProgress;
     QTimer *m_bufferTimer = nullptr;
+    // Bounds a listing that never ends (a lost command, a shell that says nothing).
+    QTimer *m_listingTimeoutTimer = nullptr;
     bool m_bReconnecting = false;
     QTimer *m_reconnectTimer = nullptr;
     QTreeView *m_treeView = nullptr;

@@ -1,8 +1,6 @@
-// Without a controller: quoting of shell arguments and the address test of the keyed slots.
-#include "ShellQuoting.h"
+// Without a controller: the address test of the keyed slots.
 #include "WorkerHarness.h"
 
-#include <QProcess>
 #include <QTest>
 
 class TestConnectionOffline : public QObject
@@ -12,49 +10,12 @@ private slots:
     void initTestCase();
     void init() { connectionLog(true); }
 
-    void escapedTextIsOneLiteralShellWord_data();
-    void escapedTextIsOneLiteralShellWord();
     void addressKeyMatchesOnlyExactly();
 };
 
 void TestConnectionOffline::initTestCase()
 {
     captureConnectionLog();
-}
-
-void TestConnectionOffline::escapedTextIsOneLiteralShellWord_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("plain") << "/home/pi/cnc/part 1.nc";
-    QTest::newRow("double quote") << "a\"b";
-    QTest::newRow("backslashes") << "a\\b\\\\";
-    QTest::newRow("dollar") << "$HOME";
-    QTest::newRow("backquote") << "`id`";
-    QTest::newRow("history") << "a!!b!";
-    QTest::newRow("command substitution") << "$(touch /tmp/owned)";
-    QTest::newRow("quote breakout") << "x\" ; touch /tmp/owned ; echo \"";
-    QTest::newRow("single quotes and Chinese") << "零件 'a'";
-}
-
-// The escaped text goes between double quotes into an interactive bash, as the controller's
-// shell is, after a command that history expansion could pull in; the word must come out as
-// the text it was made from.
-void TestConnectionOffline::escapedTextIsOneLiteralShellWord()
-{
-    QFETCH(QString, text);
-
-    QProcess bash;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HISTFILE"), QStringLiteral("/dev/null"));
-    bash.setProcessEnvironment(environment);
-    bash.start(QStringLiteral("bash"), {"--norc", "--noprofile", "-i"});
-    QVERIFY(bash.waitForStarted());
-    const QString script = QStringLiteral("echo previous >/dev/null\nprintf '[%s]' \"") +
-                           escapeForDoubleQuotes(text) + QStringLiteral("\"\nexit\n");
-    bash.write(script.toUtf8());
-    bash.closeWriteChannel();
-    QVERIFY(bash.waitForFinished(10000));
-    QCOMPARE(QString::fromUtf8(bash.readAllStandardOutput()), QLatin1Char('[') + text + ']');
 }
 
 // The slots that carry an address key act only on their own key: no trimming, no case folding.

@@ -17,14 +17,15 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void loginShellShowsPromptBannerAndFiles();
-    void resizeErrorSpoilsOnlyTheFirstListing();
+    void profileOptionsShapeTheShell();
     void pulledCableIsSilentAndStoppedSshdRefuses();
     void stopRemovesEverything();
 
 private:
     // Logs in as root with an interactive terminal, types the commands and returns all
-    // that the controller printed until the shell ended.
-    QString runShell(const QStringList &commands);
+    // that the controller printed until the shell ended; or, given a remote command, runs
+    // that without a terminal.
+    QString runShell(const QStringList &commands, const QString &remoteCommand = QString());
     static bool hostCommandSucceeds(const QString &program, const QStringList &arguments);
 
     SimController m_sim;
@@ -45,17 +46,30 @@ void tst_Sim::cleanupTestCase()
     m_sim.stop();
 }
 
-QString tst_Sim::runShell(const QStringList &commands)
+QString tst_Sim::runShell(const QStringList &commands, const QString &remoteCommand)
 {
     QProcess ssh;
     ssh.setProcessChannelMode(QProcess::MergedChannels);
-    ssh.start(QStringLiteral("sshpass"),
-              {QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("ssh"),
-               QStringLiteral("-tt"), QStringLiteral("-o"), QStringLiteral("BatchMode=no"),
-               QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
-               QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
-               QStringLiteral("-o"), QStringLiteral("ConnectTimeout=10"), QStringLiteral("-o"),
-               QStringLiteral("LogLevel=ERROR"), QStringLiteral("root@") + m_sim.address()});
+    QStringList arguments = {QStringLiteral("-p"),
+                             SimController::rootPassword(),
+                             QStringLiteral("ssh"),
+                             QStringLiteral("-tt"),
+                             QStringLiteral("-o"),
+                             QStringLiteral("BatchMode=no"),
+                             QStringLiteral("-o"),
+                             QStringLiteral("StrictHostKeyChecking=no"),
+                             QStringLiteral("-o"),
+                             QStringLiteral("UserKnownHostsFile=/dev/null"),
+                             QStringLiteral("-o"),
+                             QStringLiteral("ConnectTimeout=10"),
+                             QStringLiteral("-o"),
+                             QStringLiteral("LogLevel=ERROR"),
+                             QStringLiteral("root@") + m_sim.address()};
+    if (!remoteCommand.isEmpty()) {
+        arguments.removeOne(QStringLiteral("-tt"));
+        arguments << remoteCommand;
+    }
+    ssh.start(QStringLiteral("sshpass"), arguments);
     if (!ssh.waitForStarted())
         return QString();
     for (const QString &command : commands)
@@ -101,10 +115,12 @@ void tst_Sim::loginShellShowsPromptBannerAndFiles()
     QCOMPARE(QString::fromUtf8(hostName).trimmed(), m_sim.hostName());
 }
 
-void tst_Sim::resizeErrorSpoilsOnlyTheFirstListing()
+void tst_Sim::profileOptionsShapeTheShell()
 {
     SimController::Options options;
     options.resizeError = true;
+    options.cLocale = true;
+    options.execGreeting = true;
     QVERIFY2(m_sim.start(options), qPrintable(m_sim.lastError()));
 
     const QString listing = QStringLiteral("ls /home/pi/cnc/");
@@ -113,9 +129,15 @@ void tst_Sim::resizeErrorSpoilsOnlyTheFirstListing()
              qPrintable(first));
     QVERIFY2(!first.contains(QStringLiteral("part1.nc")), qPrintable(first));
 
+    // The C locale: ls writes the bytes of a Chinese name in octal.
     const QString second = runShell({listing});
     QVERIFY2(!second.contains(QStringLiteral("resize:")), qPrintable(second));
     QVERIFY2(second.contains(QStringLiteral("part1.nc")), qPrintable(second));
+    QVERIFY2(second.contains(QStringLiteral("$'\\351\\233\\266\\344\\273\\266'")),
+             qPrintable(second));
+
+    // A command without a terminal prints the profile's line first.
+    QCOMPARE(runShell({}, QStringLiteral("echo hi")), QStringLiteral("Controller ready.\nhi\n"));
 
     QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
 }

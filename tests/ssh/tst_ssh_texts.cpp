@@ -62,8 +62,9 @@ void TestSshTexts::temporaryNamesStayBesideTheTarget_data()
                               << ".a.nc.part-1f";
     QTest::newRow("chinese") << QString::fromUtf8("/x/零件 测试.nc")
                              << QString::fromUtf8("/x/.零件 测试.nc.part-1f");
-    QTest::newRow("long name is shortened")
-        << "/x/" + QString(300, 'n') << "/x/." + QString(100, 'n') + ".part-1f";
+    // Within the controller's 255 bytes per name, a whole character at a time.
+    QTest::newRow("long Chinese name is shortened")
+        << "/x/" + QString(84, QChar(0x96F6)) << "/x/." + QString(82, QChar(0x96F6)) + ".part-1f";
 }
 
 void TestSshTexts::temporaryNamesStayBesideTheTarget()

@@ -79,6 +79,14 @@ bool SimController::start(const Options &options)
     QStringList arguments = {QStringLiteral("start"), QStringLiteral("--hostname"), hostName()};
     if (options.resizeError)
         arguments << QStringLiteral("--resize-error");
+    if (options.cLocale)
+        arguments << QStringLiteral("--c-locale");
+    if (options.idleLogoutSeconds > 0)
+        arguments << QStringLiteral("--idle-logout") << QString::number(options.idleLogoutSeconds);
+    if (options.execGreeting)
+        arguments << QStringLiteral("--exec-greeting");
+    if (options.refusePty)
+        arguments << QStringLiteral("--refuse-pty");
     QByteArray out;
     if (!run(arguments, &out))
         return false;
@@ -142,6 +150,11 @@ bool SimController::sshdStop()
 bool SimController::sshdStart()
 {
     return run({QStringLiteral("sshd-start")});
+}
+
+bool SimController::endShell()
+{
+    return run({QStringLiteral("end-shell")});
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)

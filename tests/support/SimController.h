@@ -10,7 +10,11 @@ class SimController
 public:
     struct Options
     {
-        bool resizeError = false; // the first shell prints "resize: unknown character, exiting."
+        bool resizeError = false;  // the first shell prints "resize: unknown character, exiting."
+        bool cLocale = false;      // root's shell runs in the C locale
+        int idleLogoutSeconds = 0; // root's shell logs out after this long without input
+        bool execGreeting = false; // the profile prints a line before every command run over SSH
+        bool refusePty = false;    // sshd refuses pty requests: no interactive shell starts
     };
 
     // Instance number from CNCSIM_INSTANCE (set per test by CTest), 1 when unset.
@@ -38,6 +42,8 @@ public:
     bool linkUp();
     bool sshdStop();
     bool sshdStart();
+    // Ends root's interactive shells; their SSH connections stay up.
+    bool endShell();
 
     // Runs a command inside the controller (its mount, UTS and network namespaces) as root;
     // returns its exit code and fills the standard output.

@@ -607,8 +607,14 @@ void tst_FileOperations::downloadSeveralIntoDirectory()
 {
     const QByteArray bytesA = payload(150 * 1024, 5);
     QVERIFY(writeFile(remote("a.nc"), bytesA) && writeFile(remote("b c.nc"), "G0\n"));
+    // One local file on a FAT stick, which ignores letter case. Older, so listed after a.nc.
+    QVERIFY(writeFile(remote("A.NC"), "the other program\n"));
+    QFile older(remote("A.NC"));
+    QVERIFY(older.open(QIODevice::ReadWrite) &&
+            older.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(8, 0)),
+                              QFileDevice::FileModificationTime));
     QVERIFY(mkdir("sub"));
-    QVERIFY(refreshList({"a.nc", "b c.nc", "sub"}));
+    QVERIFY(refreshList({"a.nc", "A.NC", "b c.nc", "sub"}));
     QTemporaryDir startDir;
     QTemporaryDir targetDir;
     setSetting("lastDownloadDir", startDir.path());
@@ -634,11 +640,13 @@ void tst_FileOperations::downloadSeveralIntoDirectory()
     QVERIFY(downloads.isEmpty());
 
     mark = logSize();
-    QVERIFY(selectRows({"sub", "a.nc", "b c.nc"}));
+    QVERIFY(selectRows({"sub", "a.nc", "A.NC", "b c.nc"}));
     answerFileDialog(targetDir.path());
     button("m_btnDownload")->click();
-    QCOMPARE(logSince(mark),
-             QStringList({skipLine, "Requesting download 2 files to " + targetDir.path() + "..."}));
+    QCOMPARE(
+        logSince(mark),
+        QStringList({skipLine, "Skipping A.NC: it would be saved as the same local file as a.nc.",
+                     "Requesting download 2 files to " + targetDir.path() + "..."}));
     QCOMPARE(setting("lastDownloadDir"), targetDir.path());
     QCOMPARE(downloads.size(), 2);
     QVERIFY(downloads.contains({kRoot + "a.nc", existing}));
@@ -907,6 +915,14 @@ void tst_FileOperations::interruptedUploadKeepsRemoteFile()
     QVERIFY2(bytesArrived() < kBigSize, "the upload was complete before the cable was pulled");
     QTRY_VERIFY_WITH_TIMEOUT(failureLogged(mark), 90000);
     QCOMPARE(readFile(remote("big.bin")), good);
+
+    // Once connected again, the worker removes the temporary that the upload left.
+    QVERIFY(throttleController(false));
+    QVERIFY(m_sim->linkUp());
+    m_linkDown = false;
+    QTRY_VERIFY_WITH_TIMEOUT(fileButtonsEnabled(), 90000);
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(m_sim->rootDir()).entryList(QDir::Files | QDir::Hidden),
+                              QStringList{"big.bin"}, 10000);
 }
 
 // The cable is pulled once the download has visibly begun: the local file stays whole.

@@ -1,98 +1,15 @@
-// The window's listing path without a controller: shell output is handed to the window piece
-// by piece as the worker would deliver it, and the commands it sends are caught.
-#include "CConnectionForSshClient.h"
-#include "ControllerShell.h"
-#include "ListingFixtures.h"
-#include "WindowTestSupport.h"
-#include "mainwindow.h"
+// The window's listing path without a controller: navigation, selection and the start of
+// listings.
+#include "ListingWindowDriver.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QPushButton>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
 using namespace WindowTestSupport;
-
-namespace {
-
-const QString kRoot = QStringLiteral("/home/pi/cnc/");
-
-// A listing of `dir` as the controller prints it: echo, two folders, three files, prompt.
-QString listingOutput(const QString &dir)
-{
-    QString text = ControllerShell::listingCommand(dir);
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return text +
-           QStringLiteral("\x1B[?2004l\rtotal 8\r\n"
-                          "drwxr-xr-x 2 root root 4096 2026-01-02 10:00:00 .\r\n"
-                          "drwxr-xr-x 2 root root 4096 2026-01-01 10:00:00 jobs\r\n"
-                          "drwxr-xr-x 2 root root 4096 2026-01-03 10:00:00 old\r\n"
-                          "-rw-r--r-- 1 root root   10 2026-01-01 10:00:00 a.nc\r\n"
-                          "-rw-r--r-- 1 root root 2048 2026-01-04 10:00:00 b.nc\r\n"
-                          "-rw-r--r-- 1 root root   30 2026-01-02 10:00:00 c.nc\r\n"
-                          "\x1B[?2004h") +
-           kPrompt;
-}
-
-// Single-shot timers of the window may fire up to 5 % early (coarse timers); lower bounds on
-// waits leave that room.
-class Window
-{
-public:
-    void feed(const QString &piece)
-    {
-        if (piece.isEmpty()) // the worker forwards no empty pieces
-            return;
-        QVERIFY(QMetaObject::invokeMethod(&window, "slotDataArrived", Q_ARG(QString, piece),
-                                          Q_ARG(QString, QString()), Q_ARG(int, 22)));
-    }
-    void call(const char *slot) { QVERIFY(QMetaObject::invokeMethod(&window, slot)); }
-    void doubleClick(const QString &name)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&window, "onRemoteDoubleClicked",
-                                          Q_ARG(QModelIndex, model()->index(rowOf(name), 0))));
-    }
-    void setConnected(bool state)
-    {
-        QVERIFY(QMetaObject::invokeMethod(&window, "slotConnectStateChanged", Q_ARG(bool, state),
-                                          Q_ARG(QString, QString()), Q_ARG(int, 22)));
-    }
-    template <typename T> T *part(const char *name) const
-    {
-        return window.findChild<T *>(QLatin1String(name));
-    }
-    QStandardItemModel *model() const { return part<QStandardItemModel>("m_model"); }
-    bool refreshEnabled() const { return part<QPushButton>("m_btnRefresh")->isEnabled(); }
-    QString log() const { return logText(window); }
-    QStringList column(int column) const
-    {
-        QStringList texts;
-        for (int row = 0; row < model()->rowCount(); ++row)
-            texts << model()->item(row, column)->text();
-        return texts;
-    }
-    int rowOf(const QString &name) const { return column(0).indexOf(name); }
-    QString lastCommand() const { return sent.isEmpty() ? QString() : sent.last()[0].toString(); }
-    // Answers the listing of `dir` that the window must have asked for.
-    void list(const QString &dir)
-    {
-        QCOMPARE(lastCommand(), ControllerShell::listingCommand(dir));
-        feed(listingOutput(dir));
-        QVERIFY(refreshEnabled());
-    }
-
-    // Never started: it only gives the window its wiring and timers.
-    CConnectionForSshClient worker{QStringLiteral("127.0.0.1"), 22, QString(),
-                                   QStringLiteral("root")};
-    mainwindow window{&worker};
-    QSignalSpy sent{&window, &mainwindow::sigSend};
-};
-
-} // namespace
 
 class TestListingWindow : public QObject
 {
@@ -101,65 +18,12 @@ private slots:
     void init() { QFile::remove(settingsPath()); }
     void cleanupTestCase() { QFile::remove(settingsPath()); }
 
-    void listingEndsAtThePromptOrAfterQuietTime();
     void markersActWhetherOrNotListingAndStayOutOfIt();
-    void navigationRefusalsAndTheResizeRetryOnlyInTheRoot();
+    void listShowsTheFolderTheButtonsActOn();
     void selectionLabelsInBothLanguages_data();
     void selectionLabelsInBothLanguages();
     void channelReadyFlushesTheShellAndListsLater();
 };
-
-void TestListingWindow::listingEndsAtThePromptOrAfterQuietTime()
-{
-    Window w;
-    w.call("onRefreshClicked");
-    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot));
-    QVERIFY(!w.refreshEnabled());
-
-    // Line feeds and digits may arrive as pieces of their own; they belong to the listing.
-    // The prompt comes in three pieces, its last blank alone.
-    const QString raw = fixture("listing_root.raw");
-    const QStringList lines = raw.left(raw.indexOf(kPrompt)).split(QStringLiteral("\r\n"));
-    for (int i = 0; i < lines.size(); ++i) {
-        const int digits = lines[i].indexOf(QLatin1String("1536 ")) + 1;
-        w.feed(lines[i].left(digits));
-        w.feed(lines[i].mid(digits, 3));
-        w.feed(lines[i].mid(digits + 3));
-        if (i + 1 < lines.size())
-            w.feed(QStringLiteral("\r\n"));
-    }
-    w.feed(kPrompt.left(10));
-    w.feed(kPrompt.mid(10, kPrompt.size() - 11));
-    QCOMPARE(w.model()->rowCount(), 0);
-    w.feed(QStringLiteral(" "));
-    QVERIFY(!w.part<QTimer>("m_bufferTimer")->isActive());
-    QVERIFY(w.refreshEnabled());
-
-    // The root has no navigation row: seven folders, then the files.
-    QCOMPARE(w.model()->rowCount(), 7 + 28);
-    QCOMPARE(w.column(1).mid(6, 2), QStringList({"文件夹", "文件"}));
-    const int row = w.rowOf(QStringLiteral("size1536.nc"));
-    QCOMPARE(w.model()->item(row, 2)->text(), QStringLiteral("1.5 KB"));
-    QCOMPARE(w.model()->item(row, 3)->text(), QStringLiteral("2026-03-01 10:00:03"));
-    QCOMPARE(w.model()->item(w.rowOf(QStringLiteral("programs")), 2)->text(), QStringLiteral("-"));
-
-    // A prompt without its blank is no end: the quiet time ends the listing.
-    w.call("onRefreshClicked");
-    QElapsedTimer clock;
-    clock.start();
-    w.feed(listingOutput(kRoot).chopped(1));
-    QCOMPARE(w.model()->rowCount(), 0);
-    QTRY_COMPARE(w.model()->rowCount(), 5);
-    QVERIFY2(clock.elapsed() >= 450, qPrintable(QString::number(clock.elapsed())));
-
-    // A prompt the shell still owed an earlier command arrives before the echo: no end.
-    w.call("onRefreshClicked");
-    w.feed(kPrompt);
-    QVERIFY(w.model()->rowCount() == 0 && !w.refreshEnabled());
-    w.feed(listingOutput(kRoot));
-    QCOMPARE(w.model()->rowCount(), 5);
-    QVERIFY(!w.part<QTimer>("m_bufferTimer")->isActive());
-}
 
 void TestListingWindow::markersActWhetherOrNotListingAndStayOutOfIt()
 {
@@ -192,9 +56,11 @@ void TestListingWindow::markersActWhetherOrNotListingAndStayOutOfIt()
     QTRY_COMPARE(w.sent.count(), 3);
 }
 
-void TestListingWindow::navigationRefusalsAndTheResizeRetryOnlyInTheRoot()
+void TestListingWindow::listShowsTheFolderTheButtonsActOn()
 {
     Window w;
+    const auto *pathLabel = w.part<QLabel>("m_pathLabel");
+    const QTimer *quietTime = w.part<QTimer>("m_bufferTimer");
     w.call("onRefreshClicked");
     w.call("onRefreshClicked"); // refused: a listing is outstanding
     QCOMPARE(w.sent.count(), 1);
@@ -203,21 +69,38 @@ void TestListingWindow::navigationRefusalsAndTheResizeRetryOnlyInTheRoot()
     w.doubleClick(QStringLiteral("a.nc")); // a file: nothing
     w.doubleClick(QStringLiteral("jobs"));
     QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot + "jobs/"));
-    QCOMPARE(w.part<QLabel>("m_pathLabel")->text(),
-             QStringLiteral("CNC控制器文件: /home/pi/cnc/jobs/"));
+    QCOMPARE(pathLabel->text(), QStringLiteral("CNC控制器文件: /home/pi/cnc/jobs/"));
     w.doubleClick(QStringLiteral("old")); // ignored until the listing is in
     QCOMPARE(w.sent.count(), 2);
 
     // A spoiled listing below the root still shows the navigation row; nothing is retried.
-    w.feed(fixture("resize_error.raw"));
+    QString spoiled = fixture("resize_error.raw");
+    spoiled.replace(ControllerShell::listingCommand(kRoot).trimmed(),
+                    ControllerShell::listingCommand(kRoot + "jobs/").trimmed());
+    w.feed(spoiled);
     QCOMPARE(w.column(1), QStringList{QStringLiteral("导航")});
-
-    // Disconnected: refused; the folder chosen meanwhile is listed by the next refresh.
-    w.setConnected(false);
     w.doubleClick(QStringLiteral(".."));
-    QCOMPARE(w.sent.count(), 2);
+    w.list(kRoot);
+
+    // While the connection is down nothing is listed, and the rows keep their folder: a
+    // folder chosen meanwhile does not become the folder that the next action builds paths in.
+    w.setConnected(false);
+    w.doubleClick(QStringLiteral("jobs"));
+    QCOMPARE(w.sent.count(), 3);
+    QCOMPARE(pathLabel->text(), QStringLiteral("CNC控制器文件: /home/pi/cnc/"));
     w.setConnected(true);
-    w.call("onRefreshClicked");
+    QVERIFY(!w.refreshEnabled()); // until the new channel is ready
+    w.doubleClick(QStringLiteral("old"));
+    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot + "old/"));
+
+    // A listing cut off by a loss ends with it, without rows and without Refresh.
+    w.feed(listingOutput(kRoot + "old/").left(200));
+    QVERIFY(quietTime->isActive());
+    w.setConnected(false);
+    QVERIFY(!quietTime->isActive() && !w.refreshEnabled());
+    QCOMPARE(w.column(0), QStringList{QStringLiteral("..")});
+    w.setConnected(true);
+    w.doubleClick(QStringLiteral(".."));
 
     // In the root the spoiled listing leaves the list empty and is retried after 2 s.
     QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot));
@@ -226,7 +109,7 @@ void TestListingWindow::navigationRefusalsAndTheResizeRetryOnlyInTheRoot()
     w.feed(fixture("resize_error.raw"));
     QCOMPARE(w.model()->rowCount(), 0);
     QVERIFY(w.refreshEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(w.sent.count(), 4, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.sent.count(), 6, 4000);
     QVERIFY2(clock.elapsed() >= 1850, qPrintable(QString::number(clock.elapsed())));
     w.list(kRoot);
 }
