@@ -1,5 +1,7 @@
 #include "SimController.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -84,6 +86,7 @@ bool SimController::start(const Options &options)
         return false;
     m_address = QString::fromUtf8(out).trimmed();
     m_started = true;
+    QFile::remove(QCoreApplication::applicationDirPath() + QLatin1String("/known_hosts"));
     return true;
 }
 
@@ -142,6 +145,38 @@ bool SimController::sshdStop()
 bool SimController::sshdStart()
 {
     return run({QStringLiteral("sshd-start")});
+}
+
+bool SimController::renewHostKeys()
+{
+    return run({QStringLiteral("new-host-keys")});
+}
+
+SimController::SshdCounts SimController::sshdCounts()
+{
+    QByteArray log;
+    run({QStringLiteral("sshd-log")}, &log);
+    // LogLevel VERBOSE: "Connection from <client> port ..." for each connection, "Connection
+    // closed by <client> ..." for one that ends before a login, "Accepted password for root ..."
+    // or "Failed password for root ..." for each password.
+    return {log.count("Connection from "), log.count("Connection closed by "),
+            log.count(" password for ")};
+}
+
+QByteArray SimController::scanHostKey(const QString &type, bool hashed)
+{
+    QStringList arguments = {QStringLiteral("-t"), type, m_address};
+    if (hashed)
+        arguments.prepend(QStringLiteral("-H"));
+    QProcess keyscan;
+    keyscan.start(QStringLiteral("ssh-keyscan"), arguments);
+    if (!keyscan.waitForFinished(ScriptTimeoutMs) || keyscan.exitCode() != 0) {
+        m_lastError = QStringLiteral("ssh-keyscan %1: %2")
+                          .arg(arguments.join(QLatin1Char(' ')),
+                               QString::fromLocal8Bit(keyscan.readAllStandardError()));
+        return {};
+    }
+    return keyscan.readAllStandardOutput();
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)
