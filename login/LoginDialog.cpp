@@ -1,9 +1,9 @@
 #include "LoginDialog.h"
 
 #include "CConnectionForSshClient.h"
+#include "ProgramFiles.h"
 #include "isEnglish.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -27,7 +27,7 @@ QString text(const QString &english, const QString &chinese)
 
 QString settingsFilePath()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
+    return ProgramFiles::settingsFile();
 }
 
 const char kStyleSheet[] = "QDialog { background-color: #f0f0f0; font-family: Arial, sans-serif; }"

@@ -7,12 +7,12 @@
 #include "IconLoader.h"
 #include "ListSelection.h"
 #include "ListingParser.h"
+#include "ProgramFiles.h"
 #include "RemoteListRoles.h"
 #include "RemotePath.h"
 #include "ShellMarkers.h"
 #include "TerminalText.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -48,7 +48,7 @@ namespace {
 
 QString settingsFilePath()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
+    return ProgramFiles::settingsFile();
 }
 
 const char languageKey[] = "language";
