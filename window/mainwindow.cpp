@@ -4,6 +4,7 @@
 #include "ControllerShell.h"
 #include "FileSizeText.h"
 #include "FolderName.h"
+#include "HostKeyLog.h"
 #include "IconLoader.h"
 #include "ListSelection.h"
 #include "ListingParser.h"
@@ -207,7 +208,9 @@ QMessageBox QPushButton[text='删除']:pressed { background-color: #bd2130; }
 
 mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
     : QWidget(parent), m_bufferTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this)),
-      m_pSshClient(pSshClient)
+      m_pSshClient(pSshClient),
+      m_hostKeyLog(new HostKeyLog([this] { return isEnglishUi(); },
+                                  [this](const QString &text) { appendLog(text); }, this))
 {
     m_bufferTimer->setObjectName(QStringLiteral("m_bufferTimer"));
     m_reconnectTimer->setObjectName(QStringLiteral("m_reconnectTimer"));
@@ -238,6 +241,14 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &CConnectionForSshClient::slotDownloadFile);
     connect(this, &mainwindow::sigCreateRemoteFolder, pSshClient,
             &CConnectionForSshClient::slotCreateRemoteFolder);
+    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRecorded, m_hostKeyLog,
+            &HostKeyLog::slotHostKeyRecorded);
+    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRefused, m_hostKeyLog,
+            &HostKeyLog::slotHostKeyRefused);
+    connect(pSshClient, &CConnectionForSshClient::sigKnownHostsUnusable, m_hostKeyLog,
+            &HostKeyLog::slotKnownHostsUnusable);
+    connect(pSshClient, &CConnectionForSshClient::sigConnectStateChanged, m_hostKeyLog,
+            &HostKeyLog::slotConnectStateChanged);
 
     setWindowTitle(connectedTitle(workerHostText()));
 
@@ -261,6 +272,11 @@ mainwindow::~mainwindow()
     // thread was stopped by somebody else may already be gone, which the guard shows.
     if (m_pSshClient)
         m_pSshClient->quitThread();
+}
+
+void mainwindow::logRecordedHostKey(const RecordedHostKey &key)
+{
+    m_hostKeyLog->slotHostKeyRecorded(key.strIp, key.strKey, key.strKnownHostsFile, key.strError);
 }
 
 void mainwindow::setupUi()

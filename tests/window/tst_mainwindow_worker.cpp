@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardItemModel>
@@ -129,6 +130,31 @@ void TestMainWindowWorker::requestsReachTheWorkerAndItsReportsComeBack()
     emit worker->sftpChannelInitialized();
     QCOMPARE(logCount(window, QStringLiteral("SFTP通道准备就绪。")), 1);
     QVERIFY(allFileButtonsEnabled(window, true));
+
+    // Host keys: a key that could not be recorded is a warning; a refusal repeated by every
+    // reconnection attempt is told once, and again after the connection was up in between.
+    emit worker->sigHostKeyRecorded(worker->m_strIp, QStringLiteral("ED25519 SHA256:k"),
+                                    QStringLiteral("/ro/known_hosts"),
+                                    QStringLiteral("Permission denied"));
+    QCOMPARE(logCount(window, QStringLiteral("警告: 无法将 127.0.0.1 的主机密钥 (ED25519 "
+                                             "SHA256:k) 记录到 /ro/known_hosts: Permission "
+                                             "denied。")),
+             1);
+    const auto refuse = [&] {
+        emit worker->sigHostKeyRefused(worker->m_strIp, QStringLiteral("ED25519 SHA256:old"),
+                                       QStringLiteral("ED25519 SHA256:new"), QStringLiteral("/kh"),
+                                       3);
+        emit worker->sigConnectStateChanged(false, worker->m_strIp, worker->m_nPort);
+    };
+    const QString refusal = QStringLiteral("拒绝连接 127.0.0.1: 它出示的主机密钥为 ED25519 "
+                                           "SHA256:new，而非 /kh 第 3 行记录的 ED25519 "
+                                           "SHA256:old。密码未发送。");
+    refuse();
+    refuse();
+    QCOMPARE(logCount(window, refusal), 1);
+    emit worker->sigConnectStateChanged(true, worker->m_strIp, worker->m_nPort);
+    refuse();
+    QCOMPARE(logCount(window, refusal), 2);
 }
 
 void TestMainWindowWorker::workerThatIsAlreadyGoneIsNotTouched()
@@ -224,6 +250,25 @@ void TestMainWindowWorker::drivesAWorkerConnectedToTheController()
              QStringLiteral("CNC控制器文件管理 - 已连接到 ") + m_sim.address());
     QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, QStringLiteral("SFTP通道准备就绪。")), 2, 15000);
     QVERIFY(allFileButtonsEnabled(*window, true));
+
+    // The controller reinstalled under the window: every reconnection attempt is refused
+    // before the password is sent, the reason is told once, and the indicator stays red.
+    QVERIFY2(m_sim.renewHostKeys(), qPrintable(m_sim.lastError()));
+    const int passwords = m_sim.sshdCounts().passwords;
+    const int lost = logCount(*window, QStringLiteral("连接已断开。"));
+    emit window->sigSend(QStringLiteral("kill -9 $PPID\n"));
+    const QRegularExpression refused(
+        QStringLiteral("拒绝连接 %1: 它出示的主机密钥为 ED25519 SHA256:\\S+，而非 \\S+known_hosts "
+                       "第 1 行记录的 ED25519 SHA256:\\S+。密码未发送。")
+            .arg(QRegularExpression::escape(m_sim.address())));
+    QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, refused), 1, 30000);
+    // Two more attempts, refused as well.
+    QTRY_VERIFY_WITH_TIMEOUT(logCount(*window, QStringLiteral("连接已断开。")) >= lost + 3, 30000);
+    QCOMPARE(logCount(*window, refused), 1);
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("m_statusIndicator"))->styleSheet(),
+             QStringLiteral("QLabel{background-color:#ff0000;border-radius:6px;}"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
+    QCOMPARE(m_sim.sshdCounts().passwords, passwords);
 
     // Closing the window ends the worker's thread, and the worker deletes itself.
     window.reset();
