@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QStandardPaths>
+
+Q_LOGGING_CATEGORY(lcFiles, "cnc.files", QtWarningMsg)
 
 namespace ProgramFiles {
 
@@ -36,19 +39,19 @@ QString programFile(const QString &name)
     const QString own = QDir(operatorDirectory()).filePath(name);
     if (!QFileInfo::exists(own)) {
         QDir().mkpath(operatorDirectory());
-        if (QFileInfo(installed).isFile() && QFile::copy(installed, own))
-            QFile::setPermissions(own, QFile::permissions(own) | QFileDevice::ReadOwner |
-                                           QFileDevice::WriteOwner);
+        if (QFileInfo(installed).isFile()) {
+            if (QFile::copy(installed, own))
+                QFile::setPermissions(own, QFile::permissions(own) | QFileDevice::ReadOwner |
+                                               QFileDevice::WriteOwner);
+            else
+                qCWarning(lcFiles).noquote()
+                    << "cannot copy the preset" << installed << "to" << own;
+        }
     }
     return own;
 }
 
 } // namespace
-
-QString directory()
-{
-    return besideExecutable() ? applicationDirectory() : operatorDirectory();
-}
 
 QString settingsFile()
 {

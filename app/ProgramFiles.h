@@ -16,8 +16,6 @@
 // Nothing is cached: every call looks at the file system again. GUI thread only.
 namespace ProgramFiles {
 
-// The folder that holds settings.ini and known_hosts.
-QString directory();
 QString settingsFile();
 QString knownHostsFile();
 // True when en.txt exists: the login dialog then speaks English.

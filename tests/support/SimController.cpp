@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -161,6 +162,22 @@ SimController::SshdCounts SimController::sshdCounts()
     // or "Failed password for root ..." for each password.
     return {log.count("Connection from "), log.count("Connection closed by "),
             log.count(" password for ")};
+}
+
+bool SimController::endedWithoutPassword(const SshdCounts &before)
+{
+    SshdCounts after;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            after = sshdCounts();
+            return after.endedWithoutLogin > before.endedWithoutLogin;
+        },
+        10000);
+    m_lastError = QStringLiteral("sshd saw %1 connections, %2 ended without login, %3 passwords")
+                      .arg(after.connections - before.connections)
+                      .arg(after.endedWithoutLogin - before.endedWithoutLogin)
+                      .arg(after.passwords - before.passwords);
+    return ended && after.passwords == before.passwords;
 }
 
 QByteArray SimController::scanHostKey(const QString &type, bool hashed)

@@ -51,6 +51,9 @@ public:
         int passwords = 0;
     };
     SshdCounts sshdCounts();
+    // Waits until sshd has logged a connection that ended without a login since `before`;
+    // true when sshd was given no password meanwhile.
+    bool endedWithoutPassword(const SshdCounts &before);
     // The controller's host key as ssh-keyscan prints it: one known-hosts line of that type
     // ("ed25519", "ecdsa"), hashed as OpenSSH's HashKnownHosts writes it if asked.
     QByteArray scanHostKey(const QString &type, bool hashed = false);

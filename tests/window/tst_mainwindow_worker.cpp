@@ -130,31 +130,6 @@ void TestMainWindowWorker::requestsReachTheWorkerAndItsReportsComeBack()
     emit worker->sftpChannelInitialized();
     QCOMPARE(logCount(window, QStringLiteral("SFTP通道准备就绪。")), 1);
     QVERIFY(allFileButtonsEnabled(window, true));
-
-    // Host keys: a key that could not be recorded is a warning; a refusal repeated by every
-    // reconnection attempt is told once, and again after the connection was up in between.
-    emit worker->sigHostKeyRecorded(worker->m_strIp, QStringLiteral("ED25519 SHA256:k"),
-                                    QStringLiteral("/ro/known_hosts"),
-                                    QStringLiteral("Permission denied"));
-    QCOMPARE(logCount(window, QStringLiteral("警告: 无法将 127.0.0.1 的主机密钥 (ED25519 "
-                                             "SHA256:k) 记录到 /ro/known_hosts: Permission "
-                                             "denied。")),
-             1);
-    const auto refuse = [&] {
-        emit worker->sigHostKeyRefused(worker->m_strIp, QStringLiteral("ED25519 SHA256:old"),
-                                       QStringLiteral("ED25519 SHA256:new"), QStringLiteral("/kh"),
-                                       3);
-        emit worker->sigConnectStateChanged(false, worker->m_strIp, worker->m_nPort);
-    };
-    const QString refusal = QStringLiteral("拒绝连接 127.0.0.1: 它出示的主机密钥为 ED25519 "
-                                           "SHA256:new，而非 /kh 第 3 行记录的 ED25519 "
-                                           "SHA256:old。密码未发送。");
-    refuse();
-    refuse();
-    QCOMPARE(logCount(window, refusal), 1);
-    emit worker->sigConnectStateChanged(true, worker->m_strIp, worker->m_nPort);
-    refuse();
-    QCOMPARE(logCount(window, refusal), 2);
 }
 
 void TestMainWindowWorker::workerThatIsAlreadyGoneIsNotTouched()
