@@ -137,8 +137,9 @@ void tst_Startup::loginThenClosingWindowExitsCleanly_data()
     QTest::addColumn<QString>("windowTitle");
     QTest::addColumn<QString>("keyRecorded");
 
-    // The dialog follows the marker file only, the window the settings key only. The key that
-    // the login recorded is told in the window's log.
+    // The dialog follows the marker file only, the window the settings key only (whose exact
+    // comparison tst_mainwindow covers). The key that the login recorded is told in the
+    // window's log.
     QTest::newRow("marker, no settings")
         << true << QString() << "Connect to Controller"
         << QStringLiteral("CNC控制器文件管理 - 已连接到 %1")
@@ -146,9 +147,6 @@ void tst_Startup::loginThenClosingWindowExitsCleanly_data()
     QTest::newRow("no marker, language en") << false << "en" << QStringLiteral("连接到控制器")
                                             << "CNC Controller File Manager - Connected to %1"
                                             << "Controller host key recorded: %1 %2 (in %3)";
-    QTest::newRow("language EN") << false << "EN" << QStringLiteral("连接到控制器")
-                                 << QStringLiteral("CNC控制器文件管理 - 已连接到 %1")
-                                 << QStringLiteral("已记录控制器主机密钥: %1 %2 (记录于 %3)");
 }
 
 void tst_Startup::loginThenClosingWindowExitsCleanly()
