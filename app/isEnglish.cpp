@@ -1,9 +1,8 @@
 #include "isEnglish.h"
 
-#include <QCoreApplication>
-#include <QFile>
+#include "ProgramFiles.h"
 
 bool isEnglish()
 {
-    return QFile::exists(QCoreApplication::applicationDirPath() + QLatin1String("/en.txt"));
+    return ProgramFiles::hasEnglishMarker();
 }

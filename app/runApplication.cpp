@@ -14,6 +14,9 @@ int runApplication(QApplication &app)
         return 0;
 
     mainwindow window(dialog.connectionWorker());
+    // A key recorded during the login is told once the operation log exists.
+    for (const RecordedHostKey &key : dialog.recordedHostKeys())
+        window.logRecordedHostKey(key);
     window.show();
     return app.exec();
 }

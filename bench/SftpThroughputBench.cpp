@@ -185,6 +185,8 @@ bool sftpThroughputBench()
     parameters.setUserName(QStringLiteral("root"));
     parameters.setPassword(SimController::rootPassword());
     parameters.setPort(22);
+    // A file of this run's own: the controller's key may have been renewed since an earlier run.
+    parameters.knownHostsFile = scratch.filePath(QStringLiteral("known_hosts"));
     QSsh::SshConnection connection(parameters);
     bool connected = false;
     QObject::connect(&connection, &QSsh::SshConnection::connected, [&] { connected = true; });

@@ -1,5 +1,6 @@
 #include "CConnectionForSshClient.h"
 
+#include "ProgramFiles.h"
 #include "ShellQuoting.h"
 
 #include <QCoreApplication>
@@ -51,7 +52,7 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
                                                  QString strUser)
     : m_strIp(std::move(strIp)), m_nPort(nPort), m_strUser(std::move(strUser)),
       m_strPwd(std::move(strPwd)), m_strIpPort(m_strIp + QLatin1Char(':') + QString::number(nPort)),
-      m_shellDecoder(makeUtf8Decoder())
+      m_strKnownHostsFile(ProgramFiles::knownHostsFile()), m_shellDecoder(makeUtf8Decoder())
 {
     // Queued sftpJobFinished and error(QSsh::SshError) may travel before any connection exists.
     QSsh::registerMetaTypes();
@@ -273,6 +274,7 @@ void CConnectionForSshClient::slotInitForClild()
     m_sshParams.setHost(m_strIp);
     m_sshParams.timeout = kConnectTimeoutSeconds;
     m_sshParams.authenticationType = QSsh::SshConnectionParameters::AuthenticationTypePassword;
+    m_sshParams.knownHostsFile = m_strKnownHostsFile;
 
     slotCreateConnection();
 
@@ -322,6 +324,11 @@ void CConnectionForSshClient::slotConnected()
         << "CConnectionForSshClient::slotConnected ssh已连接到:" << addressKey();
     if (m_pReconnectTimer)
         m_pReconnectTimer->stop();
+
+    const QSsh::HostKeyCheck check = m_pSshConnection->hostKeyCheck();
+    if (check.outcome == QSsh::HostKeyCheck::Recorded ||
+        check.outcome == QSsh::HostKeyCheck::NotRecorded)
+        emit sigHostKeyRecorded(m_strIp, check.offeredKey, check.knownHostsFile, check.error);
 
     m_shell = m_pSshConnection->createRemoteShell();
     m_shellDecoder = makeUtf8Decoder();
@@ -379,6 +386,8 @@ void CConnectionForSshClient::slotSshConnectError(QSsh::SshError sshError)
         << "SSH 连接错误:" << static_cast<int>(sshError) << "IP:" << addressKey();
     m_bShellConnected = false;
     m_bSshConnected = false;
+    if (m_pSshConnection && sshError == QSsh::SshHostKeyError)
+        reportHostKeyRefusal(m_pSshConnection->hostKeyCheck());
     if (m_pSshConnection) {
         m_pSshConnection->disconnect();
         m_pSshConnection->deleteLater();
@@ -508,6 +517,15 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() co
 void CConnectionForSshClient::onSftpChannelError(const QString &reason)
 {
     qCDebug(lcConnection).noquote() << "SFTP通道错误:" << reason;
+}
+
+void CConnectionForSshClient::reportHostKeyRefusal(const QSsh::HostKeyCheck &check)
+{
+    if (check.outcome == QSsh::HostKeyCheck::FileUnusable)
+        emit sigKnownHostsUnusable(m_strIp, check.knownHostsFile, check.line, check.error);
+    else
+        emit sigHostKeyRefused(m_strIp, check.recordedKey, check.offeredKey, check.knownHostsFile,
+                               check.line);
 }
 
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)

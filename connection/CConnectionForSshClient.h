@@ -23,6 +23,10 @@ class QTimer;
 // The one object that talks to the controller: it owns the SSH connection, the remote shell
 // and the SFTP channel, lives in a thread of its own, reconnects by itself and deletes itself
 // (and its thread) when that thread finishes.
+//
+// The password goes only to a controller whose host key matches the one recorded for its
+// address in the program's known-hosts file (ProgramFiles); a new address has its key recorded.
+// The host key signals below come just before the connection state report of the same attempt.
 class CConnectionForSshClient : public QObject
 {
     Q_OBJECT
@@ -59,6 +63,8 @@ private:
     QString m_strUser;
     QString m_strPwd;
     QString m_strIpPort;
+    // Chosen in the constructor (GUI thread), read only in the worker thread after init.
+    const QString m_strKnownHostsFile;
     QSsh::SshConnectionParameters m_sshParams;
     QSsh::SshConnection *m_pSshConnection = nullptr;
     QSharedPointer<QSsh::SshRemoteProcess> m_shell;
@@ -89,6 +95,18 @@ signals:
     void sigDataArrived(QString strMsg, QString strIp, int nPort);
     void sftpChannelInitialized();
     void sftpJobFinished(QSsh::SftpJobId job, QString error);
+    // A new address: its key (type and SHA-256 fingerprint) was added to the known-hosts file,
+    // or, with strError, could not be; the connection goes on either way.
+    void sigHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
+                            QString strError);
+    // The controller showed another key than the one recorded on line nLine of the known-hosts
+    // file: the attempt failed and the password was not sent.
+    void sigHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
+                           QString strKnownHostsFile, int nLine);
+    // The known-hosts file could not be read (nLine 0) or line nLine is not a known-hosts line:
+    // nothing could be checked, the attempt failed and the password was not sent.
+    void sigKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
+                               QString strError);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -120,6 +138,7 @@ private:
     void setSftp(const QSharedPointer<QSsh::SftpChannel> &channel);
     QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
+    void reportHostKeyRefusal(const QSsh::HostKeyCheck &check);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
     void failPendingFallbacks();
     void releaseShellAndChannel();

@@ -1,9 +1,9 @@
 #include "LoginDialog.h"
 
 #include "CConnectionForSshClient.h"
+#include "ProgramFiles.h"
 #include "isEnglish.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -27,7 +27,7 @@ QString text(const QString &english, const QString &chinese)
 
 QString settingsFilePath()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
+    return ProgramFiles::settingsFile();
 }
 
 const char kStyleSheet[] = "QDialog { background-color: #f0f0f0; font-family: Arial, sans-serif; }"
@@ -131,8 +131,15 @@ void LoginDialog::attemptConnection()
         m_strIp, kSshPort, QStringLiteral("qzmtrvlakepondsix"), QStringLiteral("root"));
     // A failed first connection is not retried by the worker: this dialog decides what follows.
     m_pConnection->m_bAutoReconnect = false;
+    m_recordedHostKeys.clear();
     connect(m_pConnection.data(), &CConnectionForSshClient::sigConnectStateChanged, this,
             &LoginDialog::onConnectionStateChanged);
+    connect(m_pConnection.data(), &CConnectionForSshClient::sigHostKeyRecorded, this,
+            &LoginDialog::onHostKeyRecorded);
+    connect(m_pConnection.data(), &CConnectionForSshClient::sigHostKeyRefused, this,
+            &LoginDialog::onHostKeyRefused);
+    connect(m_pConnection.data(), &CConnectionForSshClient::sigKnownHostsUnusable, this,
+            &LoginDialog::onKnownHostsUnusable);
     m_pConnection->init();
     m_workerThread = m_pConnection->thread();
 
@@ -162,18 +169,12 @@ void LoginDialog::onConnectionStateChanged(bool bState, QString strIp, int nPort
             QSettings settings(settingsFilePath(), QSettings::IniFormat);
             settings.setValue(QStringLiteral("lastSuccessfulIp"), m_strIp);
         }
-        disconnect(m_pConnection.data(), &CConnectionForSshClient::sigConnectStateChanged, this,
-                   &LoginDialog::onConnectionStateChanged);
+        disconnect(m_pConnection.data(), nullptr, this, nullptr);
         accept();
         return;
     }
 
-    m_connectButton->setEnabled(true);
-    m_statusLabel->setText(text(QStringLiteral("Connection failed. Please check IP or network."),
-                                QStringLiteral("连接失败。请检查IP或网络。")));
-    // The attempt ends before the box opens: reports delivered inside its event loop find no
-    // attempt to act on.
-    abandonAttempt();
+    failAttempt();
     QMessageBox::critical(
         this, text(QStringLiteral("Connection Error"), QStringLiteral("连接错误")),
         text(QStringLiteral("Failed to connect to %1."), QStringLiteral("连接到 %1 失败。"))
@@ -196,13 +197,64 @@ void LoginDialog::onConnectionTimeout()
         QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+void LoginDialog::onHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
+                                    QString strError)
+{
+    if (isReportOfAttempt(strIp))
+        m_recordedHostKeys.append({strIp, strKey, strKnownHostsFile, strError});
+}
+
+void LoginDialog::onHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
+                                   QString strKnownHostsFile, int nLine)
+{
+    if (!isReportOfAttempt(strIp))
+        return;
+    // This box stands in for the failure box: the failure report that follows finds the attempt
+    // ended.
+    m_timeoutTimer->stop();
+    failAttempt();
+    const bool english = isEnglish();
+    QMessageBox::critical(this, HostKeyMessages::refusedTitle(english),
+                          HostKeyMessages::refusedText(english, strIp, strRecordedKey,
+                                                       strOfferedKey, strKnownHostsFile, nLine),
+                          QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void LoginDialog::onKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
+                                       QString strError)
+{
+    if (!isReportOfAttempt(strIp))
+        return;
+    m_timeoutTimer->stop();
+    failAttempt();
+    const bool english = isEnglish();
+    QMessageBox::critical(
+        this, HostKeyMessages::unusableTitle(english),
+        HostKeyMessages::unusableText(english, strIp, strKnownHostsFile, nLine, strError),
+        QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+bool LoginDialog::isReportOfAttempt(const QString &strIp) const
+{
+    return m_pConnection && sender() == m_pConnection.data() && strIp == m_strIp;
+}
+
+void LoginDialog::failAttempt()
+{
+    m_connectButton->setEnabled(true);
+    m_statusLabel->setText(text(QStringLiteral("Connection failed. Please check IP or network."),
+                                QStringLiteral("连接失败。请检查IP或网络。")));
+    // The attempt ends before a box opens: reports delivered inside its event loop find no
+    // attempt to act on.
+    abandonAttempt();
+}
+
 void LoginDialog::abandonAttempt()
 {
     if (!m_pConnection)
         return;
     // Only this dialog has asked the worker's thread to quit, so the worker is still alive here.
-    disconnect(m_pConnection.data(), &CConnectionForSshClient::sigConnectStateChanged, this,
-               &LoginDialog::onConnectionStateChanged);
+    disconnect(m_pConnection.data(), nullptr, this, nullptr);
     m_pConnection->quitThread();
     m_pConnection = nullptr;
     m_workerThread = nullptr;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "HostKeyMessages.h"
+
 #include <QDialog>
+#include <QList>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QString>
@@ -18,7 +21,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcLogin)
 // presses Connect; the dialog starts a connection worker for it and waits for the worker's first
 // report. Success stores the address and accepts the dialog, and start-up takes the worker over
 // through connectionWorker(). A failure report or 15 s without one shows a message box and
-// abandons that worker; the next press of Connect starts a new one.
+// abandons that worker; the next press of Connect starts a new one. A controller whose host key
+// is refused, or a known-hosts file that cannot be read, fails the attempt with a box of its own
+// instead of the failure box.
 //
 // Every text follows isEnglish() at the moment it is chosen. The input field, the button, the
 // status line and the time-out timer carry their member names as object names.
@@ -31,14 +36,25 @@ public:
 
     // The worker of the attempt under way or of the successful one; null when there is none.
     CConnectionForSshClient *connectionWorker() const;
+    // The host key the successful attempt recorded for a new address, for the main window's
+    // operation log; empty when the key was already on record.
+    QList<RecordedHostKey> recordedHostKeys() const { return m_recordedHostKeys; }
 
 private slots:
     void attemptConnection();
     void onConnectionStateChanged(bool bState, QString strIp, int nPort);
     void onConnectionTimeout();
+    void onHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
+                           QString strError);
+    void onHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
+                          QString strKnownHostsFile, int nLine);
+    void onKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
+                              QString strError);
 
 private:
     void setupUi();
+    bool isReportOfAttempt(const QString &strIp) const;
+    void failAttempt();
     void abandonAttempt();
 
     QLineEdit *m_ipEdit = nullptr;
@@ -51,4 +67,5 @@ private:
     // The thread of the current or successful worker. Unlike the worker, it is deleted in this
     // thread only, so it can be asked to quit even when the worker may be going away.
     QPointer<QThread> m_workerThread;
+    QList<RecordedHostKey> m_recordedHostKeys;
 };

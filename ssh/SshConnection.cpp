@@ -53,6 +53,11 @@ SshConnectionParameters SshConnection::connectionParameters() const
     return m_session->parameters();
 }
 
+HostKeyCheck SshConnection::hostKeyCheck() const
+{
+    return m_session->hostKeyCheck();
+}
+
 QSharedPointer<SshRemoteProcess> SshConnection::createRemoteShell()
 {
     if (state() != Connected)

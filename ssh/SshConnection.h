@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HostKeyCheck.h"
 #include "SshConnectionParameters.h"
 #include "SshTypes.h"
 
@@ -32,6 +33,9 @@ public:
     SshError errorState() const;
     QString errorString() const;
     SshConnectionParameters connectionParameters() const;
+    // What the check of the controller's host key found in the current or last attempt; after
+    // error(SshHostKeyError), why the key was not accepted.
+    HostKeyCheck hostKeyCheck() const;
 
     // Handles whose deleter destroys the object in its owning thread, so that the last
     // reference may be dropped anywhere. Null when the connection is not up.

@@ -25,6 +25,10 @@ public:
     AuthenticationType authenticationType = AuthenticationTypePassword;
     // A silent peer is declared dead after this many seconds without an answer to keepalives.
     int deadPeerTimeout = 15;
+    // The OpenSSH known-hosts file that holds the controller's host key. A new address has its
+    // key added; a key that differs from the recorded one, a file that cannot be read, or no
+    // file set at all end the attempt with SshHostKeyError before the password is sent.
+    QString knownHostsFile;
 };
 
 } // namespace QSsh

@@ -1,5 +1,6 @@
 #include "SshSession.h"
 
+#include "KnownHosts.h"
 #include "SftpChannel.h"
 #include "SshLogging.h"
 #include "SshRemoteProcess.h"
@@ -85,6 +86,8 @@ void SshSession::connectToHost()
         return; // an attempt is under way or the connection is up
     m_error = SshNoError;
     m_errorString.clear();
+    m_hostKeyCheck = HostKeyCheck();
+    m_hostKeyCheck.knownHostsFile = m_parameters.knownHostsFile;
     m_phase = Phase::Resolving;
     m_connectTimer.start(qMax(1, m_parameters.timeout) * 1000);
     qCDebug(lcSsh) << "connecting to" << m_parameters.host << m_parameters.port;
@@ -177,6 +180,8 @@ void SshSession::onWritable()
                                      reinterpret_cast<void *>(&SshSession::recvCallback));
         libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_SEND,
                                      reinterpret_cast<void *>(&SshSession::sendCallback));
+        if (!startHostKeyCheck())
+            return;
         m_phase = Phase::Handshaking;
     }
     runRound();
@@ -390,8 +395,9 @@ void SshSession::stepLogin()
             fail(isSessionError(rc) ? SshSocketError : SshProtocolError, text);
             return;
         }
-        // Host keys are accepted as they come: the controller's key is not pinned anywhere
-        // (there is no known-hosts store for it), so there is nothing to compare it with.
+        // The password goes only to the controller whose key is on record.
+        if (!finishHostKeyCheck())
+            return;
         m_phase = Phase::Authenticating;
     }
     const QByteArray user = m_parameters.userName.toUtf8();
@@ -413,6 +419,55 @@ void SshSession::stepLogin()
         return;
     }
     enterConnected();
+}
+
+bool SshSession::startHostKeyCheck()
+{
+    m_knownHosts = std::make_unique<Internal::KnownHosts>(m_session, m_parameters.knownHostsFile);
+    if (!m_knownHosts->load(&m_hostKeyCheck)) {
+        fail(SshHostKeyError,
+             tr("Cannot check the host key of %1 against %2: %3")
+                 .arg(m_parameters.host, m_hostKeyCheck.knownHostsFile, m_hostKeyCheck.error));
+        return false;
+    }
+    // Must be set before the handshake, which negotiates the key type.
+    const QByteArray methods = m_knownHosts->hostKeyMethods(m_parameters.host, m_parameters.port);
+    if (libssh2_session_method_pref(m_session, LIBSSH2_METHOD_HOSTKEY, methods.constData()) != 0)
+        qCWarning(lcSsh).noquote()
+            << "cannot ask for the host key types" << methods << ":" << lastErrorText();
+    return true;
+}
+
+bool SshSession::finishHostKeyCheck()
+{
+    m_knownHosts->verify(m_parameters.host, m_parameters.port, &m_hostKeyCheck);
+    const HostKeyCheck &check = m_hostKeyCheck;
+    switch (check.outcome) {
+    case HostKeyCheck::Matched:
+        return true;
+    case HostKeyCheck::Recorded:
+        qCDebug(lcSsh).noquote() << "host key of" << m_parameters.host
+                                 << "recorded:" << check.offeredKey << "in" << check.knownHostsFile;
+        return true;
+    case HostKeyCheck::NotRecorded:
+        qCWarning(lcSsh).noquote()
+            << "host key of" << m_parameters.host << check.offeredKey << "could not be recorded in"
+            << check.knownHostsFile << ":" << check.error;
+        return true;
+    default:
+        break;
+    }
+    if (check.recordedKey.isEmpty()) {
+        fail(SshHostKeyError,
+             tr("The host key of %1 is refused: %2").arg(m_parameters.host, check.error));
+    } else {
+        fail(SshHostKeyError, tr("The host key of %1 (%2) differs from the one recorded in %3, "
+                                 "line %4 (%5); the password was not sent.")
+                                  .arg(m_parameters.host, check.offeredKey, check.knownHostsFile)
+                                  .arg(check.line)
+                                  .arg(check.recordedKey));
+    }
+    return false;
 }
 
 void SshSession::enterConnected()
@@ -567,6 +622,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
         if (m_session)
             task();
     }
+    m_knownHosts.reset();
     if (m_session) {
         libssh2_session_free(m_session);
         m_session = nullptr;

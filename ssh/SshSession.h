@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HostKeyCheck.h"
 #include "SshConnection.h"
 #include "SshConnectionParameters.h"
 #include "SshTypes.h"
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 #include <libssh2.h>
 
@@ -18,6 +20,10 @@ class QHostInfo;
 class QSocketNotifier;
 
 namespace QSsh {
+
+namespace Internal {
+class KnownHosts;
+}
 
 // The engine behind SshConnection: one TCP socket and one non-blocking libssh2 session,
 // driven by a read/write socket-notifier pair and timers of the owning thread.
@@ -68,6 +74,8 @@ public:
     SshError errorState() const { return m_error; }
     QString errorString() const { return m_errorString; }
     const SshConnectionParameters &parameters() const { return m_parameters; }
+    // What the host key check of the current or last attempt found.
+    HostKeyCheck hostKeyCheck() const { return m_hostKeyCheck; }
 
     LIBSSH2_SESSION *handle() const { return m_session; }
 
@@ -127,6 +135,8 @@ private:
     void onKeepAliveTick();
     void runRound();
     void stepLogin();
+    bool startHostKeyCheck();
+    bool finishHostKeyCheck();
     void stepClients();
     bool runCleanups();
     void updateNotifiers();
@@ -144,6 +154,8 @@ private:
     Phase m_phase = Phase::Unconnected;
     SshError m_error = SshNoError;
     QString m_errorString;
+    HostKeyCheck m_hostKeyCheck;
+    std::unique_ptr<Internal::KnownHosts> m_knownHosts; // freed before the session
 
     int m_socket = -1;
     LIBSSH2_SESSION *m_session = nullptr;

@@ -15,7 +15,7 @@ enum SshError {
     SshSocketError,   // TCP connect failed or the socket broke
     SshTimeoutError,  // connect/handshake/authentication took too long, or the peer went silent
     SshProtocolError, // the SSH handshake or a channel request failed
-    SshHostKeyError,
+    SshHostKeyError,  // the host key is not the recorded one, or cannot be checked
     SshAuthenticationError, // the server refused the user name or password
     SshClosedByServerError, // the server closed the connection
     SshInternalError

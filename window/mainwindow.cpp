@@ -4,15 +4,16 @@
 #include "ControllerShell.h"
 #include "FileSizeText.h"
 #include "FolderName.h"
+#include "HostKeyLog.h"
 #include "IconLoader.h"
 #include "ListSelection.h"
 #include "ListingParser.h"
+#include "ProgramFiles.h"
 #include "RemoteListRoles.h"
 #include "RemotePath.h"
 #include "ShellMarkers.h"
 #include "TerminalText.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -48,7 +49,7 @@ namespace {
 
 QString settingsFilePath()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1String("/settings.ini");
+    return ProgramFiles::settingsFile();
 }
 
 const char languageKey[] = "language";
@@ -207,7 +208,9 @@ QMessageBox QPushButton[text='删除']:pressed { background-color: #bd2130; }
 
 mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
     : QWidget(parent), m_bufferTimer(new QTimer(this)), m_listingTimeoutTimer(new QTimer(this)),
-      m_reconnectTimer(new QTimer(this)), m_pSshClient(pSshClient)
+      m_reconnectTimer(new QTimer(this)), m_pSshClient(pSshClient),
+      m_hostKeyLog(new HostKeyLog([this] { return isEnglishUi(); },
+                                  [this](const QString &text) { appendLog(text); }, this))
 {
     m_bufferTimer->setObjectName(QStringLiteral("m_bufferTimer"));
     m_listingTimeoutTimer->setObjectName(QStringLiteral("m_listingTimeoutTimer"));
@@ -242,6 +245,14 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &CConnectionForSshClient::slotDownloadFile);
     connect(this, &mainwindow::sigCreateRemoteFolder, pSshClient,
             &CConnectionForSshClient::slotCreateRemoteFolder);
+    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRecorded, m_hostKeyLog,
+            &HostKeyLog::slotHostKeyRecorded);
+    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRefused, m_hostKeyLog,
+            &HostKeyLog::slotHostKeyRefused);
+    connect(pSshClient, &CConnectionForSshClient::sigKnownHostsUnusable, m_hostKeyLog,
+            &HostKeyLog::slotKnownHostsUnusable);
+    connect(pSshClient, &CConnectionForSshClient::sigConnectStateChanged, m_hostKeyLog,
+            &HostKeyLog::slotConnectStateChanged);
 
     setWindowTitle(connectedTitle(workerHostText()));
 
@@ -265,6 +276,11 @@ mainwindow::~mainwindow()
     // thread was stopped by somebody else may already be gone, which the guard shows.
     if (m_pSshClient)
         m_pSshClient->quitThread();
+}
+
+void mainwindow::logRecordedHostKey(const RecordedHostKey &key)
+{
+    m_hostKeyLog->slotHostKeyRecorded(key.strIp, key.strKey, key.strKnownHostsFile, key.strError);
 }
 
 void mainwindow::setupUi()

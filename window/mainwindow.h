@@ -2,6 +2,7 @@
 
 #include "CConnectionForSshClient.h"
 #include "ListingProgress.h"
+#include "HostKeyMessages.h"
 #include "SftpChannel.h"
 #include "SshTypes.h"
 
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QWidget>
 
+class HostKeyLog;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -38,6 +40,10 @@ public:
     // pSshClient may be null; the window then only shows an error line in its log.
     explicit mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent = nullptr);
     ~mainwindow() override;
+
+    // Tells the operation log about a host key that the login recorded before this window
+    // existed.
+    void logRecordedHostKey(const RecordedHostKey &key);
 
 signals:
     void sigSend(QString strMsg);
@@ -125,4 +131,5 @@ private:
     // window goes; the guarded pointer then reads null instead of dangling.
     QPointer<CConnectionForSshClient> m_pSshClient;
     QSharedPointer<QSsh::SftpChannel> m_sftpChannel;
+    HostKeyLog *m_hostKeyLog = nullptr;
 };

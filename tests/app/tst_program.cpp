@@ -16,6 +16,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 
 // Generous: the program under test may be a sanitizer build on a busy machine.
@@ -57,12 +59,19 @@ public:
                                       : m_executable;
     }
 
-    // Starts the copy made by prepare(), or another installed executable.
-    void start(const QString &display, const QString &program = QString())
+    // Starts the copy made by prepare(), or another installed executable. With operatorHome,
+    // as an operator of an installed program: the unprivileged user nobody, with that home.
+    void start(const QString &display, const QString &program = QString(),
+               const QString &operatorHome = QString())
     {
         if (!program.isEmpty())
             m_executable = program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!operatorHome.isEmpty()) {
+            environment.insert(QStringLiteral("HOME"), operatorHome);
+            environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), operatorHome);
+        }
         environment.insert(QStringLiteral("DISPLAY"), display);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("cnc.*.debug=true"));
@@ -81,7 +90,12 @@ public:
         m_process.setWorkingDirectory(QDir::tempPath());
         QObject::connect(&m_process, &QProcess::readyRead,
                          [this] { m_log += QString::fromUtf8(m_process.readAll()); });
-        m_process.start(executable(), QStringList());
+        if (operatorHome.isEmpty())
+            m_process.start(executable(), QStringList());
+        else
+            m_process.start(QStringLiteral("setpriv"),
+                            {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                             QStringLiteral("--clear-groups"), QStringLiteral("--"), executable()});
     }
 
     QProcess &process() { return m_process; }
@@ -170,7 +184,7 @@ private slots:
     void operatorSession_data();
     void operatorSession();
     void cancelledLoginEndsWithZero();
-    void installedProgramFindsItsFilesThroughTheLink();
+    void installedProgramKeepsTheOperatorsFilesInTheirOwnFolder();
 
 private:
     std::unique_ptr<SimController> m_sim;
@@ -333,12 +347,15 @@ void tst_Program::cancelledLoginEndsWithZero()
     QVERIFY(!QFile::exists(run.filePath(QStringLiteral("settings.ini"))));
 }
 
-void tst_Program::installedProgramFindsItsFilesThroughTheLink()
+void tst_Program::installedProgramKeepsTheOperatorsFilesInTheirOwnFolder()
 {
-    if (!m_displaySkipReason.isEmpty())
-        QSKIP(qPrintable(m_displaySkipReason));
+    if (!m_skipReason.isEmpty())
+        QSKIP(qPrintable(m_skipReason));
     QTemporaryDir prefix;
     QVERIFY(prefix.isValid());
+    QVERIFY(QFile::setPermissions(prefix.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ReadOther |
+                                                     QFile::ExeOther));
     QProcess install;
     install.setProcessChannelMode(QProcess::MergedChannels);
     install.start(QStringLiteral(CNC_CMAKE_COMMAND),
@@ -360,7 +377,6 @@ void tst_Program::installedProgramFindsItsFilesThroughTheLink()
     const QFileInfo link(prefix.filePath(QStringLiteral("bin/cnc-file-manager")));
     QVERIFY(link.isSymLink());
     QCOMPARE(link.canonicalFilePath(), QFileInfo(program).canonicalFilePath());
-
     QFile desktopEntry(
         prefix.filePath(QStringLiteral("share/applications/cnc-file-manager.desktop")));
     QVERIFY(desktopEntry.open(QIODevice::ReadOnly | QIODevice::Text));
@@ -369,18 +385,61 @@ void tst_Program::installedProgramFindsItsFilesThroughTheLink()
     QVERIFY2(entryLines.contains(QStringLiteral("Exec=") + program),
              qPrintable(entryLines.join(QLatin1Char('\n'))));
 
-    // Started through the link, the program still reads en.txt from its own directory.
+    // What an administrator presets for everyone: an address, the language, the controller's
+    // key. The directory and the files belong to root.
+    const QString address = m_sim->address();
+    const QString presetAddress = QStringLiteral("10.213.254.254");
+    {
+        QSettings preset(programDir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        preset.setValue(QStringLiteral("lastSuccessfulIp"), presetAddress);
+        preset.setValue(QStringLiteral("language"), QStringLiteral("en"));
+    }
     QFile marker(programDir.filePath(QStringLiteral("en.txt")));
     QVERIFY(marker.open(QIODevice::WriteOnly));
     marker.close();
+    const QByteArray presetKeys = m_sim->scanHostKey(QStringLiteral("ed25519"));
+    QVERIFY2(!presetKeys.isEmpty(), qPrintable(m_sim->lastError()));
+    QFile keys(programDir.filePath(QStringLiteral("known_hosts")));
+    QVERIFY(keys.open(QIODevice::WriteOnly));
+    keys.write(presetKeys);
+    keys.close();
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(::chown(QFile::encodeName(home.path()).constData(), 65534, 65534) == 0);
+
+    // The operator starts it through the link: the English dialog (en.txt of the installation),
+    // the preset address replaced, the English window (the preset language).
     ProgramRun run;
-    run.start(m_display->name(), link.filePath());
+    run.start(m_display->name(), link.filePath(), home.path());
     QVERIFY2(waitForWindow(*m_display, run, kDialogTitleEn, kWindowTimeoutMs) != 0,
              qPrintable(run.summary()));
-    QVERIFY(m_display->requestClose(m_display->shownWindow(kDialogTitleEn)));
+    QVERIFY(m_display->focus(m_display->shownWindow(kDialogTitleEn)));
+    QVERIFY(m_display->pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}));
+    QVERIFY(m_display->typeText(address));
+    QVERIFY(m_display->pressKeys({QStringLiteral("Return")}));
+    const QString connectedTitle =
+        QStringLiteral("CNC Controller File Manager - Connected to %1").arg(address);
+    const quint32 window = waitForWindow(*m_display, run, connectedTitle, kWindowTimeoutMs);
+    QVERIFY2(window != 0, qPrintable(run.summary()));
+    QVERIFY(m_display->requestClose(window));
     QTRY_VERIFY2_WITH_TIMEOUT(run.process().state() == QProcess::NotRunning,
                               qPrintable(run.summary()), kExitTimeoutMs);
-    QCOMPARE(run.process().exitCode(), 0);
+    QVERIFY2(run.process().exitCode() == 0, qPrintable(run.summary()));
+
+    // The operator's folder holds the settings with the new address, and the preset key,
+    // which matched: nothing was added. The installation is as the administrator left it.
+    const QDir own(home.filePath(QStringLiteral(".config/cnc-file-manager")));
+    QSettings settings(own.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    QCOMPARE(settings.value(QStringLiteral("lastSuccessfulIp")).toString(), address);
+    QCOMPARE(settings.value(QStringLiteral("language")).toString(), QStringLiteral("en"));
+    QFile ownKeys(own.filePath(QStringLiteral("known_hosts")));
+    QVERIFY(ownKeys.open(QIODevice::ReadOnly));
+    QCOMPARE(ownKeys.readAll(), presetKeys);
+    QCOMPARE(QFileInfo(ownKeys).ownerId(), 65534u);
+    QVERIFY(!own.exists(QStringLiteral("en.txt")));
+    QSettings installed(programDir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    QCOMPARE(installed.value(QStringLiteral("lastSuccessfulIp")).toString(), presetAddress);
 }
 
 QTEST_GUILESS_MAIN(tst_Program)

@@ -1,5 +1,6 @@
 #include "CConnectionForSshClient.h"
 #include "LoginDialog.h"
+#include "OpenSshKeys.h"
 #include "TestCaseSim.h"
 #include "isEnglish.h"
 #include "mainwindow.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <functional>
@@ -30,6 +32,7 @@ void removeAppFiles()
     QFile::remove(appFile("settings.ini"));
     QFile::remove(appFile("en.txt"));
     QDir().rmdir(appFile("en.txt"));
+    QFile::remove(appFile("known_hosts"));
 }
 
 // Calls step() every few milliseconds, also inside the modal loops that runApplication starts.
@@ -132,14 +135,18 @@ void tst_Startup::loginThenClosingWindowExitsCleanly_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("dialogTitle");
     QTest::addColumn<QString>("windowTitle");
+    QTest::addColumn<QString>("keyRecorded");
 
-    // The dialog follows the marker file only, the window the settings key only.
-    QTest::newRow("marker, no settings") << true << QString() << "Connect to Controller"
-                                         << QStringLiteral("CNC控制器文件管理 - 已连接到 %1");
+    // The dialog follows the marker file only, the window the settings key only (whose exact
+    // comparison tst_mainwindow covers). The key that the login recorded is told in the
+    // window's log.
+    QTest::newRow("marker, no settings")
+        << true << QString() << "Connect to Controller"
+        << QStringLiteral("CNC控制器文件管理 - 已连接到 %1")
+        << QStringLiteral("已记录控制器主机密钥: %1 %2 (记录于 %3)");
     QTest::newRow("no marker, language en") << false << "en" << QStringLiteral("连接到控制器")
-                                            << "CNC Controller File Manager - Connected to %1";
-    QTest::newRow("language EN") << false << "EN" << QStringLiteral("连接到控制器")
-                                 << QStringLiteral("CNC控制器文件管理 - 已连接到 %1");
+                                            << "CNC Controller File Manager - Connected to %1"
+                                            << "Controller host key recorded: %1 %2 (in %3)";
 }
 
 void tst_Startup::loginThenClosingWindowExitsCleanly()
@@ -149,6 +156,7 @@ void tst_Startup::loginThenClosingWindowExitsCleanly()
     QFETCH(QString, language);
     QFETCH(QString, dialogTitle);
     QFETCH(QString, windowTitle);
+    QFETCH(QString, keyRecorded);
 
     if (marker) {
         QFile file(appFile("en.txt"));
@@ -162,6 +170,7 @@ void tst_Startup::loginThenClosingWindowExitsCleanly()
     QPointer<CConnectionForSshClient> worker;
     QString seenDialogTitle;
     QString seenWindowTitle;
+    QString seenLog;
     QString failure;
     bool attempted = false;
     Poller poller([&] {
@@ -183,6 +192,7 @@ void tst_Startup::loginThenClosingWindowExitsCleanly()
             worker = dialog->connectionWorker();
         } else if (auto *window = visibleTopLevel<mainwindow>()) {
             seenWindowTitle = window->windowTitle();
+            seenLog = window->findChild<QTextEdit *>(QStringLiteral("m_logEdit"))->toPlainText();
             window->close();
         }
     });
@@ -191,6 +201,11 @@ void tst_Startup::loginThenClosingWindowExitsCleanly()
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(seenDialogTitle, dialogTitle);
     QCOMPARE(seenWindowTitle, windowTitle.arg(address));
+    QFile knownHosts(appFile("known_hosts"));
+    QVERIFY(knownHosts.open(QIODevice::ReadOnly));
+    const QString recorded = keyRecorded.arg(
+        address, OpenSshKeys::fingerprints(knownHosts.readAll()).value(0), knownHosts.fileName());
+    QVERIFY2(seenLog.count(recorded) == 1, qPrintable(seenLog));
     // The window and then the dialog asked the worker's thread to quit; the worker deletes
     // itself once that thread has finished, touched by nobody after.
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);

@@ -1,6 +1,7 @@
 #include "CConnectionForSshClient.h"
 #include "LoginDialog.h"
 #include "MessageBoxAnswerer.h"
+#include "OpenSshKeys.h"
 #include "TestCaseSim.h"
 
 #include <QDir>
@@ -79,6 +80,8 @@ private slots:
     void refusedAttemptThenSuccessfulRetry();
     void timeoutAbandonsWorkerAndIgnoresItsSuccess();
     void closingDuringAttemptEndsWorker();
+    void hostKeyProblemReplacesTheFailureBox_data();
+    void hostKeyProblemReplacesTheFailureBox();
 
 private:
     TestCaseSim m_sim;
@@ -98,6 +101,7 @@ void tst_LoginDialog::init()
 {
     QFile::remove(appFile("settings.ini"));
     QFile::remove(appFile("en.txt"));
+    QFile::remove(appFile("known_hosts"));
 }
 
 void tst_LoginDialog::cleanup()
@@ -296,6 +300,85 @@ void tst_LoginDialog::closingDuringAttemptEndsWorker()
     }
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
     QVERIFY(storedIp().isEmpty());
+}
+
+void tst_LoginDialog::hostKeyProblemReplacesTheFailureBox_data()
+{
+    QTest::addColumn<bool>("renewKeys");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    // %1 address, %2 recorded key, %3 shown key, %4 known-hosts file.
+    QTest::newRow("controller reinstalled")
+        << true << "Controller Host Key Changed"
+        << "The controller at %1 showed another host key than the one recorded for it. The "
+           "password was not sent.\n\nRecorded: %2\nShown: %3\n\nIf the controller was "
+           "really reinstalled, delete line 2 of %4 and connect again.";
+    QTest::newRow("corrupt known_hosts")
+        << false << "Known Hosts Error"
+        << "The host key of %1 cannot be checked: line 2 of %4 is not a known-hosts line. The "
+           "password was not sent.";
+}
+
+void tst_LoginDialog::hostKeyProblemReplacesTheFailureBox()
+{
+    CNC_REQUIRE_TEST_CASE_SIM(m_sim);
+    QFETCH(bool, renewKeys);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    setEnglishMarker(true);
+    const QString address = m_sim->address();
+    const QString knownHosts = appFile("known_hosts");
+
+    // The controller's key on line 2, then a reinstallation; or a line cut short.
+    const QByteArray recorded = m_sim->scanHostKey(QStringLiteral("ed25519"));
+    QVERIFY2(!recorded.isEmpty(), qPrintable(m_sim->lastError()));
+    const QByteArray content =
+        "# workshop\n" + (renewKeys ? recorded : address.toUtf8() + " ssh-ed25519\n");
+    {
+        QFile file(knownHosts);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    if (renewKeys)
+        QVERIFY2(m_sim->renewHostKeys(), qPrintable(m_sim->lastError()));
+    const QString shown =
+        OpenSshKeys::fingerprints(m_sim->scanHostKey(QStringLiteral("ed25519"))).value(0);
+    const QString expected =
+        QString(text)
+            .replace(QLatin1String("%1"), address)
+            .replace(QLatin1String("%2"), OpenSshKeys::fingerprints(recorded).value(0))
+            .replace(QLatin1String("%3"), shown)
+            .replace(QLatin1String("%4"), knownHosts);
+
+    const SimController::SshdCounts before = m_sim->sshdCounts();
+    MessageBoxAnswerer answerer;
+    LoginDialog dialog;
+    const Ui ui(dialog);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ui.ipEdit->setText(address);
+    ui.button->click();
+    const QPointer<CConnectionForSshClient> worker = dialog.connectionWorker();
+
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.boxes().size(), 1, 15000);
+    const MessageBoxAnswerer::Box box = answerer.boxes().first();
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, expected);
+    QCOMPARE(box.parent, &dialog);
+    // Abandoned as a failed attempt is, and the failure report behind the box is not shown.
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
+    QCOMPARE(answerer.boxes().size(), 1);
+    QVERIFY(ui.button->isEnabled());
+    QCOMPARE(ui.status->text(), QStringLiteral("Connection failed. Please check IP or network."));
+    QVERIFY(dialog.result() != QDialog::Accepted);
+    QVERIFY(storedIp().isEmpty());
+    QFile file(knownHosts);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->sshdCounts().endedWithoutLogin > before.endedWithoutLogin,
+                             10000);
+    QCOMPARE(m_sim->sshdCounts().passwords, before.passwords);
 }
 
 QTEST_MAIN(tst_LoginDialog)

@@ -19,6 +19,7 @@ private slots:
     void loginShellShowsPromptBannerAndFiles();
     void profileOptionsShapeTheShell();
     void pulledCableIsSilentAndStoppedSshdRefuses();
+    void hostKeysOutliveRestartsUntilRenewed();
     void stopRemovesEverything();
 
 private:
@@ -183,6 +184,30 @@ void tst_Sim::pulledCableIsSilentAndStoppedSshdRefuses()
     QSignalSpy againConnected(&again, &QTcpSocket::connected);
     again.connectToHost(m_sim.address(), 22);
     QVERIFY(againConnected.wait(5000));
+}
+
+void tst_Sim::hostKeysOutliveRestartsUntilRenewed()
+{
+    // ssh-keyscan prints the keys in the order the answers come.
+    const auto keys = [this] {
+        QList<QByteArray> lines = m_sim.scanHostKey(QStringLiteral("ed25519,ecdsa")).split('\n');
+        lines.removeAll(QByteArray());
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    const QList<QByteArray> before = keys();
+    QCOMPARE(before.size(), 2);
+    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    QCOMPARE(keys(), before);
+
+    // A reinstalled controller: both keys are new, at once and after the next start.
+    QVERIFY2(m_sim.renewHostKeys(), qPrintable(m_sim.lastError()));
+    const QList<QByteArray> renewed = keys();
+    QCOMPARE(renewed.size(), 2);
+    for (const QByteArray &line : before)
+        QVERIFY(!renewed.contains(line));
+    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    QCOMPARE(keys(), renewed);
 }
 
 void tst_Sim::stopRemovesEverything()

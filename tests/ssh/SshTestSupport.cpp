@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -20,6 +21,9 @@ QSsh::SshConnectionParameters controllerParameters(const QString &host)
     parameters.setPassword(SimController::rootPassword());
     parameters.setPort(22);
     parameters.timeout = 10;
+    // A file of this process's own, so that no run meets a key recorded by an earlier one.
+    static const QTemporaryDir knownHosts;
+    parameters.knownHostsFile = knownHosts.filePath(QStringLiteral("known_hosts"));
     return parameters;
 }
 

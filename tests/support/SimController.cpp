@@ -1,8 +1,11 @@
 #include "SimController.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -92,6 +95,7 @@ bool SimController::start(const Options &options)
         return false;
     m_address = QString::fromUtf8(out).trimmed();
     m_started = true;
+    QFile::remove(QCoreApplication::applicationDirPath() + QLatin1String("/known_hosts"));
     return true;
 }
 
@@ -155,6 +159,54 @@ bool SimController::sshdStart()
 bool SimController::endShell()
 {
     return run({QStringLiteral("end-shell")});
+}
+
+bool SimController::renewHostKeys()
+{
+    return run({QStringLiteral("new-host-keys")});
+}
+
+SimController::SshdCounts SimController::sshdCounts()
+{
+    QByteArray log;
+    run({QStringLiteral("sshd-log")}, &log);
+    // LogLevel VERBOSE: "Connection from <client> port ..." for each connection, "Connection
+    // closed by <client> ..." for one that ends before a login, "Accepted password for root ..."
+    // or "Failed password for root ..." for each password.
+    return {log.count("Connection from "), log.count("Connection closed by "),
+            log.count(" password for ")};
+}
+
+bool SimController::endedWithoutPassword(const SshdCounts &before)
+{
+    SshdCounts after;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            after = sshdCounts();
+            return after.endedWithoutLogin > before.endedWithoutLogin;
+        },
+        10000);
+    m_lastError = QStringLiteral("sshd saw %1 connections, %2 ended without login, %3 passwords")
+                      .arg(after.connections - before.connections)
+                      .arg(after.endedWithoutLogin - before.endedWithoutLogin)
+                      .arg(after.passwords - before.passwords);
+    return ended && after.passwords == before.passwords;
+}
+
+QByteArray SimController::scanHostKey(const QString &type, bool hashed)
+{
+    QStringList arguments = {QStringLiteral("-t"), type, m_address};
+    if (hashed)
+        arguments.prepend(QStringLiteral("-H"));
+    QProcess keyscan;
+    keyscan.start(QStringLiteral("ssh-keyscan"), arguments);
+    if (!keyscan.waitForFinished(ScriptTimeoutMs) || keyscan.exitCode() != 0) {
+        m_lastError = QStringLiteral("ssh-keyscan %1: %2")
+                          .arg(arguments.join(QLatin1Char(' ')),
+                               QString::fromLocal8Bit(keyscan.readAllStandardError()));
+        return {};
+    }
+    return keyscan.readAllStandardOutput();
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)

@@ -25,6 +25,8 @@ public:
     explicit SimController(int instance = instanceFromEnvironment());
     ~SimController(); // stops the instance if this object started it
 
+    // Also forgets the host keys this test process recorded beside its executable: the
+    // instance's keys may have been renewed since, by a test that used it before.
     bool start(const Options &options);
     bool start() { return start(Options{}); }
     bool stop();
@@ -44,6 +46,23 @@ public:
     bool sshdStart();
     // Ends root's interactive shells; their SSH connections stay up.
     bool endShell();
+    // A reinstalled controller: new host keys, offered to every new connection from now on.
+    bool renewHostKeys();
+    // From sshd's log since the instance started: the connections it took, those that ended
+    // without a login, and the passwords it was given, right or wrong.
+    struct SshdCounts
+    {
+        int connections = 0;
+        int endedWithoutLogin = 0;
+        int passwords = 0;
+    };
+    SshdCounts sshdCounts();
+    // Waits until sshd has logged a connection that ended without a login since `before`;
+    // true when sshd was given no password meanwhile.
+    bool endedWithoutPassword(const SshdCounts &before);
+    // The controller's host key as ssh-keyscan prints it: one known-hosts line of that type
+    // ("ed25519", "ecdsa"), hashed as OpenSSH's HashKnownHosts writes it if asked.
+    QByteArray scanHostKey(const QString &type, bool hashed = false);
 
     // Runs a command inside the controller (its mount, UTS and network namespaces) as root;
     // returns its exit code and fills the standard output.

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardItemModel>
@@ -224,6 +225,25 @@ void TestMainWindowWorker::drivesAWorkerConnectedToTheController()
              QStringLiteral("CNC控制器文件管理 - 已连接到 ") + m_sim.address());
     QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, QStringLiteral("SFTP通道准备就绪。")), 2, 15000);
     QVERIFY(allFileButtonsEnabled(*window, true));
+
+    // The controller reinstalled under the window: every reconnection attempt is refused
+    // before the password is sent, the reason is told once, and the indicator stays red.
+    QVERIFY2(m_sim.renewHostKeys(), qPrintable(m_sim.lastError()));
+    const int passwords = m_sim.sshdCounts().passwords;
+    const int lost = logCount(*window, QStringLiteral("连接已断开。"));
+    emit window->sigSend(QStringLiteral("kill -9 $PPID\n"));
+    const QRegularExpression refused(
+        QStringLiteral("拒绝连接 %1: 它出示的主机密钥为 ED25519 SHA256:\\S+，而非 \\S+known_hosts "
+                       "第 1 行记录的 ED25519 SHA256:\\S+。密码未发送。")
+            .arg(QRegularExpression::escape(m_sim.address())));
+    QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, refused), 1, 30000);
+    // Two more attempts, refused as well.
+    QTRY_VERIFY_WITH_TIMEOUT(logCount(*window, QStringLiteral("连接已断开。")) >= lost + 3, 30000);
+    QCOMPARE(logCount(*window, refused), 1);
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("m_statusIndicator"))->styleSheet(),
+             QStringLiteral("QLabel{background-color:#ff0000;border-radius:6px;}"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
+    QCOMPARE(m_sim.sshdCounts().passwords, passwords);
 
     // Closing the window ends the worker's thread, and the worker deletes itself.
     window.reset();

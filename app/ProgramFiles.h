@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// Where the program keeps its own files: the settings file "settings.ini", the language marker
+// "en.txt" and the controller host keys "known_hosts". Every reader and writer of these files
+// asks here.
+//
+// They live beside the executable whenever that directory is writable: the build tree, or a
+// copy of the program in a folder of its own. An installed program's directory belongs to root;
+// its files then live in the operator's configuration folder for the program
+// (QStandardPaths::AppConfigLocation). A file missing there is first copied from the
+// installation directory, so that an administrator can preset the address, the language or the
+// known hosts for everyone. The marker en.txt counts in either place.
+//
+// Nothing is cached: every call looks at the file system again. GUI thread only.
+namespace ProgramFiles {
+
+QString settingsFile();
+QString knownHostsFile();
+// True when en.txt exists: the login dialog then speaks English.
+bool hasEnglishMarker();
+
+} // namespace ProgramFiles

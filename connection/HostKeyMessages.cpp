@@ -1,0 +1,80 @@
+#include "HostKeyMessages.h"
+
+namespace HostKeyMessages {
+
+namespace {
+
+QString choose(bool english, const char *englishText, const char *chineseText)
+{
+    return english ? QString::fromUtf8(englishText) : QString::fromUtf8(chineseText);
+}
+
+} // namespace
+
+QString recordedLine(bool english, const RecordedHostKey &key)
+{
+    if (key.strError.isEmpty()) {
+        return choose(english, "Controller host key recorded: %1 %2 (in %3)",
+                      "已记录控制器主机密钥: %1 %2 (记录于 %3)")
+            .arg(key.strIp, key.strKey, key.strKnownHostsFile);
+    }
+    return choose(english,
+                  "Warning: the host key of %1 (%2) could not be recorded in %3: %4. It will "
+                  "not be checked at the next connection.",
+                  "警告: 无法将 %1 的主机密钥 (%2) 记录到 %3: %4。下次连接时将无法核对该密钥。")
+        .arg(key.strIp, key.strKey, key.strKnownHostsFile, key.strError);
+}
+
+QString refusedTitle(bool english)
+{
+    return choose(english, "Controller Host Key Changed", "控制器主机密钥已改变");
+}
+
+QString refusedText(bool english, const QString &strIp, const QString &strRecordedKey,
+                    const QString &strOfferedKey, const QString &strKnownHostsFile, int nLine)
+{
+    return choose(english,
+                  "The controller at %1 showed another host key than the one recorded for it. "
+                  "The password was not sent.\n\n"
+                  "Recorded: %2\nShown: %3\n\n"
+                  "If the controller was really reinstalled, delete line %5 of %4 and connect "
+                  "again.",
+                  "%1 处的控制器出示的主机密钥与为其记录的不同。密码未发送。\n\n"
+                  "已记录: %2\n出示的: %3\n\n"
+                  "如果控制器确实已重新安装，请删除 %4 的第 %5 行，然后重新连接。")
+        .arg(strIp, strRecordedKey, strOfferedKey, strKnownHostsFile, QString::number(nLine));
+}
+
+QString refusedLine(bool english, const QString &strIp, const QString &strRecordedKey,
+                    const QString &strOfferedKey, const QString &strKnownHostsFile, int nLine)
+{
+    return choose(english,
+                  "Connection to %1 refused: it showed the host key %3, not %2 as recorded in %4, "
+                  "line %5. The password was not sent.",
+                  "拒绝连接 %1: 它出示的主机密钥为 %3，而非 %4 第 %5 行记录的 %2。密码未发送。")
+        .arg(strIp, strRecordedKey, strOfferedKey, strKnownHostsFile, QString::number(nLine));
+}
+
+QString unusableTitle(bool english)
+{
+    return choose(english, "Known Hosts Error", "已知主机文件错误");
+}
+
+QString unusableText(bool english, const QString &strIp, const QString &strKnownHostsFile,
+                     int nLine, const QString &strError)
+{
+    if (nLine > 0) {
+        return choose(english,
+                      "The host key of %1 cannot be checked: line %3 of %2 is not a known-hosts "
+                      "line. The password was not sent.",
+                      "无法核对 %1 的主机密钥: %2 的第 %3 行不是有效的已知主机条目。密码未发送。")
+            .arg(strIp, strKnownHostsFile, QString::number(nLine));
+    }
+    return choose(english,
+                  "The host key of %1 cannot be checked: %2 cannot be read (%3). The password "
+                  "was not sent.",
+                  "无法核对 %1 的主机密钥: 无法读取 %2 (%3)。密码未发送。")
+        .arg(strIp, strKnownHostsFile, strError);
+}
+
+} // namespace HostKeyMessages
