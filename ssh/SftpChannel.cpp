@@ -40,6 +40,7 @@ public:
         return nextJobId++;
     }
     void postFinished(SftpJobId job, const QString &error);
+    SshSession::Step readServerErrors();
     // Hands the remote side of every open job and of the SFTP session to the session's
     // clean-up queue (or frees it at once when the session is going away).
     void releaseRemote(bool immediately);
@@ -80,6 +81,8 @@ SshSession::Step SftpChannel::Private::step()
     }
     if (state() != SftpChannel::Initialized)
         return SshSession::Step::Idle;
+    if (session->holdsTransport(this) && readServerErrors() != SshSession::Step::Idle)
+        return SshSession::Step::Fatal;
 
     // Every job gets one step per round, so concurrent jobs interleave. An upload, though,
     // runs alone among the transfers (in the order they were started): with an upload and a
@@ -123,7 +126,30 @@ SshSession::Step SftpChannel::Private::step()
         }
         ++it;
     }
+    // Jobs that wait for window room, or for another job, make no call that reads the socket,
+    // so the window adjustment or the keepalive answer they wait for would stay unread.
+    if (result == SshSession::Step::Idle && !jobs.empty())
+        return readServerErrors();
     return result;
+}
+
+// Reads what the SFTP server writes to its standard error, and with it whatever else waits in
+// the socket. Returns Fatal when the session broke, otherwise Idle.
+SshSession::Step SftpChannel::Private::readServerErrors()
+{
+    SshSession *const session = context.session;
+    if (!session->mayUseTransport(this))
+        return SshSession::Step::Idle;
+    char buffer[1024];
+    for (;;) {
+        const ssize_t n = session->track(
+            this, int(libssh2_channel_read_stderr(libssh2_sftp_get_channel(context.sftp), buffer,
+                                                  sizeof buffer)));
+        if (n <= 0)
+            return n < 0 && SshSession::isSessionError(int(n)) ? SshSession::Step::Fatal
+                                                               : SshSession::Step::Idle;
+        qCWarning(lcSsh).noquote() << "SFTP server:" << QString::fromLocal8Bit(buffer, int(n));
+    }
 }
 
 void SftpChannel::Private::postFinished(SftpJobId job, const QString &error)

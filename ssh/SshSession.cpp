@@ -23,7 +23,8 @@ namespace QSsh {
 namespace {
 
 // libssh2 sends a keepalive after this many idle seconds; together with the TCP user
-// timeout below this turns a silently vanished peer into a socket error.
+// timeout below this turns a silently vanished peer into a socket error, and answers to them
+// tell a controller that is merely slow from a dead one.
 constexpr int kKeepAliveIntervalSeconds = 5;
 constexpr int kTickMs = 1000;
 // While an operation awaits a reply it is retried this often even without socket activity: a
@@ -226,6 +227,10 @@ void SshSession::onKeepAliveTick()
                                   .arg(silentMs / 1000));
         return;
     }
+    // While an operation waits for the controller, keepalives ask for an answer: a controller
+    // that is alive answers them even when it has no window to grant and nothing else to say,
+    // so only a silent one is declared dead. Only then: libssh2 keeps every answer for good.
+    libssh2_keepalive_config(m_session, waiting ? 1 : 0, kKeepAliveIntervalSeconds);
     // A keepalive is a packet of its own: send it only when no operation has a partly sent
     // packet and the socket takes it whole, so it can never be left half sent.
     if (!m_outboundOwner && !m_sendIncomplete && socketWritable()) {
