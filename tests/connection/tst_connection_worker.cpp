@@ -1,6 +1,6 @@
 // The worker against a simulated controller: its thread, the shell, transfers, delete and
-// folder creation.
-#include "SimController.h"
+// folder creation (the latter against both SSH servers).
+#include "ServerSims.h"
 #include "WorkerHarness.h"
 
 #include <QDir>
@@ -28,24 +28,30 @@ private slots:
     void dangerousNamesAreOneLiteralArgument();
 
 private:
-    std::unique_ptr<WorkerHarness> connectedWorker();
-    QString onController(const QString &name) const { return QDir(m_sim.rootDir()).filePath(name); }
+    std::unique_ptr<WorkerHarness> connectedWorker() { return connectedWorker(*m_sim); }
+    static std::unique_ptr<WorkerHarness> connectedWorker(const SimController &sim);
+    QString onController(const QString &name) const
+    {
+        return QDir(m_sim->rootDir()).filePath(name);
+    }
     bool makeFile(const QString &path, const QByteArray &content = "M30\n");
 
-    SimController m_sim;
+    ServerSims m_sims;
+    SimController *m_sim = nullptr; // OpenSSH's, for the tests against one server
     QTemporaryDir m_tmp;
 };
 
 void TestConnectionWorker::initTestCase()
 {
     CNC_REQUIRE_SIM();
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    m_sim = m_sims.get(SimController::Server::OpenSsh);
+    QVERIFY2(m_sim, qPrintable(m_sims.lastError()));
     captureConnectionLog();
 }
 
-std::unique_ptr<WorkerHarness> TestConnectionWorker::connectedWorker()
+std::unique_ptr<WorkerHarness> TestConnectionWorker::connectedWorker(const SimController &sim)
 {
-    auto harness = std::make_unique<WorkerHarness>(m_sim.address());
+    auto harness = std::make_unique<WorkerHarness>(sim.address());
     harness->start();
     // Ready, and past the banner: what the shell prints from here on belongs to the test.
     if (!harness->waitReady() ||
@@ -72,7 +78,7 @@ void TestConnectionWorker::runsInItsOwnThreadAndDeletesItself_data()
 void TestConnectionWorker::runsInItsOwnThreadAndDeletesItself()
 {
     QFETCH(QString, password);
-    WorkerHarness harness(m_sim.address(), password);
+    WorkerHarness harness(m_sim->address(), password);
     harness.start();
     QVERIFY(harness.thread != QThread::currentThread());
     QTRY_COMPARE_WITH_TIMEOUT(harness.stateSpy.count(), 1, 15000);
@@ -102,7 +108,7 @@ void TestConnectionWorker::shellDropsEarlyCommandsAndKeepsCharactersWhole()
 {
     // The connection report goes out before the shell has started: a command sent on it is
     // refused, and does not run later either.
-    WorkerHarness harness(m_sim.address());
+    WorkerHarness harness(m_sim->address());
     CConnectionForSshClient *const worker = harness.worker();
     std::atomic<int> written{-1};
     connect(
@@ -131,7 +137,7 @@ void TestConnectionWorker::transfersReportEachJob()
 
     // Every request while disconnected gets exactly one not-ready reply.
     {
-        WorkerHarness down(m_sim.address(), "wrong password");
+        WorkerHarness down(m_sim->address(), "wrong password");
         down.start();
         QTRY_COMPARE_WITH_TIMEOUT(down.stateSpy.count(), 1, 15000);
         CConnectionForSshClient *const w = down.worker();
@@ -175,6 +181,7 @@ void TestConnectionWorker::transfersReportEachJob()
 
 void TestConnectionWorker::deleteAndCreate_data()
 {
+    ServerSims::addColumn();
     QTest::addColumn<QString>(
         "existing"); // made before the request: a file, or a folder if it ends with "/"
     QTest::addColumn<QString>("type"); // the delete type, or "create"
@@ -185,47 +192,49 @@ void TestConnectionWorker::deleteAndCreate_data()
 
     const QString rmf = R"(rm -f "%1" && echo "DELETE_SUCCESS" || echo "DELETE_FAILED")";
     const QString mkdir = R"(mkdir -p "%1" && echo "CREATE_SUCCESS" || echo "CREATE_FAILED")";
-    QTest::newRow("file by SFTP") << "old.nc"
-                                  << "file"
-                                  << "/home/pi/cnc/old.nc"
-                                  << ""
-                                  << "ok" << false;
-    QTest::newRow("dir by SFTP") << "old/"
-                                 << "dir"
-                                 << "/home/pi/cnc/old"
-                                 << ""
-                                 << "ok" << false;
-    QTest::newRow("Dir is a file, SFTP") << "D/"
-                                         << "Dir"
-                                         << "/home/pi/cnc/D"
-                                         << ""
-                                         << "error" << true;
-    QTest::newRow("create by SFTP, one level only") << ""
-                                                    << "create"
-                                                    << "/home/pi/cnc/x/y"
-                                                    << ""
-                                                    << "error" << false;
-    QTest::newRow("Chinese dir by shell")
-        << "中文目录/子目录/"
-        << "dir"
-        << "/home/pi/cnc/中文目录"
-        << R"(rm -rf "/home/pi/cnc/中文目录" && echo "DELETE_SUCCESS" || echo "DELETE_FAILED")"
-        << "DELETE_SUCCESS" << false;
-    // A name stored decomposed (as a Mac writes it) is deleted by that very name.
-    QTest::newRow("decomposed accent")
-        << "cafe\u0301.nc"
-        << "file"
-        << "/home/pi/cnc/cafe\u0301.nc" << rmf.arg("/home/pi/cnc/cafe\u0301.nc") << "DELETE_SUCCESS"
-        << false;
-    QTest::newRow("Dir is a file, shell")
-        << "目录/"
-        << "Dir"
-        << "/home/pi/cnc/目录" << rmf.arg("/home/pi/cnc/目录") << "DELETE_FAILED" << true;
-    QTest::newRow("mkdir -p makes parents")
-        << ""
-        << "create"
-        << "/home/pi/cnc/新/子/孙" << mkdir.arg("/home/pi/cnc/新/子/孙") << "CREATE_SUCCESS"
-        << true;
+    for (const SimController::Server server : ServerSims::servers()) {
+        ServerSims::newRow(server, "file by SFTP") << "old.nc"
+                                                   << "file"
+                                                   << "/home/pi/cnc/old.nc"
+                                                   << ""
+                                                   << "ok" << false;
+        ServerSims::newRow(server, "dir by SFTP") << "old/"
+                                                  << "dir"
+                                                  << "/home/pi/cnc/old"
+                                                  << ""
+                                                  << "ok" << false;
+        ServerSims::newRow(server, "Dir is a file, SFTP") << "D/"
+                                                          << "Dir"
+                                                          << "/home/pi/cnc/D"
+                                                          << ""
+                                                          << "error" << true;
+        ServerSims::newRow(server, "create by SFTP, one level only") << ""
+                                                                     << "create"
+                                                                     << "/home/pi/cnc/x/y"
+                                                                     << ""
+                                                                     << "error" << false;
+        ServerSims::newRow(server, "Chinese dir by shell")
+            << "中文目录/子目录/"
+            << "dir"
+            << "/home/pi/cnc/中文目录"
+            << R"(rm -rf "/home/pi/cnc/中文目录" && echo "DELETE_SUCCESS" || echo "DELETE_FAILED")"
+            << "DELETE_SUCCESS" << false;
+        // A name stored decomposed (as a Mac writes it) is deleted by that very name.
+        ServerSims::newRow(server, "decomposed accent")
+            << "cafe\u0301.nc"
+            << "file"
+            << "/home/pi/cnc/cafe\u0301.nc" << rmf.arg("/home/pi/cnc/cafe\u0301.nc")
+            << "DELETE_SUCCESS" << false;
+        ServerSims::newRow(server, "Dir is a file, shell")
+            << "目录/"
+            << "Dir"
+            << "/home/pi/cnc/目录" << rmf.arg("/home/pi/cnc/目录") << "DELETE_FAILED" << true;
+        ServerSims::newRow(server, "mkdir -p makes parents")
+            << ""
+            << "create"
+            << "/home/pi/cnc/新/子/孙" << mkdir.arg("/home/pi/cnc/新/子/孙") << "CREATE_SUCCESS"
+            << true;
+    }
 }
 
 void TestConnectionWorker::deleteAndCreate()
@@ -237,7 +246,12 @@ void TestConnectionWorker::deleteAndCreate()
     QFETCH(QString, result);
     QFETCH(bool, existsAfter);
 
-    const auto harness = connectedWorker();
+    const SimController *const sim = m_sims.current();
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
+    const auto onController = [root = QDir(sim->rootDir())](const QString &name) {
+        return root.filePath(name);
+    };
+    const auto harness = connectedWorker(*sim);
     QVERIFY(harness);
     if (existing.endsWith('/'))
         QVERIFY(QDir().mkpath(onController(existing)));
@@ -273,7 +287,7 @@ void TestConnectionWorker::deleteAndCreate()
 void TestConnectionWorker::dangerousNamesAreOneLiteralArgument()
 {
     QFile::remove("/tmp/owned");
-    QCOMPARE(m_sim.exec({"rm", "-f", "/tmp/owned"}), 0);
+    QCOMPARE(m_sim->exec({"rm", "-f", "/tmp/owned"}), 0);
     // Where "危$HOME" and the like would land if the shell expanded them.
     QVERIFY(makeFile(onController("危/sentinel.nc")));
 
@@ -304,7 +318,7 @@ void TestConnectionWorker::dangerousNamesAreOneLiteralArgument()
     QCOMPARE(QDir(onController("危")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{"sentinel.nc"});
     QVERIFY(!QFile::exists("/tmp/owned"));
-    QVERIFY(m_sim.exec({"test", "-e", "/tmp/owned"}) != 0);
+    QVERIFY(m_sim->exec({"test", "-e", "/tmp/owned"}) != 0);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionWorker)

@@ -1,7 +1,7 @@
 // Browsing a simulated controller through the main window and a real connection worker.
 #include "CConnectionForSshClient.h"
 #include "DeathWatch.h"
-#include "SimController.h"
+#include "ServerSims.h"
 #include "WindowTestSupport.h"
 #include "mainwindow.h"
 
@@ -94,41 +94,45 @@ private slots:
     void listingSpoiledByTheLoginProfileIsRetried();
 
 private:
-    QSet<QString> rootNames() const;
+    static QSet<QString> rootNames(const SimController &sim);
+    QSet<QString> rootNames() const { return rootNames(*m_sim); }
 
-    SimController m_sim;
+    ServerSims m_sims;
+    SimController *m_sim = nullptr; // OpenSSH's, for the tests against one server
 };
 
 void TestListingSim::initTestCase()
 {
     QFile::remove(settingsPath());
     CNC_REQUIRE_SIM();
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
-
     // Names that the shell and ls treat specially, beside the controller's own files.
-    const QDir root(m_sim.rootDir());
-    for (const char *folder : {"$HOME", "a\"b", "it's `here`!"})
-        QVERIFY(root.mkpath(QString::fromUtf8(folder)));
-    QVERIFY(makeFile(root.filePath(QStringLiteral("$HOME/inside home.nc"))));
-    QVERIFY(makeFile(root.filePath(QStringLiteral("a\"b/inside quote.nc"))));
-    QVERIFY(makeFile(root.filePath(QStringLiteral("it's `here`!/deep.nc"))));
-    for (const char *file : {" lead.nc", "it's $x.nc", "tab\there.nc", "中文 程序.nc",
-                             "back\\slash.nc", "Last login: notes.nc", "DELETE_SUCCESS.nc"})
-        QVERIFY(makeFile(root.filePath(QString::fromUtf8(file))));
-    QVERIFY(QFile::link(QStringLiteral("programs"), root.filePath(QStringLiteral("to programs"))));
+    m_sims.setPreparation([](SimController &sim) {
+        const QDir root(sim.rootDir());
+        bool made = true;
+        for (const char *folder : {"$HOME", "a\"b", "it's `here`!"})
+            made = made && root.mkpath(QString::fromUtf8(folder));
+        for (const char *file :
+             {"$HOME/inside home.nc", "a\"b/inside quote.nc", "it's `here`!/deep.nc", " lead.nc",
+              "it's $x.nc", "tab\there.nc", "中文 程序.nc", "back\\slash.nc",
+              "Last login: notes.nc", "DELETE_SUCCESS.nc"})
+            made = made && makeFile(root.filePath(QString::fromUtf8(file)));
+        return made && QFile::link(QStringLiteral("programs"),
+                                   root.filePath(QStringLiteral("to programs")));
+    });
+    m_sim = m_sims.get(SimController::Server::OpenSsh);
+    QVERIFY2(m_sim, qPrintable(m_sims.lastError()));
 }
 
 void TestListingSim::cleanupTestCase()
 {
-    m_sim.stop();
     QFile::remove(settingsPath());
 }
 
-QSet<QString> TestListingSim::rootNames() const
+QSet<QString> TestListingSim::rootNames(const SimController &sim)
 {
     QSet<QString> names;
     const QFileInfoList entries =
-        QDir(m_sim.rootDir())
+        QDir(sim.rootDir())
             .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         names << (entry.isSymLink()
@@ -141,28 +145,33 @@ QSet<QString> TestListingSim::rootNames() const
 
 void TestListingSim::firstListingArrivesByItself_data()
 {
+    ServerSims::addColumn();
     QTest::addColumn<bool>("channelReadyFirst");
-    QTest::newRow("window before the channel") << false;
-    QTest::newRow("channel before the window") << true;
+    for (const SimController::Server server : ServerSims::servers()) {
+        ServerSims::newRow(server, "window before the channel") << false;
+        ServerSims::newRow(server, "channel before the window") << true;
+    }
 }
 
 void TestListingSim::firstListingArrivesByItself()
 {
     QFETCH(bool, channelReadyFirst);
-    Session session(m_sim.address());
+    const SimController *const sim = m_sims.current();
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
+    Session session(sim->address());
     if (channelReadyFirst)
         QTRY_VERIFY_WITH_TIMEOUT(session.channelReady, kListingTimeoutMs);
     session.openWindow();
 
     // Every entry of the controller's folder, by its real name, without anything else.
-    const QSet<QString> expected = rootNames();
+    const QSet<QString> expected = rootNames(*sim);
     QTRY_COMPARE_WITH_TIMEOUT(session.names(), expected, kListingTimeoutMs);
     QCOMPARE(session.log().count(QStringLiteral("正在刷新远程目录: /home/pi/cnc/")), 1);
 }
 
 void TestListingSim::navigatesIntoFoldersAndBack()
 {
-    Session session(m_sim.address());
+    Session session(m_sim->address());
     session.openWindow();
     QTRY_COMPARE_WITH_TIMEOUT(session.names(), rootNames(), kListingTimeoutMs);
     const auto *pathLabel = session.window->findChild<QLabel *>(QStringLiteral("m_pathLabel"));
@@ -196,9 +205,9 @@ void TestListingSim::listingSpoiledByTheLoginProfileIsRetried()
     // A controller whose first shell answers the first ls with a terminal error.
     SimController::Options options;
     options.resizeError = true;
-    QVERIFY2(m_sim.start(options), qPrintable(m_sim.lastError()));
+    QVERIFY2(m_sim->start(options), qPrintable(m_sim->lastError()));
 
-    Session session(m_sim.address());
+    Session session(m_sim->address());
     session.openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(session.names().contains(QStringLiteral("part1.nc")),
                              kListingTimeoutMs);
