@@ -135,6 +135,9 @@ private:
     void fail(SshError error, const QString &text);
     void teardown(const QString &reason, bool graceful);
     void noteInbound(qint64 bytes);
+    // Whether a client waits for the controller; remembered for schedule().
+    bool anyClientAwaitsReply();
+    int keepAliveInterval() const;
     bool socketWritable() const;
 
     static LIBSSH2_RECV_FUNC(recvCallback);
@@ -163,6 +166,8 @@ private:
     bool m_inRound = false;
     bool m_readPaused = false;
     quint64 m_inboundBytes = 0;
+    bool m_awaitingReply = false;
+    // Since the controller last sent something, or since it was last given a reason to.
     QElapsedTimer m_sinceInbound;
 };
 
