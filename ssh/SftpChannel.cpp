@@ -9,6 +9,7 @@
 #include <QAtomicInt>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace QSsh {
@@ -91,6 +92,7 @@ SshSession::Step SftpChannel::Private::step()
     SshSession::Step result = SshSession::Step::Idle;
     bool transferRunning = false;
     bool uploadRunning = false;
+    std::optional<quint64> afterFirstJob;
     for (auto it = jobs.begin(); it != jobs.end();) {
         SftpJob *const job = it->get();
         if (job->isTransfer()) {
@@ -106,7 +108,10 @@ SshSession::Step SftpChannel::Private::step()
             transferRunning = true;
             uploadRunning = uploadRunning || upload;
         }
-        switch (job->step()) {
+        const SftpJob::Result step = job->step();
+        if (!afterFirstJob)
+            afterFirstJob = session->inboundBytes();
+        switch (step) {
         case SftpJob::Result::Fatal:
             return SshSession::Step::Fatal;
         case SftpJob::Result::Done:
@@ -128,8 +133,13 @@ SshSession::Step SftpChannel::Private::step()
     }
     // Jobs that wait for window room, or for another job, make no call that reads the socket,
     // so the window adjustment or the keepalive answer they wait for would stay unread.
-    if (result == SshSession::Step::Idle && !jobs.empty())
-        return readServerErrors();
+    if (result == SshSession::Step::Idle && !jobs.empty() &&
+        readServerErrors() == SshSession::Step::Fatal)
+        return SshSession::Step::Fatal;
+    // What was read after the first job ran may be what it, or another, waits for: they all
+    // go again.
+    if (afterFirstJob && session->inboundBytes() != *afterFirstJob)
+        return SshSession::Step::Progress;
     return result;
 }
 

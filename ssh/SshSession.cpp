@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -439,15 +440,20 @@ void SshSession::enterConnected()
 
 void SshSession::stepClients()
 {
-    const quint64 inboundBefore = m_inboundBytes;
     bool progress = false;
     if (!runCleanups())
         return;
+    // What the cleanups read, every client sees; what a client reads may carry data for one
+    // that stepped before it.
+    std::optional<quint64> afterFirstClient;
     const QList<Client *> clients = m_clients;
     for (Client *client : clients) {
         if (!m_clients.contains(client))
             continue;
-        switch (client->step()) {
+        const Step step = client->step();
+        if (!afterFirstClient)
+            afterFirstClient = m_inboundBytes;
+        switch (step) {
         case Step::Progress:
             progress = true;
             break;
@@ -461,9 +467,10 @@ void SshSession::stepClients()
         if (m_phase != Phase::Connected)
             return;
     }
-    // Bytes read for one client may carry data for another that already ran in this round:
-    // go round again until a round neither progresses nor reads anything.
-    if (progress || m_inboundBytes != inboundBefore) {
+    // Go round again until a round neither progresses nor reads anything that an earlier
+    // client may be waiting for. A client that blocks after reading waits for the socket
+    // again: running it once more at once would only find the same.
+    if (progress || (afterFirstClient && m_inboundBytes != *afterFirstClient)) {
         m_roundTimer.start();
         return;
     }

@@ -96,6 +96,9 @@ public:
     void forgetOperation(const void *operation);
     // libssh2's description of the last error, for messages.
     QString lastErrorText() const;
+    // Bytes received so far: a client of several parts tells by it whether one part read
+    // data that another, which already ran, may be waiting for.
+    quint64 inboundBytes() const { return m_inboundBytes; }
 
     // Finishes libssh2 work of an object that is already gone (closing a handle or channel).
     // The task returns LIBSSH2_ERROR_EAGAIN until done; tasks run in order.

@@ -22,7 +22,9 @@ void ServerSims::addColumn()
 
 QTestData &ServerSims::newRow(SimController::Server server, const QString &name)
 {
-    return QTest::newRow(qPrintable(ServerSims::name(server) + QLatin1Char(' ') + name)) << server;
+    const QString tag = name.isEmpty() ? ServerSims::name(server)
+                                       : ServerSims::name(server) + QLatin1Char(' ') + name;
+    return QTest::newRow(qPrintable(tag)) << server;
 }
 
 SimController *ServerSims::get(SimController::Server server)

@@ -19,7 +19,7 @@ public:
     static const QList<SimController::Server> &servers();
     static QString name(SimController::Server server);
     static void addColumn();
-    // A row named "<server> <name>" whose first column is the server.
+    // A row named "<server> <name>" (or just the server) whose first column is the server.
     static QTestData &newRow(SimController::Server server, const QString &name);
 
     // Runs on a controller right after it started (files a test case needs, say).
