@@ -9,6 +9,7 @@
 #include <QAtomicInt>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace QSsh {
@@ -40,6 +41,7 @@ public:
         return nextJobId++;
     }
     void postFinished(SftpJobId job, const QString &error);
+    SshSession::Step readServerErrors();
     // Hands the remote side of every open job and of the SFTP session to the session's
     // clean-up queue (or frees it at once when the session is going away).
     void releaseRemote(bool immediately);
@@ -81,6 +83,8 @@ SshSession::Step SftpChannel::Private::step()
     }
     if (state() != SftpChannel::Initialized)
         return SshSession::Step::Idle;
+    if (session->holdsTransport(this) && readServerErrors() != SshSession::Step::Idle)
+        return SshSession::Step::Fatal;
 
     // Every job gets one step per round, so concurrent jobs interleave. An upload, though,
     // runs alone among the transfers (in the order they were started): with an upload and a
@@ -89,6 +93,7 @@ SshSession::Step SftpChannel::Private::step()
     SshSession::Step result = SshSession::Step::Idle;
     bool transferRunning = false;
     bool uploadRunning = false;
+    std::optional<quint64> afterFirstJob;
     for (auto it = jobs.begin(); it != jobs.end();) {
         SftpJob *const job = it->get();
         if (job->isTransfer()) {
@@ -104,7 +109,10 @@ SshSession::Step SftpChannel::Private::step()
             transferRunning = true;
             uploadRunning = uploadRunning || upload;
         }
-        switch (job->step()) {
+        const SftpJob::Result step = job->step();
+        if (!afterFirstJob)
+            afterFirstJob = session->inboundBytes();
+        switch (step) {
         case SftpJob::Result::Fatal:
             return SshSession::Step::Fatal;
         case SftpJob::Result::Done:
@@ -124,7 +132,35 @@ SshSession::Step SftpChannel::Private::step()
         }
         ++it;
     }
+    // Jobs that wait for window room, or for another job, make no call that reads the socket,
+    // so the window adjustment or the keepalive answer they wait for would stay unread.
+    if (result == SshSession::Step::Idle && !jobs.empty() &&
+        readServerErrors() == SshSession::Step::Fatal)
+        return SshSession::Step::Fatal;
+    // What was read after the first job ran may be what it, or another, waits for: they all
+    // go again.
+    if (afterFirstJob && session->inboundBytes() != *afterFirstJob)
+        return SshSession::Step::Progress;
     return result;
+}
+
+// Reads what the SFTP server writes to its standard error, and with it whatever else waits in
+// the socket. Returns Fatal when the session broke, otherwise Idle.
+SshSession::Step SftpChannel::Private::readServerErrors()
+{
+    SshSession *const session = context.session;
+    if (!session->mayUseTransport(this))
+        return SshSession::Step::Idle;
+    char buffer[1024];
+    for (;;) {
+        const ssize_t n = session->track(
+            this, int(libssh2_channel_read_stderr(libssh2_sftp_get_channel(context.sftp), buffer,
+                                                  sizeof buffer)));
+        if (n <= 0)
+            return n < 0 && SshSession::isSessionError(int(n)) ? SshSession::Step::Fatal
+                                                               : SshSession::Step::Idle;
+        qCWarning(lcSsh).noquote() << "SFTP server:" << QString::fromLocal8Bit(buffer, int(n));
+    }
 }
 
 void SftpChannel::Private::postFinished(SftpJobId job, const QString &error)

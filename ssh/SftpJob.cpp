@@ -6,8 +6,8 @@ namespace QSsh::Internal {
 
 namespace {
 
-// Room for every request one call may send: a read keeps up to 8 MiB of requests of
-// 30000 bytes each in flight, about 280 requests of some 30 bytes.
+// Room for every request one call may send: a read keeps up to 4 MiB of requests of
+// 30000 bytes each in flight, about 140 requests of some 30 bytes (more with long handles).
 constexpr unsigned long kRequestWindow = 64 * 1024;
 
 } // namespace
@@ -38,10 +38,16 @@ bool SftpJob::acquire(WindowNeed need)
     // A job that is inside a blocked call, or holds a partly sent packet, must finish it,
     // whatever the window: nothing else can move until it has.
     if (need == WindowNeed::Requests && m_context.owner != this &&
-        !m_context.session->holdsTransport(this) &&
-        libssh2_channel_window_write_ex(libssh2_sftp_get_channel(m_context.sftp), nullptr) <
-            kRequestWindow) {
-        return false;
+        !m_context.session->holdsTransport(this)) {
+        // A server grants window only for data it has consumed, and only in steps: Dropbear's
+        // whole window is 24 KiB by default, and it grants a third of that at a time. Half the
+        // initial window is always granted again once the server has caught up; waiting for
+        // more than it has could last forever.
+        unsigned long initial = 0;
+        const unsigned long window =
+            libssh2_channel_window_write_ex(libssh2_sftp_get_channel(m_context.sftp), &initial);
+        if (window < qMin(kRequestWindow, initial / 2))
+            return false;
     }
     m_context.owner = this;
     return true;

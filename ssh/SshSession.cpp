@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,8 +24,10 @@ namespace QSsh {
 
 namespace {
 
-// libssh2 sends a keepalive after this many idle seconds; together with the TCP user
-// timeout below this turns a silently vanished peer into a socket error.
+// libssh2 sends a keepalive after this many idle seconds (at most; a third of the dead-peer
+// timeout when that is shorter, so that a live controller answers well within it); together
+// with the TCP user timeout below this turns a silently vanished peer into a socket error, and
+// answers to them tell a controller that is merely slow from a dead one.
 constexpr int kKeepAliveIntervalSeconds = 5;
 constexpr int kTickMs = 1000;
 // While an operation awaits a reply it is retried this often even without socket activity: a
@@ -223,14 +226,16 @@ void SshSession::onKeepAliveTick()
     m_readPaused = false;
     const qint64 silentMs = m_sinceInbound.elapsed();
     const qint64 deadMs = qint64(qMax(1, m_parameters.deadPeerTimeout)) * 1000;
-    bool waiting = false;
-    for (const Client *client : qAsConst(m_clients))
-        waiting = waiting || client->awaitsReply();
+    const bool waiting = anyClientAwaitsReply();
     if (waiting && silentMs > deadMs) {
         fail(SshTimeoutError, tr("The controller stopped answering (nothing received for %1 s).")
                                   .arg(silentMs / 1000));
         return;
     }
+    // While an operation waits for the controller, keepalives ask for an answer: a controller
+    // that is alive answers them even when it has no window to grant and nothing else to say,
+    // so only a silent one is declared dead. Only then: libssh2 keeps every answer for good.
+    libssh2_keepalive_config(m_session, waiting ? 1 : 0, keepAliveInterval());
     // A keepalive is a packet of its own: send it only when no operation has a partly sent
     // packet and the socket takes it whole, so it can never be left half sent.
     if (!m_outboundOwner && !m_sendIncomplete && socketWritable()) {
@@ -282,6 +287,10 @@ void SshSession::removeClient(Client *client)
 
 void SshSession::schedule()
 {
+    // Work arriving when nothing was awaited: the controller had no reason to say anything
+    // until now, however long it has been quiet (or this thread busy).
+    if (!m_awaitingReply)
+        m_sinceInbound.start();
     m_readPaused = false;
     if (m_phase == Phase::Connected && !m_roundTimer.isActive())
         m_roundTimer.start();
@@ -474,7 +483,7 @@ void SshSession::enterConnected()
 {
     m_phase = Phase::Connected;
     m_connectTimer.stop();
-    libssh2_keepalive_config(m_session, 0, kKeepAliveIntervalSeconds);
+    libssh2_keepalive_config(m_session, 0, keepAliveInterval());
     m_sinceInbound.start();
     m_keepAliveTimer.start();
     qCDebug(lcSsh) << "connected to" << m_parameters.host << "cipher"
@@ -486,15 +495,20 @@ void SshSession::enterConnected()
 
 void SshSession::stepClients()
 {
-    const quint64 inboundBefore = m_inboundBytes;
     bool progress = false;
     if (!runCleanups())
         return;
+    // What the cleanups read, every client sees; what a client reads may carry data for one
+    // that stepped before it.
+    std::optional<quint64> afterFirstClient;
     const QList<Client *> clients = m_clients;
     for (Client *client : clients) {
         if (!m_clients.contains(client))
             continue;
-        switch (client->step()) {
+        const Step step = client->step();
+        if (!afterFirstClient)
+            afterFirstClient = m_inboundBytes;
+        switch (step) {
         case Step::Progress:
             progress = true;
             break;
@@ -508,18 +522,28 @@ void SshSession::stepClients()
         if (m_phase != Phase::Connected)
             return;
     }
-    // Bytes read for one client may carry data for another that already ran in this round:
-    // go round again until a round neither progresses nor reads anything.
-    if (progress || m_inboundBytes != inboundBefore) {
+    // Go round again until a round neither progresses nor reads anything that an earlier
+    // client may be waiting for. A client that blocks after reading waits for the socket
+    // again: running it once more at once would only find the same.
+    if (progress || (afterFirstClient && m_inboundBytes != *afterFirstClient)) {
         m_roundTimer.start();
         return;
     }
-    for (const Client *client : qAsConst(m_clients)) {
-        if (client->awaitsReply()) {
-            m_retryTimer.start();
-            break;
-        }
-    }
+    if (anyClientAwaitsReply())
+        m_retryTimer.start();
+}
+
+bool SshSession::anyClientAwaitsReply()
+{
+    m_awaitingReply = false;
+    for (const Client *client : qAsConst(m_clients))
+        m_awaitingReply = m_awaitingReply || client->awaitsReply();
+    return m_awaitingReply;
+}
+
+int SshSession::keepAliveInterval() const
+{
+    return qBound(2, m_parameters.deadPeerTimeout / 3, kKeepAliveIntervalSeconds);
 }
 
 bool SshSession::runCleanups()
@@ -632,6 +656,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
         m_socket = -1;
     }
     m_phase = Phase::Unconnected;
+    m_awaitingReply = false;
     m_sendIncomplete = false;
     m_readPaused = false;
     m_wantDirections = 0;

@@ -104,6 +104,9 @@ public:
     void forgetOperation(const void *operation);
     // libssh2's description of the last error, for messages.
     QString lastErrorText() const;
+    // Bytes received so far: a client of several parts tells by it whether one part read
+    // data that another, which already ran, may be waiting for.
+    quint64 inboundBytes() const { return m_inboundBytes; }
 
     // Finishes libssh2 work of an object that is already gone (closing a handle or channel).
     // The task returns LIBSSH2_ERROR_EAGAIN until done; tasks run in order.
@@ -145,6 +148,9 @@ private:
     void fail(SshError error, const QString &text);
     void teardown(const QString &reason, bool graceful);
     void noteInbound(qint64 bytes);
+    // Whether a client waits for the controller; remembered for schedule().
+    bool anyClientAwaitsReply();
+    int keepAliveInterval() const;
     bool socketWritable() const;
 
     static LIBSSH2_RECV_FUNC(recvCallback);
@@ -175,6 +181,8 @@ private:
     bool m_inRound = false;
     bool m_readPaused = false;
     quint64 m_inboundBytes = 0;
+    bool m_awaitingReply = false;
+    // Since the controller last sent something, or since it was last given a reason to.
     QElapsedTimer m_sinceInbound;
 };
 

@@ -1,6 +1,6 @@
 // The worker against a simulated controller: its thread, the shell, transfers, delete and
-// folder creation.
-#include "SimController.h"
+// folder creation (the latter against both SSH servers).
+#include "ServerSims.h"
 #include "WorkerHarness.h"
 
 #include <QDir>
@@ -27,24 +27,30 @@ private slots:
     void deleteAndCreate();
 
 private:
-    std::unique_ptr<WorkerHarness> connectedWorker();
-    QString onController(const QString &name) const { return QDir(m_sim.rootDir()).filePath(name); }
+    std::unique_ptr<WorkerHarness> connectedWorker() { return connectedWorker(*m_sim); }
+    static std::unique_ptr<WorkerHarness> connectedWorker(const SimController &sim);
+    QString onController(const QString &name) const
+    {
+        return QDir(m_sim->rootDir()).filePath(name);
+    }
     bool makeFile(const QString &path, const QByteArray &content = "M30\n");
 
-    SimController m_sim;
+    ServerSims m_sims;
+    SimController *m_sim = nullptr; // OpenSSH's, for the tests against one server
     QTemporaryDir m_tmp;
 };
 
 void TestConnectionWorker::initTestCase()
 {
     CNC_REQUIRE_SIM();
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    m_sim = m_sims.get(SimController::Server::OpenSsh);
+    QVERIFY2(m_sim, qPrintable(m_sims.lastError()));
     captureConnectionLog();
 }
 
-std::unique_ptr<WorkerHarness> TestConnectionWorker::connectedWorker()
+std::unique_ptr<WorkerHarness> TestConnectionWorker::connectedWorker(const SimController &sim)
 {
-    auto harness = std::make_unique<WorkerHarness>(m_sim.address());
+    auto harness = std::make_unique<WorkerHarness>(sim.address());
     harness->start();
     // Ready, and past the banner: what the shell prints from here on belongs to the test.
     if (!harness->waitReady() ||
@@ -71,7 +77,7 @@ void TestConnectionWorker::runsInItsOwnThreadAndDeletesItself_data()
 void TestConnectionWorker::runsInItsOwnThreadAndDeletesItself()
 {
     QFETCH(QString, password);
-    WorkerHarness harness(m_sim.address(), password);
+    WorkerHarness harness(m_sim->address(), password);
     harness.start();
     QVERIFY(harness.thread != QThread::currentThread());
     QTRY_COMPARE_WITH_TIMEOUT(harness.stateSpy.count(), 1, 15000);
@@ -101,7 +107,7 @@ void TestConnectionWorker::shellDropsEarlyCommandsAndKeepsCharactersWhole()
 {
     // The connection report goes out before the shell has started: a command sent on it is
     // refused, and does not run later either.
-    WorkerHarness harness(m_sim.address());
+    WorkerHarness harness(m_sim->address());
     CConnectionForSshClient *const worker = harness.worker();
     std::atomic<int> written{-1};
     connect(
@@ -130,7 +136,7 @@ void TestConnectionWorker::transfersReportEachJob()
 
     // Every request while disconnected gets exactly one not-ready reply.
     {
-        WorkerHarness down(m_sim.address(), "wrong password");
+        WorkerHarness down(m_sim->address(), "wrong password");
         down.start();
         QTRY_COMPARE_WITH_TIMEOUT(down.stateSpy.count(), 1, 15000);
         CConnectionForSshClient *const w = down.worker();
@@ -174,6 +180,7 @@ void TestConnectionWorker::transfersReportEachJob()
 
 void TestConnectionWorker::deleteAndCreate_data()
 {
+    ServerSims::addColumn();
     QTest::addColumn<QString>(
         "existing"); // made before the request: a file, or a folder if it ends with "/"
     QTest::addColumn<QString>("type"); // the delete type, or "create"
@@ -184,49 +191,51 @@ void TestConnectionWorker::deleteAndCreate_data()
 
     const QString rmf = R"(rm -f "%1" && echo "DELETE_SUCCESS" || echo "DELETE_FAILED")";
     const QString mkdir = R"(mkdir -p "%1" && echo "CREATE_SUCCESS" || echo "CREATE_FAILED")";
-    QTest::newRow("file by SFTP") << "old.nc"
-                                  << "file"
-                                  << "/home/pi/cnc/old.nc"
-                                  << ""
-                                  << "ok" << false;
-    QTest::newRow("dir by SFTP") << "old/"
-                                 << "dir"
-                                 << "/home/pi/cnc/old"
-                                 << ""
-                                 << "ok" << false;
-    QTest::newRow("Dir is a file, SFTP") << "D/"
-                                         << "Dir"
-                                         << "/home/pi/cnc/D"
-                                         << ""
-                                         << "error" << true;
-    QTest::newRow("create by SFTP, one level only") << ""
-                                                    << "create"
-                                                    << "/home/pi/cnc/x/y"
-                                                    << ""
-                                                    << "error" << false;
-    // Every byte outside printable ASCII is typed as an octal escape.
-    QTest::newRow("Chinese dir by shell")
-        << "中文/子目录/"
-        << "dir"
-        << "/home/pi/cnc/中文"
-        << R"(rm -rf "/home/pi/cnc/"$'\344\270\255\346\226\207'"" && echo "DELETE_SUCCESS" || echo "DELETE_FAILED")"
-        << "DELETE_SUCCESS" << false;
-    // A name stored decomposed (as a Mac writes it) is deleted by that very name.
-    QTest::newRow("decomposed accent")
-        << "cafe\u0301.nc"
-        << "file"
-        << "/home/pi/cnc/cafe\u0301.nc" << rmf.arg(R"(/home/pi/cnc/cafe"$'\314\201'".nc)")
-        << "DELETE_SUCCESS" << false;
-    QTest::newRow("Dir is a file, shell")
-        << "目/"
-        << "Dir"
-        << "/home/pi/cnc/目" << rmf.arg(R"(/home/pi/cnc/"$'\347\233\256'")") << "DELETE_FAILED"
-        << true;
-    QTest::newRow("mkdir -p makes parents")
-        << ""
-        << "create"
-        << "/home/pi/cnc/新/子" << mkdir.arg(R"(/home/pi/cnc/"$'\346\226\260'"/"$'\345\255\220'")")
-        << "CREATE_SUCCESS" << true;
+    for (const SimController::Server server : ServerSims::servers()) {
+        ServerSims::newRow(server, "file by SFTP") << "old.nc"
+                                                   << "file"
+                                                   << "/home/pi/cnc/old.nc"
+                                                   << ""
+                                                   << "ok" << false;
+        ServerSims::newRow(server, "dir by SFTP") << "old/"
+                                                  << "dir"
+                                                  << "/home/pi/cnc/old"
+                                                  << ""
+                                                  << "ok" << false;
+        ServerSims::newRow(server, "Dir is a file, SFTP") << "D/"
+                                                          << "Dir"
+                                                          << "/home/pi/cnc/D"
+                                                          << ""
+                                                          << "error" << true;
+        ServerSims::newRow(server, "create by SFTP, one level only") << ""
+                                                                     << "create"
+                                                                     << "/home/pi/cnc/x/y"
+                                                                     << ""
+                                                                     << "error" << false;
+        // Every byte outside printable ASCII is typed as an octal escape.
+        ServerSims::newRow(server, "Chinese dir by shell")
+            << "中文/子目录/"
+            << "dir"
+            << "/home/pi/cnc/中文"
+            << R"(rm -rf "/home/pi/cnc/"$'\344\270\255\346\226\207'"" && echo "DELETE_SUCCESS" || echo "DELETE_FAILED")"
+            << "DELETE_SUCCESS" << false;
+        // A name stored decomposed (as a Mac writes it) is deleted by that very name.
+        ServerSims::newRow(server, "decomposed accent")
+            << "cafe\u0301.nc"
+            << "file"
+            << "/home/pi/cnc/cafe\u0301.nc" << rmf.arg(R"(/home/pi/cnc/cafe"$'\314\201'".nc)")
+            << "DELETE_SUCCESS" << false;
+        ServerSims::newRow(server, "Dir is a file, shell")
+            << "目/"
+            << "Dir"
+            << "/home/pi/cnc/目" << rmf.arg(R"(/home/pi/cnc/"$'\347\233\256'")") << "DELETE_FAILED"
+            << true;
+        ServerSims::newRow(server, "mkdir -p makes parents")
+            << ""
+            << "create"
+            << "/home/pi/cnc/新/子" << mkdir.arg(R"(/home/pi/cnc/"$'\346\226\260'"/"$'\345\255\220'")")
+            << "CREATE_SUCCESS" << true;
+    }
 }
 
 void TestConnectionWorker::deleteAndCreate()
@@ -238,7 +247,12 @@ void TestConnectionWorker::deleteAndCreate()
     QFETCH(QString, result);
     QFETCH(bool, existsAfter);
 
-    const auto harness = connectedWorker();
+    const SimController *const sim = m_sims.current();
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
+    const auto onController = [root = QDir(sim->rootDir())](const QString &name) {
+        return root.filePath(name);
+    };
+    const auto harness = connectedWorker(*sim);
     QVERIFY(harness);
     if (existing.endsWith('/'))
         QVERIFY(QDir().mkpath(onController(existing)));

@@ -1,5 +1,5 @@
 #include "ProcessIo.h"
-#include "SimController.h"
+#include "ServerSims.h"
 #include "SshTestSupport.h"
 
 #include <QDir>
@@ -14,11 +14,10 @@
 
 using namespace SshTestSupport;
 
-namespace {} // namespace
-
 // The connection and the shell against the simulated controller: logging in, the shell's
 // echo and prompt, every way a connection attempt or a live connection can fail, and what
-// the channel and process handles do when their connection goes away.
+// the channel and process handles do when their connection goes away. Logging in and a link
+// pulled during a transfer are tried against both SSH servers.
 class TestSshSession : public QObject
 {
     Q_OBJECT
@@ -26,12 +25,15 @@ private slots:
     void initTestCase();
     void cleanup();
 
+    void connectsAndRunsInteractiveShell_data();
     void connectsAndRunsInteractiveShell();
     void wrongPasswordIsRefused();
     void closedPortFailsAtOnce();
     void silentControllerTimesOut();
     void deadPeerNoticedWhileIdle();
+    void linkPulledDuringDownload_data();
     void linkPulledDuringDownload();
+    void liveButQuietControllerIsNotDead();
     void handlesOutliveTheirConnection();
     void receiverMayDeleteTheShell();
     void shellAnswersPromptlyDuringSftpWork();
@@ -39,25 +41,29 @@ private slots:
 private:
     QSsh::SshConnectionParameters parameters() const
     {
-        return controllerParameters(m_sim.address());
+        return controllerParameters(m_sim->address());
     }
     static QByteArray readUntil(QSsh::SshRemoteProcess *shell, const QByteArray &needle,
                                 QByteArray *output, int timeoutMs = 10000);
 
-    SimController m_sim;
+    ServerSims m_sims;
+    SimController *m_sim = nullptr; // OpenSSH's, for the tests against one server
 };
 
 void TestSshSession::initTestCase()
 {
     CNC_REQUIRE_SIM();
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    m_sim = m_sims.get(SimController::Server::OpenSsh);
+    QVERIFY2(m_sim, qPrintable(m_sims.lastError()));
 }
 
 void TestSshSession::cleanup()
 {
     // Faults must not leak into the next test.
-    m_sim.linkUp();
-    m_sim.sshdStart();
+    for (SimController *sim : m_sims.started()) {
+        sim->linkUp();
+        sim->sshdStart();
+    }
 }
 
 QByteArray TestSshSession::readUntil(QSsh::SshRemoteProcess *shell, const QByteArray &needle,
@@ -72,10 +78,19 @@ QByteArray TestSshSession::readUntil(QSsh::SshRemoteProcess *shell, const QByteA
     return *output;
 }
 
+void TestSshSession::connectsAndRunsInteractiveShell_data()
+{
+    ServerSims::addColumn();
+    for (const SimController::Server server : ServerSims::servers())
+        ServerSims::newRow(server, "");
+}
+
 void TestSshSession::connectsAndRunsInteractiveShell()
 {
+    const SimController *const sim = m_sims.current();
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
     QString failure;
-    const auto connection = connectTo(parameters(), &failure);
+    const auto connection = connectTo(controllerParameters(sim->address()), &failure);
     QVERIFY2(connection, qPrintable(failure));
     QCOMPARE(connection->state(), QSsh::SshConnection::Connected);
     QCOMPARE(connection->errorState(), QSsh::SshNoError);
@@ -90,7 +105,7 @@ void TestSshSession::connectsAndRunsInteractiveShell()
 
     QTRY_VERIFY_WITH_TIMEOUT(!readyRead.isEmpty(), 10000);
     QByteArray output;
-    const QByteArray prompt = "root@" + m_sim.hostName().toUtf8() + ":~# ";
+    const QByteArray prompt = "root@" + sim->hostName().toUtf8() + ":~# ";
     QVERIFY2(readUntil(shell.data(), prompt, &output).contains(prompt), output.constData());
 
     output.clear();
@@ -138,7 +153,7 @@ void TestSshSession::wrongPasswordIsRefused()
 
 void TestSshSession::closedPortFailsAtOnce()
 {
-    QVERIFY2(m_sim.sshdStop(), qPrintable(m_sim.lastError()));
+    QVERIFY2(m_sim->sshdStop(), qPrintable(m_sim->lastError()));
     QSsh::SshConnection connection(parameters());
     QSignalSpy error(&connection, &QSsh::SshConnection::error);
     QElapsedTimer clock;
@@ -150,7 +165,7 @@ void TestSshSession::closedPortFailsAtOnce()
     QVERIFY(!connection.errorString().isEmpty());
 
     // The same object connects once the port is open again.
-    QVERIFY2(m_sim.sshdStart(), qPrintable(m_sim.lastError()));
+    QVERIFY2(m_sim->sshdStart(), qPrintable(m_sim->lastError()));
     QSignalSpy connected(&connection, &QSsh::SshConnection::connected);
     connection.connectToHost();
     QVERIFY(connected.wait(15000));
@@ -158,7 +173,7 @@ void TestSshSession::closedPortFailsAtOnce()
 
 void TestSshSession::silentControllerTimesOut()
 {
-    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
+    QVERIFY2(m_sim->linkDown(), qPrintable(m_sim->lastError()));
     QSsh::SshConnection connection(parameters());
     QSignalSpy error(&connection, &QSsh::SshConnection::error);
     QElapsedTimer clock;
@@ -184,7 +199,7 @@ void TestSshSession::deadPeerNoticedWhileIdle()
 
     QSignalSpy error(connection.get(), &QSsh::SshConnection::error);
     QSignalSpy disconnected(connection.get(), &QSsh::SshConnection::disconnected);
-    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
+    QVERIFY2(m_sim->linkDown(), qPrintable(m_sim->lastError()));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(QTest::qWaitFor([&] { return !error.isEmpty() || !disconnected.isEmpty(); }, 25000));
@@ -193,16 +208,25 @@ void TestSshSession::deadPeerNoticedWhileIdle()
     QVERIFY(!shell->isRunning());
 }
 
+void TestSshSession::linkPulledDuringDownload_data()
+{
+    ServerSims::addColumn();
+    for (const SimController::Server server : ServerSims::servers())
+        ServerSims::newRow(server, "");
+}
+
 void TestSshSession::linkPulledDuringDownload()
 {
+    SimController *const sim = m_sims.current();
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
     QTemporaryDir local;
     QVERIFY(local.isValid());
     const QString target = local.filePath("keep.bin");
     QVERIFY(writeFile(target, "the previous local copy\n"));
-    QVERIFY(writeRandomFile(m_sim.rootDir() + "/pulled.bin", qint64(256) * 1024 * 1024));
+    QVERIFY(writeRandomFile(sim->rootDir() + "/pulled.bin", qint64(256) * 1024 * 1024));
 
     QString failure;
-    auto connection = connectTo(parameters(), &failure);
+    auto connection = connectTo(controllerParameters(sim->address()), &failure);
     QVERIFY2(connection, qPrintable(failure));
     const auto sftp = openSftp(*connection);
     QVERIFY(sftp);
@@ -219,7 +243,7 @@ void TestSshSession::linkPulledDuringDownload()
         return bytesWrittenByThisProcess() - writtenBefore > 8 * 1024 * 1024;
     };
     QVERIFY(QTest::qWaitFor(receiving, 20000));
-    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
+    QVERIFY2(sim->linkDown(), qPrintable(sim->lastError()));
     QElapsedTimer clock;
     clock.start();
 
@@ -235,15 +259,65 @@ void TestSshSession::linkPulledDuringDownload()
 
     // The cable back in: a new connection works.
     connection.reset();
-    QVERIFY2(m_sim.linkUp(), qPrintable(m_sim.lastError()));
-    const auto again = connectTo(parameters(), &failure);
+    QVERIFY2(sim->linkUp(), qPrintable(sim->lastError()));
+    const auto again = connectTo(controllerParameters(sim->address()), &failure);
     QVERIFY2(again, qPrintable(failure));
-    QFile::remove(m_sim.rootDir() + "/pulled.bin");
+    QFile::remove(sim->rootDir() + "/pulled.bin");
+}
+
+// A controller that says nothing because it was asked nothing, or because it cannot take more
+// data yet, is alive. Dropbear runs OpenSSH's sftp-server as a process of its own: paused in
+// the middle of an upload, it takes no more data, so the controller grants no window for longer
+// than a silent controller is given; it still answers keepalives, and the upload completes once
+// the server goes on. Before that, the connection is quiet for as long while this thread is
+// busy, and the upload that follows starts on a link that has said nothing for a while.
+void TestSshSession::liveButQuietControllerIsNotDead()
+{
+    SimController *const sim = m_sims.get(SimController::Server::Dropbear);
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
+    QTemporaryDir local;
+    QVERIFY(local.isValid());
+    const QString source = local.filePath("slow.bin");
+    QVERIFY(writeRandomFile(source, qint64(128) * 1024 * 1024));
+    QSsh::SshConnectionParameters quick = controllerParameters(sim->address());
+    quick.deadPeerTimeout = 6;
+    QString failure;
+    const auto connection = connectTo(quick, &failure);
+    QVERIFY2(connection, qPrintable(failure));
+    const auto sftp = openSftp(*connection);
+    QVERIFY(sftp);
+    QByteArray pid;
+    QCOMPARE(sim->exec({"bash", "-c", "pgrep -x -n --ns $$ --nslist net sftp-server"}, &pid), 0);
+    pid = pid.trimmed();
+    QVERIFY2(!pid.isEmpty(), "no sftp-server on the controller");
+
+    JobWatcher watcher(sftp.data());
+    QSignalSpy error(connection.get(), &QSsh::SshConnection::error);
+    const std::chrono::seconds deadPeerTimeout(quick.deadPeerTimeout);
+    std::this_thread::sleep_for(deadPeerTimeout + std::chrono::seconds(1));
+    const QSsh::SftpJobId job =
+        sftp->uploadFile(source, "/home/pi/cnc/slow.bin", QSsh::SftpOverwriteExisting);
+    const auto writing = [&] {
+        const QStringList parts =
+            QDir(sim->rootDir()).entryList({".slow.bin.part-*"}, QDir::Files | QDir::Hidden);
+        return !parts.isEmpty() &&
+               QFileInfo(sim->rootDir() + '/' + parts.first()).size() > 8 * 1024 * 1024;
+    };
+    QVERIFY2(QTest::qWaitFor(writing, 20000), qPrintable(connection->errorString()));
+    QCOMPARE(sim->exec({"kill", "-STOP", QString::fromLatin1(pid)}), 0);
+    const bool failedWhilePaused = error.wait(int((deadPeerTimeout.count() + 3) * 1000));
+    QCOMPARE(sim->exec({"kill", "-CONT", QString::fromLatin1(pid)}), 0);
+    QVERIFY2(!failedWhilePaused, qPrintable(connection->errorString()));
+    QString jobError;
+    QVERIFY(watcher.wait(job, &jobError, 120000));
+    QVERIFY2(jobError.isEmpty(), qPrintable(jobError));
+    QCOMPARE(fileHash(sim->rootDir() + "/slow.bin"), fileHash(source));
+    QFile::remove(sim->rootDir() + "/slow.bin");
 }
 
 void TestSshSession::handlesOutliveTheirConnection()
 {
-    QVERIFY(writeRandomFile(m_sim.rootDir() + "/long.bin", qint64(64) * 1024 * 1024));
+    QVERIFY(writeRandomFile(m_sim->rootDir() + "/long.bin", qint64(64) * 1024 * 1024));
     QTemporaryDir local;
     QString failure;
     auto connection = connectTo(parameters(), &failure);
@@ -286,7 +360,7 @@ void TestSshSession::handlesOutliveTheirConnection()
     std::thread([handle = std::move(copy)]() mutable { handle.reset(); }).join();
     QVERIFY(destroyed.wait(2000));
     QCOMPARE(deletedIn, owner);
-    QFile::remove(m_sim.rootDir() + "/long.bin");
+    QFile::remove(m_sim->rootDir() + "/long.bin");
 }
 
 // Signals come from the event loop, so a receiver may drop the last handle in its slot: the
@@ -326,7 +400,7 @@ void TestSshSession::shellAnswersPromptlyDuringSftpWork()
     const QString upload = local.filePath("up.bin");
     QVERIFY(writeRandomFile(upload, qint64(3) * 1024 * 1024));
     for (int i = 0; i < 3; ++i)
-        QVERIFY(writeRandomFile(m_sim.rootDir() + QString("/busy%1.bin").arg(i), 1024 * 1024));
+        QVERIFY(writeRandomFile(m_sim->rootDir() + QString("/busy%1.bin").arg(i), 1024 * 1024));
 
     QString failure;
     const auto connection = connectTo(parameters(), &failure);
@@ -366,7 +440,7 @@ void TestSshSession::shellAnswersPromptlyDuringSftpWork()
     for (int i = 0; i < 3; ++i)
         startJob();
 
-    const QByteArray prompt = "root@" + m_sim.hostName().toUtf8() + ":~# ";
+    const QByteArray prompt = "root@" + m_sim->hostName().toUtf8() + ":~# ";
     QByteArray output;
     QVERIFY2(readUntil(shell.data(), prompt, &output).contains(prompt), output.constData());
     QElapsedTimer clock;
@@ -389,8 +463,8 @@ void TestSshSession::shellAnswersPromptlyDuringSftpWork()
     QVERIFY2(jobsDone > 20, qPrintable(QString::number(jobsDone)));
     disconnect(sftp.data(), nullptr, this, nullptr);
     for (int i = 0; i < 3; ++i) {
-        QFile::remove(m_sim.rootDir() + QString("/busy%1.bin").arg(i));
-        QFile::remove(m_sim.rootDir() + QString("/busy%1.up").arg(i));
+        QFile::remove(m_sim->rootDir() + QString("/busy%1.bin").arg(i));
+        QFile::remove(m_sim->rootDir() + QString("/busy%1.up").arg(i));
     }
 }
 

@@ -21,11 +21,13 @@ QString scriptPath()
 
 } // namespace
 
-int SimController::instanceFromEnvironment()
+int SimController::instanceFromEnvironment(Server server)
 {
+    const bool dropbear = server == Server::Dropbear;
     bool ok = false;
-    const int instance = qEnvironmentVariableIntValue("CNCSIM_INSTANCE", &ok);
-    return ok && instance >= 1 && instance <= 200 ? instance : 1;
+    const int instance = qEnvironmentVariableIntValue(
+        dropbear ? "CNCSIM_DROPBEAR_INSTANCE" : "CNCSIM_INSTANCE", &ok);
+    return ok && instance >= 1 && instance <= 200 ? instance : dropbear ? 2 : 1;
 }
 
 bool SimController::canRun(QString *reason)
@@ -82,6 +84,10 @@ bool SimController::start(const Options &options)
     QStringList arguments = {QStringLiteral("start"), QStringLiteral("--hostname"), hostName()};
     if (options.resizeError)
         arguments << QStringLiteral("--resize-error");
+    if (options.server == Server::Dropbear)
+        arguments << QStringLiteral("--server") << QStringLiteral("dropbear");
+    if (options.dropbearWindow > 0)
+        arguments << QStringLiteral("--window") << QString::number(options.dropbearWindow);
     if (options.cLocale)
         arguments << QStringLiteral("--c-locale");
     if (options.idleLogoutSeconds > 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -8,6 +9,9 @@
 class SimController
 {
 public:
+    // The controller's SSH server: OpenSSH's sshd, or Dropbear at its default settings.
+    enum class Server { OpenSsh, Dropbear };
+
     struct Options
     {
         bool resizeError = false;  // the first shell prints "resize: unknown character, exiting."
@@ -15,10 +19,13 @@ public:
         int idleLogoutSeconds = 0; // root's shell logs out after this long without input
         bool execGreeting = false; // the profile prints a line before every command run over SSH
         bool refusePty = false;    // sshd refuses pty requests: no interactive shell starts
+        Server server = Server::OpenSsh;
+        int dropbearWindow = 0; // Dropbear's receive window in bytes (its -W); 0: its default
     };
 
-    // Instance number from CNCSIM_INSTANCE (set per test by CTest), 1 when unset.
-    static int instanceFromEnvironment();
+    // Instance number of the test's controller (set per test by CTest): CNCSIM_INSTANCE for
+    // OpenSSH, 1 when unset; CNCSIM_DROPBEAR_INSTANCE for Dropbear, 2 when unset.
+    static int instanceFromEnvironment(Server server = Server::OpenSsh);
     // False, with a reason, when the simulator cannot run here (not root, tools missing).
     static bool canRun(QString *reason);
 
@@ -79,6 +86,8 @@ private:
     QString m_rootDir;
     QString m_lastError;
 };
+
+Q_DECLARE_METATYPE(SimController::Server)
 
 // Skips the current test function when the simulated controller cannot run here.
 #define CNC_REQUIRE_SIM()                                                                          \

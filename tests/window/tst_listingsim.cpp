@@ -2,7 +2,7 @@
 #include "CConnectionForSshClient.h"
 #include "DeathWatch.h"
 #include "RemoteFileName.h"
-#include "SimController.h"
+#include "ServerSims.h"
 #include "WindowTestSupport.h"
 #include "mainwindow.h"
 
@@ -187,41 +187,45 @@ private slots:
     void listingSpoiledByTheLoginProfileIsRetried();
 
 private:
-    QSet<QString> rootNames() const;
+    static QSet<QString> rootNames(const SimController &sim);
+    QSet<QString> rootNames() const { return rootNames(*m_sim); }
 
-    SimController m_sim;
+    ServerSims m_sims;
+    SimController *m_sim = nullptr; // OpenSSH's, for the tests against one server
 };
 
 void TestListingSim::initTestCase()
 {
     QFile::remove(settingsPath());
     CNC_REQUIRE_SIM();
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
-
     // Names that the shell and ls treat specially, beside the controller's own files.
-    const QDir root(m_sim.rootDir());
-    for (const char *folder : {"$HOME", "a\"b", "it's `here`!"})
-        QVERIFY(root.mkpath(QString::fromUtf8(folder)));
-    QVERIFY(makeFile(root.filePath(QStringLiteral("$HOME/inside home.nc"))));
-    QVERIFY(makeFile(root.filePath(QStringLiteral("a\"b/inside quote.nc"))));
-    QVERIFY(makeFile(root.filePath(QStringLiteral("it's `here`!/deep.nc"))));
-    for (const char *file : {" lead.nc", "it's $x.nc", "tab\there.nc", "中文 程序.nc",
-                             "back\\slash.nc", "Last login: notes.nc", "DELETE_SUCCESS.nc"})
-        QVERIFY(makeFile(root.filePath(QString::fromUtf8(file))));
-    QVERIFY(QFile::link(QStringLiteral("programs"), root.filePath(QStringLiteral("to programs"))));
+    m_sims.setPreparation([](SimController &sim) {
+        const QDir root(sim.rootDir());
+        bool made = true;
+        for (const char *folder : {"$HOME", "a\"b", "it's `here`!"})
+            made = made && root.mkpath(QString::fromUtf8(folder));
+        for (const char *file :
+             {"$HOME/inside home.nc", "a\"b/inside quote.nc", "it's `here`!/deep.nc", " lead.nc",
+              "it's $x.nc", "tab\there.nc", "中文 程序.nc", "back\\slash.nc",
+              "Last login: notes.nc", "DELETE_SUCCESS.nc"})
+            made = made && makeFile(root.filePath(QString::fromUtf8(file)));
+        return made && QFile::link(QStringLiteral("programs"),
+                                   root.filePath(QStringLiteral("to programs")));
+    });
+    m_sim = m_sims.get(SimController::Server::OpenSsh);
+    QVERIFY2(m_sim, qPrintable(m_sims.lastError()));
 }
 
 void TestListingSim::cleanupTestCase()
 {
-    m_sim.stop();
     QFile::remove(settingsPath());
 }
 
-QSet<QString> TestListingSim::rootNames() const
+QSet<QString> TestListingSim::rootNames(const SimController &sim)
 {
     QSet<QString> names;
     const QFileInfoList entries =
-        QDir(m_sim.rootDir())
+        QDir(sim.rootDir())
             .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         names << (entry.isSymLink()
@@ -234,21 +238,26 @@ QSet<QString> TestListingSim::rootNames() const
 
 void TestListingSim::firstListingArrivesByItself_data()
 {
+    ServerSims::addColumn();
     QTest::addColumn<bool>("channelReadyFirst");
-    QTest::newRow("window before the channel") << false;
-    QTest::newRow("channel before the window") << true;
+    for (const SimController::Server server : ServerSims::servers()) {
+        ServerSims::newRow(server, "window before the channel") << false;
+        ServerSims::newRow(server, "channel before the window") << true;
+    }
 }
 
 void TestListingSim::firstListingArrivesByItself()
 {
     QFETCH(bool, channelReadyFirst);
-    Session session(m_sim.address());
+    const SimController *const sim = m_sims.current();
+    QVERIFY2(sim, qPrintable(m_sims.lastError()));
+    Session session(sim->address());
     if (channelReadyFirst)
         QTRY_VERIFY_WITH_TIMEOUT(session.channelReady, kListingTimeoutMs);
     session.openWindow();
 
     // Every entry of the controller's folder, by its real name, without anything else.
-    const QSet<QString> expected = rootNames();
+    const QSet<QString> expected = rootNames(*sim);
     QTRY_COMPARE_WITH_TIMEOUT(session.names(), expected, kListingTimeoutMs);
     QCOMPARE(session.log().count(QStringLiteral("正在刷新远程目录: /home/pi/cnc/")), 1);
 }
@@ -268,8 +277,8 @@ void TestListingSim::hostileNamesAreData()
     QFETCH(bool, cLocale);
     SimController::Options options;
     options.cLocale = cLocale;
-    QVERIFY2(m_sim.start(options), qPrintable(m_sim.lastError()));
-    const QByteArray root = QFile::encodeName(m_sim.rootDir());
+    QVERIFY2(m_sim->start(options), qPrintable(m_sim->lastError()));
+    const QByteArray root = QFile::encodeName(m_sim->rootDir());
     const QByteArray shellDir = root + "/" + QByteArray("中文夹");
     const QByteArray sftpDir = root + "/ascii";
     QVERIFY(::mkdir(shellDir.constData(), 0755) == 0 && ::mkdir(sftpDir.constData(), 0755) == 0);
@@ -285,9 +294,9 @@ void TestListingSim::hostileNamesAreData()
     const QSet<QByteArray> all(names.cbegin(), names.cend());
     const QSet<QByteArray> rootBefore = entriesOf(root);
     QByteArray homeBefore;
-    QCOMPARE(m_sim.exec({"ls", "-A", "/root"}, &homeBefore), 0);
+    QCOMPARE(m_sim->exec({"ls", "-A", "/root"}, &homeBefore), 0);
 
-    Session session(m_sim.address());
+    Session session(m_sim->address());
     session.openWindow();
     QVERIFY(session.waitListed(rootNames()));
 
@@ -344,7 +353,7 @@ void TestListingSim::hostileNamesAreData()
 
     // Nothing ran: root's home and the controller's folder hold what they held.
     QByteArray homeAfter;
-    QCOMPARE(m_sim.exec({"ls", "-A", "/root"}, &homeAfter), 0);
+    QCOMPARE(m_sim->exec({"ls", "-A", "/root"}, &homeAfter), 0);
     QCOMPARE(homeAfter, homeBefore);
     QCOMPARE(entriesOf(root), rootBefore);
 }
@@ -354,9 +363,9 @@ void TestListingSim::listingSpoiledByTheLoginProfileIsRetried()
     // A controller whose first shell answers the first ls with a terminal error.
     SimController::Options options;
     options.resizeError = true;
-    QVERIFY2(m_sim.start(options), qPrintable(m_sim.lastError()));
+    QVERIFY2(m_sim->start(options), qPrintable(m_sim->lastError()));
 
-    Session session(m_sim.address());
+    Session session(m_sim->address());
     session.openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(session.names().contains(QStringLiteral("part1.nc")),
                              kListingTimeoutMs);
