@@ -18,7 +18,9 @@
 using namespace SshTestSupport;
 
 // SFTP jobs against the simulated controller: byte-exact transfers, replacement of existing
-// targets, concurrent jobs, the failure texts, and the event loop staying responsive.
+// targets, concurrent jobs, progress, cancelling, the failure texts, and the event loop
+// staying responsive. The controller's SFTP server can hold requests back, as a slow one
+// would, so that a job can be caught in each of its stages.
 class TestSshSftp : public QObject
 {
     Q_OBJECT
@@ -31,8 +33,11 @@ private slots:
     void roundTrip();
     void uploadReplacesExistingTargetWithoutLeftovers_data();
     void uploadReplacesExistingTargetWithoutLeftovers();
-    void downloadReplacesExistingTarget();
     void threeJobsAtOnceWithShellTraffic();
+    void progressGrowsToTheWholeSizeAtMostTenTimesASecond_data();
+    void progressGrowsToTheWholeSizeAtMostTenTimesASecond();
+    void cancelLeavesEveryFileAsItWas_data();
+    void cancelLeavesEveryFileAsItWas();
     void removeAndCreate();
     void failuresToStartOrRun();
     void jobIdsAreUniqueAndNeverOne();
@@ -43,6 +48,8 @@ private:
     QString remote(const QString &name) const { return QStringLiteral("/home/pi/cnc/") + name; }
     QString onController(const QString &name) const { return m_sim.rootDir() + '/' + name; }
     QStringList strayTemporaries(const QString &directory) const;
+    // Shapes both directions of the controller's link to a rate, or back to full speed.
+    bool throttle(const QString &rate);
 
     SimController m_sim;
     std::unique_ptr<QSsh::SshConnection> m_connection;
@@ -53,7 +60,9 @@ private:
 void TestSshSftp::initTestCase()
 {
     CNC_REQUIRE_SIM();
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
+    SimController::Options options;
+    options.sftpHold = true;
+    QVERIFY2(m_sim.start(options), qPrintable(m_sim.lastError()));
     QVERIFY(m_local.isValid());
     QString failure;
     m_connection = connectTo(controllerParameters(m_sim.address()), &failure);
@@ -85,6 +94,26 @@ QStringList TestSshSftp::strayTemporaries(const QString &directory) const
             stray << name;
     }
     return stray;
+}
+
+bool TestSshSftp::throttle(const QString &rate)
+{
+    const QStringList shape = {"qdisc", "replace", "root", "tbf",     "rate",
+                               rate,    "burst",   "32kb", "latency", "500ms"};
+    const QStringList clear = {"qdisc", "del", "root"};
+    const auto command = [&](const QString &device) {
+        QStringList arguments = rate.isEmpty() ? clear : shape;
+        arguments.insert(2, device);
+        arguments.insert(2, "dev");
+        return arguments;
+    };
+    // The controller's side shapes what it sends, the host's side what the controller gets.
+    const bool controller = m_sim.exec(QStringList{"tc"} + command("eth0")) == 0;
+    QProcess tc;
+    tc.start("tc",
+             command(QStringLiteral("cncsim%1").arg(SimController::instanceFromEnvironment())));
+    const bool host = tc.waitForFinished() && tc.exitCode() == 0;
+    return rate.isEmpty() || (controller && host);
 }
 
 void TestSshSftp::roundTrip_data()
@@ -181,19 +210,6 @@ void TestSshSftp::uploadReplacesExistingTargetWithoutLeftovers()
     QFile::remove(onController(name));
 }
 
-void TestSshSftp::downloadReplacesExistingTarget()
-{
-    QVERIFY(writeFile(onController("fresh.nc"), "new\n"));
-    QVERIFY(writeFile(m_local.filePath("fresh.nc"), "an older and longer local copy\n"));
-    JobWatcher watcher(m_sftp.data());
-    QString error;
-    const QSsh::SftpJobId job = m_sftp->downloadFile(
-        remote("fresh.nc"), m_local.filePath("fresh.nc"), QSsh::SftpOverwriteExisting);
-    QVERIFY(watcher.wait(job, &error));
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(readFile(m_local.filePath("fresh.nc")), QByteArray("new\n"));
-}
-
 void TestSshSftp::threeJobsAtOnceWithShellTraffic()
 {
     QVERIFY(writeRandomFile(onController("a.nc"), 12 * 1024 * 1024 + 17));
@@ -238,6 +254,149 @@ void TestSshSftp::threeJobsAtOnceWithShellTraffic()
     QCOMPARE(fileHash(onController("c.nc")), fileHash(m_local.filePath("c.nc")));
 }
 
+void TestSshSftp::progressGrowsToTheWholeSizeAtMostTenTimesASecond_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("upload") << true;
+    QTest::newRow("download") << false;
+}
+
+// Over a slow link, so that the transfer lasts a few seconds.
+void TestSshSftp::progressGrowsToTheWholeSizeAtMostTenTimesASecond()
+{
+    QFETCH(bool, upload);
+    const qint64 size = 10 * 1024 * 1024 + 7;
+    QVERIFY(writeRandomFile(upload ? m_local.filePath("slow.nc") : onController("slow.nc"), size));
+    QVERIFY(throttle("40mbit"));
+    const auto unthrottle = qScopeGuard([this] { throttle(QString()); });
+
+    struct Report
+    {
+        qint64 ms;
+        quint64 done;
+        quint64 total;
+    };
+    QList<Report> reports;
+    QElapsedTimer clock;
+    clock.start();
+    QSsh::SftpJobId job = QSsh::SftpInvalidJob;
+    bool finishedAfterLastReport = false;
+    QObject receiver;
+    connect(m_sftp.data(), &QSsh::SftpChannel::transferProgress, &receiver,
+            [&](QSsh::SftpJobId id, quint64 done, quint64 total) {
+                if (id == job)
+                    reports.append({clock.elapsed(), done, total});
+            });
+    connect(m_sftp.data(), &QSsh::SftpChannel::finished, &receiver, [&](QSsh::SftpJobId id) {
+        finishedAfterLastReport =
+            id == job && !reports.isEmpty() && reports.last().done == quint64(size);
+    });
+    JobWatcher watcher(m_sftp.data());
+    job = upload ? m_sftp->uploadFile(m_local.filePath("slow.nc"), remote("slow.nc"),
+                                      QSsh::SftpOverwriteExisting)
+                 : m_sftp->downloadFile(remote("slow.nc"), m_local.filePath("slow.nc"),
+                                        QSsh::SftpOverwriteExisting);
+    QString error;
+    QVERIFY(watcher.wait(job, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(reports.size() >= 8, qPrintable(QString::number(reports.size())));
+
+    // Growing, within the size, and the last one whole.
+    for (int i = 0; i < reports.size(); ++i) {
+        QVERIFY(reports[i].done <= reports[i].total && reports[i].total == quint64(size));
+        QVERIFY(i == 0 || reports[i].done >= reports[i - 1].done);
+    }
+    QVERIFY(finishedAfterLastReport);
+    // At most ten in any second: eleven reports span a second at least (less a little for
+    // the delivery of the events that carry them).
+    for (int i = 0; i + 10 < reports.size(); ++i)
+        QVERIFY2(reports[i + 10].ms - reports[i].ms >= 950,
+                 qPrintable(QString::number(reports[i + 10].ms - reports[i].ms)));
+}
+
+void TestSshSftp::cancelLeavesEveryFileAsItWas_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QString>("held"); // the request the controller keeps waiting, if any
+    QTest::addColumn<bool>("cancelled");
+
+    for (const bool upload : {true, false}) {
+        const QString way = upload ? "upload, " : "download, ";
+        QTest::newRow(qPrintable(way + "not started")) << upload << "" << true;
+        QTest::newRow(qPrintable(way + "opening")) << upload << "open" << true;
+        QTest::newRow(qPrintable(way + "mid-transfer"))
+            << upload << (upload ? "write" : "read") << true;
+        QTest::newRow(qPrintable(way + "closing")) << upload << "close" << true;
+    }
+    // Waiting behind an upload whose opening is held: stops at once.
+    QTest::newRow("upload, waiting its turn") << true << "open" << true;
+    // Once the temporary is being renamed into place, the upload completes.
+    QTest::newRow("upload, final rename sent") << true << "rename" << false;
+}
+
+void TestSshSftp::cancelLeavesEveryFileAsItWas()
+{
+    QFETCH(bool, upload);
+    QFETCH(QString, held);
+    QFETCH(bool, cancelled);
+    const bool waiting = QByteArray(QTest::currentDataTag()).contains("waiting");
+    const QByteArray old = "the version the machine runs now\n";
+    // A new file, for the rename; otherwise one that the upload would replace.
+    const bool targetExists = held != "rename";
+    QFile::remove(onController("cancel.nc"));
+    if (targetExists)
+        QVERIFY(writeFile(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc"), old));
+    QVERIFY(writeRandomFile(upload ? m_local.filePath("new.nc") : onController("new.nc"),
+                            3 * 1024 * 1024 + 11));
+
+    JobWatcher watcher(m_sftp.data());
+    const auto start = [&] {
+        return upload ? m_sftp->uploadFile(m_local.filePath("new.nc"), remote("cancel.nc"),
+                                           QSsh::SftpOverwriteExisting)
+                      : m_sftp->downloadFile(remote("new.nc"), m_local.filePath("cancel.nc"),
+                                             QSsh::SftpOverwriteExisting);
+    };
+    QSsh::SftpJobId ahead = QSsh::SftpInvalidJob;
+    QVERIFY(m_sim.holdSftpRequests(held.isEmpty() ? QStringList() : QStringList{held}));
+    const auto release = qScopeGuard([this] { m_sim.holdSftpRequests({}); });
+    if (waiting)
+        ahead = m_sftp->uploadFile(m_local.filePath("new.nc"), remote("ahead.nc"),
+                                   QSsh::SftpOverwriteExisting);
+    const QSsh::SftpJobId job = start();
+    QVERIFY(job != QSsh::SftpInvalidJob);
+    if (!held.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.heldSftpRequest(), held, 20000);
+    m_sftp->cancelJob(job);
+    m_sftp->cancelJob(job); // a second request changes nothing
+
+    QString error;
+    if (waiting) // its report comes while the job ahead of it still waits
+        QVERIFY(watcher.wait(job, &error, 5000));
+    QVERIFY(m_sim.holdSftpRequests({}));
+    QVERIFY(watcher.wait(job, &error));
+    QString aheadError;
+    if (ahead != QSsh::SftpInvalidJob)
+        QVERIFY(watcher.wait(ahead, &aheadError) && aheadError.isEmpty());
+    QCOMPARE(watcher.reportsFor(job), 1);
+    if (cancelled) {
+        QVERIFY2(error.contains("cancelled"), qPrintable(error));
+        QCOMPARE(readFile(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc")), old);
+    } else {
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(fileHash(onController("cancel.nc")), fileHash(m_local.filePath("new.nc")));
+    }
+    QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
+    QCOMPARE(strayTemporaries(m_local.path()), QStringList());
+
+    // The session goes on as before: the next transfer arrives whole.
+    const QString probe = upload ? "cancel.nc" : "new.nc";
+    const QSsh::SftpJobId check =
+        m_sftp->downloadFile(remote(probe), m_local.filePath("check"), QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(check, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(fileHash(m_local.filePath("check")), fileHash(onController(probe)));
+}
+
 void TestSshSftp::removeAndCreate()
 {
     QDir(onController("full")).removeRecursively();
@@ -266,6 +425,11 @@ void TestSshSftp::removeAndCreate()
     QVERIFY(!run(m_sftp->removeFile(remote("full"))).isEmpty());
     QVERIFY(QFileInfo(onController("full")).isDir());
 
+    // A rename never replaces what holds the new name.
+    QCOMPARE(run(m_sftp->renamePath(remote("gone.nc"), remote("零件\t1.nc"))), QString());
+    QVERIFY(run(m_sftp->renamePath(remote("零件\t1.nc"), remote("full"))).contains("in use"));
+    QVERIFY(QFileInfo(onController("full/inside.nc")).isFile());
+    QCOMPARE(run(m_sftp->renamePath(remote("零件\t1.nc"), remote("gone.nc"))), QString());
     QCOMPARE(run(m_sftp->removeFile(remote("gone.nc"))), QString());
     QVERIFY(!QFileInfo::exists(onController("gone.nc")));
     QCOMPARE(run(m_sftp->removeDirectory(remote("new dir"))), QString());

@@ -1,5 +1,6 @@
 #include "SimController.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -79,6 +80,8 @@ bool SimController::start(const Options &options)
     QStringList arguments = {QStringLiteral("start"), QStringLiteral("--hostname"), hostName()};
     if (options.resizeError)
         arguments << QStringLiteral("--resize-error");
+    if (options.sftpHold)
+        arguments << QStringLiteral("--sftp-hold");
     QByteArray out;
     if (!run(arguments, &out))
         return false;
@@ -142,6 +145,17 @@ bool SimController::sshdStop()
 bool SimController::sshdStart()
 {
     return run({QStringLiteral("sshd-start")});
+}
+
+bool SimController::holdSftpRequests(const QStringList &types)
+{
+    return run(QStringList{QStringLiteral("sftp-hold")} + types);
+}
+
+QString SimController::heldSftpRequest() const
+{
+    QFile held(QFileInfo(m_rootDir).path() + QStringLiteral("/sftp-held"));
+    return held.open(QIODevice::ReadOnly) ? QString::fromUtf8(held.readAll()).trimmed() : QString();
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)

@@ -11,6 +11,7 @@ public:
     struct Options
     {
         bool resizeError = false; // the first shell prints "resize: unknown character, exiting."
+        bool sftpHold = false;    // SFTP requests can be held back (holdSftpRequests)
     };
 
     // Instance number from CNCSIM_INSTANCE (set per test by CTest), 1 when unset.
@@ -38,6 +39,11 @@ public:
     bool linkUp();
     bool sshdStop();
     bool sshdStart();
+    // A slow SFTP server: the first request of one of these types ("open", "close", "read",
+    // "write", "rename", ...) waits, with all that follows it, until called again without
+    // that type. heldSftpRequest() names the type of the request waiting now, if any.
+    bool holdSftpRequests(const QStringList &types);
+    QString heldSftpRequest() const;
 
     // Runs a command inside the controller (its mount, UTS and network namespaces) as root;
     // returns its exit code and fills the standard output.
