@@ -3,6 +3,7 @@
 #include "ShellQuoting.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QTextCodec>
@@ -57,6 +58,10 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
 
 CConnectionForSshClient::~CConnectionForSshClient()
 {
+    // The channel may outlive the job tables (the window holds it too); its end no longer
+    // concerns this worker.
+    if (m_sftp)
+        m_sftp->disconnect(this);
     if (m_pSshConnection) {
         delete m_pSshConnection;
         m_pSshConnection = nullptr;
@@ -179,7 +184,10 @@ void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePa
     if (job == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote() << "Failed to create SFTP upload job in worker thread.";
         emit sftpJobFinished(job, tr("Failed to create upload job."));
+        return;
     }
+    announceTransfer(sftp.data(), job, remotePath,
+                     quint64(qMax<qint64>(0, QFileInfo(localPath).size())));
 }
 
 void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
@@ -228,7 +236,10 @@ void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString local
     if (job == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote() << "Failed to create SFTP download job in worker thread.";
         emit sftpJobFinished(job, tr("Failed to create download job."));
+        return;
     }
+    // The size is known once the job has looked at the remote file; progress reports carry it.
+    announceTransfer(sftp.data(), job, remotePath, 0);
 }
 
 void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
@@ -254,6 +265,39 @@ void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
         qCWarning(lcConnection).noquote()
             << "SFTP operation failed, trying shell command for:" << workingPath;
         sendFallbackCommand(command, "SFTP failed, using shell command:");
+    }
+}
+
+void CConnectionForSshClient::slotCancelTransfers()
+{
+    const auto sftp = readySftpChannel();
+    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
+        if (!sftp || it.value() != sftp.data())
+            continue;
+        qCDebug(lcConnection).noquote() << "Cancelling SFTP transfer" << it.key();
+        emit sftpTransferCancelling(it.key());
+        // The channel reports the end later, even of a job that stops at once.
+        sftp->cancelJob(it.key());
+    }
+}
+
+void CConnectionForSshClient::slotRenameRemotePath(QString oldPath, QString newPath)
+{
+    const auto answer = [this, oldPath, newPath](const QString &error) {
+        emit sigRenameFinished(oldPath, newPath, error);
+    };
+    const auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP channel not ready for renaming, job aborted in worker thread.";
+        answer(tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote()
+        << "Initiating SFTP rename via slot:" << oldPath << "to" << newPath;
+    if (!startOwnJob(sftp.data(), sftp->renamePath(oldPath, newPath), answer)) {
+        qCWarning(lcConnection).noquote() << "Failed to create SFTP rename job in worker thread.";
+        answer(tr("Failed to create rename job."));
     }
 }
 
@@ -344,7 +388,13 @@ void CConnectionForSshClient::slotConnected()
     connect(sftp.data(), &QSsh::SftpChannel::channelError, this,
             &CConnectionForSshClient::onSftpChannelError);
     connect(sftp.data(), &QSsh::SftpChannel::finished, this,
-            &CConnectionForSshClient::sftpJobFinished);
+            [this, channel = sftp.data()](QSsh::SftpJobId job, const QString &error) {
+                onSftpJobFinished(channel, job, error);
+            });
+    connect(sftp.data(), &QSsh::SftpChannel::transferProgress, this,
+            &CConnectionForSshClient::onSftpTransferProgress);
+    connect(sftp.data(), &QObject::destroyed, this,
+            [this](QObject *channel) { forgetJobsOf(channel); });
     sftp->initialize();
 }
 
@@ -422,6 +472,62 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() co
 void CConnectionForSshClient::onSftpChannelError(const QString &reason)
 {
     qCDebug(lcConnection).noquote() << "SFTP通道错误:" << reason;
+}
+
+void CConnectionForSshClient::onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job,
+                                                const QString &error)
+{
+    const auto own = m_ownJobs.find(job);
+    if (own != m_ownJobs.end() && own->channel == channel) {
+        const auto answer = std::move(own->answer);
+        m_ownJobs.erase(own);
+        answer(error);
+        return;
+    }
+    m_transfers.remove(job);
+    emit sftpJobFinished(job, error);
+}
+
+void CConnectionForSshClient::onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone,
+                                                     quint64 bytesTotal)
+{
+    if (m_transfers.contains(job))
+        emit sftpTransferProgress(job, bytesDone, bytesTotal);
+}
+
+void CConnectionForSshClient::forgetJobsOf(const QObject *channel)
+{
+    for (auto it = m_transfers.begin(); it != m_transfers.end();)
+        it = it.value() == channel ? m_transfers.erase(it) : std::next(it);
+    QList<std::function<void(const QString &)>> unanswered;
+    for (auto it = m_ownJobs.begin(); it != m_ownJobs.end();) {
+        if (it->channel == channel) {
+            unanswered.append(std::move(it->answer));
+            it = m_ownJobs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto &answer : qAsConst(unanswered))
+        answer(tr("The connection to the controller was lost."));
+}
+
+void CConnectionForSshClient::announceTransfer(const QSsh::SftpChannel *channel,
+                                               QSsh::SftpJobId job, const QString &remotePath,
+                                               quint64 bytesTotal)
+{
+    m_transfers.insert(job, channel);
+    emit sftpTransferStarted(job, remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1),
+                             bytesTotal);
+}
+
+bool CConnectionForSshClient::startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                                          std::function<void(const QString &)> answer)
+{
+    if (job == QSsh::SftpInvalidJob)
+        return false;
+    m_ownJobs.insert(job, {channel, std::move(answer)});
+    return true;
 }
 
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)

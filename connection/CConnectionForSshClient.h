@@ -11,7 +11,11 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <QHash>
+#include <QSet>
+
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QTextDecoder;
@@ -63,12 +67,34 @@ private:
     // the next piece; one per shell.
     std::unique_ptr<QTextDecoder> m_shellDecoder;
 
+    // Jobs the worker started for requests that answer with a signal of their own instead of
+    // sftpJobFinished (a rename), by job id: the answer is called with the job's error text,
+    // empty on success. A new request of that kind starts its job with startOwnJob().
+    struct OwnJob
+    {
+        const QObject *channel = nullptr;
+        std::function<void(const QString &error)> answer;
+    };
+    QHash<QSsh::SftpJobId, OwnJob> m_ownJobs;
+    // Transfers announced with sftpTransferStarted and not yet finished, by job id, with the
+    // channel that runs them: their progress is forwarded, and they can be cancelled.
+    QHash<QSsh::SftpJobId, const QObject *> m_transfers;
+
 signals:
     void sigInitForClild();
     void sigConnectStateChanged(bool bState, QString strIp, int nPort);
     void sigDataArrived(QString strMsg, QString strIp, int nPort);
     void sftpChannelInitialized();
     void sftpJobFinished(QSsh::SftpJobId job, QString error);
+    // An upload or download has started as job; name is the remote file's name, bytesTotal the
+    // size if known (0 otherwise). Its progress follows as sftpTransferProgress, its end as
+    // sftpJobFinished.
+    void sftpTransferStarted(QSsh::SftpJobId job, QString name, quint64 bytesTotal);
+    void sftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
+    // slotCancelTransfers has asked the channel to stop job; its sftpJobFinished follows.
+    void sftpTransferCancelling(QSsh::SftpJobId job);
+    // The answer to slotRenameRemotePath: an empty error means the entry has its new name.
+    void sigRenameFinished(QString oldPath, QString newPath, QString error);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -81,6 +107,9 @@ public slots:
     void slotDeleteRemotePath(QString path, QString type);
     void slotDownloadFile(QString remotePath, QString localPath);
     void slotCreateRemoteFolder(QString remotePath);
+    // Stops every transfer that is running or waiting.
+    void slotCancelTransfers();
+    void slotRenameRemotePath(QString oldPath, QString newPath);
 
 private slots:
     void slotInitForClild();
@@ -96,5 +125,14 @@ private:
     void setSftp(const QSharedPointer<QSsh::SftpChannel> &channel);
     QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
+    void onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job, const QString &error);
+    void onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
+    // Forgets the jobs of a channel that is gone; requests of the worker's own get an answer.
+    void forgetJobsOf(const QObject *channel);
+    void announceTransfer(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                          const QString &remotePath, quint64 bytesTotal);
+    // Keeps job of channel as one of the worker's own; false for an invalid job.
+    bool startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                     std::function<void(const QString &error)> answer);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
 };
