@@ -174,6 +174,12 @@ SftpJob::Result SftpDownloadJob::read()
         m_phase = Phase::Close;
         return Result::Progress;
     }
+    // A read ends inside a call most of the time (the next one answers EAGAIN), so a cancel
+    // is taken up here, right after one has completed.
+    if (m_cancelRequested && !insideCall()) {
+        stopForCancel();
+        return Result::Progress;
+    }
     if (m_local.write(m_buffer.constData(), n) != n)
         return fail(localWriteError());
     m_received += n;

@@ -40,7 +40,10 @@ QString SftpUploadJob::sideName(const QString &remotePath, const QString &kind, 
 
 SftpJob::Result SftpUploadJob::step()
 {
-    if (m_cancelRequested && !insideCall() && !m_replaceCallPending)
+    // While writing, a cancel only stops the reading of local data, which is safe at any time:
+    // a write that answered EAGAIN is repeated with the same data all the same.
+    if (m_cancelRequested &&
+        (m_phase == Phase::Writing || (!insideCall() && !m_replaceCallPending)))
         stopForCancel();
     const Result result = stepPhase();
     if (result == Result::Fatal || m_phase != Phase::Done)
@@ -425,7 +428,7 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
 bool SftpUploadJob::cancel()
 {
     m_cancelRequested = true;
-    if (insideCall() || m_replaceCallPending)
+    if (m_phase != Phase::Writing && (insideCall() || m_replaceCallPending))
         return false;
     stopForCancel();
     return m_phase == Phase::Done;
