@@ -21,6 +21,7 @@ class QStandardItemModel;
 class QTextEdit;
 class QTimer;
 class QTreeView;
+class TransferProgressLine;
 
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
@@ -45,6 +46,7 @@ signals:
     void sigDeleteRemotePath(QString path, QString type);
     void sigDownloadFile(QString remotePath, QString localPath);
     void sigCreateRemoteFolder(QString path);
+    void sigRenameRemotePath(QString oldPath, QString newPath);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -65,10 +67,14 @@ private slots:
     void onSftpJobFinished(QSsh::SftpJobId job, QString error);
     void processBufferedData();
     void onLanguageToggled();
+    void onRenameClicked();
+    void onRenameFinished(QString oldPath, QString newPath, QString error);
 
 private:
     void setupUi();
     void setupModel();
+    // The list's keys and context menu.
+    void setupListActions();
     void adjustColumnWidths();
     bool isEnglishUi() const;
     void appendLog(const QString &text);
@@ -101,6 +107,7 @@ private:
     QPushButton *m_btnRefresh = nullptr;
     QPushButton *m_btnNewFolder = nullptr;
     QPushButton *m_btnLanguage = nullptr;
+    TransferProgressLine *m_progressLine = nullptr;
     QTextEdit *m_logEdit = nullptr;
     QLabel *m_statusIndicator = nullptr;
     QLabel *m_pathLabel = nullptr;
