@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMetaMethod>
 #include <QMutexLocker>
 #include <QTextCodec>
 #include <QThread>
@@ -391,8 +392,6 @@ void CConnectionForSshClient::slotConnected()
             [this, channel = sftp.data()](QSsh::SftpJobId job, const QString &error) {
                 onSftpJobFinished(channel, job, error);
             });
-    connect(sftp.data(), &QSsh::SftpChannel::transferProgress, this,
-            &CConnectionForSshClient::onSftpTransferProgress);
     connect(sftp.data(), &QObject::destroyed, this,
             [this](QObject *channel) { forgetJobsOf(channel); });
     sftp->initialize();
@@ -512,10 +511,17 @@ void CConnectionForSshClient::forgetJobsOf(const QObject *channel)
         answer(tr("The connection to the controller was lost."));
 }
 
-void CConnectionForSshClient::announceTransfer(const QSsh::SftpChannel *channel,
-                                               QSsh::SftpJobId job, const QString &remotePath,
-                                               quint64 bytesTotal)
+void CConnectionForSshClient::announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                                               const QString &remotePath, quint64 bytesTotal)
 {
+    // The channel makes progress reports only while they go somewhere.
+    static const QMetaMethod progress =
+        QMetaMethod::fromSignal(&CConnectionForSshClient::sftpTransferProgress);
+    if (isSignalConnected(progress))
+        connect(channel, &QSsh::SftpChannel::transferProgress, this,
+                &CConnectionForSshClient::onSftpTransferProgress, Qt::UniqueConnection);
+    else
+        disconnect(channel, &QSsh::SftpChannel::transferProgress, this, nullptr);
     m_transfers.insert(job, channel);
     emit sftpTransferStarted(job, remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1),
                              bytesTotal);

@@ -129,7 +129,7 @@ private:
     void onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
     // Forgets the jobs of a channel that is gone; requests of the worker's own get an answer.
     void forgetJobsOf(const QObject *channel);
-    void announceTransfer(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+    void announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
                           const QString &remotePath, quint64 bytesTotal);
     // Keeps job of channel as one of the worker's own; false for an invalid job.
     bool startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
