@@ -6,11 +6,8 @@
 #include "CConnectionForSshClient.h"
 #include "SimController.h"
 
-#include <QFile>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QThread>
 
 #include <algorithm>
@@ -18,33 +15,14 @@
 
 namespace {
 
+using Bench::out;
+
 // Run after the throughput benchmark, on the same instance.
 constexpr int kSimInstance = 190;
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kTransferSize = 256 * kMiB;
 constexpr int kRounds = 5;
 constexpr double kTargetPercent = 2.0;
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-bool writeRandomFile(const QString &path, qint64 size)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray piece(int(kMiB), Qt::Uninitialized);
-    for (qint64 left = size; left > 0; left -= piece.size()) {
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(piece.data()),
-                                              piece.size() / 4);
-        if (file.write(piece.constData(), qMin<qint64>(left, piece.size())) < 0)
-            return false;
-    }
-    return file.flush();
-}
 
 double median(QVector<double> values)
 {
@@ -144,8 +122,8 @@ bool progressCostBench()
     // In memory: the disk's own variations would drown what is measured.
     QTemporaryDir scratch(QStringLiteral("/dev/shm/cnc-progress-cost-XXXXXX"));
     const QString local = scratch.filePath(QStringLiteral("up.bin"));
-    if (!sim.start() || !scratch.isValid() || !writeRandomFile(local, kTransferSize) ||
-        !writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
+    if (!sim.start() || !scratch.isValid() || !Bench::writeRandomFile(local, kTransferSize) ||
+        !Bench::writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
         out() << "cannot set up: " << sim.lastError() << Qt::endl;
         return false;
     }

@@ -12,15 +12,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QTimer>
 
 #include <memory>
 
 namespace {
+
+using Bench::out;
 
 constexpr int kSimInstance = 190;
 constexpr qint64 kMiB = 1024 * 1024;
@@ -30,27 +30,6 @@ constexpr double kTargetRatio = 1.2;
 constexpr qint64 kRssBudgetKiB = 64 * 1024;
 constexpr int kRounds = 5;
 const char kRemoteDir[] = "/home/pi/cnc/";
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-bool writeRandomFile(const QString &path, qint64 size)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray piece(int(kMiB), Qt::Uninitialized);
-    for (qint64 left = size; left > 0; left -= piece.size()) {
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(piece.data()),
-                                              piece.size() / 4);
-        if (file.write(piece.constData(), qMin<qint64>(left, piece.size())) < 0)
-            return false;
-    }
-    return file.flush();
-}
 
 QByteArray fileHash(const QString &path)
 {
@@ -174,8 +153,8 @@ bool sftpThroughputBench()
     QTemporaryDir scratch;
     const QString localUp = scratch.filePath(QStringLiteral("up.bin"));
     const QString remoteSource = sim.rootDir() + QStringLiteral("/source.bin");
-    if (!scratch.isValid() || !writeRandomFile(localUp, kTransferSize) ||
-        !writeRandomFile(remoteSource, kTransferSize)) {
+    if (!scratch.isValid() || !Bench::writeRandomFile(localUp, kTransferSize) ||
+        !Bench::writeRandomFile(remoteSource, kTransferSize)) {
         out() << "cannot create the test files" << Qt::endl;
         return false;
     }
@@ -284,7 +263,7 @@ bool sftpThroughputBench()
     QFile::remove(sim.rootDir() + QStringLiteral("/ours.bin"));
     QFile::remove(sim.rootDir() + QStringLiteral("/openssh.bin"));
     const QString largeLocal = scratch.filePath(QStringLiteral("large.bin"));
-    if (!writeRandomFile(largeLocal, kLargeSize)) {
+    if (!Bench::writeRandomFile(largeLocal, kLargeSize)) {
         out() << "cannot create the 1 GiB file" << Qt::endl;
         return false;
     }

@@ -34,13 +34,10 @@ private slots:
     void uploadReplacesExistingTargetWithoutLeftovers_data();
     void uploadReplacesExistingTargetWithoutLeftovers();
     void threeJobsAtOnceWithShellTraffic();
-    void progressGrowsToTheWholeSizeAtMostTenTimesASecond_data();
-    void progressGrowsToTheWholeSizeAtMostTenTimesASecond();
-    void cancelLeavesEveryFileAsItWas_data();
-    void cancelLeavesEveryFileAsItWas();
+    void progressAndCancel_data();
+    void progressAndCancel();
     void removeAndCreate();
     void failuresToStartOrRun();
-    void jobIdsAreUniqueAndNeverOne();
     void fullLocalDiskFailsCleanly();
     void eventLoopStaysResponsiveDuringLargeDownload();
 
@@ -229,8 +226,10 @@ void TestSshSftp::threeJobsAtOnceWithShellTraffic()
         m_sftp->uploadFile(m_local.filePath("c.nc"), remote("c.nc"), QSsh::SftpOverwriteExisting);
     QDir(onController("made during transfers")).removeRecursively();
     const QSsh::SftpJobId d = m_sftp->createDirectory(remote("made during transfers"));
+    // Ids are unique, and never 1, the worker's id for a request carried out by the shell.
     QCOMPARE(QSet<QSsh::SftpJobId>({a, b, c, d}).size(), 4);
     QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c, d}).contains(QSsh::SftpInvalidJob));
+    QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c, d}).contains(1));
     shell->write("echo shell_$((6*7))_alive\n");
 
     QByteArray output;
@@ -254,71 +253,12 @@ void TestSshSftp::threeJobsAtOnceWithShellTraffic()
     QCOMPARE(fileHash(onController("c.nc")), fileHash(m_local.filePath("c.nc")));
 }
 
-void TestSshSftp::progressGrowsToTheWholeSizeAtMostTenTimesASecond_data()
-{
-    QTest::addColumn<bool>("upload");
-    QTest::newRow("upload") << true;
-    QTest::newRow("download") << false;
-}
-
-// Over a slow link, so that the transfer lasts a few seconds.
-void TestSshSftp::progressGrowsToTheWholeSizeAtMostTenTimesASecond()
-{
-    QFETCH(bool, upload);
-    const qint64 size = 10 * 1024 * 1024 + 7;
-    QVERIFY(writeRandomFile(upload ? m_local.filePath("slow.nc") : onController("slow.nc"), size));
-    QVERIFY(throttle("40mbit"));
-    const auto unthrottle = qScopeGuard([this] { throttle(QString()); });
-
-    struct Report
-    {
-        qint64 ms;
-        quint64 done;
-        quint64 total;
-    };
-    QList<Report> reports;
-    QElapsedTimer clock;
-    clock.start();
-    QSsh::SftpJobId job = QSsh::SftpInvalidJob;
-    bool finishedAfterLastReport = false;
-    QObject receiver;
-    connect(m_sftp.data(), &QSsh::SftpChannel::transferProgress, &receiver,
-            [&](QSsh::SftpJobId id, quint64 done, quint64 total) {
-                if (id == job)
-                    reports.append({clock.elapsed(), done, total});
-            });
-    connect(m_sftp.data(), &QSsh::SftpChannel::finished, &receiver, [&](QSsh::SftpJobId id) {
-        finishedAfterLastReport =
-            id == job && !reports.isEmpty() && reports.last().done == quint64(size);
-    });
-    JobWatcher watcher(m_sftp.data());
-    job = upload ? m_sftp->uploadFile(m_local.filePath("slow.nc"), remote("slow.nc"),
-                                      QSsh::SftpOverwriteExisting)
-                 : m_sftp->downloadFile(remote("slow.nc"), m_local.filePath("slow.nc"),
-                                        QSsh::SftpOverwriteExisting);
-    QString error;
-    QVERIFY(watcher.wait(job, &error));
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY2(reports.size() >= 8, qPrintable(QString::number(reports.size())));
-
-    // Growing, within the size, and the last one whole.
-    for (int i = 0; i < reports.size(); ++i) {
-        QVERIFY(reports[i].done <= reports[i].total && reports[i].total == quint64(size));
-        QVERIFY(i == 0 || reports[i].done >= reports[i - 1].done);
-    }
-    QVERIFY(finishedAfterLastReport);
-    // At most ten in any second: eleven reports span a second at least (less a little for
-    // the delivery of the events that carry them).
-    for (int i = 0; i + 10 < reports.size(); ++i)
-        QVERIFY2(reports[i + 10].ms - reports[i].ms >= 950,
-                 qPrintable(QString::number(reports[i + 10].ms - reports[i].ms)));
-}
-
-void TestSshSftp::cancelLeavesEveryFileAsItWas_data()
+void TestSshSftp::progressAndCancel_data()
 {
     QTest::addColumn<bool>("upload");
     // When the cancel comes: "at once", once the controller holds a request of a type back
-    // ("open", "close", "rename"), or on the first progress report over a slow link.
+    // ("open", "close", "rename"), on the first progress report over a slow link ("slow
+    // link"), or never ("slow link, no cancel").
     QTest::addColumn<QString>("when");
     QTest::addColumn<bool>("cancelled");
 
@@ -328,6 +268,7 @@ void TestSshSftp::cancelLeavesEveryFileAsItWas_data()
         QTest::newRow(qPrintable(way + "opening")) << upload << "open" << true;
         QTest::newRow(qPrintable(way + "mid-transfer")) << upload << "slow link" << true;
         QTest::newRow(qPrintable(way + "closing")) << upload << "close" << true;
+        QTest::newRow(qPrintable(way + "to the end")) << upload << "slow link, no cancel" << false;
     }
     // Waiting behind an upload whose opening is held: stops at once.
     QTest::newRow("upload, waiting its turn") << true << "open" << true;
@@ -335,13 +276,16 @@ void TestSshSftp::cancelLeavesEveryFileAsItWas_data()
     QTest::newRow("upload, final rename sent") << true << "rename" << false;
 }
 
-void TestSshSftp::cancelLeavesEveryFileAsItWas()
+// The reports of a transfer only grow, come at most ten times a second and end, before the
+// job does, with the whole size. A cancel in any stage leaves every file as it was and the
+// session usable; past the point of no return the job completes.
+void TestSshSftp::progressAndCancel()
 {
     QFETCH(bool, upload);
     QFETCH(QString, when);
     QFETCH(bool, cancelled);
     const bool waiting = QByteArray(QTest::currentDataTag()).contains("waiting");
-    const bool slow = when == "slow link";
+    const bool slow = when.startsWith("slow link");
     const qint64 size = 8 * 1024 * 1024 + 11;
     const QByteArray old = "the version the machine runs now\n";
     // A new file, for the rename; otherwise one that the upload would replace.
@@ -349,25 +293,31 @@ void TestSshSftp::cancelLeavesEveryFileAsItWas()
     if (when != "rename")
         QVERIFY(writeFile(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc"), old));
     QVERIFY(writeRandomFile(upload ? m_local.filePath("new.nc") : onController("new.nc"), size));
-    if (slow)
-        QVERIFY(throttle("8mbit"));
-    const auto unthrottle = qScopeGuard([&] {
-        if (slow)
-            throttle(QString());
-    });
+    QVERIFY(throttle(slow ? "8mbit" : QString()));
+    const auto unthrottle = qScopeGuard([&] { throttle(QString()); });
 
     JobWatcher watcher(m_sftp.data());
     QSsh::SftpJobId job = QSsh::SftpInvalidJob;
-    quint64 lastReport = 0;
+    QList<QPair<qint64, quint64>> reports; // when (ms), bytes done
+    bool lastReportBeforeEnd = false;
+    QElapsedTimer clock;
+    clock.start();
     QObject receiver;
     connect(m_sftp.data(), &QSsh::SftpChannel::transferProgress, &receiver,
-            [&](QSsh::SftpJobId id, quint64 done) {
+            [&](QSsh::SftpJobId id, quint64 done, quint64 total) {
                 if (id != job)
                     return;
-                if (slow && lastReport == 0 && done > 0)
+                QVERIFY(done <= total && total == quint64(size));
+                QVERIFY(reports.isEmpty() || done >= reports.last().second);
+                if (when == "slow link" && done > 0 &&
+                    (reports.isEmpty() || !reports.last().second))
                     m_sftp->cancelJob(job);
-                lastReport = done;
+                reports.append({clock.elapsed(), done});
             });
+    connect(m_sftp.data(), &QSsh::SftpChannel::finished, &receiver, [&](QSsh::SftpJobId id) {
+        lastReportBeforeEnd =
+            id == job && !reports.isEmpty() && reports.last().second == quint64(size);
+    });
     const QStringList held = when == "at once" || slow ? QStringList() : QStringList{when};
     QVERIFY(m_sim.holdSftpRequests(held));
     const auto release = qScopeGuard([this] { m_sim.holdSftpRequests({}); });
@@ -401,13 +351,20 @@ void TestSshSftp::cancelLeavesEveryFileAsItWas()
         QCOMPARE(readFile(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc")), old);
     } else {
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QCOMPARE(fileHash(onController("cancel.nc")), fileHash(m_local.filePath("new.nc")));
+        QCOMPARE(fileHash(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc")),
+                 fileHash(upload ? m_local.filePath("new.nc") : onController("new.nc")));
+        QVERIFY(lastReportBeforeEnd);
     }
+    // Eleven reports span a second at least (less a little for the delivery of the events
+    // that carry them).
+    for (int i = 0; i + 10 < reports.size(); ++i)
+        QVERIFY2(reports[i + 10].first - reports[i].first >= 950,
+                 qPrintable(QString::number(reports[i + 10].first - reports[i].first)));
     // Mid-transfer, the job stops soon after the cancel: an upload sends at most what it had
     // handed to libssh2 already (a buffer of 1 MiB), a download nothing more.
-    if (slow)
-        QVERIFY2(lastReport > 0 && lastReport < quint64(size) / 2,
-                 qPrintable(QString::number(lastReport)));
+    if (when == "slow link")
+        QVERIFY2(reports.last().second < quint64(size) / 2,
+                 qPrintable(QString::number(reports.last().second)));
     QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
 
@@ -504,27 +461,6 @@ void TestSshSftp::failuresToStartOrRun()
     QVERIFY(QFileInfo(onController("a-directory")).isDir());
     QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
-}
-
-// Id 1 belongs to the connection worker's shell route; a channel's first job must not take it.
-void TestSshSftp::jobIdsAreUniqueAndNeverOne()
-{
-    const auto channel = openSftp(*m_connection);
-    QVERIFY(channel);
-    JobWatcher watcher(channel.data());
-    QDir(onController("ids")).removeRecursively();
-    QVERIFY(QDir().mkpath(onController("ids")));
-    QSet<QSsh::SftpJobId> ids;
-    for (int i = 0; i < 3; ++i)
-        ids << channel->createDirectory(remote(QStringLiteral("ids/%1").arg(i)));
-    QCOMPARE(ids.size(), 3);
-    QVERIFY(!ids.contains(QSsh::SftpInvalidJob));
-    QVERIFY(!ids.contains(1));
-    for (const QSsh::SftpJobId id : qAsConst(ids)) {
-        QString error;
-        QVERIFY(watcher.wait(id, &error));
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
 }
 
 // A download onto a full disk fails with a text that says so and leaves the old file alone.
