@@ -89,8 +89,9 @@ void TransferProgressLine::addTransfer(QSsh::SftpJobId job, const QString &name,
     if (m_batch.isEmpty()) {
         m_clock.start();
         m_samples.clear();
-        m_cancel->setEnabled(true);
     }
+    // A transfer started after a cancel can be cancelled too.
+    m_cancel->setEnabled(true);
     Transfer &transfer = m_batch[job];
     transfer.name = name;
     transfer.total = bytesTotal;
