@@ -20,7 +20,7 @@ using Bench::out;
 // Run after the throughput benchmark, on the same instance.
 constexpr int kSimInstance = 190;
 constexpr qint64 kMiB = 1024 * 1024;
-constexpr qint64 kTransferSize = 256 * kMiB;
+constexpr qint64 kTransferSize = 512 * kMiB;
 constexpr int kRounds = 5;
 constexpr double kTargetPercent = 2.0;
 
@@ -174,7 +174,7 @@ bool progressCostBench()
         const double percent = without > 0 ? (with / without - 1.0) * 100.0 : 100.0;
         const bool ok = qAbs(percent) <= kTargetPercent;
         met = met && ok;
-        out() << QStringLiteral("%1 256 MiB: with progress %2 ms, without %3 ms, difference "
+        out() << QStringLiteral("%1 512 MiB: with progress %2 ms, without %3 ms, difference "
                                 "%4 % (target within %5 %: %6)")
                      .arg(QLatin1String(direction == 0 ? "upload  " : "download"))
                      .arg(with, 0, 'f', 3)
