@@ -51,12 +51,6 @@ bool SftpJob::insideCall() const
            (m_context.session && m_context.session->holdsTransport(this));
 }
 
-bool SftpJob::cancel()
-{
-    m_cancelRequested = true;
-    return false;
-}
-
 bool SftpJob::takeProgressReport(quint64 *done, quint64 *total)
 {
     if (m_finalReported || (m_sinceReport.isValid() && msUntilReportDue() > 0))

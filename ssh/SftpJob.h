@@ -59,7 +59,7 @@ public:
     // libssh2 call that answered EAGAIN nor with a packet half sent, since the session must
     // stay usable. A job past its point of no return (an upload that has sent its final
     // replacement) finishes as it would have.
-    virtual bool cancel();
+    virtual bool cancel() = 0;
 
     // Progress of a transfer: bytes moved, and the whole size (0 while unknown).
     quint64 bytesDone() const { return m_bytesDone; }
