@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTimer>
 
 namespace Bench {
@@ -51,6 +52,27 @@ int runProgram(const QString &program, const QStringList &arguments, int timeout
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     return process.exitCode();
+}
+
+bool writeRandomFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray piece(1024 * 1024, Qt::Uninitialized);
+    for (qint64 left = size; left > 0; left -= piece.size()) {
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(piece.data()),
+                                              piece.size() / 4);
+        if (file.write(piece.constData(), qMin<qint64>(left, piece.size())) < 0)
+            return false;
+    }
+    return file.flush();
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
 }
 
 double megabytesPerSecond(qint64 bytes, qint64 milliseconds)

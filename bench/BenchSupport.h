@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTextStream>
 
 #include <functional>
 
@@ -15,5 +16,9 @@ qint64 procStatusKiB(const char *field);
 // Runs a program to its end; its exit code, or -1 when it could not run.
 int runProgram(const QString &program, const QStringList &arguments, int timeoutMs);
 double megabytesPerSecond(qint64 bytes, qint64 milliseconds);
+// Writes size bytes of random data, in 1 MiB pieces.
+bool writeRandomFile(const QString &path, qint64 size);
+// The benchmarks' report, on standard output.
+QTextStream &out();
 
 } // namespace Bench

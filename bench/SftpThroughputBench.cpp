@@ -14,15 +14,15 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QTimer>
 
 #include <memory>
 
 namespace {
+
+using Bench::out;
 
 constexpr int kSimInstance = 190;
 constexpr qint64 kMiB = 1024 * 1024;
@@ -33,27 +33,6 @@ constexpr double kDropbearTargetRatio = 0.9; // of the blocking libssh2 peer
 constexpr qint64 kRssBudgetKiB = 64 * 1024;
 constexpr int kRounds = 5;
 const char kRemoteDir[] = "/home/pi/cnc/";
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-bool writeRandomFile(const QString &path, qint64 size)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray piece(int(kMiB), Qt::Uninitialized);
-    for (qint64 left = size; left > 0; left -= piece.size()) {
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(piece.data()),
-                                              piece.size() / 4);
-        if (file.write(piece.constData(), qMin<qint64>(left, piece.size())) < 0)
-            return false;
-    }
-    return file.flush();
-}
 
 QByteArray fileHash(const QString &path)
 {
@@ -323,7 +302,7 @@ bool dropbearRows(SimController &sim, const QTemporaryDir &scratch, const QStrin
         options.server = SimController::Server::Dropbear;
         options.dropbearWindow = window;
         if (!sim.start(options) ||
-            !writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
+            !Bench::writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
             out() << "Dropbear controller: " << sim.lastError() << Qt::endl;
             return false;
         }
@@ -358,8 +337,9 @@ bool sftpThroughputBench()
     }
     QTemporaryDir scratch;
     const QString localUp = scratch.filePath(QStringLiteral("up.bin"));
-    if (!scratch.isValid() || !writeRandomFile(localUp, kTransferSize) ||
-        !writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
+    const QString remoteSource = sim.rootDir() + QStringLiteral("/source.bin");
+    if (!scratch.isValid() || !Bench::writeRandomFile(localUp, kTransferSize) ||
+        !Bench::writeRandomFile(remoteSource, kTransferSize)) {
         out() << "cannot create the test files" << Qt::endl;
         return false;
     }
@@ -377,7 +357,7 @@ bool sftpThroughputBench()
     QSsh::SftpChannel *const sftp = channel.data();
     // Memory stays flat: a 1 GiB transfer each way, resident size sampled every 10 ms.
     const QString largeLocal = scratch.filePath(QStringLiteral("large.bin"));
-    if (!writeRandomFile(largeLocal, kLargeSize)) {
+    if (!Bench::writeRandomFile(largeLocal, kLargeSize)) {
         out() << "cannot create the 1 GiB file" << Qt::endl;
         return false;
     }

@@ -4,8 +4,11 @@
 #include "ShellQuoting.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMetaMethod>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QTextCodec>
 #include <QThread>
 #include <QTimer>
@@ -60,6 +63,10 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
 
 CConnectionForSshClient::~CConnectionForSshClient()
 {
+    // The channel may outlive the job tables (the window holds it too); its end no longer
+    // concerns this worker.
+    if (m_sftp)
+        m_sftp->disconnect(this);
     if (m_pSshConnection) {
         delete m_pSshConnection;
         m_pSshConnection = nullptr;
@@ -188,7 +195,10 @@ void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePa
     if (job == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote() << "Failed to create SFTP upload job in worker thread.";
         emit sftpJobFinished(job, tr("Failed to create upload job."));
+        return;
     }
+    announceTransfer(sftp.data(), job, remotePath,
+                     quint64(qMax<qint64>(0, QFileInfo(localPath).size())));
 }
 
 void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
@@ -237,7 +247,10 @@ void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString local
     if (job == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote() << "Failed to create SFTP download job in worker thread.";
         emit sftpJobFinished(job, tr("Failed to create download job."));
+        return;
     }
+    // The size is known once the job has looked at the remote file; progress reports carry it.
+    announceTransfer(sftp.data(), job, remotePath, 0);
 }
 
 void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
@@ -263,6 +276,39 @@ void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
         qCWarning(lcConnection).noquote()
             << "SFTP operation failed, trying shell command for:" << workingPath;
         sendFallbackCommand(command, "SFTP failed, using shell command:");
+    }
+}
+
+void CConnectionForSshClient::slotCancelTransfers()
+{
+    const auto sftp = readySftpChannel();
+    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
+        if (!sftp || it.value() != sftp.data())
+            continue;
+        qCDebug(lcConnection).noquote() << "Cancelling SFTP transfer" << it.key();
+        emit sftpTransferCancelling(it.key());
+        // The channel reports the end later, even of a job that stops at once.
+        sftp->cancelJob(it.key());
+    }
+}
+
+void CConnectionForSshClient::slotRenameRemotePath(QString oldPath, QString newPath)
+{
+    const auto answer = [this, oldPath, newPath](const QString &error) {
+        emit sigRenameFinished(oldPath, newPath, error);
+    };
+    const auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP channel not ready for renaming, job aborted in worker thread.";
+        answer(tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote()
+        << "Initiating SFTP rename via slot:" << oldPath << "to" << newPath;
+    if (!startOwnJob(sftp.data(), sftp->renamePath(oldPath, newPath), answer)) {
+        qCWarning(lcConnection).noquote() << "Failed to create SFTP rename job in worker thread.";
+        answer(tr("Failed to create rename job."));
     }
 }
 
@@ -359,8 +405,6 @@ void CConnectionForSshClient::slotConnected()
 
     const QSharedPointer<QSsh::SftpChannel> sftp = m_pSshConnection->createSftpChannel();
     setSftp(sftp);
-    // Reports of the previous channel's removals have all arrived by now.
-    m_leftoverRemovals.clear();
     if (!sftp) {
         qCDebug(lcConnection).noquote() << "无法创建SFTP通道!";
         return;
@@ -370,7 +414,11 @@ void CConnectionForSshClient::slotConnected()
     connect(sftp.data(), &QSsh::SftpChannel::channelError, this,
             &CConnectionForSshClient::onSftpChannelError);
     connect(sftp.data(), &QSsh::SftpChannel::finished, this,
-            &CConnectionForSshClient::onSftpJobFinished);
+            [this, channel = sftp.data()](QSsh::SftpJobId job, const QString &error) {
+                onSftpJobFinished(channel, job, error);
+            });
+    connect(sftp.data(), &QObject::destroyed, this,
+            [this](QObject *channel) { forgetJobsOf(channel); });
     sftp->initialize();
 }
 
@@ -451,33 +499,21 @@ void CConnectionForSshClient::onSftpChannelReady()
     for (const QString &path : std::exchange(m_uploadLeftovers, {})) {
         qCDebug(lcConnection).noquote()
             << "Removing the temporary file of an interrupted upload:" << path;
-        const QSsh::SftpJobId job = m_sftp->removeFile(path);
-        if (job == QSsh::SftpInvalidJob)
+        const QPointer<QSsh::SftpChannel> channel = m_sftp.data();
+        const bool started =
+            startOwnJob(channel, m_sftp->removeFile(path), [this, channel, path](const QString &error) {
+                // Cut short by the loss of this channel: tried again on the next one. Any other
+                // failure (the file is gone already) ends it.
+                if (!error.isEmpty() &&
+                    (!channel || channel->state() != QSsh::SftpChannel::Initialized))
+                    m_uploadLeftovers << path;
+            });
+        if (!started)
             m_uploadLeftovers << path;
-        else
-            m_leftoverRemovals.append({m_sftp.data(), job, path});
     }
     m_bSftpInitialized = true;
     if (m_bShellConnected)
         emit sftpChannelInitialized();
-}
-
-void CConnectionForSshClient::onSftpJobFinished(QSsh::SftpJobId job, const QString &error)
-{
-    const QObject *const channel = sender();
-    for (int i = 0; i < m_leftoverRemovals.size(); ++i) {
-        if (m_leftoverRemovals.at(i).channel != channel || m_leftoverRemovals.at(i).job != job)
-            continue;
-        const LeftoverRemoval removal = m_leftoverRemovals.takeAt(i);
-        // Cut short by the loss of this channel: tried again on the next one. Any other
-        // failure (the file is gone already) ends it.
-        const auto *sftp = qobject_cast<const QSsh::SftpChannel *>(channel);
-        if (!error.isEmpty() && !removal.path.isEmpty() &&
-            (!sftp || sftp->state() != QSsh::SftpChannel::Initialized))
-            m_uploadLeftovers << removal.path;
-        return;
-    }
-    emit sftpJobFinished(job, error);
 }
 
 void CConnectionForSshClient::slotShellError()
@@ -528,6 +564,69 @@ void CConnectionForSshClient::reportHostKeyRefusal(const QSsh::HostKeyCheck &che
                                check.line);
 }
 
+void CConnectionForSshClient::onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job,
+                                                const QString &error)
+{
+    const auto own = m_ownJobs.find(job);
+    if (own != m_ownJobs.end() && own->channel == channel) {
+        const auto answer = std::move(own->answer);
+        m_ownJobs.erase(own);
+        answer(error);
+        return;
+    }
+    m_transfers.remove(job);
+    emit sftpJobFinished(job, error);
+}
+
+void CConnectionForSshClient::onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone,
+                                                     quint64 bytesTotal)
+{
+    if (m_transfers.contains(job))
+        emit sftpTransferProgress(job, bytesDone, bytesTotal);
+}
+
+void CConnectionForSshClient::forgetJobsOf(const QObject *channel)
+{
+    for (auto it = m_transfers.begin(); it != m_transfers.end();)
+        it = it.value() == channel ? m_transfers.erase(it) : std::next(it);
+    QList<std::function<void(const QString &)>> unanswered;
+    for (auto it = m_ownJobs.begin(); it != m_ownJobs.end();) {
+        if (it->channel == channel) {
+            unanswered.append(std::move(it->answer));
+            it = m_ownJobs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto &answer : qAsConst(unanswered))
+        answer(tr("The connection to the controller was lost."));
+}
+
+void CConnectionForSshClient::announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                                               const QString &remotePath, quint64 bytesTotal)
+{
+    // The channel makes progress reports only while they go somewhere.
+    static const QMetaMethod progress =
+        QMetaMethod::fromSignal(&CConnectionForSshClient::sftpTransferProgress);
+    if (isSignalConnected(progress))
+        connect(channel, &QSsh::SftpChannel::transferProgress, this,
+                &CConnectionForSshClient::onSftpTransferProgress, Qt::UniqueConnection);
+    else
+        disconnect(channel, &QSsh::SftpChannel::transferProgress, this, nullptr);
+    m_transfers.insert(job, channel);
+    emit sftpTransferStarted(job, remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1),
+                             bytesTotal);
+}
+
+bool CConnectionForSshClient::startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                                          std::function<void(const QString &)> answer)
+{
+    if (job == QSsh::SftpInvalidJob)
+        return false;
+    m_ownJobs.insert(job, {channel, std::move(answer)});
+    return true;
+}
+
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)
 {
     qCDebug(lcConnection).noquote() << debugPrefix << command.trimmed();
@@ -558,9 +657,5 @@ void CConnectionForSshClient::releaseShellAndChannel()
     // The session is torn down by now, so the channel knows what its uploads left behind.
     if (m_sftp)
         m_uploadLeftovers += m_sftp->takeLeftBehindFiles();
-    for (LeftoverRemoval &removal : m_leftoverRemovals) {
-        if (!removal.path.isEmpty())
-            m_uploadLeftovers << std::exchange(removal.path, QString());
-    }
     setSftp({});
 }

@@ -13,7 +13,11 @@
 #include <QStringList>
 #include <QVector>
 
+#include <QHash>
+#include <QSet>
+
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QTextDecoder;
@@ -78,16 +82,23 @@ private:
     qint64 m_nShellBytesSent = 0;
     // Shell-route commands not yet reported: where each one ends in the shell's byte count.
     QVector<qint64> m_pendingFallbacks;
-    // Hidden temporaries of uploads that a lost connection cut short, removed once the next
-    // channel is ready; and the removals under way, whose reports are this worker's own.
+    // Hidden temporaries of uploads that a lost connection cut short, removed (as jobs of the
+    // worker's own) once the next channel is ready.
     QStringList m_uploadLeftovers;
-    struct LeftoverRemoval
+
+    // Jobs the worker started for itself or for requests that answer with a signal of their
+    // own instead of sftpJobFinished (a rename, the removal of an upload's leftover), by job id:
+    // the answer is called with the job's error text, empty on success. A new request of that
+    // kind starts its job with startOwnJob().
+    struct OwnJob
     {
-        const QObject *channel;
-        QSsh::SftpJobId job;
-        QString path; // empty once the path went back to m_uploadLeftovers
+        const QObject *channel = nullptr;
+        std::function<void(const QString &error)> answer;
     };
-    QVector<LeftoverRemoval> m_leftoverRemovals;
+    QHash<QSsh::SftpJobId, OwnJob> m_ownJobs;
+    // Transfers announced with sftpTransferStarted and not yet finished, by job id, with the
+    // channel that runs them: their progress is forwarded, and they can be cancelled.
+    QHash<QSsh::SftpJobId, const QObject *> m_transfers;
 
 signals:
     void sigInitForClild();
@@ -107,6 +118,15 @@ signals:
     // nothing could be checked, the attempt failed and the password was not sent.
     void sigKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
                                QString strError);
+    // An upload or download has started as job; name is the remote file's name, bytesTotal the
+    // size if known (0 otherwise). Its progress follows as sftpTransferProgress, its end as
+    // sftpJobFinished.
+    void sftpTransferStarted(QSsh::SftpJobId job, QString name, quint64 bytesTotal);
+    void sftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
+    // slotCancelTransfers has asked the channel to stop job; its sftpJobFinished follows.
+    void sftpTransferCancelling(QSsh::SftpJobId job);
+    // The answer to slotRenameRemotePath: an empty error means the entry has its new name.
+    void sigRenameFinished(QString oldPath, QString newPath, QString error);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -119,6 +139,9 @@ public slots:
     void slotDeleteRemotePath(QString path, QString type);
     void slotDownloadFile(QString remotePath, QString localPath);
     void slotCreateRemoteFolder(QString remotePath);
+    // Stops every transfer that is running or waiting.
+    void slotCancelTransfers();
+    void slotRenameRemotePath(QString oldPath, QString newPath);
 
 private slots:
     void slotInitForClild();
@@ -131,7 +154,6 @@ private slots:
     void slotShellClosed(int exitStatus);
     void slotShellBytesWritten(qint64 bytes);
     void onSftpChannelReady();
-    void onSftpJobFinished(QSsh::SftpJobId job, const QString &error);
 
 private:
     QString addressKey() const;
@@ -139,6 +161,15 @@ private:
     QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
     void reportHostKeyRefusal(const QSsh::HostKeyCheck &check);
+    void onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job, const QString &error);
+    void onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
+    // Forgets the jobs of a channel that is gone; requests of the worker's own get an answer.
+    void forgetJobsOf(const QObject *channel);
+    void announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                          const QString &remotePath, quint64 bytesTotal);
+    // Keeps job of channel as one of the worker's own; false for an invalid job.
+    bool startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
+                     std::function<void(const QString &error)> answer);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
     void failPendingFallbacks();
     void releaseShellAndChannel();

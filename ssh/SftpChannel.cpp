@@ -7,7 +7,10 @@
 #include "SshSession.h"
 
 #include <QAtomicInt>
+#include <QMetaMethod>
+#include <QTimer>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,16 +35,14 @@ public:
     SftpChannel::State state() const { return SftpChannel::State(atomicState.loadAcquire()); }
     void setState(SftpChannel::State state) { atomicState.storeRelease(state); }
     SftpJobId addJob(std::unique_ptr<SftpJob> job);
-    SftpJobId nextId()
-    {
-        // The connection worker reports a request it carried out by a shell command as job
-        // 1, so SFTP jobs never take that id (nor SftpInvalidJob, should the counter wrap).
-        if (nextJobId < kFirstJobId)
-            nextJobId = kFirstJobId;
-        return nextJobId++;
-    }
+    static SftpJobId nextId();
     void postFinished(SftpJobId job, const QString &error);
     SshSession::Step readServerErrors();
+    bool progressWanted() const;
+    void reportProgress(SftpJob &job);
+    // Reports the end of a job that leaves the list, after its last progress report if that
+    // is still owed (then as late as the report interval requires).
+    void finish(SftpJob &job);
     // Hands the remote side of every open job and of the SFTP session to the session's
     // clean-up queue (or frees it at once when the session is going away).
     void releaseRemote(bool immediately);
@@ -52,8 +53,21 @@ public:
     std::vector<std::unique_ptr<SftpJob>> jobs;
     QStringList leftBehind;
     static constexpr SftpJobId kFirstJobId = 2;
-    SftpJobId nextJobId = kFirstJobId;
 };
+
+SftpJobId SftpChannel::Private::nextId()
+{
+    // Unique in the process: the connection worker keeps job ids across reconnections, and a
+    // new channel must not hand out an id that an old one may still report. The worker reports
+    // a request it carried out by a shell command as job 1, so SFTP jobs never take that id
+    // (nor SftpInvalidJob, should the counter wrap).
+    static QAtomicInteger<SftpJobId> counter(kFirstJobId - 1);
+    for (;;) {
+        const SftpJobId id = counter.fetchAndAddRelaxed(1) + 1;
+        if (id >= kFirstJobId)
+            return id;
+    }
+}
 
 SshSession::Step SftpChannel::Private::step()
 {
@@ -109,14 +123,16 @@ SshSession::Step SftpChannel::Private::step()
             transferRunning = true;
             uploadRunning = uploadRunning || upload;
         }
-        const SftpJob::Result step = job->step();
+        const SftpJob::Result stepped = job->step();
         if (!afterFirstJob)
             afterFirstJob = session->inboundBytes();
-        switch (step) {
+        if (job->isTransfer() && stepped != SftpJob::Result::Fatal)
+            reportProgress(*job);
+        switch (stepped) {
         case SftpJob::Result::Fatal:
             return SshSession::Step::Fatal;
         case SftpJob::Result::Done:
-            postFinished(job->id(), job->error());
+            finish(*job);
             it = jobs.erase(it);
             result = SshSession::Step::Progress;
             continue;
@@ -169,6 +185,41 @@ void SftpChannel::Private::postFinished(SftpJobId job, const QString &error)
         qCWarning(lcSsh).noquote() << "SFTP job" << job << "failed:" << error;
     QMetaObject::invokeMethod(
         q, [q = q, job, error] { emit q->finished(job, error); }, Qt::QueuedConnection);
+}
+
+bool SftpChannel::Private::progressWanted() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&SftpChannel::transferProgress);
+    return q->isSignalConnected(signal);
+}
+
+void SftpChannel::Private::reportProgress(SftpJob &job)
+{
+    quint64 done = 0;
+    quint64 total = 0;
+    if (!progressWanted() || !job.takeProgressReport(&done, &total))
+        return;
+    QMetaObject::invokeMethod(
+        q, [q = q, id = job.id(), done, total] { emit q->transferProgress(id, done, total); },
+        Qt::QueuedConnection);
+}
+
+void SftpChannel::Private::finish(SftpJob &job)
+{
+    if (!job.owesFinalReport() || !progressWanted()) {
+        postFinished(job.id(), job.error());
+        return;
+    }
+    // The whole size is reported before the end, and never sooner than the report interval
+    // after the previous report: the end waits for it, by less than that interval.
+    const qint64 delay = job.msUntilReportDue();
+    quint64 done = 0;
+    quint64 total = 0;
+    job.takeFinalReport(&done, &total);
+    QTimer::singleShot(delay, q, [q = q, id = job.id(), done, total] {
+        emit q->transferProgress(id, done, total);
+        emit q->finished(id, QString());
+    });
 }
 
 SftpJobId SftpChannel::Private::addJob(std::unique_ptr<SftpJob> job)
@@ -306,6 +357,28 @@ SftpJobId SftpChannel::createDirectory(const QString &path)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
         d->nextId(), d->context, Internal::SftpPathJob::Kind::CreateDirectory, path));
+}
+
+SftpJobId SftpChannel::renamePath(const QString &oldPath, const QString &newPath)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpPathJob>(
+        d->nextId(), d->context, Internal::SftpPathJob::Kind::Rename, oldPath, newPath));
+}
+
+void SftpChannel::cancelJob(SftpJobId job)
+{
+    const auto it = std::find_if(d->jobs.begin(), d->jobs.end(),
+                                 [job](const auto &candidate) { return candidate->id() == job; });
+    if (it == d->jobs.end())
+        return;
+    if ((*it)->cancel()) {
+        d->postFinished(job, (*it)->error());
+        d->jobs.erase(it);
+    } else if (d->context.session) {
+        d->context.session->schedule();
+    }
 }
 
 } // namespace QSsh

@@ -17,6 +17,11 @@ class SshSession;
 // Transfers never leave a truncated target: an upload writes a temporary file beside the
 // target and renames it over the target once complete; a download writes a temporary local
 // file and renames it over the target once complete.
+//
+// Job ids are unique in the whole process, so ids of a closed channel are never reused by
+// the next one.
+//
+// Everything but state() is to be called in the thread the channel lives in.
 class SftpChannel : public QObject
 {
     Q_OBJECT
@@ -39,6 +44,18 @@ public:
     SftpJobId removeFile(const QString &path);
     SftpJobId removeDirectory(const QString &path);
     SftpJobId createDirectory(const QString &path);
+    // Gives a file or folder a new name; an entry that already holds the new name stays as it
+    // is and the job fails.
+    SftpJobId renamePath(const QString &oldPath, const QString &newPath);
+
+    // Stops a job, in whatever state it is, leaving the files as they were: an upload leaves
+    // the controller's target untouched and removes its temporary, a download leaves the local
+    // target untouched. The job ends with finished() and a non-empty error, at once if it had
+    // not begun, else at its next safe point (the session stays usable). A job past its point
+    // of no return (an upload that has sent the replacement of its target, a download that
+    // is putting its file in place) finishes as it would have and reports its real outcome.
+    // Unknown or ended jobs are ignored.
+    void cancelJob(SftpJobId job);
 
     // Remote files that uploads cut short by the loss of the connection may have left behind
     // (their hidden temporaries), for the owner to remove once connected again. Empties the
@@ -50,6 +67,11 @@ signals:
     void channelError(const QString &reason);
     void closed();
     void finished(QSsh::SftpJobId job, const QString &error = QString());
+    // A transfer's progress, at most 10 reports a second per job, only ever growing; a
+    // successful transfer's last report comes before its finished() and carries the whole
+    // size. bytesTotal is 0 while the size is not known. Reports are made only while
+    // something is connected to this signal.
+    void transferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
 
 private:
     friend class SshSession;

@@ -29,6 +29,8 @@ SftpDownloadJob::SftpDownloadJob(SftpJobId id, SftpContext &context, const QStri
 
 SftpJob::Result SftpDownloadJob::step()
 {
+    if (m_cancelRequested && !insideCall())
+        stopForCancel();
     const Result result = stepPhase();
     if (result == Result::Fatal || m_phase != Phase::Done)
         return result;
@@ -106,8 +108,10 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         // Regular files report their size; the end of the data is checked against it so that
         // a stream that ends early can never pass for a complete file.
         if ((attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) &&
-            LIBSSH2_SFTP_S_ISREG(attributes.permissions))
+            LIBSSH2_SFTP_S_ISREG(attributes.permissions)) {
             m_expectedSize = qint64(attributes.filesize);
+            m_bytesTotal = attributes.filesize;
+        }
         m_buffer.resize(kBufferSize);
         m_phase = Phase::Reading;
         return Result::Progress;
@@ -132,6 +136,9 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         if (rc < 0) {
             m_local.cancelWriting();
             m_error = failureText(SftpOperation::Close, m_remotePath, rc);
+        } else if (m_cancelRequested) {
+            m_local.cancelWriting();
+            m_error = sftpCancelledText(m_remotePath);
         } else if (!m_local.commit()) {
             m_error = localWriteError();
         }
@@ -165,12 +172,20 @@ SftpJob::Result SftpDownloadJob::read()
         }
         m_buffer.clear();
         m_buffer.squeeze();
+        m_dataComplete = true;
         m_phase = Phase::Close;
+        return Result::Progress;
+    }
+    // A read ends inside a call most of the time (the next one answers EAGAIN), so a cancel
+    // is taken up here, right after one has completed.
+    if (m_cancelRequested && !insideCall()) {
+        stopForCancel();
         return Result::Progress;
     }
     if (m_local.write(m_buffer.constData(), n) != n)
         return fail(localWriteError());
     m_received += n;
+    m_bytesDone = quint64(m_received);
     // QSaveFile syncs the file to disk when it commits. Starting the write-back of every few
     // megabytes now keeps that final sync short, so it does not stall the event loop.
     if (m_received - m_writeBackStart >= kWriteBackChunk && m_local.flush()) {
@@ -190,6 +205,35 @@ QString SftpDownloadJob::localWriteError() const
     if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
         reason = qt_error_string(systemError);
     return sftpTr("Cannot write local file \"%1\": %2.").arg(m_local.fileName(), reason);
+}
+
+bool SftpDownloadJob::cancel()
+{
+    m_cancelRequested = true;
+    if (insideCall())
+        return false;
+    stopForCancel();
+    return m_phase == Phase::Done;
+}
+
+void SftpDownloadJob::stopForCancel()
+{
+    switch (m_phase) {
+    case Phase::OpenLocal:
+        m_error = sftpCancelledText(m_remotePath);
+        m_phase = Phase::Done;
+        break;
+    case Phase::OpenRemote:
+    case Phase::StatRemote:
+    case Phase::Reading:
+        // Requests still in flight are answered after the close; libssh2 drops the answers.
+        fail(sftpCancelledText(m_remotePath));
+        break;
+    case Phase::Close:
+    case Phase::Done:
+        return;
+    }
+    m_cancelRequested = false;
 }
 
 void SftpDownloadJob::abandon(const QString &reason)

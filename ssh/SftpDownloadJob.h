@@ -18,6 +18,7 @@ public:
     Result step() override;
     bool isTransfer() const override { return true; }
     void abandon(const QString &reason) override;
+    bool cancel() override;
 
 private:
     enum class Phase { OpenLocal, OpenRemote, StatRemote, Reading, Close, Done };
@@ -25,6 +26,9 @@ private:
     Result stepPhase();
     Result read();
     Result fail(const QString &text);
+    // Turns a requested cancel into the clean-up of what the job has made so far. Once the
+    // remote handle is closing, the cancel is taken up after the close, before the commit.
+    void stopForCancel();
     QString localWriteError() const;
 
     const QString m_remotePath;

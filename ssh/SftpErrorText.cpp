@@ -31,6 +31,8 @@ QString operationText(SftpOperation operation, const QString &path)
         return sftpTr("Cannot look up remote path \"%1\"").arg(path);
     case SftpOperation::Rename:
         return sftpTr("Cannot move remote file into place as \"%1\"").arg(path);
+    case SftpOperation::RenameEntry:
+        return sftpTr("Cannot rename remote path \"%1\"").arg(path);
     case SftpOperation::Remove:
         return sftpTr("Cannot remove remote file \"%1\"").arg(path);
     case SftpOperation::RemoveDirectory:
@@ -101,6 +103,8 @@ QString sftpFailureText(SftpOperation operation, const QString &path, unsigned l
             reason = sftpTr("it already exists or cannot be created");
         else if (operation == SftpOperation::Remove)
             reason = sftpTr("it is a directory or cannot be removed");
+        else if (operation == SftpOperation::RenameEntry)
+            reason = sftpTr("the new name is already in use or cannot be used");
     }
     return sftpFailureText(operation, path, reason);
 }
@@ -111,6 +115,11 @@ QString sftpFailureText(SftpOperation operation, const QString &path, const QStr
     while (text.endsWith(QLatin1Char('.')))
         text.chop(1);
     return QStringLiteral("%1: %2.").arg(operationText(operation, path), text);
+}
+
+QString sftpCancelledText(const QString &path)
+{
+    return sftpTr("\"%1\": cancelled.").arg(path);
 }
 
 } // namespace QSsh::Internal

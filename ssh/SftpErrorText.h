@@ -12,6 +12,7 @@ enum class SftpOperation {
     Close,
     Stat,
     Rename,
+    RenameEntry,
     Remove,
     RemoveDirectory,
     CreateDirectory
@@ -32,5 +33,8 @@ QString sftpFailureText(SftpOperation operation, const QString &path, unsigned l
 
 // The same for failures that are not SFTP statuses (the channel broke, for instance).
 QString sftpFailureText(SftpOperation operation, const QString &path, const QString &reason);
+
+// The error of a job that was cancelled on request.
+QString sftpCancelledText(const QString &path);
 
 } // namespace QSsh::Internal

@@ -53,6 +53,52 @@ bool SftpJob::acquire(WindowNeed need)
     return true;
 }
 
+bool SftpJob::insideCall() const
+{
+    return m_context.owner == this ||
+           (m_context.session && m_context.session->holdsTransport(this));
+}
+
+bool SftpJob::takeProgressReport(quint64 *done, quint64 *total)
+{
+    if (m_finalReported || (m_sinceReport.isValid() && msUntilReportDue() > 0))
+        return false;
+    if (m_bytesDone == 0 && m_bytesTotal == 0 && !m_dataComplete)
+        return false; // nothing known yet
+    // Only news is reported: the first figures, growth, or the end of the data.
+    if (m_sinceReport.isValid() && m_bytesDone == m_reportedDone && !m_dataComplete)
+        return false;
+    recordReport(done, total);
+    return true;
+}
+
+void SftpJob::takeFinalReport(quint64 *done, quint64 *total)
+{
+    recordReport(done, total);
+}
+
+void SftpJob::recordReport(quint64 *done, quint64 *total)
+{
+    m_sinceReport.start();
+    m_reportedDone = m_bytesDone;
+    m_finalReported = m_dataComplete;
+    *done = m_bytesDone;
+    // The data has all moved: whatever the size was taken to be, this is the whole of it.
+    *total = m_dataComplete ? m_bytesDone : m_bytesTotal;
+}
+
+bool SftpJob::owesFinalReport() const
+{
+    return m_dataComplete && !m_finalReported && m_error.isEmpty();
+}
+
+qint64 SftpJob::msUntilReportDue() const
+{
+    if (!m_sinceReport.isValid())
+        return 0;
+    return qMax<qint64>(0, kProgressIntervalMs - m_sinceReport.elapsed());
+}
+
 int SftpJob::settle(int rc)
 {
     m_context.session->track(this, rc);
@@ -77,9 +123,25 @@ SftpJob::Result SftpJob::failWith(SftpOperation operation, const QString &path, 
     return Result::Idle;
 }
 
-SftpPathJob::SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path)
-    : SftpJob(id, context), m_kind(kind), m_path(path)
+SftpPathJob::SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path,
+                         const QString &newPath)
+    : SftpJob(id, context), m_kind(kind), m_path(path), m_newPath(newPath)
 {}
+
+SftpOperation SftpPathJob::operation() const
+{
+    switch (m_kind) {
+    case Kind::RemoveFile:
+        return SftpOperation::Remove;
+    case Kind::RemoveDirectory:
+        return SftpOperation::RemoveDirectory;
+    case Kind::CreateDirectory:
+        return SftpOperation::CreateDirectory;
+    case Kind::Rename:
+        return SftpOperation::RenameEntry;
+    }
+    return SftpOperation::Remove;
+}
 
 SftpJob::Result SftpPathJob::step()
 {
@@ -88,39 +150,49 @@ SftpJob::Result SftpPathJob::step()
     const QByteArray path = remoteNameToBytes(m_path);
     LIBSSH2_SFTP *const sftp = m_context.sftp;
     int rc = 0;
-    SftpOperation operation = SftpOperation::Remove;
     switch (m_kind) {
     case Kind::RemoveFile:
         rc = libssh2_sftp_unlink_ex(sftp, path.constData(), unsigned(path.size()));
         break;
     case Kind::RemoveDirectory:
-        operation = SftpOperation::RemoveDirectory;
         rc = libssh2_sftp_rmdir_ex(sftp, path.constData(), unsigned(path.size()));
         break;
     case Kind::CreateDirectory:
-        operation = SftpOperation::CreateDirectory;
         rc = libssh2_sftp_mkdir_ex(sftp, path.constData(), unsigned(path.size()),
                                    LIBSSH2_SFTP_S_IRWXU | LIBSSH2_SFTP_S_IRGRP |
                                        LIBSSH2_SFTP_S_IXGRP | LIBSSH2_SFTP_S_IROTH |
                                        LIBSSH2_SFTP_S_IXOTH);
         break;
+    case Kind::Rename: {
+        // No overwrite flag: servers of protocol 3 (OpenSSH, Dropbear) refuse an existing
+        // target anyway, and later versions are asked to.
+        const QByteArray newPath = m_newPath.toUtf8();
+        rc = libssh2_sftp_rename_ex(sftp, path.constData(), unsigned(path.size()),
+                                    newPath.constData(), unsigned(newPath.size()), 0);
+        break;
+    }
     }
     settle(rc);
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
-    if (rc < 0 && failWith(operation, m_path, rc) == Result::Fatal)
+    if (rc < 0 && failWith(operation(), m_path, rc) == Result::Fatal)
         return Result::Fatal;
     return Result::Done;
 }
 
 void SftpPathJob::abandon(const QString &reason)
 {
-    const SftpOperation operation = m_kind == Kind::RemoveFile ? SftpOperation::Remove
-                                    : m_kind == Kind::RemoveDirectory
-                                        ? SftpOperation::RemoveDirectory
-                                        : SftpOperation::CreateDirectory;
     if (m_error.isEmpty())
-        m_error = sftpFailureText(operation, m_path, reason);
+        m_error = sftpFailureText(operation(), m_path, reason);
+}
+
+bool SftpPathJob::cancel()
+{
+    // Its one request is either not sent yet, or on its way and then answered as it comes.
+    if (insideCall())
+        return false;
+    m_error = sftpCancelledText(m_path);
+    return true;
 }
 
 } // namespace QSsh::Internal

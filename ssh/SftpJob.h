@@ -30,6 +30,8 @@ class SftpJob
 {
 public:
     static constexpr qint64 kStepBudgetMs = 4;
+    // Progress reports of one transfer are at least this far apart.
+    static constexpr qint64 kProgressIntervalMs = 100;
 
     enum class Result { Idle, Progress, Blocked, Fatal, Done };
 
@@ -55,6 +57,25 @@ public:
     // behind and that is safe to remove later, or an empty text.
     virtual QString leftBehind() const { return QString(); }
 
+    // Asks the job to stop, leaving every file as it was. True when the job has ended at
+    // once (done() then holds). Otherwise it stops at its next safe point: never inside a
+    // libssh2 call that answered EAGAIN nor with a packet half sent, since the session must
+    // stay usable. A job past its point of no return (an upload that has sent its final
+    // replacement) finishes as it would have.
+    virtual bool cancel() = 0;
+
+    // Progress of a transfer: bytes moved, and the whole size (0 while unknown).
+    quint64 bytesDone() const { return m_bytesDone; }
+    quint64 bytesTotal() const { return m_bytesTotal; }
+    // Throttles the progress reports: true, with the figures, when a report is due. Once every
+    // byte has moved, the last report carries the whole size.
+    bool takeProgressReport(quint64 *done, quint64 *total);
+    // A successful transfer whose last report is still to come, how long until it may go, and
+    // the report itself, whether due or not.
+    bool owesFinalReport() const;
+    qint64 msUntilReportDue() const;
+    void takeFinalReport(quint64 *done, quint64 *total);
+
 protected:
     // How much of the channel's send window a call needs before it starts. libssh2 may send
     // a request only in part when the window runs out, and a request left in part (by a
@@ -79,6 +100,9 @@ protected:
     {
         return rc == LIBSSH2_ERROR_EAGAIN ? Result::Blocked : Result::Fatal;
     }
+    // True while the job is inside a libssh2 call that answered EAGAIN, or holds a partly sent
+    // packet: it must finish that call before it may do anything else.
+    bool insideCall() const;
     // Repeats call while it progresses and stillInPhase() holds, within a few milliseconds,
     // so that a transfer moves several buffers per step while other jobs, the shell and the
     // event loop still get their turn promptly.
@@ -98,21 +122,38 @@ protected:
     SftpContext &m_context;
     LIBSSH2_SFTP_HANDLE *m_handle = nullptr;
     QString m_error;
+    bool m_cancelRequested = false;
+    quint64 m_bytesDone = 0;
+    quint64 m_bytesTotal = 0;
+    bool m_dataComplete = false; // every byte has moved
+
+private:
+    void recordReport(quint64 *done, quint64 *total);
+
+    QElapsedTimer m_sinceReport;
+    quint64 m_reportedDone = 0;
+    bool m_finalReported = false;
 };
 
-// Removing a file, removing a directory, creating a directory: one request each.
+// Removing a file, removing a directory, creating a directory, renaming: one request each.
+// A rename never replaces an entry that already holds the new name.
 class SftpPathJob : public SftpJob
 {
 public:
-    enum class Kind { RemoveFile, RemoveDirectory, CreateDirectory };
+    enum class Kind { RemoveFile, RemoveDirectory, CreateDirectory, Rename };
 
-    SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path);
+    SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path,
+                const QString &newPath = QString());
     Result step() override;
     void abandon(const QString &reason) override;
+    bool cancel() override;
 
 private:
+    SftpOperation operation() const;
+
     const Kind m_kind;
     const QString m_path;
+    const QString m_newPath;
 };
 
 } // namespace QSsh::Internal

@@ -73,6 +73,11 @@ QString SftpUploadJob::temporaryThatMayExist() const
 
 SftpJob::Result SftpUploadJob::step()
 {
+    // While writing, a cancel only stops the reading of local data, which is safe at any time:
+    // a write that answered EAGAIN is repeated with the same data all the same.
+    if (m_cancelRequested &&
+        (m_phase == Phase::Writing || (!insideCall() && !m_replaceCallPending)))
+        stopForCancel();
     const Result result = stepPhase();
     if (result == Result::Fatal || m_phase != Phase::Done)
         return result;
@@ -90,6 +95,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
             m_phase = Phase::Done;
             return Result::Done;
         }
+        m_bytesTotal = quint64(qMax<qint64>(0, m_local.size()));
         m_phase = Phase::StatTarget;
         return Result::Progress;
 
@@ -248,7 +254,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
 SftpJob::Result SftpUploadJob::fillAndWrite()
 {
     char *const data = m_buffer.data();
-    if (m_end - m_begin < kBufferSize / 2 && !m_localAtEnd) {
+    if (m_end - m_begin < kBufferSize / 2 && !m_localAtEnd && !m_draining) {
         // libssh2 copies what it sends, so the unacknowledged rest may move to the front;
         // it must stay unchanged, since libssh2 skips the part already in flight.
         if (m_begin > 0) {
@@ -260,19 +266,20 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         if (n < 0) {
             m_error = sftpTr("Cannot read local file \"%1\": %2.")
                           .arg(m_local.fileName(), m_local.errorString());
-            m_phase = Phase::CloseAfterFailure;
+            m_draining = true;
             return Result::Progress;
         }
         m_localAtEnd = n == 0;
         m_end += int(n);
     }
     if (m_begin == m_end) {
-        if (!m_localAtEnd)
+        if (!m_localAtEnd && !m_draining)
             return Result::Progress;
         m_local.close();
         m_buffer.clear();
         m_buffer.squeeze();
-        m_phase = Phase::CloseTemporary;
+        m_dataComplete = !m_draining;
+        m_phase = m_draining ? Phase::CloseAfterFailure : Phase::CloseTemporary;
         return Result::Progress;
     }
     if (!acquire(WindowNeed::Any))
@@ -288,6 +295,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         return Result::Progress;
     }
     m_begin += int(rc);
+    m_bytesDone += quint64(rc);
     return Result::Progress;
 }
 
@@ -316,6 +324,7 @@ SftpJob::Result SftpUploadJob::stepReplace()
     case Phase::OpenReplaceChannel: {
         m_replaceChannel = libssh2_channel_open_session(session->handle());
         const int rc = session->track(this, m_replaceChannel ? 0 : lastErrno());
+        m_replaceCallPending = rc == LIBSSH2_ERROR_EAGAIN;
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (SshSession::isSessionError(rc))
@@ -354,6 +363,7 @@ SftpJob::Result SftpUploadJob::stepReplace()
 SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
 {
     m_context.session->track(this, rc);
+    m_replaceCallPending = rc == LIBSSH2_ERROR_EAGAIN;
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (SshSession::isSessionError(rc))
@@ -465,6 +475,50 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
         m_phase = onSuccess;
     }
     return Result::Progress;
+}
+
+bool SftpUploadJob::cancel()
+{
+    m_cancelRequested = true;
+    if (m_phase != Phase::Writing && (insideCall() || m_replaceCallPending))
+        return false;
+    stopForCancel();
+    return m_phase == Phase::Done;
+}
+
+void SftpUploadJob::stopForCancel()
+{
+    switch (m_phase) {
+    case Phase::OpenLocal:
+    case Phase::StatTarget:
+    case Phase::OpenTemporary:
+        // Nothing exists on the controller yet.
+        m_local.close();
+        m_phase = Phase::Done;
+        break;
+    case Phase::Writing:
+        m_draining = true;
+        break;
+    case Phase::CloseTemporary:
+        m_phase = Phase::CloseAfterFailure;
+        break;
+    case Phase::StartReplace:
+        freeReplaceChannel();
+        m_phase = Phase::RemoveTemporary;
+        break;
+    case Phase::RenameIntoPlace:
+    case Phase::OpenReplaceChannel:
+    case Phase::MoveTargetAside:
+        m_phase = Phase::RemoveTemporary;
+        break;
+    default:
+        // The target is being replaced, or the job is failing already: it ends as it will.
+        m_cancelRequested = false;
+        return;
+    }
+    m_cancelRequested = false;
+    if (m_error.isEmpty())
+        m_error = sftpCancelledText(m_remotePath);
 }
 
 void SftpUploadJob::abandon(const QString &reason)

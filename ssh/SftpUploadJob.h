@@ -32,6 +32,7 @@ public:
     bool isTransfer() const override { return true; }
     bool isUpload() const override { return true; }
     void abandon(const QString &reason) override;
+    bool cancel() override;
 
     void releaseHandle(bool immediately) override;
     QString leftBehind() const override { return m_leftBehind; }
@@ -67,6 +68,9 @@ private:
 
     Result stepPhase();
     QString temporaryThatMayExist() const;
+    // Turns a requested cancel into the clean-up of what the job has made so far, unless the
+    // replacement of the target is already under way.
+    void stopForCancel();
     Result fillAndWrite();
     Result stepReplace();
     Result trackReplace(int rc, Phase next);
@@ -88,6 +92,10 @@ private:
     int m_begin = 0; // first byte not yet acknowledged by the server
     int m_end = 0;   // end of the data read from the local file
     bool m_localAtEnd = false;
+    // No more local data: what libssh2 already holds is sent and acknowledged, then the job
+    // fails (m_error says why). Closing the handle earlier could cut a request in half.
+    bool m_draining = false;
+    bool m_replaceCallPending = false; // a call on the command channel answered EAGAIN
     LIBSSH2_CHANNEL *m_replaceChannel = nullptr;
     QByteArray m_replaceOutput;
     QByteArray m_replaceErrors;

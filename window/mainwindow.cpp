@@ -9,10 +9,13 @@
 #include "ListSelection.h"
 #include "ListingParser.h"
 #include "ProgramFiles.h"
+#include "RemoteListActions.h"
 #include "RemoteListRoles.h"
 #include "RemotePath.h"
+#include "RenamePrompt.h"
 #include "ShellMarkers.h"
 #include "TerminalText.h"
+#include "TransferProgressLine.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -253,6 +256,18 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &HostKeyLog::slotKnownHostsUnusable);
     connect(pSshClient, &CConnectionForSshClient::sigConnectStateChanged, m_hostKeyLog,
             &HostKeyLog::slotConnectStateChanged);
+    connect(this, &mainwindow::sigRenameRemotePath, pSshClient,
+            &CConnectionForSshClient::slotRenameRemotePath);
+    connect(pSshClient, &CConnectionForSshClient::sigRenameFinished, this,
+            &mainwindow::onRenameFinished);
+    connect(pSshClient, &CConnectionForSshClient::sftpTransferStarted, m_progressLine,
+            &TransferProgressLine::addTransfer);
+    connect(pSshClient, &CConnectionForSshClient::sftpTransferProgress, m_progressLine,
+            &TransferProgressLine::setProgress);
+    connect(pSshClient, &CConnectionForSshClient::sftpTransferCancelling, m_progressLine,
+            &TransferProgressLine::markCancelling);
+    connect(m_progressLine, &TransferProgressLine::cancelRequested, pSshClient,
+            &CConnectionForSshClient::slotCancelTransfers);
 
     setWindowTitle(connectedTitle(workerHostText()));
 
@@ -388,6 +403,11 @@ void mainwindow::setupUi()
     buttonLayout->addStretch();
     mainLayout->addLayout(buttonLayout);
 
+    // Hidden, and then taking no room, while no transfer runs.
+    m_progressLine = new TransferProgressLine(this);
+    m_progressLine->setEnglish(english);
+    mainLayout->addWidget(m_progressLine);
+
     // The caption is not retranslated, so it is not kept as a member.
     auto *logCaption =
         new QLabel(english ? QStringLiteral("Operation Log") : QStringLiteral("操作日志"), this);
@@ -409,6 +429,7 @@ void mainwindow::setupUi()
     connect(m_btnNewFolder, &QPushButton::clicked, this, &mainwindow::onNewFolderClicked);
     connect(m_btnDelete, &QPushButton::clicked, this, &mainwindow::onDeleteClicked);
     connect(m_treeView, &QTreeView::doubleClicked, this, &mainwindow::onRemoteDoubleClicked);
+    setupListActions();
 
     // Nothing can be done before the SFTP channel is ready.
     for (QPushButton *button :
@@ -417,6 +438,32 @@ void mainwindow::setupUi()
 
     // The view has its real width only once the window has been laid out.
     QTimer::singleShot(200, this, &mainwindow::adjustColumnWidths);
+}
+
+void mainwindow::setupListActions()
+{
+    auto *actions = new RemoteListActions(m_treeView, [this] { return isEnglishUi(); });
+    // The menu, in this order; every entry goes through its button's slot.
+    actions->addEntry(QStringLiteral("Download"), QStringLiteral("下载"), {}, m_btnDownload, this,
+                      &mainwindow::onDownloadClicked);
+    actions->addEntry(QStringLiteral("Rename"), QStringLiteral("重命名"), {Qt::Key_F2}, m_btnDelete,
+                      this, &mainwindow::onRenameClicked);
+    actions->addEntry(QStringLiteral("Delete"), QStringLiteral("删除"), {QKeySequence::Delete},
+                      m_btnDelete, this, &mainwindow::onDeleteClicked);
+    actions->addEntry(QStringLiteral("New Folder"), QStringLiteral("新建文件夹"), {},
+                      m_btnNewFolder, this, &mainwindow::onNewFolderClicked);
+    actions
+        ->addEntry(QStringLiteral("Refresh"), QStringLiteral("刷新"), {Qt::Key_F5}, m_btnRefresh,
+                   this, &mainwindow::onRefreshClicked)
+        ->setShortcutContext(Qt::WindowShortcut);
+    // Keys only: they move and select as a double click and a plain file manager do.
+    actions->addKeys({Qt::Key_Return, Qt::Key_Enter},
+                     [this] { onRemoteDoubleClicked(m_treeView->currentIndex()); });
+    actions->addKeys({Qt::Key_Backspace}, [this, actions] {
+        if (actions->parentRow().isValid())
+            onRemoteDoubleClicked(actions->parentRow());
+    });
+    actions->addKeys({QKeySequence::SelectAll}, [actions] { actions->selectAllEntries(); });
 }
 
 void mainwindow::setupModel()
@@ -568,6 +615,7 @@ void mainwindow::retranslateUi()
                                           : QStringLiteral("新建文件夹"));
     m_btnRefresh->setText(isEnglishUi() ? QStringLiteral("Refresh List")
                                         : QStringLiteral("刷新列表"));
+    m_progressLine->setEnglish(isEnglishUi());
     if (itemCount > 1) {
         m_btnDelete->setText(
             (isEnglishUi() ? QStringLiteral("Delete %1 Items") : QStringLiteral("删除 %1 个项目"))
@@ -608,6 +656,8 @@ void mainwindow::updateStatusIndicator(bool connected)
     }
     m_statusIndicator->setStyleSheet(disconnectedIndicatorStyle);
     appendLog(isEnglishUi() ? QStringLiteral("Connection lost.") : QStringLiteral("连接已断开。"));
+    // No transfer outlives the connection.
+    m_progressLine->clear();
     for (QPushButton *button :
          {m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete, m_btnRefresh})
         button->setEnabled(false);
@@ -1202,7 +1252,12 @@ void mainwindow::onNewFolderClicked()
 
 void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
 {
-    if (error.isEmpty()) {
+    const QString cancelledName = m_progressLine->finishTransfer(job);
+    if (!error.isEmpty() && !cancelledName.isNull()) {
+        appendLog((isEnglishUi() ? QStringLiteral("Transfer cancelled: %1")
+                                 : QStringLiteral("传输已取消: %1"))
+                      .arg(cancelledName));
+    } else if (error.isEmpty()) {
         appendLog((isEnglishUi() ? QStringLiteral("SFTP task %1 completed successfully.")
                                  : QStringLiteral("SFTP任务 %1 已成功完成。"))
                       .arg(job));
@@ -1220,5 +1275,53 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
                                          : QStringLiteral("下载文件"));
 
     // Show the job's effect; onRefreshClicked refuses by itself while disconnected or listing.
+    QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
+}
+
+void mainwindow::onRenameClicked()
+{
+    const bool english = isEnglishUi();
+    if (!isSftpReady(m_sftpChannel)) {
+        appendLog(english ? QStringLiteral("Error: SFTP not ready, unable to rename.")
+                          : QStringLiteral("错误: SFTP尚未准备就绪，无法重命名。"));
+        return;
+    }
+    QVector<ListRow> rows = selectedListRows(m_treeView);
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const ListRow &row) { return row.name == QLatin1String(".."); }),
+               rows.end());
+    if (rows.size() != 1) {
+        appendLog(english ? QStringLiteral("Please select one file or folder to rename.")
+                          : QStringLiteral("请选择一个要重命名的文件或文件夹。"));
+        return;
+    }
+
+    const QString oldName = rows.first().name;
+    const RenamePrompt answer = RenamePrompt::ask(this, english, oldName, m_model);
+    if (answer.outcome == RenamePrompt::Outcome::Cancelled)
+        appendLog(english ? QStringLiteral("Rename cancelled.") : QStringLiteral("重命名已取消。"));
+    if (answer.outcome != RenamePrompt::Outcome::Accepted)
+        return;
+
+    const QString oldPath = RemotePath::join(m_strCurrentPath, oldName);
+    const QString newPath = RemotePath::join(m_strCurrentPath, answer.newName);
+    appendLog((english ? QStringLiteral("Renaming %1 to %2...")
+                       : QStringLiteral("正在将 %1 重命名为 %2 ..."))
+                  .arg(oldPath, newPath));
+    emit sigRenameRemotePath(oldPath, newPath);
+}
+
+void mainwindow::onRenameFinished(QString oldPath, QString newPath, QString error)
+{
+    const bool english = isEnglishUi();
+    if (error.isEmpty()) {
+        appendLog((english ? QStringLiteral("Renamed %1 to %2.")
+                           : QStringLiteral("已将 %1 重命名为 %2。"))
+                      .arg(oldPath, newPath));
+    } else {
+        appendLog((english ? QStringLiteral("Rename of %1 failed: %2")
+                           : QStringLiteral("重命名 %1 失败: %2"))
+                      .arg(oldPath, error));
+    }
     QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
 }

@@ -24,6 +24,7 @@ class QStandardItemModel;
 class QTextEdit;
 class QTimer;
 class QTreeView;
+class TransferProgressLine;
 
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
@@ -52,6 +53,7 @@ signals:
     void sigDeleteRemotePath(QString path, QString type);
     void sigDownloadFile(QString remotePath, QString localPath);
     void sigCreateRemoteFolder(QString path);
+    void sigRenameRemotePath(QString oldPath, QString newPath);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -73,10 +75,14 @@ private slots:
     void processBufferedData();
     void onLanguageToggled();
     void onListingTimedOut();
+    void onRenameClicked();
+    void onRenameFinished(QString oldPath, QString newPath, QString error);
 
 private:
     void setupUi();
     void setupModel();
+    // The list's keys and context menu.
+    void setupListActions();
     void adjustColumnWidths();
     bool isEnglishUi() const;
     void appendLog(const QString &text);
@@ -116,6 +122,7 @@ private:
     QPushButton *m_btnRefresh = nullptr;
     QPushButton *m_btnNewFolder = nullptr;
     QPushButton *m_btnLanguage = nullptr;
+    TransferProgressLine *m_progressLine = nullptr;
     QTextEdit *m_logEdit = nullptr;
     QLabel *m_statusIndicator = nullptr;
     QLabel *m_pathLabel = nullptr;

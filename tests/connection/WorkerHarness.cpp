@@ -55,6 +55,10 @@ WorkerHarness::WorkerHarness(const QString &ip, const QString &password)
             &WorkerHarness::sftpChannelInitialized, Qt::QueuedConnection);
     connect(m_worker, &CConnectionForSshClient::sftpJobFinished, this,
             &WorkerHarness::sftpJobFinished, Qt::QueuedConnection);
+    connect(m_worker, &CConnectionForSshClient::sftpTransferStarted, this,
+            &WorkerHarness::sftpTransferStarted, Qt::QueuedConnection);
+    connect(m_worker, &CConnectionForSshClient::sigRenameFinished, this,
+            &WorkerHarness::sigRenameFinished, Qt::QueuedConnection);
     connect(this, &WorkerHarness::sigSend, m_worker,
             qOverload<QString>(&CConnectionForSshClient::slotSend));
     connect(this, &WorkerHarness::dataArrived, this, [this](const QString &s) { output += s; });

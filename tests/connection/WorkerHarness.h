@@ -52,12 +52,16 @@ public:
     QSignalSpy dataSpy{this, &WorkerHarness::dataArrived};
     QSignalSpy sftpReadySpy{this, &WorkerHarness::sftpChannelInitialized};
     QSignalSpy jobSpy{this, &WorkerHarness::sftpJobFinished};
+    QSignalSpy transferSpy{this, &WorkerHarness::sftpTransferStarted};
+    QSignalSpy renameSpy{this, &WorkerHarness::sigRenameFinished};
 
 signals:
     void connectStateChanged(bool bState, QString strIp, int nPort);
     void dataArrived(QString strMsg, QString strIp, int nPort);
     void sftpChannelInitialized();
     void sftpJobFinished(QSsh::SftpJobId job, QString error);
+    void sftpTransferStarted(QSsh::SftpJobId job, QString name, quint64 bytesTotal);
+    void sigRenameFinished(QString oldPath, QString newPath, QString error);
     void sigSend(QString strMsg);
 
 private:

@@ -145,10 +145,15 @@ void TestConnectionWorker::transfersReportEachJob()
             w->slotDownloadFile("/home/pi/cnc/part1.nc", m_tmp.filePath("part1.nc"));
             w->slotDeleteRemotePath("/home/pi/cnc/零件.nc", "file");
             w->slotCreateRemoteFolder("/home/pi/cnc/新建");
+            w->slotRenameRemotePath("/home/pi/cnc/a.nc", "/home/pi/cnc/b.nc");
         }));
         QCOMPARE(down.jobSpy.count(), 4);
         for (const auto &job : qAsConst(down.jobSpy))
             QCOMPARE(job, (QVariantList{QSsh::SftpInvalidJob, "SFTP channel not ready."}));
+        // A rename answers on its own signal.
+        QCOMPARE(down.renameSpy, (QList<QVariantList>{{"/home/pi/cnc/a.nc", "/home/pi/cnc/b.nc",
+                                                       "SFTP channel not ready."}}));
+        QCOMPARE(down.transferSpy.count(), 0);
     }
 
     // An upload over an existing file, then three downloads in a row and a failing one.
@@ -172,6 +177,18 @@ void TestConnectionWorker::transfersReportEachJob()
     for (const auto &job : qAsConst(harness->jobSpy))
         errors << job.at(1).toString();
     QCOMPARE(errors.count(QString()), 4); // jobs end in any order; only the missing file fails
+    // Each transfer was announced with the remote file's name, before its end; an upload with
+    // its size, a download before it knows it.
+    QSet<uint> announced, ended;
+    for (int i = 0; i < harness->transferSpy.size(); ++i) {
+        announced << harness->transferSpy.at(i).at(0).toUInt();
+        ended << harness->jobSpy.at(i).at(0).toUInt();
+        QCOMPARE(harness->transferSpy.at(i).mid(1),
+                 (QVariantList{i < 4 ? "程序 1.nc" : "missing.nc",
+                               quint64(i == 0 ? content.size() : 0)}));
+    }
+    QCOMPARE(announced.size(), 5);
+    QCOMPARE(announced, ended);
     for (const QString name : {"a.nc", "b.nc", "c.nc"}) {
         QFile downloaded(m_tmp.filePath(name));
         QVERIFY(downloaded.open(QIODevice::ReadOnly) && downloaded.readAll() == content);

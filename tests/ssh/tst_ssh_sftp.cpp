@@ -20,8 +20,9 @@
 using namespace SshTestSupport;
 
 // SFTP jobs against the simulated controller: byte-exact transfers and concurrent jobs
-// against both SSH servers, replacement of existing targets, the failure texts, and the
-// event loop staying responsive.
+// against both SSH servers, replacement of existing targets, progress, cancelling, the failure
+// texts, and the event loop staying responsive. The OpenSSH controller's SFTP server can hold
+// requests back, as a slow one would, so that a job can be caught in each of its stages.
 class TestSshSftp : public QObject
 {
     Q_OBJECT
@@ -36,9 +37,10 @@ private slots:
     void uploadReplacesExistingTargetWithoutLeftovers();
     void threeJobsAtOnceWithShellTraffic_data();
     void threeJobsAtOnceWithShellTraffic();
+    void progressAndCancel_data();
+    void progressAndCancel();
     void removeAndCreate();
     void failuresToStartOrRun();
-    void jobIdsAreUniqueAndNeverOne();
     void fullLocalDiskFailsCleanly();
     void eventLoopStaysResponsiveDuringLargeDownload();
 
@@ -57,6 +59,8 @@ private:
     QString remote(const QString &name) const { return QStringLiteral("/home/pi/cnc/") + name; }
     QString onController(const QString &name) const { return m_sim->rootDir() + '/' + name; }
     QStringList strayTemporaries(const QString &directory) const;
+    // Shapes both directions of the controller's link to a rate, or back to full speed.
+    bool throttle(const QString &rate);
 
     ServerSims m_sims;
     std::map<SimController::Server, Link> m_links;
@@ -74,8 +78,10 @@ void TestSshSftp::initTestCase()
     // The OpenSSH controller's profile prints a line before every command run over SSH:
     // replacing an existing file must not depend on the command printing nothing else.
     // (Dropbear starts its SFTP server through that profile, which such a line would break.)
+    // Its SFTP server can hold requests back.
     SimController::Options options;
     options.execGreeting = true;
+    options.sftpHold = true;
     m_sims.setOptions(options);
     QVERIFY(m_local.isValid());
     const Link *const openssh = link(SimController::Server::OpenSsh);
@@ -132,6 +138,26 @@ QStringList TestSshSftp::strayTemporaries(const QString &directory) const
             stray << name;
     }
     return stray;
+}
+
+bool TestSshSftp::throttle(const QString &rate)
+{
+    const QStringList shape = {"qdisc", "replace", "root", "tbf",     "rate",
+                               rate,    "burst",   "32kb", "latency", "500ms"};
+    const QStringList clear = {"qdisc", "del", "root"};
+    const auto command = [&](const QString &device) {
+        QStringList arguments = rate.isEmpty() ? clear : shape;
+        arguments.insert(2, device);
+        arguments.insert(2, "dev");
+        return arguments;
+    };
+    // The controller's side shapes what it sends, the host's side what the controller gets.
+    const bool controller = m_sim->exec(QStringList{"tc"} + command("eth0")) == 0;
+    QProcess tc;
+    tc.start("tc",
+             command(QStringLiteral("cncsim%1").arg(SimController::instanceFromEnvironment())));
+    const bool host = tc.waitForFinished() && tc.exitCode() == 0;
+    return rate.isEmpty() || (controller && host);
 }
 
 void TestSshSftp::roundTrip_data()
@@ -274,8 +300,10 @@ void TestSshSftp::threeJobsAtOnceWithShellTraffic()
         sftp->uploadFile(m_local.filePath("c.nc"), remote("c.nc"), QSsh::SftpOverwriteExisting);
     QDir(onController("made during transfers")).removeRecursively();
     const QSsh::SftpJobId d = sftp->createDirectory(remote("made during transfers"));
+    // Ids are unique, and never 1, the worker's id for a request carried out by the shell.
     QCOMPARE(QSet<QSsh::SftpJobId>({a, b, c, d}).size(), 4);
     QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c, d}).contains(QSsh::SftpInvalidJob));
+    QVERIFY(!QSet<QSsh::SftpJobId>({a, b, c, d}).contains(1));
     shell->write("echo shell_$((6*7))_alive\n");
 
     QByteArray output;
@@ -297,6 +325,130 @@ void TestSshSftp::threeJobsAtOnceWithShellTraffic()
     QCOMPARE(fileHash(m_local.filePath("a.nc")), fileHash(onController("a.nc")));
     QCOMPARE(fileHash(m_local.filePath("b.nc")), fileHash(onController("b.nc")));
     QCOMPARE(fileHash(onController("c.nc")), fileHash(m_local.filePath("c.nc")));
+}
+
+void TestSshSftp::progressAndCancel_data()
+{
+    QTest::addColumn<bool>("upload");
+    // When the cancel comes: "at once", once the controller holds a request of a type back
+    // ("open", "close", "rename"), on the first progress report over a slow link ("slow
+    // link"), or never ("slow link, no cancel").
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<bool>("cancelled");
+
+    for (const bool upload : {true, false}) {
+        const QString way = upload ? "upload, " : "download, ";
+        QTest::newRow(qPrintable(way + "not started")) << upload << "at once" << true;
+        QTest::newRow(qPrintable(way + "opening")) << upload << "open" << true;
+        QTest::newRow(qPrintable(way + "mid-transfer")) << upload << "slow link" << true;
+        QTest::newRow(qPrintable(way + "closing")) << upload << "close" << true;
+        QTest::newRow(qPrintable(way + "to the end")) << upload << "slow link, no cancel" << false;
+    }
+    // Waiting behind an upload whose opening is held: stops at once.
+    QTest::newRow("upload, waiting its turn") << true << "open" << true;
+    // Once the temporary is being renamed into place, the upload completes.
+    QTest::newRow("upload, final rename sent") << true << "rename" << false;
+}
+
+// The reports of a transfer only grow, come at most ten times a second and end, before the
+// job does, with the whole size. A cancel in any stage leaves every file as it was and the
+// session usable; past the point of no return the job completes.
+void TestSshSftp::progressAndCancel()
+{
+    QFETCH(bool, upload);
+    QFETCH(QString, when);
+    QFETCH(bool, cancelled);
+    const bool waiting = QByteArray(QTest::currentDataTag()).contains("waiting");
+    const bool slow = when.startsWith("slow link");
+    const qint64 size = 8 * 1024 * 1024 + 11;
+    const QByteArray old = "the version the machine runs now\n";
+    // A new file, for the rename; otherwise one that the upload would replace.
+    QFile::remove(onController("cancel.nc"));
+    if (when != "rename")
+        QVERIFY(writeFile(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc"), old));
+    QVERIFY(writeRandomFile(upload ? m_local.filePath("new.nc") : onController("new.nc"), size));
+    QVERIFY(throttle(slow ? "8mbit" : QString()));
+    const auto unthrottle = qScopeGuard([&] { throttle(QString()); });
+
+    JobWatcher watcher(m_sftp.data());
+    QSsh::SftpJobId job = QSsh::SftpInvalidJob;
+    QList<QPair<qint64, quint64>> reports; // when (ms), bytes done
+    bool lastReportBeforeEnd = false;
+    QElapsedTimer clock;
+    clock.start();
+    QObject receiver;
+    connect(m_sftp.data(), &QSsh::SftpChannel::transferProgress, &receiver,
+            [&](QSsh::SftpJobId id, quint64 done, quint64 total) {
+                if (id != job)
+                    return;
+                QVERIFY(done <= total && total == quint64(size));
+                QVERIFY(reports.isEmpty() || done >= reports.last().second);
+                if (when == "slow link" && done > 0 &&
+                    (reports.isEmpty() || !reports.last().second))
+                    m_sftp->cancelJob(job);
+                reports.append({clock.elapsed(), done});
+            });
+    connect(m_sftp.data(), &QSsh::SftpChannel::finished, &receiver, [&](QSsh::SftpJobId id) {
+        lastReportBeforeEnd =
+            id == job && !reports.isEmpty() && reports.last().second == quint64(size);
+    });
+    const QStringList held = when == "at once" || slow ? QStringList() : QStringList{when};
+    QVERIFY(m_sim->holdSftpRequests(held));
+    const auto release = qScopeGuard([this] { m_sim->holdSftpRequests({}); });
+    const QSsh::SftpJobId ahead =
+        waiting ? m_sftp->uploadFile(m_local.filePath("new.nc"), remote("ahead.nc"),
+                                     QSsh::SftpOverwriteExisting)
+                : QSsh::SftpInvalidJob;
+    job = upload ? m_sftp->uploadFile(m_local.filePath("new.nc"), remote("cancel.nc"),
+                                      QSsh::SftpOverwriteExisting)
+                 : m_sftp->downloadFile(remote("new.nc"), m_local.filePath("cancel.nc"),
+                                        QSsh::SftpOverwriteExisting);
+    QVERIFY(job != QSsh::SftpInvalidJob);
+    if (!held.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->heldSftpRequest(), when, 20000);
+    if (!slow) {
+        m_sftp->cancelJob(job);
+        m_sftp->cancelJob(job); // a second request changes nothing
+    }
+
+    QString error;
+    if (waiting) // its report comes while the job ahead of it still waits
+        QVERIFY(watcher.wait(job, &error, 5000));
+    QVERIFY(m_sim->holdSftpRequests({}));
+    QVERIFY(watcher.wait(job, &error));
+    QString aheadError;
+    if (ahead != QSsh::SftpInvalidJob)
+        QVERIFY(watcher.wait(ahead, &aheadError) && aheadError.isEmpty());
+    QCOMPARE(watcher.reportsFor(job), 1);
+    if (cancelled) {
+        QVERIFY2(error.contains("cancelled"), qPrintable(error));
+        QCOMPARE(readFile(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc")), old);
+    } else {
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(fileHash(upload ? onController("cancel.nc") : m_local.filePath("cancel.nc")),
+                 fileHash(upload ? m_local.filePath("new.nc") : onController("new.nc")));
+        QVERIFY(lastReportBeforeEnd);
+    }
+    // Eleven reports span a second at least (less a little for the delivery of the events
+    // that carry them).
+    for (int i = 0; i + 10 < reports.size(); ++i)
+        QVERIFY2(reports[i + 10].first - reports[i].first >= 950,
+                 qPrintable(QString::number(reports[i + 10].first - reports[i].first)));
+    // Mid-transfer, the job stops soon after the cancel: an upload sends at most what it had
+    // handed to libssh2 already (a buffer of 1 MiB), a download nothing more.
+    if (when == "slow link")
+        QVERIFY2(reports.last().second < quint64(size) / 2,
+                 qPrintable(QString::number(reports.last().second)));
+    QCOMPARE(strayTemporaries(m_sim->rootDir()), QStringList());
+    QCOMPARE(strayTemporaries(m_local.path()), QStringList());
+
+    // The session goes on as before: the next transfer arrives whole.
+    const QString probe = upload ? "cancel.nc" : "new.nc";
+    const QSsh::SftpJobId check =
+        m_sftp->downloadFile(remote(probe), m_local.filePath("check"), QSsh::SftpOverwriteExisting);
+    QVERIFY(watcher.wait(check, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(fileHash(m_local.filePath("check")), fileHash(onController(probe)));
 }
 
 void TestSshSftp::removeAndCreate()
@@ -327,6 +479,11 @@ void TestSshSftp::removeAndCreate()
     QVERIFY(!run(m_sftp->removeFile(remote("full"))).isEmpty());
     QVERIFY(QFileInfo(onController("full")).isDir());
 
+    // A rename never replaces what holds the new name.
+    QCOMPARE(run(m_sftp->renamePath(remote("gone.nc"), remote("零件\t1.nc"))), QString());
+    QVERIFY(run(m_sftp->renamePath(remote("零件\t1.nc"), remote("full"))).contains("in use"));
+    QVERIFY(QFileInfo(onController("full/inside.nc")).isFile());
+    QCOMPARE(run(m_sftp->renamePath(remote("零件\t1.nc"), remote("gone.nc"))), QString());
     QCOMPARE(run(m_sftp->removeFile(remote("gone.nc"))), QString());
     QVERIFY(!QFileInfo::exists(onController("gone.nc")));
     QCOMPARE(run(m_sftp->removeDirectory(remote("new dir"))), QString());
@@ -378,27 +535,6 @@ void TestSshSftp::failuresToStartOrRun()
     QVERIFY(QFileInfo(onController("a-directory")).isDir());
     QCOMPARE(strayTemporaries(m_sim->rootDir()), QStringList());
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
-}
-
-// Id 1 belongs to the connection worker's shell route; a channel's first job must not take it.
-void TestSshSftp::jobIdsAreUniqueAndNeverOne()
-{
-    const auto channel = openSftp(*m_connection);
-    QVERIFY(channel);
-    JobWatcher watcher(channel.data());
-    QDir(onController("ids")).removeRecursively();
-    QVERIFY(QDir().mkpath(onController("ids")));
-    QSet<QSsh::SftpJobId> ids;
-    for (int i = 0; i < 3; ++i)
-        ids << channel->createDirectory(remote(QStringLiteral("ids/%1").arg(i)));
-    QCOMPARE(ids.size(), 3);
-    QVERIFY(!ids.contains(QSsh::SftpInvalidJob));
-    QVERIFY(!ids.contains(1));
-    for (const QSsh::SftpJobId id : qAsConst(ids)) {
-        QString error;
-        QVERIFY(watcher.wait(id, &error));
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
 }
 
 // A download onto a full disk fails with a text that says so and leaves the old file alone.

@@ -35,9 +35,12 @@ SimController *ServerSims::get(SimController::Server server)
     auto started = std::make_unique<SimController>(SimController::instanceFromEnvironment(server));
     SimController::Options options = m_options;
     options.server = server;
-    // Dropbear starts its SFTP server through root's shell, so a greeting there breaks SFTP.
-    if (server == SimController::Server::Dropbear)
+    // Dropbear starts its SFTP server through root's shell, so a greeting there breaks SFTP;
+    // and the relay that holds SFTP requests back is sshd's.
+    if (server == SimController::Server::Dropbear) {
         options.execGreeting = false;
+        options.sftpHold = false;
+    }
     if (!started->start(options)) {
         m_lastError = started->lastError();
         return nullptr;

@@ -96,6 +96,8 @@ bool SimController::start(const Options &options)
         arguments << QStringLiteral("--exec-greeting");
     if (options.refusePty)
         arguments << QStringLiteral("--refuse-pty");
+    if (options.sftpHold)
+        arguments << QStringLiteral("--sftp-hold");
     QByteArray out;
     if (!run(arguments, &out))
         return false;
@@ -213,6 +215,17 @@ QByteArray SimController::scanHostKey(const QString &type, bool hashed)
         return {};
     }
     return keyscan.readAllStandardOutput();
+}
+
+bool SimController::holdSftpRequests(const QStringList &types)
+{
+    return run(QStringList{QStringLiteral("sftp-hold")} + types);
+}
+
+QString SimController::heldSftpRequest() const
+{
+    QFile held(QFileInfo(m_rootDir).path() + QStringLiteral("/sftp-held"));
+    return held.open(QIODevice::ReadOnly) ? QString::fromUtf8(held.readAll()).trimmed() : QString();
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)

@@ -21,6 +21,7 @@ public:
         bool refusePty = false;    // sshd refuses pty requests: no interactive shell starts
         Server server = Server::OpenSsh;
         int dropbearWindow = 0; // Dropbear's receive window in bytes (its -W); 0: its default
+        bool sftpHold = false;     // SFTP requests can be held back (holdSftpRequests)
     };
 
     // Instance number of the test's controller (set per test by CTest): CNCSIM_INSTANCE for
@@ -70,6 +71,11 @@ public:
     // The controller's host key as ssh-keyscan prints it: one known-hosts line of that type
     // ("ed25519", "ecdsa"), hashed as OpenSSH's HashKnownHosts writes it if asked.
     QByteArray scanHostKey(const QString &type, bool hashed = false);
+    // A slow SFTP server: the first request of one of these types ("open", "close", "read",
+    // "write", "rename", ...) waits, with all that follows it, until called again without
+    // that type. heldSftpRequest() names the type of the request waiting now, if any.
+    bool holdSftpRequests(const QStringList &types);
+    QString heldSftpRequest() const;
 
     // Runs a command inside the controller (its mount, UTS and network namespaces) as root;
     // returns its exit code and fills the standard output.

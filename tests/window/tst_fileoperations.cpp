@@ -10,10 +10,12 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -167,6 +169,8 @@ private slots:
     void listedEntryIsTheOneTransferredOrDeleted();
     void newFolder();
     void failedJobsGiveTheWindowBack();
+    void progressLineAndCancel();
+    void renameRefusesNamesInUse();
     // These pull the cable; they run last since the window has to reconnect afterwards.
     void interruptedUploadKeepsRemoteFile();
     void interruptedDownloadKeepsLocalFile();
@@ -177,7 +181,7 @@ private:
     bool enterFolder(const QString &name, const QStringList &expected);
     bool selectRows(const QStringList &names);
     bool sendDrop(const QList<QUrl> &urls);
-    bool throttleController(bool on);
+    bool throttleController(const char *rate);
     void answerFileDialog(const QString &choice, DialogView *view = nullptr);
     void answerBox(QMessageBox::StandardButton choice, DialogView *view = nullptr);
     bool pullCableOnceUnderWay(const std::function<bool()> &underWay);
@@ -232,7 +236,7 @@ void tst_FileOperations::cleanup()
                                      button("m_btnRefresh")->isEnabled(),
                                  90000);
     }
-    throttleController(false);
+    throttleController(nullptr);
     // A test that failed half way may have left the window in a subfolder.
     for (int depth = 0; depth < 5 && listedNames().contains(".."); ++depth)
         enterFolder("..", {});
@@ -371,13 +375,13 @@ bool tst_FileOperations::sendDrop(const QList<QUrl> &urls)
 }
 
 // Slows what the controller sends, the data of a download and the acknowledgements of an
-// upload, so that a transfer is still under way when the cable is pulled.
-bool tst_FileOperations::throttleController(bool on)
+// upload, so that a transfer is still under way when the cable is pulled or Cancel pressed.
+bool tst_FileOperations::throttleController(const char *rate)
 {
     const QStringList command =
-        on ? QStringList{"tc",   "qdisc", "replace", "dev",  "eth0",    "root", "tbf",
-                         "rate", "2mbit", "burst",   "16kb", "latency", "500ms"}
-           : QStringList{"tc", "qdisc", "del", "dev", "eth0", "root"};
+        rate ? QStringList{"tc",   "qdisc", "replace", "dev",  "eth0",    "root", "tbf",
+                           "rate", rate,    "burst",   "16kb", "latency", "500ms"}
+             : QStringList{"tc", "qdisc", "del", "dev", "eth0", "root"};
     return m_sim->exec(command) == 0;
 }
 
@@ -890,6 +894,128 @@ void tst_FileOperations::failedJobsGiveTheWindowBack()
     QVERIFY(QFileInfo(remote("full1/inner")).isDir());
 }
 
+// Two downloads over a slow link: the progress line shows them, in the language of the
+// window; Cancel stops both, each logged by its name, and the local files stay as they were.
+// Then a transfer that runs to its end: the line is gone when the work is done.
+void tst_FileOperations::progressLineAndCancel()
+{
+    QVERIFY(writeFile(remote("a.bin"), payload(kBigSize / 2, 11)));
+    QVERIFY(writeFile(remote("b.bin"), payload(kBigSize / 2, 12)));
+    QVERIFY(refreshList({"a.bin", "b.bin"}));
+    QTemporaryDir targetDir;
+    const QByteArray kept = "the operator's own copy\n";
+    QVERIFY(writeFile(targetDir.filePath("a.bin"), kept));
+    // Slow, yet not so slow that the answers to the reads still in flight take long.
+    QVERIFY(throttleController("20mbit"));
+    const auto *line = m_window->findChild<QWidget *>("m_progressLine");
+    const auto part = [line](const char *name) {
+        return line->findChild<QWidget *>(name);
+    };
+    const auto text = [&](const char *name) {
+        return qobject_cast<QLabel *>(part(name))->text();
+    };
+    QVERIFY(!line->isVisible());
+
+    int mark = logSize();
+    QVERIFY(selectRows({"a.bin", "b.bin"}));
+    answerFileDialog(targetDir.path());
+    button("m_btnDownload")->click();
+    // The rate needs half a second of figures.
+    const QRegularExpression rate("^[0-9.]+ [KM]B/s, [0-9:]+ left$");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        line->isVisible() && qobject_cast<QProgressBar *>(part("progressBar"))->value() > 0 &&
+            text("progressBytes").endsWith(" / 32.0 MB") && text("progressRate").contains(rate),
+        30000);
+    QCOMPARE(text("progressName"), QStringLiteral("1 of 2 files"));
+    button("m_btnLanguage")->click();
+    QCOMPARE(text("progressName"), QStringLiteral("第 1 个，共 2 个文件"));
+    auto *cancel = qobject_cast<QPushButton *>(part("progressCancel"));
+    QCOMPARE(cancel->text(), QStringLiteral("取消"));
+    cancel->click();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!line->isVisible(), kJobTimeoutMs);
+    QStringList cancelled = logSince(mark).filter("传输已取消");
+    cancelled.sort();
+    QCOMPARE(cancelled, QStringList({"传输已取消: a.bin", "传输已取消: b.bin"}));
+    QVERIFY(logSince(mark).filter("SFTP任务").isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(fileButtonsEnabled(), 10000);
+    QCOMPARE(QDir(targetDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bin"});
+    QCOMPARE(readFile(targetDir.filePath("a.bin")), kept);
+
+    QVERIFY(throttleController(nullptr));
+    mark = logSize();
+    QVERIFY(sendDrop({QUrl::fromLocalFile(targetDir.filePath("a.bin"))}));
+    QTRY_COMPARE_WITH_TIMEOUT(completions(mark), 1, kJobTimeoutMs);
+    QVERIFY(!line->isVisible());
+}
+
+// Renamed with F2, by an SFTP rename whatever the name; a name in use is refused.
+void tst_FileOperations::renameRefusesNamesInUse()
+{
+    QVERIFY(writeFile(remote("part.nc"), "G0\n") && writeFile(remote("taken.nc"), "G1\n"));
+    QVERIFY(mkdir("jobs/inner"));
+    QVERIFY(refreshList({"part.nc", "taken.nc", "jobs"}));
+    auto *view = m_window->findChild<QTreeView *>("m_treeView");
+    DialogView view1;
+    const auto rename = [&](const QString &row, const QString &name) {
+        QVERIFY(selectRows({row}));
+        m_answer.onNext<QInputDialog>([&view1, name](QInputDialog *dialog) {
+            view1.take(dialog);
+            dialog->setTextValue(name);
+            dialog->accept();
+        });
+        QApplication::setActiveWindow(m_window.get());
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_F2);
+    };
+    const auto renamed = [&](int mark, const QString &line) {
+        return QTest::qWaitFor([&] { return logSince(mark).contains(line); }, kJobTimeoutMs);
+    };
+
+    int mark = logSize();
+    rename("part.nc", "part 2.nc");
+    QCOMPARE(view1.title, QStringLiteral("Rename"));
+    QCOMPARE(view1.text, QStringLiteral("Please enter the new name:"));
+    QCOMPARE(view1.secondary, QStringLiteral("part.nc"));
+    QCOMPARE(logSince(mark),
+             QStringList{"Renaming " + kRoot + "part.nc to " + kRoot + "part 2.nc..."});
+    QVERIFY(renamed(mark, "Renamed " + kRoot + "part.nc to " + kRoot + "part 2.nc."));
+    QCOMPARE(readFile(remote("part 2.nc")), QByteArray("G0\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(listed({"part 2.nc"}) && !listedNames().contains("part.nc"), 10000);
+
+    // A folder, to a Chinese name with a tab, in Chinese.
+    setSetting("language", "zh");
+    const QString chinese = QStringLiteral("加工\t程序");
+    mark = logSize();
+    rename("jobs", chinese);
+    QCOMPARE(view1.title, QStringLiteral("重命名"));
+    QVERIFY(renamed(mark, "已将 " + kRoot + "jobs 重命名为 " + kRoot + chinese + "。"));
+    QVERIFY(QFileInfo(remote(chinese + "/inner")).isDir());
+
+    // A name the list shows: the warning box, and nothing asked of the controller.
+    setSetting("language", "en");
+    QTRY_VERIFY_WITH_TIMEOUT(button("m_btnRefresh")->isEnabled(), 10000);
+    mark = logSize();
+    DialogView warning;
+    answerBox(QMessageBox::Ok, &warning);
+    rename("taken.nc", "part 2.nc");
+    QCOMPARE(warning.title, QStringLiteral("Name in use"));
+    QCOMPARE(warning.text, QStringLiteral("\"part 2.nc\" already exists in this folder."));
+    QVERIFY(logSince(mark).isEmpty());
+
+    // A name taken since the listing: the controller refuses it.
+    QVERIFY(writeFile(remote("late.nc"), "G2\n"));
+    rename("taken.nc", "late.nc");
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return !logSince(mark).filter("Rename of " + kRoot + "taken.nc failed: ").isEmpty();
+        },
+        kJobTimeoutMs));
+    QCOMPARE(readFile(remote("taken.nc")), QByteArray("G1\n"));
+    QCOMPARE(readFile(remote("late.nc")), QByteArray("G2\n"));
+    QCOMPARE(readFile(remote("part 2.nc")), QByteArray("G0\n"));
+}
+
 // The cable is pulled once the upload has visibly begun: the controller keeps its old file.
 void tst_FileOperations::interruptedUploadKeepsRemoteFile()
 {
@@ -898,7 +1024,7 @@ void tst_FileOperations::interruptedUploadKeepsRemoteFile()
     QVERIFY(refreshList({"big.bin"}));
     QTemporaryDir sourceDir;
     QVERIFY(writeFile(sourceDir.filePath("big.bin"), payload(kBigSize, 8)));
-    QVERIFY(throttleController(true));
+    QVERIFY(throttleController("2mbit"));
 
     // Whatever arrives goes to a file beside the target.
     const auto bytesArrived = [&] {
@@ -917,7 +1043,7 @@ void tst_FileOperations::interruptedUploadKeepsRemoteFile()
     QCOMPARE(readFile(remote("big.bin")), good);
 
     // Once connected again, the worker removes the temporary that the upload left.
-    QVERIFY(throttleController(false));
+    QVERIFY(throttleController(nullptr));
     QVERIFY(m_sim->linkUp());
     m_linkDown = false;
     QTRY_VERIFY_WITH_TIMEOUT(fileButtonsEnabled(), 90000);
@@ -935,7 +1061,7 @@ void tst_FileOperations::interruptedDownloadKeepsLocalFile()
     const QByteArray good = payload(4096, 10);
     QVERIFY(writeFile(localPath, good));
     setSetting("lastDownloadDir", targetDir.path());
-    QVERIFY(throttleController(true));
+    QVERIFY(throttleController("2mbit"));
 
     const int mark = logSize();
     const qint64 writtenBefore = bytesWrittenByThisProcess();

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace WindowTestSupport;
@@ -182,36 +181,6 @@ void TestMainWindowWorker::drivesAWorkerConnectedToTheController()
     // The first listing: a command out through sigSend, the output back through sigDataArrived.
     auto *model = window->findChild<QStandardItemModel *>(QStringLiteral("m_model"));
     QTRY_VERIFY_WITH_TIMEOUT(!model->findItems(QStringLiteral("probe.nc")).isEmpty(), 15000);
-
-    // Every file request reaches the controller and its job report comes back.
-    const QRegularExpression done(QStringLiteral("SFTP任务 \\d+ 已成功完成。"));
-    QTemporaryDir local;
-    const QString upload = local.filePath(QStringLiteral("up.nc"));
-    {
-        QFile file(upload);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("M30\n");
-    }
-    const QDir remote(m_sim.rootDir());
-
-    emit window->sigUploadFile(upload, kRoot + QLatin1String("up.nc"));
-    QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, done), 1, 15000);
-    QVERIFY(remote.exists(QStringLiteral("up.nc")));
-
-    emit window->sigDownloadFile(kRoot + QLatin1String("probe.nc"),
-                                 local.filePath(QStringLiteral("probe.nc")));
-    QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, done), 2, 15000);
-    QFile downloaded(local.filePath(QStringLiteral("probe.nc")));
-    QVERIFY(downloaded.open(QIODevice::ReadOnly));
-    QCOMPARE(downloaded.readAll(), QByteArray("G0 X0 Y0\n"));
-
-    emit window->sigCreateRemoteFolder(kRoot + QLatin1String("made"));
-    QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, done), 3, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(remote.filePath(QStringLiteral("made"))).isDir(), 15000);
-
-    emit window->sigDeleteRemotePath(kRoot + QLatin1String("up.nc"), QStringLiteral("file"));
-    QTRY_COMPARE_WITH_TIMEOUT(logCount(*window, done), 4, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(!remote.exists(QStringLiteral("up.nc")), 15000);
 
     // Connection loss and restoration: the shell ends its own SSH session process, which
     // drops the connection; the worker reconnects 10 s later.
