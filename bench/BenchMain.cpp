@@ -3,6 +3,7 @@
 
 // Every benchmark: a name and an entry that prints its figures and returns true on success.
 bool sftpThroughputBench();
+bool gcodeParseBench();
 
 int main(int argc, char *argv[])
 {
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
         bool (*run)();
     } benchmarks[] = {
         {"sftp-throughput", &sftpThroughputBench},
+        {"gcode-parse", &gcodeParseBench},
     };
     const QStringList selected = app.arguments().mid(1);
     bool allPassed = true;
