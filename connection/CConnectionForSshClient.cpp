@@ -344,7 +344,9 @@ void CConnectionForSshClient::slotConnected()
     connect(sftp.data(), &QSsh::SftpChannel::channelError, this,
             &CConnectionForSshClient::onSftpChannelError);
     connect(sftp.data(), &QSsh::SftpChannel::finished, this,
-            &CConnectionForSshClient::sftpJobFinished);
+            &CConnectionForSshClient::slotSftpJobFinished);
+    connect(sftp.data(), &QSsh::SftpChannel::fileRead, this,
+            &CConnectionForSshClient::onSftpFileRead);
     sftp->initialize();
 }
 
@@ -405,6 +407,7 @@ void CConnectionForSshClient::setSftp(const QSharedPointer<QSsh::SftpChannel> &c
         const QMutexLocker locker(&m_sftpMutex);
         m_sftp.swap(previous);
     }
+    abandonOwnJobs(channel.data());
 }
 
 QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() const
@@ -422,6 +425,82 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() co
 void CConnectionForSshClient::onSftpChannelError(const QString &reason)
 {
     qCDebug(lcConnection).noquote() << "SFTP通道错误:" << reason;
+}
+
+void CConnectionForSshClient::slotReadRemoteFile(quint64 request, QString remotePath,
+                                                 qint64 maxSize)
+{
+    const auto sftp = readySftpChannel();
+    const QSsh::SftpJobId job = sftp ? sftp->readFile(remotePath, maxSize) : QSsh::SftpInvalidJob;
+    if (job == QSsh::SftpInvalidJob) {
+        qCWarning(lcConnection).noquote() << "SFTP channel not ready for reading" << remotePath;
+        emit sigRemoteFileRead(request, QByteArray(), -1, tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote() << "Reading remote file" << remotePath << "as job" << job;
+    m_remoteReads.insert(job, RemoteRead{request, {}, -1, false});
+    m_ownJobs.insert(job, OwnJob{sftp.data(), [this, job](const QString &error) {
+                                     const RemoteRead read = m_remoteReads.take(job);
+                                     if (!read.dropped)
+                                         emit sigRemoteFileRead(read.request, read.data,
+                                                                read.fileSize, error);
+                                 }});
+}
+
+void CConnectionForSshClient::slotCancelRemoteRead(quint64 request)
+{
+    for (auto it = m_remoteReads.begin(); it != m_remoteReads.end(); ++it) {
+        if (it->request != request || it->dropped)
+            continue;
+        it->dropped = true;
+        const auto sftp = readySftpChannel();
+        if (sftp && m_ownJobs.value(it.key()).channel == sftp.data())
+            sftp->cancelRead(it.key());
+        return;
+    }
+}
+
+void CConnectionForSshClient::onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data,
+                                             qint64 fileSize)
+{
+    const auto own = m_ownJobs.constFind(job);
+    if (own == m_ownJobs.constEnd() || own->channel != sender())
+        return;
+    RemoteRead &read = m_remoteReads[job];
+    read.data = data;
+    read.fileSize = fileSize;
+}
+
+void CConnectionForSshClient::slotSftpJobFinished(QSsh::SftpJobId job, QString error)
+{
+    const QObject *const channel = sender();
+    const auto own = m_ownJobs.find(job);
+    if (own != m_ownJobs.end() && own->channel == channel) {
+        const auto answer = std::move(own->answer);
+        m_ownJobs.erase(own);
+        answer(error);
+        return;
+    }
+    if (m_abandonedOwnJobs.remove(qMakePair(channel, job)))
+        return;
+    emit sftpJobFinished(job, error);
+}
+
+void CConnectionForSshClient::abandonOwnJobs(const QObject *current)
+{
+    // A new channel may take the place, and the address, of one long gone.
+    for (auto it = m_abandonedOwnJobs.begin(); it != m_abandonedOwnJobs.end();)
+        it = it->first == current ? m_abandonedOwnJobs.erase(it) : std::next(it);
+    for (auto it = m_ownJobs.begin(); it != m_ownJobs.end();) {
+        if (it->channel == current) {
+            ++it;
+            continue;
+        }
+        m_abandonedOwnJobs.insert(qMakePair(it->channel, it.key()));
+        const auto answer = std::move(it->answer);
+        it = m_ownJobs.erase(it);
+        answer(tr("Connection lost."));
+    }
 }
 
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)

@@ -2,6 +2,7 @@
 
 #include "SftpDownloadJob.h"
 #include "SftpJob.h"
+#include "SftpReadJob.h"
 #include "SftpUploadJob.h"
 #include "SshLogging.h"
 #include "SshSession.h"
@@ -39,7 +40,7 @@ public:
             nextJobId = kFirstJobId;
         return nextJobId++;
     }
-    void postFinished(SftpJobId job, const QString &error);
+    void postFinished(const SftpJob &job);
     // Hands the remote side of every open job and of the SFTP session to the session's
     // clean-up queue (or frees it at once when the session is going away).
     void releaseRemote(bool immediately);
@@ -107,7 +108,7 @@ SshSession::Step SftpChannel::Private::step()
         case SftpJob::Result::Fatal:
             return SshSession::Step::Fatal;
         case SftpJob::Result::Done:
-            postFinished(job->id(), job->error());
+            postFinished(*job);
             it = jobs.erase(it);
             result = SshSession::Step::Progress;
             continue;
@@ -126,8 +127,18 @@ SshSession::Step SftpChannel::Private::step()
     return result;
 }
 
-void SftpChannel::Private::postFinished(SftpJobId job, const QString &error)
+void SftpChannel::Private::postFinished(const SftpJob &ended)
 {
+    const SftpJobId job = ended.id();
+    const QString error = ended.error();
+    if (const auto *read = dynamic_cast<const Internal::SftpReadJob *>(&ended)) {
+        QMetaObject::invokeMethod(
+            q,
+            [q = q, job, data = read->data(), size = read->fileSize()] {
+                emit q->fileRead(job, data, size);
+            },
+            Qt::QueuedConnection);
+    }
     if (!error.isEmpty())
         qCWarning(lcSsh).noquote() << "SFTP job" << job << "failed:" << error;
     QMetaObject::invokeMethod(
@@ -159,7 +170,7 @@ void SftpChannel::Private::detach(const QString &reason)
     releaseRemote(true);
     for (const auto &job : jobs) {
         job->abandon(reason);
-        postFinished(job->id(), job->error());
+        postFinished(*job);
     }
     jobs.clear();
     context.session = nullptr;
@@ -211,7 +222,7 @@ void SftpChannel::closeChannel()
         return;
     for (const auto &job : d->jobs) {
         job->abandon(tr("SFTP channel closed."));
-        d->postFinished(job->id(), job->error());
+        d->postFinished(*job);
     }
     if (d->context.session)
         d->releaseRemote(false);
@@ -261,6 +272,28 @@ SftpJobId SftpChannel::createDirectory(const QString &path)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
         d->nextId(), d->context, Internal::SftpPathJob::Kind::CreateDirectory, path));
+}
+
+SftpJobId SftpChannel::readFile(const QString &remoteFilePath, qint64 maxSize)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(
+        std::make_unique<Internal::SftpReadJob>(d->nextId(), d->context, remoteFilePath, maxSize));
+}
+
+void SftpChannel::cancelRead(SftpJobId job)
+{
+    for (const auto &running : d->jobs) {
+        if (running->id() != job)
+            continue;
+        if (auto *read = dynamic_cast<Internal::SftpReadJob *>(running.get())) {
+            read->cancel();
+            if (d->context.session)
+                d->context.session->schedule();
+        }
+        return;
+    }
 }
 
 } // namespace QSsh

@@ -38,12 +38,21 @@ public:
     SftpJobId removeFile(const QString &path);
     SftpJobId removeDirectory(const QString &path);
     SftpJobId createDirectory(const QString &path);
+    // Reads a remote file into memory: fileRead(job, data, size) and then finished(job, error).
+    // A file larger than maxSize fails without being fetched.
+    SftpJobId readFile(const QString &remoteFilePath, qint64 maxSize);
+    // Ends a read early; its finished(job, error) still comes, with an error. Unknown and
+    // finished jobs are ignored.
+    void cancelRead(SftpJobId job);
 
 signals:
     void initialized();
     void channelError(const QString &reason);
     void closed();
     void finished(QSsh::SftpJobId job, const QString &error = QString());
+    // The end of a readFile job, just before its finished(): the contents on success (else
+    // empty) and the file's size as far as it is known (-1 when not).
+    void fileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
 
 private:
     friend class SshSession;
