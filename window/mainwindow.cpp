@@ -7,11 +7,13 @@
 #include "IconLoader.h"
 #include "ListSelection.h"
 #include "ListingParser.h"
+#include "PreviewLauncher.h"
 #include "RemoteListRoles.h"
 #include "RemotePath.h"
 #include "ShellMarkers.h"
 #include "TerminalText.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -214,6 +216,22 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
 
     setupUi();
     setupModel();
+
+    m_previewLauncher = new PreviewLauncher(
+        pSshClient,
+        [this] {
+            const DownloadSelection selection =
+                downloadSelection(selectedListRows(m_treeView),
+                                  isEnglishUi() ? QStringLiteral("File") : QStringLiteral("文件"));
+            return selection.files.isEmpty()
+                       ? QString()
+                       : RemotePath::join(m_strCurrentPath, selection.files.first());
+        },
+        this);
+    m_previewLauncher->previewAction()->setShortcut(Qt::Key_Space);
+    m_previewLauncher->previewAction()->setShortcutContext(Qt::WidgetShortcut);
+    m_treeView->addAction(m_previewLauncher->previewAction());
+    connect(m_previewLauncher, &PreviewLauncher::failureLogged, this, &mainwindow::appendLog);
 
     if (!pSshClient) {
         appendLog(isEnglishUi() ? QStringLiteral("Error: SSH connection object is invalid.")
@@ -558,6 +576,7 @@ void mainwindow::retranslateUi()
     }
 
     m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
+    m_previewLauncher->retranslate();
 
     // Translate the known type texts row by row; any other text stays as it is.
     const bool english = isEnglishUi();

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 
+class PreviewLauncher;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -116,4 +117,6 @@ private:
     // window goes; the guarded pointer then reads null instead of dangling.
     QPointer<CConnectionForSshClient> m_pSshClient;
     QSharedPointer<QSsh::SftpChannel> m_sftpChannel;
+    // Previews of the selected remote file (Space) and of local files.
+    PreviewLauncher *m_previewLauncher = nullptr;
 };
