@@ -83,12 +83,12 @@ PreviewWindow::PreviewWindow(bool english, QWidget *parent)
     m_summaryLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_summaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_notesList = new QListWidget(details);
+    m_notesList->setWordWrap(true);
+    m_notesList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     detailsLayout->addWidget(m_summaryLabel, 3);
     detailsLayout->addWidget(m_notesList, 2);
-    right->setStretchFactor(0, 3);
-    right->setStretchFactor(1, 1);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 3);
+    splitter->setSizes({340, 860});
+    right->setSizes({560, 200});
     layout->addWidget(splitter, 1);
 
     connect(m_projectionButtons, &QButtonGroup::idClicked, this,
