@@ -93,9 +93,6 @@ QString note(const Note &note, bool english)
                     QStringLiteral("%1：经中间点绘制到假定为 0 的参考点"))
                    .arg(code);
         break;
-    case Note::InverseTimeFeed:
-        text = pick(english, QStringLiteral("inverse time feed"), QStringLiteral("反时限进给"));
-        break;
     case Note::BlockDelete:
         text = pick(english, QStringLiteral("lines starting with / skipped (block delete on)"),
                     QStringLiteral("以 / 开头的程序段已跳过（跳段开启）"));

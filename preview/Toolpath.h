@@ -3,6 +3,7 @@
 #include <QString>
 #include <QVector>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -71,7 +72,6 @@ struct Note
         WorkOffset,        // code: G54..G59.3 drawn in the one frame
         MachineFrame,      // G53 drawn in the work frame
         ReferencePoint,    // code: G28 / G30 moves to a reference point assumed at 0
-        InverseTimeFeed,   // G93: the time estimate leaves these moves out
         BlockDelete,       // lines starting with "/" skipped
         Unreadable,        // code: the text that could not be read
         BadExpression,     // code: the expression text

@@ -121,10 +121,11 @@ template <typename Sink> void ToolpathView::trace(std::size_t index, Sink sink) 
         return;
     }
     const ArcGeometry arc(m_toolpath->startOf(index), move);
-    // About one segment every three pixels of the drawn arc, and at least one every 10 degrees.
+    // About one segment every three pixels of the drawn arc, and at least one every 10 degrees
+    // of an arc large enough to show its curve; one that spans a pixel or two is its chord.
     const double pixels = std::abs(arc.sweep) * std::max(arc.startRadius, arc.endRadius) * m_scale;
-    const int segments =
-        int(std::clamp(std::max(pixels / 3, std::abs(arc.sweep) / 0.1745), 2.0, 4096.0));
+    const double byAngle = pixels > 2 ? std::abs(arc.sweep) / 0.1745 : 1;
+    const int segments = int(std::clamp(std::max(pixels / 3, byAngle), 1.0, 4096.0));
     for (int i = 1; i <= segments; ++i)
         sink(toScreen(arc.pointAt(double(i) / segments, move.plane)));
 }

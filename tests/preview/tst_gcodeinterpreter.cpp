@@ -46,9 +46,9 @@ QString box(const Box &b)
 QString notes(const Toolpath &path)
 {
     static const char *const kinds[] = {
-        "NotDrawn",     "NotFollowed",    "AxisNotDrawn", "WorkOffset", "MachineFrame",
-        "Reference",    "InverseTime",    "BlockDelete",  "Unreadable", "BadExpression",
-        "BadParameter", "RadiusTooSmall", "OffCircle",    "NoCenter",   "NoMotionMode"};
+        "NotDrawn",       "NotFollowed", "AxisNotDrawn", "WorkOffset",    "MachineFrame",
+        "Reference",      "BlockDelete", "Unreadable",   "BadExpression", "BadParameter",
+        "RadiusTooSmall", "OffCircle",   "NoCenter",     "NoMotionMode"};
     QStringList out;
     for (const Note &note : path.notes) {
         QString text = QString::number(note.line + 1) + QLatin1Char(':') +
