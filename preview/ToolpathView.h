@@ -2,16 +2,21 @@
 
 #include "Toolpath.h"
 
+#include <QFutureWatcher>
 #include <QImage>
 #include <QPointF>
 #include <QWidget>
 
+#include <atomic>
 #include <memory>
 
 // The toolpath drawn with QPainter: rapids thin, grey and dashed, feed moves in colour, the
 // start point marked. Seen from the top (XY), the front (XZ), the side (YZ) or isometric;
 // dragging pans, the wheel zooms about the pointer, F or Home fits the part. The moves of the
 // selected line are drawn over the rest, and a click on a move tells its line.
+//
+// The path is drawn into an image. A large program is drawn in a worker thread, and until
+// that image is ready the last one is shown moved and scaled to the present view.
 class ToolpathView : public QWidget
 {
     Q_OBJECT
@@ -19,11 +24,25 @@ public:
     enum class Projection { Top, Front, Side, Isometric };
     Q_ENUM(Projection)
 
+    // Where and how the path is shown: enough to draw it anywhere, in any thread.
+    struct Camera
+    {
+        Projection projection = Projection::Top;
+        double scale = 1.0; // pixels per millimetre
+        QPointF center;     // projected point shown in the middle
+        QSize size;
+
+        QPointF project(const Vec3 &p) const;
+        QPointF toScreen(const Vec3 &p) const;
+        bool operator==(const Camera &other) const;
+    };
+
     explicit ToolpathView(QWidget *parent = nullptr);
+    ~ToolpathView() override;
 
     void setToolpath(std::shared_ptr<const Toolpath> toolpath);
     void setProjection(Projection projection);
-    Projection projection() const { return m_projection; }
+    Projection projection() const { return m_camera.projection; }
     // Highlights the moves of a program line (from 0); -1 highlights none.
     void setSelectedLine(int line);
     int selectedLine() const { return m_selectedLine; }
@@ -48,19 +67,23 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    QPointF project(const Vec3 &p) const;
-    // Calls sink(point) along move `index`: its end for a line, points along an arc.
-    template <typename Sink> void trace(std::size_t index, Sink sink) const;
-    void renderPath();
-    void invalidate();
+    struct Rendering
+    {
+        QImage image;
+        Camera camera;
+    };
+    static Rendering render(std::shared_ptr<const Toolpath> toolpath, Camera camera, qreal ratio,
+                            const std::atomic<bool> *stop);
+    void startRendering();
+    void onRendered();
 
     std::shared_ptr<const Toolpath> m_toolpath;
-    Projection m_projection = Projection::Top;
+    Camera m_camera;
     int m_selectedLine = -1;
-    double m_scale = 1.0; // pixels per millimetre
-    QPointF m_center;     // projected point shown in the widget's centre
-    QImage m_cache;       // the path as last drawn; redrawn when the view changes
-    bool m_cacheValid = false;
+    Rendering m_shown; // the image last drawn, and the view it was drawn for
+    QFutureWatcher<Rendering> *m_renderWatcher = nullptr;
+    std::shared_ptr<std::atomic<bool>> m_stopRendering;
+    bool m_renderPending = false;
     QPoint m_pressPoint;
     QPoint m_lastDragPoint;
     bool m_dragging = false;
