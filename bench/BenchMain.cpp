@@ -4,6 +4,7 @@
 // Every benchmark: a name and an entry that prints its figures and returns true on success.
 bool sftpThroughputBench();
 bool progressCostBench();
+bool gcodeParseBench();
 
 int main(int argc, char *argv[])
 {
@@ -15,6 +16,7 @@ int main(int argc, char *argv[])
     } benchmarks[] = {
         {"sftp-throughput", &sftpThroughputBench},
         {"progress-cost", &progressCostBench},
+        {"gcode-parse", &gcodeParseBench},
     };
     const QStringList selected = app.arguments().mid(1);
     bool allPassed = true;

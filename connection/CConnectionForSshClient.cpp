@@ -419,6 +419,8 @@ void CConnectionForSshClient::slotConnected()
             });
     connect(sftp.data(), &QObject::destroyed, this,
             [this](QObject *channel) { forgetJobsOf(channel); });
+    connect(sftp.data(), &QSsh::SftpChannel::fileRead, this,
+            &CConnectionForSshClient::onSftpFileRead);
     sftp->initialize();
 }
 
@@ -562,6 +564,49 @@ void CConnectionForSshClient::reportHostKeyRefusal(const QSsh::HostKeyCheck &che
     else
         emit sigHostKeyRefused(m_strIp, check.recordedKey, check.offeredKey, check.knownHostsFile,
                                check.line);
+}
+
+void CConnectionForSshClient::slotReadRemoteFile(quint64 request, QString remotePath,
+                                                 qint64 maxSize)
+{
+    const auto sftp = readySftpChannel();
+    const QSsh::SftpJobId job = sftp ? sftp->readFile(remotePath, maxSize) : QSsh::SftpInvalidJob;
+    const bool started = startOwnJob(sftp.data(), job, [this, job](const QString &error) {
+        const RemoteRead read = m_remoteReads.take(job);
+        if (!read.dropped)
+            emit sigRemoteFileRead(read.request, read.data, read.fileSize, error);
+    });
+    if (!started) {
+        qCWarning(lcConnection).noquote() << "SFTP channel not ready for reading" << remotePath;
+        emit sigRemoteFileRead(request, QByteArray(), -1, tr("SFTP channel not ready."));
+        return;
+    }
+    qCDebug(lcConnection).noquote() << "Reading remote file" << remotePath << "as job" << job;
+    m_remoteReads.insert(job, RemoteRead{request, {}, -1, false});
+}
+
+void CConnectionForSshClient::slotCancelRemoteRead(quint64 request)
+{
+    for (auto it = m_remoteReads.begin(); it != m_remoteReads.end(); ++it) {
+        if (it->request != request || it->dropped)
+            continue;
+        it->dropped = true;
+        const auto sftp = readySftpChannel();
+        if (sftp && m_ownJobs.value(it.key()).channel == sftp.data())
+            sftp->cancelJob(it.key());
+        return;
+    }
+}
+
+void CConnectionForSshClient::onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data,
+                                             qint64 fileSize)
+{
+    const auto own = m_ownJobs.constFind(job);
+    if (own == m_ownJobs.constEnd() || own->channel != sender())
+        return;
+    RemoteRead &read = m_remoteReads[job];
+    read.data = data;
+    read.fileSize = fileSize;
 }
 
 void CConnectionForSshClient::onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job,

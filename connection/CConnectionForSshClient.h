@@ -6,8 +6,10 @@
 #include "SshRemoteProcess.h"
 #include "SshTypes.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
@@ -87,9 +89,9 @@ private:
     QStringList m_uploadLeftovers;
 
     // Jobs the worker started for itself or for requests that answer with a signal of their
-    // own instead of sftpJobFinished (a rename, the removal of an upload's leftover), by job id:
-    // the answer is called with the job's error text, empty on success. A new request of that
-    // kind starts its job with startOwnJob().
+    // own instead of sftpJobFinished (a rename, a read for a preview, the removal of an upload's
+    // leftover), by job id: the answer is called with the job's error text, empty on success. A
+    // new request of that kind starts its job with startOwnJob().
     struct OwnJob
     {
         const QObject *channel = nullptr;
@@ -99,6 +101,16 @@ private:
     // Transfers announced with sftpTransferStarted and not yet finished, by job id, with the
     // channel that runs them: their progress is forwarded, and they can be cancelled.
     QHash<QSsh::SftpJobId, const QObject *> m_transfers;
+
+    // Remote reads under way, by job: the requester's number and what the job delivered.
+    struct RemoteRead
+    {
+        quint64 request = 0;
+        QByteArray data;
+        qint64 fileSize = -1;
+        bool dropped = false; // the requester has gone; nothing is sent back
+    };
+    QHash<QSsh::SftpJobId, RemoteRead> m_remoteReads;
 
 signals:
     void sigInitForClild();
@@ -127,6 +139,9 @@ signals:
     void sftpTransferCancelling(QSsh::SftpJobId job);
     // The answer to slotRenameRemotePath: an empty error means the entry has its new name.
     void sigRenameFinished(QString oldPath, QString newPath, QString error);
+    // The answer to slotReadRemoteFile: the contents on success (empty error), else the
+    // reason; fileSize is the remote file's size where known (-1 otherwise), also on failure.
+    void sigRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize, QString error);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -142,6 +157,11 @@ public slots:
     // Stops every transfer that is running or waiting.
     void slotCancelTransfers();
     void slotRenameRemotePath(QString oldPath, QString newPath);
+    // Reads a remote file of at most maxSize bytes into memory, for a look at it: not a file
+    // operation, so it is answered by sigRemoteFileRead alone, never by sftpJobFinished.
+    void slotReadRemoteFile(quint64 request, QString remotePath, qint64 maxSize);
+    // The requester no longer wants the answer: the read stops and nothing is sent back.
+    void slotCancelRemoteRead(quint64 request);
 
 private slots:
     void slotInitForClild();
@@ -173,4 +193,5 @@ private:
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
     void failPendingFallbacks();
     void releaseShellAndChannel();
+    void onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
 };

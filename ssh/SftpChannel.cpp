@@ -2,6 +2,7 @@
 
 #include "SftpDownloadJob.h"
 #include "SftpJob.h"
+#include "SftpReadJob.h"
 #include "SftpUploadJob.h"
 #include "SshLogging.h"
 #include "SshSession.h"
@@ -36,7 +37,8 @@ public:
     void setState(SftpChannel::State state) { atomicState.storeRelease(state); }
     SftpJobId addJob(std::unique_ptr<SftpJob> job);
     static SftpJobId nextId();
-    void postFinished(SftpJobId job, const QString &error);
+    // Reports the end of a job: a read's contents (fileRead), then finished().
+    void postFinished(const SftpJob &ended);
     SshSession::Step readServerErrors();
     bool progressWanted() const;
     void reportProgress(SftpJob &job);
@@ -179,8 +181,18 @@ SshSession::Step SftpChannel::Private::readServerErrors()
     }
 }
 
-void SftpChannel::Private::postFinished(SftpJobId job, const QString &error)
+void SftpChannel::Private::postFinished(const SftpJob &ended)
 {
+    const SftpJobId job = ended.id();
+    const QString error = ended.error();
+    if (const auto *read = dynamic_cast<const Internal::SftpReadJob *>(&ended)) {
+        QMetaObject::invokeMethod(
+            q,
+            [q = q, job, data = read->data(), size = read->fileSize()] {
+                emit q->fileRead(job, data, size);
+            },
+            Qt::QueuedConnection);
+    }
     if (!error.isEmpty())
         qCWarning(lcSsh).noquote() << "SFTP job" << job << "failed:" << error;
     QMetaObject::invokeMethod(
@@ -207,7 +219,7 @@ void SftpChannel::Private::reportProgress(SftpJob &job)
 void SftpChannel::Private::finish(SftpJob &job)
 {
     if (!job.owesFinalReport() || !progressWanted()) {
-        postFinished(job.id(), job.error());
+        postFinished(job);
         return;
     }
     // The whole size is reported before the end, and never sooner than the report interval
@@ -250,7 +262,7 @@ void SftpChannel::Private::detach(const QString &reason)
         const QString file = job->leftBehind();
         if (!file.isEmpty())
             leftBehind.append(file);
-        postFinished(job->id(), job->error());
+        postFinished(*job);
     }
     jobs.clear();
     context.session = nullptr;
@@ -302,7 +314,7 @@ void SftpChannel::closeChannel()
         return;
     for (const auto &job : d->jobs) {
         job->abandon(tr("SFTP channel closed."));
-        d->postFinished(job->id(), job->error());
+        d->postFinished(*job);
     }
     if (d->context.session)
         d->releaseRemote(false);
@@ -374,11 +386,19 @@ void SftpChannel::cancelJob(SftpJobId job)
     if (it == d->jobs.end())
         return;
     if ((*it)->cancel()) {
-        d->postFinished(job, (*it)->error());
+        d->postFinished(**it);
         d->jobs.erase(it);
     } else if (d->context.session) {
         d->context.session->schedule();
     }
+}
+
+SftpJobId SftpChannel::readFile(const QString &remoteFilePath, qint64 maxSize)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(
+        std::make_unique<Internal::SftpReadJob>(d->nextId(), d->context, remoteFilePath, maxSize));
 }
 
 } // namespace QSsh

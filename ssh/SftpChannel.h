@@ -62,6 +62,10 @@ public:
     // list.
     QStringList takeLeftBehindFiles();
 
+    // Reads a remote file into memory: fileRead(job, data, size) and then finished(job, error).
+    // A file larger than maxSize fails without being fetched. cancelJob() ends it early.
+    SftpJobId readFile(const QString &remoteFilePath, qint64 maxSize);
+
 signals:
     void initialized();
     void channelError(const QString &reason);
@@ -72,6 +76,9 @@ signals:
     // size. bytesTotal is 0 while the size is not known. Reports are made only while
     // something is connected to this signal.
     void transferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
+    // The end of a readFile job, just before its finished(): the contents on success (else
+    // empty) and the file's size as far as it is known (-1 when not).
+    void fileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
 
 private:
     friend class SshSession;

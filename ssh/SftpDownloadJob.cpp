@@ -50,7 +50,6 @@ SftpJob::Result SftpDownloadJob::fail(const QString &text)
 
 SftpJob::Result SftpDownloadJob::stepPhase()
 {
-    LIBSSH2_SFTP *const sftp = m_context.sftp;
     switch (m_phase) {
     case Phase::OpenLocal:
         if (!m_overwrite && QFileInfo::exists(m_local.fileName())) {
@@ -69,42 +68,23 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         return Result::Progress;
 
     case Phase::OpenRemote: {
-        if (!acquire())
-            return Result::Idle;
-        const QByteArray path = remoteNameToBytes(m_remotePath);
-        LIBSSH2_SFTP_HANDLE *const handle =
-            libssh2_sftp_open_ex(sftp, path.constData(), unsigned(path.size()), LIBSSH2_FXF_READ, 0,
-                                 LIBSSH2_SFTP_OPENFILE);
-        const int rc = settle(handle ? 0 : lastErrno());
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return Result::Blocked;
-        if (!handle) {
-            if (SshSession::isSessionError(rc))
-                return Result::Fatal;
-            return fail(failureText(SftpOperation::OpenForReading, m_remotePath, rc));
-        }
-        m_handle = handle;
-        m_phase = Phase::StatRemote;
-        return Result::Progress;
+        QString failure;
+        const Result result = openForReading(m_remotePath, &failure);
+        if (!failure.isEmpty())
+            return fail(failure);
+        if (result == Result::Progress)
+            m_phase = Phase::StatRemote;
+        return result;
     }
 
     case Phase::StatRemote: {
-        if (!acquire())
-            return Result::Idle;
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
-        const int rc = settle(libssh2_sftp_fstat_ex(m_handle, &attributes, 0));
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return Result::Blocked;
-        if (rc < 0) {
-            if (SshSession::isSessionError(rc))
-                return Result::Fatal;
-            return fail(failureText(SftpOperation::Stat, m_remotePath, rc));
-        }
-        if ((attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) &&
-            LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) {
-            return fail(sftpFailureText(SftpOperation::OpenForReading, m_remotePath,
-                                        sftpTr("it is a directory")));
-        }
+        QString failure;
+        const Result result = statOpenFile(m_remotePath, attributes, &failure);
+        if (!failure.isEmpty())
+            return fail(failure);
+        if (result != Result::Progress)
+            return result;
         // Regular files report their size; the end of the data is checked against it so that
         // a stream that ends early can never pass for a complete file.
         if ((attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) &&

@@ -123,6 +123,50 @@ SftpJob::Result SftpJob::failWith(SftpOperation operation, const QString &path, 
     return Result::Idle;
 }
 
+SftpJob::Result SftpJob::openForReading(const QString &path, QString *failure)
+{
+    if (!acquire())
+        return Result::Idle;
+    const QByteArray name = remoteNameToBytes(path);
+    LIBSSH2_SFTP_HANDLE *const handle =
+        libssh2_sftp_open_ex(m_context.sftp, name.constData(), unsigned(name.size()),
+                             LIBSSH2_FXF_READ, 0, LIBSSH2_SFTP_OPENFILE);
+    const int rc = settle(handle ? 0 : lastErrno());
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (!handle) {
+        if (SshSession::isSessionError(rc))
+            return Result::Fatal;
+        *failure = failureText(SftpOperation::OpenForReading, path, rc);
+        return Result::Idle;
+    }
+    m_handle = handle;
+    return Result::Progress;
+}
+
+SftpJob::Result SftpJob::statOpenFile(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes,
+                                      QString *failure)
+{
+    if (!acquire())
+        return Result::Idle;
+    const int rc = settle(libssh2_sftp_fstat_ex(m_handle, &attributes, 0));
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (rc < 0) {
+        if (SshSession::isSessionError(rc))
+            return Result::Fatal;
+        *failure = failureText(SftpOperation::Stat, path, rc);
+        return Result::Idle;
+    }
+    if ((attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) &&
+        LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) {
+        *failure =
+            sftpFailureText(SftpOperation::OpenForReading, path, sftpTr("it is a directory"));
+        return Result::Idle;
+    }
+    return Result::Progress;
+}
+
 SftpPathJob::SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path,
                          const QString &newPath)
     : SftpJob(id, context), m_kind(kind), m_path(path), m_newPath(newPath)

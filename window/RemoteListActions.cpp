@@ -42,16 +42,19 @@ bool RemoteListActions::eventFilter(QObject *watched, QEvent *event)
 
 void RemoteListActions::showMenu(const QPoint &position)
 {
-    if (!m_view->indexAt(position).isValid())
-        return;
+    const bool onRow = m_view->indexAt(position).isValid();
     const bool english = m_isEnglish();
     QMenu menu(m_view);
     menu.setObjectName(QStringLiteral("remoteListMenu"));
     for (const MenuEntry &entry : qAsConst(m_menuEntries)) {
-        entry.action->setText(english ? entry.english : entry.chinese);
+        if (!onRow && !entry.anywhere)
+            continue;
+        if (!entry.english.isEmpty())
+            entry.action->setText(english ? entry.english : entry.chinese);
         menu.addAction(entry.action);
     }
-    menu.exec(m_view->viewport()->mapToGlobal(position));
+    if (!menu.isEmpty())
+        menu.exec(m_view->viewport()->mapToGlobal(position));
 }
 
 QModelIndex RemoteListActions::parentRow() const

@@ -18,7 +18,8 @@ class QTreeView;
 // an entry that follows a button acts only while that button is enabled (its key does
 // nothing and its menu item is greyed otherwise).
 //
-// A right-click on a row opens the menu with the menu entries in the order they were added.
+// A right-click on a row opens the menu with the menu entries in the order they were added; on
+// empty space, with those added for anywhere.
 class RemoteListActions : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,12 @@ public:
         connect(action, &QAction::triggered, receiver, slot);
         m_menuEntries.append({action, english, chinese});
         return action;
+    }
+    // An action made elsewhere, whose owner keeps its text and keys, in the menu; also on
+    // empty space in the list when anywhere is set.
+    void addMenuAction(QAction *action, bool anywhere = false)
+    {
+        m_menuEntries.append({action, QString(), QString(), anywhere});
     }
     // Keys without a menu entry or a button.
     template <typename Functor> QAction *addKeys(const QList<QKeySequence> &keys, Functor run)
@@ -63,8 +70,9 @@ private:
     struct MenuEntry
     {
         QAction *action;
-        QString english;
+        QString english; // empty for an action whose owner sets its text
         QString chinese;
+        bool anywhere = false;
     };
     QList<MenuEntry> m_menuEntries;
     QList<QPair<QAbstractButton *, QAction *>> m_gated;

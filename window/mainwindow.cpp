@@ -8,6 +8,7 @@
 #include "IconLoader.h"
 #include "ListSelection.h"
 #include "ListingParser.h"
+#include "PreviewLauncher.h"
 #include "ProgramFiles.h"
 #include "RemoteListActions.h"
 #include "RemoteListRoles.h"
@@ -17,6 +18,7 @@
 #include "TerminalText.h"
 #include "TransferProgressLine.h"
 
+#include <QAction>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -224,6 +226,7 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
 
     setupUi();
     setupModel();
+
 
     if (!pSshClient) {
         appendLog(isEnglishUi() ? QStringLiteral("Error: SSH connection object is invalid.")
@@ -464,6 +467,25 @@ void mainwindow::setupListActions()
             onRemoteDoubleClicked(actions->parentRow());
     });
     actions->addKeys({QKeySequence::SelectAll}, [actions] { actions->selectAllEntries(); });
+
+    // Previews are no file operations: they are open while transfers run.
+    m_previewLauncher = new PreviewLauncher(
+        m_pSshClient,
+        [this] {
+            const DownloadSelection selection =
+                downloadSelection(selectedListRows(m_treeView),
+                                  isEnglishUi() ? QStringLiteral("File") : QStringLiteral("文件"));
+            return selection.files.isEmpty()
+                       ? QString()
+                       : RemotePath::join(m_strCurrentPath, selection.files.first());
+        },
+        [this] { return isEnglishUi(); }, this);
+    m_previewLauncher->previewAction()->setShortcut(Qt::Key_Space);
+    m_previewLauncher->previewAction()->setShortcutContext(Qt::WidgetShortcut);
+    m_treeView->addAction(m_previewLauncher->previewAction());
+    actions->addMenuAction(m_previewLauncher->previewAction());
+    actions->addMenuAction(m_previewLauncher->previewLocalAction(), true);
+    connect(m_previewLauncher, &PreviewLauncher::failureLogged, this, &mainwindow::appendLog);
 }
 
 void mainwindow::setupModel()
@@ -626,6 +648,7 @@ void mainwindow::retranslateUi()
     }
 
     m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
+    m_previewLauncher->retranslate();
 
     // Translate the known type texts row by row; any other text stays as it is.
     const bool english = isEnglishUi();

@@ -15,6 +15,7 @@
 #include <QWidget>
 
 class HostKeyLog;
+class PreviewLauncher;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -139,4 +140,6 @@ private:
     QPointer<CConnectionForSshClient> m_pSshClient;
     QSharedPointer<QSsh::SftpChannel> m_sftpChannel;
     HostKeyLog *m_hostKeyLog = nullptr;
+    // Previews of the selected remote file (Space) and of local files.
+    PreviewLauncher *m_previewLauncher = nullptr;
 };

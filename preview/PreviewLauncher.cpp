@@ -1,0 +1,107 @@
+#include "PreviewLauncher.h"
+
+#include "CConnectionForSshClient.h"
+#include "PreviewWindow.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QWidget>
+
+PreviewLauncher::PreviewLauncher(CConnectionForSshClient *worker,
+                                 std::function<QString()> selectedRemoteFile,
+                                 std::function<bool()> isEnglish, QWidget *window)
+    : QObject(window), m_window(window), m_selectedRemoteFile(std::move(selectedRemoteFile)),
+      m_isEnglish(std::move(isEnglish)), m_previewAction(new QAction(this)), m_previewLocalAction(new QAction(this))
+{
+    m_previewAction->setObjectName(QStringLiteral("previewAction"));
+    m_previewLocalAction->setObjectName(QStringLiteral("previewLocalAction"));
+    retranslate();
+    connect(m_previewAction, &QAction::triggered, this, &PreviewLauncher::onPreviewTriggered);
+    connect(m_previewLocalAction, &QAction::triggered, this,
+            &PreviewLauncher::onPreviewLocalTriggered);
+    if (worker) {
+        connect(this, &PreviewLauncher::sigReadRemoteFile, worker,
+                &CConnectionForSshClient::slotReadRemoteFile);
+        connect(this, &PreviewLauncher::sigCancelRemoteRead, worker,
+                &CConnectionForSshClient::slotCancelRemoteRead);
+        connect(worker, &CConnectionForSshClient::sigRemoteFileRead, this,
+                &PreviewLauncher::onRemoteFileRead);
+    }
+}
+
+void PreviewLauncher::retranslate()
+{
+    const bool english = m_isEnglish();
+    m_previewAction->setText(english ? QStringLiteral("Preview") : QStringLiteral("预览"));
+    m_previewLocalAction->setText(english ? QStringLiteral("Preview local file…")
+                                          : QStringLiteral("预览本地文件…"));
+}
+
+void PreviewLauncher::onPreviewTriggered()
+{
+    const QString path = m_selectedRemoteFile ? m_selectedRemoteFile() : QString();
+    if (!path.isEmpty())
+        previewRemoteFile(path);
+}
+
+void PreviewLauncher::onPreviewLocalTriggered()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(m_window, m_isEnglish() ? QStringLiteral("Preview local file")
+                                                             : QStringLiteral("预览本地文件"));
+    if (!path.isEmpty())
+        previewLocalFile(path);
+}
+
+PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
+{
+    auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    window->openLocalFile(localPath);
+    window->show();
+    return window;
+}
+
+PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
+{
+    auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    const QString name = remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1);
+    window->showReading(name);
+    window->show();
+
+    const quint64 request = m_nextRequest++;
+    m_pending.insert(request, Pending{window, name});
+    // Closing the window drops the read still under way.
+    connect(window, &QObject::destroyed, this, [this, request] {
+        if (m_pending.remove(request))
+            emit sigCancelRemoteRead(request);
+    });
+    emit sigReadRemoteFile(request, remotePath, PreviewWindow::kMaxProgramBytes);
+    return window;
+}
+
+void PreviewLauncher::onRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize,
+                                       QString error)
+{
+    const Pending pending = m_pending.take(request);
+    if (!pending.window)
+        return;
+    const bool english = m_isEnglish();
+    if (fileSize > PreviewWindow::kMaxProgramBytes) {
+        const QString text = PreviewWindow::tooLargeText(pending.name, fileSize, english);
+        pending.window->showFailure(pending.name, text);
+        emit failureLogged(
+            (english ? QStringLiteral("Preview: %1") : QStringLiteral("预览：%1")).arg(text));
+        return;
+    }
+    if (!error.isEmpty()) {
+        pending.window->showFailure(
+            pending.name, (english ? QStringLiteral("Cannot read “%1” from the controller: %2")
+                                   : QStringLiteral("无法从控制器读取“%1”：%2"))
+                              .arg(pending.name, error));
+        emit failureLogged((english ? QStringLiteral("Preview of %1 failed: %2")
+                                    : QStringLiteral("预览 %1 失败: %2"))
+                               .arg(pending.name, error));
+        return;
+    }
+    pending.window->showProgram(pending.name, data);
+}

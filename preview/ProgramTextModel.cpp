@@ -1,0 +1,43 @@
+#include "ProgramTextModel.h"
+
+namespace {
+
+// A megabyte line is shown by its start; the view has no use for the rest.
+constexpr int kMaxShownBytes = 2000;
+
+} // namespace
+
+void ProgramTextModel::setProgram(const QByteArray &text, std::vector<std::uint32_t> lineStarts)
+{
+    beginResetModel();
+    m_text = text;
+    m_lineStarts = std::move(lineStarts);
+    m_numberWidth = QString::number(m_lineStarts.size()).size();
+    endResetModel();
+}
+
+int ProgramTextModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_lineStarts.size());
+}
+
+QVariant ProgramTextModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+        return {};
+    const std::size_t row = std::size_t(index.row());
+    const int start = int(m_lineStarts[row]);
+    int end = row + 1 < m_lineStarts.size() ? int(m_lineStarts[row + 1]) - 1 : m_text.size();
+    while (end > start && (m_text.at(end - 1) == '\r' || m_text.at(end - 1) == '\n'))
+        --end;
+    const int shown = std::min(end - start, kMaxShownBytes);
+    QString line = QString::fromUtf8(m_text.constData() + start, shown);
+    // Control characters would only upset the row's layout.
+    for (QChar &c : line) {
+        if (c.unicode() < 0x20)
+            c = c == QLatin1Char('\t') ? QLatin1Char(' ') : QChar(0xfffd);
+    }
+    if (shown < end - start)
+        line += QChar(0x2026);
+    return QStringLiteral("%1  ").arg(row + 1, m_numberWidth) + line;
+}
