@@ -17,6 +17,7 @@
 #include "ShellMarkers.h"
 #include "TerminalText.h"
 #include "TransferProgressLine.h"
+#include "WindowStyles.h"
 
 #include <QAction>
 #include <QDir>
@@ -58,57 +59,6 @@ QString settingsFilePath()
 }
 
 const char languageKey[] = "language";
-
-const QString connectedIndicatorStyle =
-    QStringLiteral("QLabel{background-color:#00ff00;border-radius:6px;}");
-const QString disconnectedIndicatorStyle =
-    QStringLiteral("QLabel{background-color:#ff0000;border-radius:6px;}");
-
-const QString languageButtonStyle =
-    QStringLiteral("QPushButton { background-color: #f0f0f0; color: #333; border: 1px solid #ccc;"
-                   " padding: 4px 12px; border-radius: 6px; font-size: 13px; font-weight: 500;"
-                   " min-width: 60px; }"
-                   "QPushButton:hover { background-color: #e0e0e0; border-color: #999; }"
-                   "QPushButton:pressed { background-color: #d0d0d0; }");
-
-const QString treeViewStyle = QStringLiteral(
-    "QTreeView { border: 1px solid #d1d5db; border-radius: 10px; background-color: #ffffff;"
-    " selection-background-color: #007aff; selection-color: white; outline: none;"
-    " gridline-color: #f3f4f6; }"
-    "QTreeView::item { padding: 12px 8px; border-bottom: 1px solid #f3f4f6; font-size: 14px; }"
-    "QTreeView::item:hover { background-color: #f8f9fa; }"
-    "QTreeView::item:selected { background-color: #007aff; color: white; border-radius: 6px; }"
-    "QTreeView::item:selected:hover { background-color: #0056b3; }"
-    "QHeaderView::section { background-color: #f8f9fa; padding: 12px 8px; border: none;"
-    " border-bottom: 2px solid #e9ecef; font-weight: 600; font-size: 14px; color: #374151; }"
-    "QHeaderView::section:first { border-top-left-radius: 10px; }"
-    "QHeaderView::section:last { border-top-right-radius: 10px; }");
-
-// The blue action button. Qt's style sheets know no "transform", so the hover lift of the
-// original design is left out: Qt would only warn about an unknown property.
-const QString actionButtonBaseStyle = QStringLiteral(
-    "QPushButton { background-color: #007aff; color: white; border: none; padding: 12px 24px;"
-    " border-radius: 8px; font-size: 14px; font-weight: 600; min-width: 120px; }"
-    "QPushButton:hover { background-color: #0056b3; }"
-    "QPushButton:pressed { background-color: #004085; }"
-    "QPushButton:disabled { background-color: #e9ecef; color: #6c757d; }");
-
-const QString logEditStyle = QStringLiteral(
-    "QTextEdit { border: 1px solid #d1d5db; border-radius: 10px; background-color: #f8f9fa;"
-    " font-family: 'SF Mono', 'Monaco', 'Consolas', 'Courier New', monospace;"
-    " font-size: 13px; color: #374151; padding: 12px; selection-background-color: #007aff;"
-    " selection-color: white; }"
-    "QTextEdit:focus { border-color: #007aff; }");
-
-// A colour variant of the action button: its base, hover and pressed colours replaced.
-QString actionButtonStyle(const QString &base, const QString &hover, const QString &pressed)
-{
-    QString style = actionButtonBaseStyle;
-    style.replace(QLatin1String("#007aff"), base);
-    style.replace(QLatin1String("#0056b3"), hover);
-    style.replace(QLatin1String("#004085"), pressed);
-    return style;
-}
 
 bool isFileType(const QString &type)
 {
@@ -195,20 +145,6 @@ QVector<ListRow> selectedListRows(const QTreeView *view)
     return rows;
 }
 
-const char kDeleteBoxStyle[] = R"(
-QMessageBox { background-color: #f8f9fa; border-radius: 8px; }
-QMessageBox QLabel { color: #2c3e50; font-size: 14px; }
-QMessageBox QPushButton {
-    background-color: #007aff; color: white; border: none; padding: 8px 16px;
-    border-radius: 6px; font-weight: bold; min-width: 80px;
-}
-QMessageBox QPushButton:hover { background-color: #0056b3; }
-QMessageBox QPushButton:pressed { background-color: #004085; }
-QMessageBox QPushButton[text='删除'] { background-color: #dc3545; }
-QMessageBox QPushButton[text='删除']:hover { background-color: #c82333; }
-QMessageBox QPushButton[text='删除']:pressed { background-color: #bd2130; }
-)";
-
 } // namespace
 
 mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
@@ -226,7 +162,6 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
 
     setupUi();
     setupModel();
-
 
     if (!pSshClient) {
         appendLog(isEnglishUi() ? QStringLiteral("Error: SSH connection object is invalid.")
@@ -340,7 +275,7 @@ void mainwindow::setupUi()
     m_btnLanguage =
         new QPushButton(english ? QStringLiteral("中文") : QStringLiteral("English"), this);
     m_btnLanguage->setObjectName(QStringLiteral("m_btnLanguage"));
-    m_btnLanguage->setStyleSheet(languageButtonStyle);
+    m_btnLanguage->setStyleSheet(WindowStyles::languageButton());
     connect(m_btnLanguage, &QPushButton::clicked, this, &mainwindow::onLanguageToggled);
 
     topLayout->addWidget(m_pathLabel);
@@ -357,7 +292,7 @@ void mainwindow::setupUi()
     m_treeView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_treeView->setRootIsDecorated(false);
     m_treeView->setUniformRowHeights(true);
-    m_treeView->setStyleSheet(treeViewStyle);
+    m_treeView->setStyleSheet(WindowStyles::treeView());
     setAcceptDrops(true);
     m_treeView->setAcceptDrops(true);
     m_treeView->setDragDropMode(QAbstractItemView::DropOnly);
@@ -373,13 +308,10 @@ void mainwindow::setupUi()
         button->setStyleSheet(style);
         return button;
     };
-    const QString blue = actionButtonBaseStyle;
-    const QString green = actionButtonStyle(QStringLiteral("#34c759"), QStringLiteral("#28a745"),
-                                            QStringLiteral("#1e7e34"));
-    const QString red = actionButtonStyle(QStringLiteral("#ff3b30"), QStringLiteral("#dc3545"),
-                                          QStringLiteral("#c82333"));
-    const QString orange = actionButtonStyle(QStringLiteral("#ff9500"), QStringLiteral("#fd7e14"),
-                                             QStringLiteral("#e66100"));
+    const QString blue = WindowStyles::actionButton(WindowStyles::Blue);
+    const QString green = WindowStyles::actionButton(WindowStyles::Green);
+    const QString red = WindowStyles::actionButton(WindowStyles::Red);
+    const QString orange = WindowStyles::actionButton(WindowStyles::Orange);
 
     m_btnUpload =
         makeButton("m_btnUpload", loadIcon(QStringLiteral("上传文件.png")),
@@ -423,7 +355,7 @@ void mainwindow::setupUi()
     m_logEdit->setObjectName(QStringLiteral("m_logEdit"));
     m_logEdit->setReadOnly(true);
     m_logEdit->setMaximumHeight(140);
-    m_logEdit->setStyleSheet(logEditStyle);
+    m_logEdit->setStyleSheet(WindowStyles::logEdit());
     mainLayout->addWidget(m_logEdit);
 
     connect(m_btnRefresh, &QPushButton::clicked, this, &mainwindow::onRefreshClicked);
@@ -674,10 +606,10 @@ void mainwindow::updateStatusIndicator(bool connected)
 {
     m_bConnectState = connected;
     if (connected) {
-        m_statusIndicator->setStyleSheet(connectedIndicatorStyle);
+        m_statusIndicator->setStyleSheet(WindowStyles::indicator(true));
         return;
     }
-    m_statusIndicator->setStyleSheet(disconnectedIndicatorStyle);
+    m_statusIndicator->setStyleSheet(WindowStyles::indicator(false));
     appendLog(isEnglishUi() ? QStringLiteral("Connection lost.") : QStringLiteral("连接已断开。"));
     // No transfer outlives the connection.
     m_progressLine->clear();
@@ -1215,7 +1147,7 @@ void mainwindow::onDeleteClicked()
         ->setText(isEnglishUi() ? QStringLiteral("Cancel") : QStringLiteral("取消"));
     // Enter alone must not delete.
     box.setDefaultButton(QMessageBox::Cancel);
-    box.setStyleSheet(QString::fromUtf8(kDeleteBoxStyle));
+    box.setStyleSheet(WindowStyles::deleteBox());
     if (box.exec() != QMessageBox::Yes)
         return;
 
