@@ -154,7 +154,7 @@ SshSession::Step SftpChannel::Private::openLane(Lane &lane)
     lanes.pop_back(); // the lane that opens is always the last
     if (state() == SftpChannel::Initializing) {
         const QString text = tr("Cannot start the SFTP subsystem: %1").arg(reason);
-        qCWarning(lcSsh).noquote() << text;
+        qCWarning(lcSsh).noquote() << text << "(libssh2 error" << rc << ")";
         setState(SftpChannel::Closed);
         QMetaObject::invokeMethod(
             q, [q = q, text] { emit q->channelError(text); }, Qt::QueuedConnection);
