@@ -2,6 +2,7 @@
 
 #include "SimController.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -71,6 +72,15 @@ bool writeRandomFile(const QString &path, qint64 size)
             return false;
     }
     return file.flush();
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return hash.result();
 }
 
 bool fillFolder(const QString &dir, int count)

@@ -21,6 +21,8 @@ int runProgram(const QString &program, const QStringList &arguments, int timeout
 double megabytesPerSecond(qint64 bytes, qint64 milliseconds);
 // Writes size bytes of random data, in 1 MiB pieces.
 bool writeRandomFile(const QString &path, qint64 size);
+// SHA-256 of a file, read in pieces; empty when it cannot be read.
+QByteArray fileHash(const QString &path);
 // Fills a folder with count small G-code files of assorted sizes (program_000000.nc, ...).
 bool fillFolder(const QString &dir, int count);
 // The benchmarks' report, on standard output.

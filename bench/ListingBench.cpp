@@ -4,26 +4,19 @@
 // same ls command on the same controller.
 
 #include "BenchSupport.h"
-#include "CConnectionForSshClient.h"
+#include "BenchWindow.h"
 #include "ControllerShell.h"
-#include "RefreshWatcher.h"
 #include "SimController.h"
-#include "mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QFile>
 #include <QProcess>
-#include <QPushButton>
-#include <QStandardItemModel>
 #include <QTextStream>
-#include <QTreeView>
 #include <QtTest/qtestsystem.h>
 
 #include <algorithm>
-#include <atomic>
 
 namespace {
 
@@ -69,78 +62,40 @@ bool benchFolder(SimController &sim, int entries)
     }
     const QString remoteDir = QStringLiteral("/home/pi/cnc/") + dirName + QLatin1Char('/');
 
-    auto *worker = new CConnectionForSshClient(sim.address(), 22, SimController::rootPassword(),
-                                               QStringLiteral("root"));
-    std::atomic<qint64> lastPieceAt{-1};
-    std::atomic<bool> ready{false};
-    QObject::connect(
-        worker, &CConnectionForSshClient::sigDataArrived, worker,
-        [&lastPieceAt] { lastPieceAt = benchClock().nsecsElapsed(); }, Qt::DirectConnection);
-    QObject::connect(
-        worker, &CConnectionForSshClient::sftpChannelInitialized, worker,
-        [&ready] { ready = true; }, Qt::DirectConnection);
-    worker->init();
-    if (!QTest::qWaitFor([&] { return ready.load(); }, 20000)) {
-        out() << "the controller did not get ready" << Qt::endl;
-        worker->quitThread();
-        return false;
+    Bench::BenchWindow window(sim.address(), 22, benchClock());
+    QString error;
+    bool ok = window.open(dirName, entries, &error);
+    if (!ok)
+        out() << error << Qt::endl;
+    QVector<qint64> totals, windowParts, paintParts, baselines;
+    for (int round = 0; ok && round < kRounds; ++round) {
+        baselines << openSshListingMs(sim.address(), remoteDir);
+        Bench::BenchWindow::Refresh times;
+        ok = window.refresh(true, &times);
+        totals << (times.paintedAt - times.clickAt) / 1000000;
+        windowParts << (times.filledAt - times.lastPieceAt) / 1000000;
+        paintParts << (times.paintedAt - times.lastPieceAt) / 1000000;
     }
-
-    bool ok = true;
-    {
-        mainwindow window(worker);
-        window.show();
-        auto *model = window.findChild<QStandardItemModel *>(QStringLiteral("m_model"));
-        auto *refresh = window.findChild<QPushButton *>(QStringLiteral("m_btnRefresh"));
-        auto *view = window.findChild<QTreeView *>(QStringLiteral("m_treeView"));
-        RefreshWatcher watcher(benchClock(), refresh, view->viewport());
-
-        // The first listing, of the root, comes by itself; then into the big folder.
-        ok = QTest::qWaitFor(
-            [&] { return refresh->isEnabled() && !model->findItems(dirName).isEmpty(); }, 20000);
-        QVector<qint64> totals, windowParts, paintParts, baselines;
-        if (ok) {
-            QMetaObject::invokeMethod(&window, "onRemoteDoubleClicked",
-                                      Q_ARG(QModelIndex, model->findItems(dirName)[0]->index()));
-            ok = QTest::qWaitFor(
-                [&] { return refresh->isEnabled() && model->rowCount() == entries + 1; }, 60000);
-        }
-        for (int round = 0; ok && round < kRounds; ++round) {
-            baselines << openSshListingMs(sim.address(), remoteDir);
-            watcher.arm();
-            const qint64 clickAt = benchClock().nsecsElapsed();
-            refresh->click();
-            ok = QTest::qWaitFor(
-                [&] { return watcher.paintedAt >= 0 && model->rowCount() == entries + 1; }, 60000);
-            if (!ok)
-                break;
-            totals << (watcher.paintedAt - clickAt) / 1000000;
-            windowParts << (watcher.filledAt - lastPieceAt) / 1000000;
-            paintParts << (watcher.paintedAt - lastPieceAt) / 1000000;
-        }
-        if (ok) {
-            const qint64 total = Bench::median(totals);
-            const qint64 windowPart = Bench::median(paintParts);
-            const qint64 baseline = Bench::median(baselines);
-            const bool windowOk = windowPart < kWindowBudgetMs;
-            const bool totalOk = baseline > 0 && total <= kTargetRatio * baseline;
-            out() << entries << " entries, median of " << kRounds << " refreshes:" << Qt::endl
-                  << "  click to filled and painted list: " << total << " ms" << Qt::endl
-                  << "  window after the last byte: " << Bench::median(windowParts)
-                  << " ms to the filled model, " << windowPart << " ms to the painted list"
-                  << " (target < " << kWindowBudgetMs << " ms: " << (windowOk ? "met" : "MISSED")
-                  << ")" << Qt::endl
-                  << "  OpenSSH login + same ls: " << baseline << " ms; ratio "
-                  << QString::number(double(total) / double(baseline), 'f', 2)
-                  << " (target <= " << kTargetRatio << ": " << (totalOk ? "met" : "MISSED") << ")"
-                  << Qt::endl;
-            ok = windowOk && totalOk;
-        } else {
-            out() << "the listing of " << entries << " entries did not arrive" << Qt::endl;
-        }
+    if (ok) {
+        const qint64 total = Bench::median(totals);
+        const qint64 windowPart = Bench::median(paintParts);
+        const qint64 baseline = Bench::median(baselines);
+        const bool windowOk = windowPart < kWindowBudgetMs;
+        const bool totalOk = baseline > 0 && total <= kTargetRatio * baseline;
+        out() << entries << " entries, median of " << kRounds << " refreshes:" << Qt::endl
+              << "  click to filled and painted list: " << total << " ms" << Qt::endl
+              << "  window after the last byte: " << Bench::median(windowParts)
+              << " ms to the filled model, " << windowPart << " ms to the painted list"
+              << " (target < " << kWindowBudgetMs << " ms: " << (windowOk ? "met" : "MISSED") << ")"
+              << Qt::endl
+              << "  OpenSSH login + same ls: " << baseline << " ms; ratio "
+              << QString::number(double(total) / double(baseline), 'f', 2)
+              << " (target <= " << kTargetRatio << ": " << (totalOk ? "met" : "MISSED") << ")"
+              << Qt::endl;
+        ok = windowOk && totalOk;
+    } else {
+        out() << "the listing of " << entries << " entries did not arrive" << Qt::endl;
     }
-    // The window's end has asked the worker's thread to quit; the worker deletes itself.
-    QTest::qWait(200);
     return ok;
 }
 

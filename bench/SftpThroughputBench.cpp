@@ -9,7 +9,6 @@
 #include <SftpChannel.h>
 #include <SshConnection.h>
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -33,15 +32,6 @@ constexpr double kDropbearTargetRatio = 0.9; // of the blocking libssh2 peer
 constexpr qint64 kRssBudgetKiB = 64 * 1024;
 constexpr int kRounds = 5;
 const char kRemoteDir[] = "/home/pi/cnc/";
-
-QByteArray fileHash(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return {};
-    return hash.result();
-}
 
 struct JobRun
 {
@@ -265,8 +255,9 @@ bool measureTransfers(const SimController &sim, const QTemporaryDir &scratch,
         best(upload->opensshMs, qMax<qint64>(1, put - loginMs));
         best(download->opensshMs, qMax<qint64>(1, get - loginMs));
     }
-    if (fileHash(localUp) != fileHash(sim.rootDir() + QStringLiteral("/ours.bin")) ||
-        fileHash(sim.rootDir() + QStringLiteral("/source.bin")) != fileHash(localOurs)) {
+    if (Bench::fileHash(localUp) != Bench::fileHash(sim.rootDir() + QStringLiteral("/ours.bin")) ||
+        Bench::fileHash(sim.rootDir() + QStringLiteral("/source.bin")) !=
+            Bench::fileHash(localOurs)) {
         out() << "QSsh transfers did not arrive intact" << Qt::endl;
         return false;
     }
