@@ -1,5 +1,10 @@
 #include "BenchSupport.h"
 
+#include "SimController.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
@@ -69,10 +74,58 @@ bool writeRandomFile(const QString &path, qint64 size)
     return file.flush();
 }
 
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return hash.result();
+}
+
+bool fillFolder(const QString &dir, int count)
+{
+    QDir().mkpath(dir);
+    for (int i = 0; i < count; ++i) {
+        QFile file(QStringLiteral("%1/program_%2.nc").arg(dir).arg(i, 6, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(i % 4096, 'G')) < 0)
+            return false;
+    }
+    return true;
+}
+
 QTextStream &out()
 {
     static QTextStream stream(stdout);
     return stream;
+}
+
+QStringList openSshOptions()
+{
+    return {QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
+            QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
+            QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR")};
+}
+
+qint64 runSftpBatch(const QString &host, int port, const QString &batch, const QString &scratchDir)
+{
+    const QString batchPath = QDir(scratchDir).filePath(QStringLiteral("sftp-batch"));
+    QFile file(batchPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(batch.toUtf8()) < 0)
+        return -1;
+    file.close();
+    // -b implies BatchMode, which refuses password logins unless turned off first.
+    const QStringList arguments =
+        QStringList{QStringLiteral("-p"),   SimController::rootPassword(),
+                    QStringLiteral("sftp"), QStringLiteral("-q"),
+                    QStringLiteral("-o"),   QStringLiteral("BatchMode=no")} +
+        openSshOptions() +
+        QStringList{QStringLiteral("-P"), QString::number(port), QStringLiteral("-b"), batchPath,
+                    QStringLiteral("root@") + host};
+    QElapsedTimer clock;
+    clock.start();
+    const int rc = runProgram(QStringLiteral("sshpass"), arguments, 15 * 60 * 1000);
+    return rc == 0 ? clock.elapsed() : -1;
 }
 
 double megabytesPerSecond(qint64 bytes, qint64 milliseconds)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTextStream>
+#include <QVector>
 
+#include <algorithm>
 #include <functional>
 
 // Small helpers shared by the benchmarks.
@@ -18,7 +21,24 @@ int runProgram(const QString &program, const QStringList &arguments, int timeout
 double megabytesPerSecond(qint64 bytes, qint64 milliseconds);
 // Writes size bytes of random data, in 1 MiB pieces.
 bool writeRandomFile(const QString &path, qint64 size);
+// SHA-256 of a file, read in pieces; empty when it cannot be read.
+QByteArray fileHash(const QString &path);
+// Fills a folder with count small G-code files of assorted sizes (program_000000.nc, ...).
+bool fillFolder(const QString &dir, int count);
 // The benchmarks' report, on standard output.
 QTextStream &out();
+
+template <typename T> T median(QVector<T> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? T() : values.at(values.size() / 2);
+}
+
+// OpenSSH's client options for a simulated controller: its password comes from sshpass, its
+// host key is taken as it is, and only errors are printed.
+QStringList openSshOptions();
+// Runs OpenSSH's sftp as root against host:port with a batch of commands (written to a file
+// in scratchDir); its duration in milliseconds, login included, or -1 when it failed.
+qint64 runSftpBatch(const QString &host, int port, const QString &batch, const QString &scratchDir);
 
 } // namespace Bench

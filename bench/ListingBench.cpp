@@ -3,25 +3,20 @@
 // window after the last piece of shell output arrived. The yardstick is OpenSSH running the
 // same ls command on the same controller.
 
-#include "CConnectionForSshClient.h"
+#include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "ControllerShell.h"
 #include "SimController.h"
-#include "mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEvent>
 #include <QFile>
 #include <QProcess>
-#include <QPushButton>
-#include <QStandardItemModel>
 #include <QTextStream>
-#include <QTreeView>
 #include <QtTest/qtestsystem.h>
 
 #include <algorithm>
-#include <atomic>
 
 namespace {
 
@@ -31,68 +26,12 @@ constexpr int kEntryCounts[] = {10000, 20000};
 constexpr qint64 kWindowBudgetMs = 150;
 constexpr double kTargetRatio = 1.5;
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
+using Bench::out;
 
 QElapsedTimer &benchClock()
 {
     static QElapsedTimer timer;
     return timer;
-}
-
-qint64 median(QVector<qint64> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? -1 : values.at(values.size() / 2);
-}
-
-// Notes the moment the refresh button comes back (the listing is in the model) and the first
-// paint of the list after it.
-class Watcher : public QObject
-{
-public:
-    Watcher(QPushButton *refresh, QWidget *viewport) : m_refresh(refresh), m_viewport(viewport)
-    {
-        refresh->installEventFilter(this);
-        viewport->installEventFilter(this);
-    }
-    void arm()
-    {
-        filledAt = -1;
-        paintedAt = -1;
-    }
-    qint64 filledAt = -1;
-    qint64 paintedAt = -1;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == m_refresh && event->type() == QEvent::EnabledChange &&
-            m_refresh->isEnabled() && filledAt < 0)
-            filledAt = benchClock().nsecsElapsed();
-        if (watched == m_viewport && event->type() == QEvent::Paint && filledAt >= 0 &&
-            paintedAt < 0)
-            paintedAt = benchClock().nsecsElapsed();
-        return false;
-    }
-
-private:
-    QPushButton *m_refresh;
-    QWidget *m_viewport;
-};
-
-bool fillFolder(const QString &dir, int count)
-{
-    QDir().mkpath(dir);
-    for (int i = 0; i < count; ++i) {
-        QFile file(QStringLiteral("%1/program_%2.nc").arg(dir).arg(i, 6, 10, QLatin1Char('0')));
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(i % 4096, 'G')) < 0)
-            return false;
-    }
-    return true;
 }
 
 // Milliseconds that OpenSSH takes to log in, run the listing command and come back.
@@ -117,83 +56,46 @@ qint64 openSshListingMs(const QString &address, const QString &dir)
 bool benchFolder(SimController &sim, int entries)
 {
     const QString dirName = QStringLiteral("many_%1").arg(entries);
-    if (!fillFolder(QDir(sim.rootDir()).filePath(dirName), entries)) {
+    if (!Bench::fillFolder(QDir(sim.rootDir()).filePath(dirName), entries)) {
         out() << "cannot fill the folder" << Qt::endl;
         return false;
     }
     const QString remoteDir = QStringLiteral("/home/pi/cnc/") + dirName + QLatin1Char('/');
 
-    auto *worker = new CConnectionForSshClient(sim.address(), 22, SimController::rootPassword(),
-                                               QStringLiteral("root"));
-    std::atomic<qint64> lastPieceAt{-1};
-    std::atomic<bool> ready{false};
-    QObject::connect(
-        worker, &CConnectionForSshClient::sigDataArrived, worker,
-        [&lastPieceAt] { lastPieceAt = benchClock().nsecsElapsed(); }, Qt::DirectConnection);
-    QObject::connect(
-        worker, &CConnectionForSshClient::sftpChannelInitialized, worker,
-        [&ready] { ready = true; }, Qt::DirectConnection);
-    worker->init();
-    if (!QTest::qWaitFor([&] { return ready.load(); }, 20000)) {
-        out() << "the controller did not get ready" << Qt::endl;
-        worker->quitThread();
-        return false;
+    Bench::BenchWindow window(sim.address(), 22, benchClock());
+    QString error;
+    bool ok = window.open(dirName, entries, &error);
+    if (!ok)
+        out() << error << Qt::endl;
+    QVector<qint64> totals, windowParts, paintParts, baselines;
+    for (int round = 0; ok && round < kRounds; ++round) {
+        baselines << openSshListingMs(sim.address(), remoteDir);
+        Bench::BenchWindow::Refresh times;
+        ok = window.refresh(true, &times);
+        totals << (times.paintedAt - times.clickAt) / 1000000;
+        windowParts << (times.filledAt - times.lastPieceAt) / 1000000;
+        paintParts << (times.paintedAt - times.lastPieceAt) / 1000000;
     }
-
-    bool ok = true;
-    {
-        mainwindow window(worker);
-        window.show();
-        auto *model = window.findChild<QStandardItemModel *>(QStringLiteral("m_model"));
-        auto *refresh = window.findChild<QPushButton *>(QStringLiteral("m_btnRefresh"));
-        auto *view = window.findChild<QTreeView *>(QStringLiteral("m_treeView"));
-        Watcher watcher(refresh, view->viewport());
-
-        // The first listing, of the root, comes by itself; then into the big folder.
-        ok = QTest::qWaitFor(
-            [&] { return refresh->isEnabled() && !model->findItems(dirName).isEmpty(); }, 20000);
-        QVector<qint64> totals, windowParts, paintParts, baselines;
-        if (ok) {
-            QMetaObject::invokeMethod(&window, "onRemoteDoubleClicked",
-                                      Q_ARG(QModelIndex, model->findItems(dirName)[0]->index()));
-            ok = QTest::qWaitFor(
-                [&] { return refresh->isEnabled() && model->rowCount() == entries + 1; }, 60000);
-        }
-        for (int round = 0; ok && round < kRounds; ++round) {
-            baselines << openSshListingMs(sim.address(), remoteDir);
-            watcher.arm();
-            const qint64 clickAt = benchClock().nsecsElapsed();
-            refresh->click();
-            ok = QTest::qWaitFor(
-                [&] { return watcher.paintedAt >= 0 && model->rowCount() == entries + 1; }, 60000);
-            if (!ok)
-                break;
-            totals << (watcher.paintedAt - clickAt) / 1000000;
-            windowParts << (watcher.filledAt - lastPieceAt) / 1000000;
-            paintParts << (watcher.paintedAt - lastPieceAt) / 1000000;
-        }
-        if (ok) {
-            const qint64 total = median(totals);
-            const qint64 windowPart = median(paintParts);
-            const qint64 baseline = median(baselines);
-            const bool windowOk = windowPart < kWindowBudgetMs;
-            const bool totalOk = baseline > 0 && total <= kTargetRatio * baseline;
-            out() << entries << " entries, median of " << kRounds << " refreshes:" << Qt::endl
-                  << "  click to filled and painted list: " << total << " ms" << Qt::endl
-                  << "  window after the last byte: " << median(windowParts)
-                  << " ms to the filled model, " << windowPart << " ms to the painted list"
-                  << " (target < " << kWindowBudgetMs << " ms: " << (windowOk ? "met" : "MISSED")
-                  << ")" << Qt::endl
-                  << "  OpenSSH login + same ls: " << baseline << " ms; ratio "
-                  << QString::number(double(total) / double(baseline), 'f', 2)
-                  << " (target <= " << kTargetRatio << ": " << (totalOk ? "met" : "MISSED") << ")"
-                  << Qt::endl;
-        } else {
-            out() << "the listing of " << entries << " entries did not arrive" << Qt::endl;
-        }
+    if (ok) {
+        const qint64 total = Bench::median(totals);
+        const qint64 windowPart = Bench::median(paintParts);
+        const qint64 baseline = Bench::median(baselines);
+        const bool windowOk = windowPart < kWindowBudgetMs;
+        const bool totalOk = baseline > 0 && total <= kTargetRatio * baseline;
+        out() << entries << " entries, median of " << kRounds << " refreshes:" << Qt::endl
+              << "  click to filled and painted list: " << total << " ms" << Qt::endl
+              << "  window after the last byte: " << Bench::median(windowParts)
+              << " ms to the filled model, " << windowPart << " ms to the painted list"
+              << " (target < " << kWindowBudgetMs << " ms: " << (windowOk ? "met" : "MISSED") << ")"
+              << Qt::endl
+              << "  OpenSSH login + same ls: " << baseline << " ms; ratio "
+              << QString::number(double(total) / double(baseline), 'f', 2)
+              << " (target <= " << kTargetRatio << ": " << (totalOk ? "met" : "MISSED") << ")"
+              << Qt::endl;
+        ok = windowOk && totalOk;
+    } else {
+        out() << "the listing of " << entries << " entries did not arrive" << Qt::endl;
     }
-    // The window's end has asked the worker's thread to quit; the worker deletes itself.
-    QTest::qWait(200);
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #include "SftpChannel.h"
 
+#include "PosixRenameSession.h"
 #include "SftpDownloadJob.h"
 #include "SftpJob.h"
 #include "SftpReadJob.h"
@@ -8,6 +9,7 @@
 #include "SshSession.h"
 
 #include <QAtomicInt>
+#include <QElapsedTimer>
 #include <QMetaMethod>
 #include <QTimer>
 
@@ -18,41 +20,80 @@
 
 namespace QSsh {
 
+using Internal::PosixRenameSession;
 using Internal::SftpContext;
 using Internal::SftpJob;
 
+namespace {
+
+// SFTP sessions of one channel: the first opens with the channel, the others as jobs wait for
+// one; they stay open until the channel closes.
+constexpr int kMaxSessions = 6;
+// Channels left to the rest of the connection when another session would be opened: one for
+// the replacement session, two for command channels of uploads that replace by "mv -f".
+constexpr int kChannelsLeftOver = 3;
+// How long one round steps jobs at most (a job's step may take SftpJob::kStepBudgetMs).
+constexpr qint64 kRoundBudgetMs = 2 * Internal::SftpJob::kStepBudgetMs;
+
+} // namespace
+
+// Jobs run side by side, each on an SFTP session of its own. libssh2 keeps the progress of an
+// SFTP call per session, and it may finish a call while a write packet of an upload is only
+// partly sent (when the channel's window runs out in the middle of it; Dropbear's whole
+// window is smaller than one packet), sending the rest with the next write. A request of any
+// other job on the same session would land inside that packet: the server takes it for file
+// data and waits for the rest of the packet, which never comes, since the other job now waits
+// for its answer first. Sessions of their own keep the byte streams of jobs apart, and let the
+// round trips of many jobs overlap.
 class SftpChannel::Private : public SshSession::Client
 {
 public:
-    Private(SftpChannel *q, SshSession *session) : q(q) { context.session = session; }
+    // One SFTP session: its own channel, byte stream, window and libssh2 call state.
+    struct Lane
+    {
+        SftpContext context;
+        bool open = false;
+        SftpJob *job = nullptr;
+    };
+
+    Private(SftpChannel *q, SshSession *session) : q(q), session(session) {}
 
     SshSession::Step step() override;
-    bool awaitsReply() const override
-    {
-        return state() == SftpChannel::Initializing || !jobs.empty();
-    }
+    bool awaitsReply() const override;
     void detach(const QString &reason) override;
 
     SftpChannel::State state() const { return SftpChannel::State(atomicState.loadAcquire()); }
     void setState(SftpChannel::State state) { atomicState.storeRelease(state); }
+    std::unique_ptr<Lane> makeLane() const;
+    SshSession::Step openLane(Lane &lane);
+    // Gives waiting jobs the sessions that are free; true when a job still waits that another
+    // session could take.
+    bool placeWaitingJobs();
+    bool mayOpenAnotherLane() const;
     SftpJobId addJob(std::unique_ptr<SftpJob> job);
+    void removeJob(const SftpJob *job);
     static SftpJobId nextId();
     // Reports the end of a job: a read's contents (fileRead), then finished().
     void postFinished(const SftpJob &ended);
-    SshSession::Step readServerErrors();
+    SshSession::Step readServerErrors(Lane &lane);
     bool progressWanted() const;
     void reportProgress(SftpJob &job);
     // Reports the end of a job that leaves the list, after its last progress report if that
     // is still owed (then as late as the report interval requires).
     void finish(SftpJob &job);
-    // Hands the remote side of every open job and of the SFTP session to the session's
-    // clean-up queue (or frees it at once when the session is going away).
+    // Hands the remote side of every open job and SFTP session to the session's clean-up
+    // queue (or frees it at once when the session is going away).
     void releaseRemote(bool immediately);
+    void abandonJobs(const QString &reason);
 
     SftpChannel *const q;
-    SftpContext context;
+    SshSession *session;
     QAtomicInt atomicState = SftpChannel::Closed;
-    std::vector<std::unique_ptr<SftpJob>> jobs;
+    std::unique_ptr<PosixRenameSession> renamer;
+    std::vector<std::unique_ptr<Lane>> lanes;   // the last one may still be opening
+    std::vector<std::unique_ptr<SftpJob>> jobs; // in the order they were started
+    int laneLimit = kMaxSessions;
+    size_t nextLane = 0; // the one whose job steps first in the next round
     QStringList leftBehind;
     static constexpr SftpJobId kFirstJobId = 2;
 };
@@ -71,60 +112,135 @@ SftpJobId SftpChannel::Private::nextId()
     }
 }
 
+std::unique_ptr<SftpChannel::Private::Lane> SftpChannel::Private::makeLane() const
+{
+    auto lane = std::make_unique<Lane>();
+    lane->context.session = session;
+    lane->context.renamer = renamer.get();
+    return lane;
+}
+
+bool SftpChannel::Private::awaitsReply() const
+{
+    return state() == SftpChannel::Initializing || !jobs.empty() ||
+           (!lanes.empty() && !lanes.back()->open) || (renamer && renamer->awaitsReply());
+}
+
+SshSession::Step SftpChannel::Private::openLane(Lane &lane)
+{
+    if (!session->mayUseTransport(&lane) || !session->beginChannelOpen(&lane))
+        return SshSession::Step::Idle;
+    LIBSSH2_SFTP *const sftp = libssh2_sftp_init(session->handle());
+    const int rc = session->track(&lane, sftp ? 0 : session->lastErrno());
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return SshSession::Step::Blocked;
+    session->endChannelOpen(&lane, sftp != nullptr);
+    if (sftp) {
+        lane.context.sftp = sftp;
+        lane.open = true;
+        qCDebug(lcSsh) << "SFTP session" << lanes.size() << "of the channel open;"
+                       << session->channelsInUse() << "channels in use";
+        if (state() == SftpChannel::Initializing) {
+            setState(SftpChannel::Initialized);
+            QMetaObject::invokeMethod(
+                q, [q = q] { emit q->initialized(); }, Qt::QueuedConnection);
+        }
+        return SshSession::Step::Progress;
+    }
+    if (SshSession::isSessionError(rc))
+        return SshSession::Step::Fatal;
+    const QString reason = session->lastErrorText();
+    session->forgetOperation(&lane);
+    lanes.pop_back(); // the lane that opens is always the last
+    if (state() == SftpChannel::Initializing) {
+        const QString text = tr("Cannot start the SFTP subsystem: %1").arg(reason);
+        qCWarning(lcSsh).noquote() << text << "(libssh2 error" << rc << ")";
+        setState(SftpChannel::Closed);
+        QMetaObject::invokeMethod(
+            q, [q = q, text] { emit q->channelError(text); }, Qt::QueuedConnection);
+        return SshSession::Step::Idle;
+    }
+    // The controller allows no more sessions on this connection: the jobs share these.
+    laneLimit = int(lanes.size());
+    qCDebug(lcSsh).noquote() << "SFTP session" << lanes.size() + 1 << "refused (" + reason + ");"
+                             << "jobs share" << lanes.size();
+    return SshSession::Step::Progress;
+}
+
+bool SftpChannel::Private::placeWaitingJobs()
+{
+    // Uploads and downloads leave a session to the other jobs, so that a removal, a new folder
+    // or a preview never waits for a long transfer.
+    const int transferLanes = qMax(1, laneLimit - 1);
+    int transfers = int(std::count_if(lanes.cbegin(), lanes.cend(), [](const auto &lane) {
+        return lane->job && lane->job->isFileTransfer();
+    }));
+    for (const auto &job : jobs) {
+        if (job->isAttached() || (job->isFileTransfer() && transfers >= transferLanes))
+            continue;
+        const auto free = std::find_if(lanes.cbegin(), lanes.cend(),
+                                       [](const auto &lane) { return lane->open && !lane->job; });
+        if (free == lanes.cend())
+            return true;
+        (*free)->job = job.get();
+        job->attach((*free)->context);
+        transfers += job->isFileTransfer() ? 1 : 0;
+    }
+    return false;
+}
+
+bool SftpChannel::Private::mayOpenAnotherLane() const
+{
+    return !lanes.empty() && lanes.back()->open && int(lanes.size()) < laneLimit &&
+           session->channelsInUse() < SshSession::kMaxChannels - kChannelsLeftOver;
+}
+
 SshSession::Step SftpChannel::Private::step()
 {
-    SshSession *const session = context.session;
-    if (state() == SftpChannel::Initializing) {
-        if (!session->mayUseTransport(this))
-            return SshSession::Step::Idle;
-        LIBSSH2_SFTP *const sftp = libssh2_sftp_init(session->handle());
-        const int rc = session->track(this, sftp ? 0 : session->lastErrno());
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return SshSession::Step::Blocked;
-        if (!sftp) {
-            if (SshSession::isSessionError(rc))
-                return SshSession::Step::Fatal;
-            const QString reason =
-                tr("Cannot start the SFTP subsystem: %1").arg(session->lastErrorText());
-            qCWarning(lcSsh).noquote() << reason;
-            setState(SftpChannel::Closed);
-            QMetaObject::invokeMethod(
-                q, [q = q, reason] { emit q->channelError(reason); }, Qt::QueuedConnection);
-            return SshSession::Step::Idle;
-        }
-        context.sftp = sftp;
-        setState(SftpChannel::Initialized);
-        QMetaObject::invokeMethod(
-            q, [q = q] { emit q->initialized(); }, Qt::QueuedConnection);
+    if (!session || state() == SftpChannel::Closed)
+        return SshSession::Step::Idle;
+    SshSession::Step result = SshSession::Step::Idle;
+    const auto note = [&result](SshSession::Step step) {
+        if (step == SshSession::Step::Progress ||
+            (step == SshSession::Step::Blocked && result == SshSession::Step::Idle))
+            result = step;
+    };
+    if (!lanes.empty() && !lanes.back()->open) {
+        const SshSession::Step opened = openLane(*lanes.back());
+        if (opened == SshSession::Step::Fatal)
+            return opened;
+        note(opened);
     }
     if (state() != SftpChannel::Initialized)
-        return SshSession::Step::Idle;
-    if (session->holdsTransport(this) && readServerErrors() != SshSession::Step::Idle)
-        return SshSession::Step::Fatal;
+        return result;
+    if (placeWaitingJobs() && mayOpenAnotherLane()) {
+        lanes.push_back(makeLane());
+        note(SshSession::Step::Progress);
+    }
 
-    // Every job gets one step per round, so concurrent jobs interleave. An upload, though,
-    // runs alone among the transfers (in the order they were started): with an upload and a
-    // download under way together, libssh2 1.10 stalled the SFTP channel now and then.
-    // Downloads run together, and removals and folder creations interleave with everything.
-    SshSession::Step result = SshSession::Step::Idle;
-    bool transferRunning = false;
-    bool uploadRunning = false;
+    // Every job gets one step per round, so concurrent jobs interleave; a round ends early once
+    // it has taken its time, and the next goes on from there, so that the event loop and the
+    // shell wait no longer with six transfers than with one.
     std::optional<quint64> afterFirstJob;
-    for (auto it = jobs.begin(); it != jobs.end();) {
-        SftpJob *const job = it->get();
-        if (job->isTransfer()) {
-            const bool upload = job->isUpload();
-            // A job inside a call that answered EAGAIN, or holding a partly sent packet, alone
-            // may use the SFTP session (or the transport) until that call is through. Benching
-            // it would stall every other job and the shell with it, so it always gets its step.
-            const bool insideCall = context.owner == job || session->holdsTransport(job);
-            if (!insideCall && (uploadRunning || (upload && transferRunning))) {
-                ++it;
-                continue;
-            }
-            transferRunning = true;
-            uploadRunning = uploadRunning || upload;
+    Lane *waitingLane = nullptr;
+    QElapsedTimer roundTime;
+    roundTime.start();
+    const size_t first = nextLane % lanes.size();
+    nextLane = first + 1;
+    for (size_t i = 0; i < lanes.size(); ++i) {
+        Lane *const lane = lanes[(first + i) % lanes.size()].get();
+        if (i > 0 && roundTime.elapsed() >= kRoundBudgetMs) {
+            nextLane = first + i;
+            note(SshSession::Step::Progress);
+            break;
         }
+        if (!lane->open)
+            continue;
+        if (session->holdsTransport(lane) && readServerErrors(*lane) == SshSession::Step::Fatal)
+            return SshSession::Step::Fatal;
+        SftpJob *const job = lane->job;
+        if (!job)
+            continue;
         const SftpJob::Result stepped = job->step();
         if (!afterFirstJob)
             afterFirstJob = session->inboundBytes();
@@ -135,25 +251,30 @@ SshSession::Step SftpChannel::Private::step()
             return SshSession::Step::Fatal;
         case SftpJob::Result::Done:
             finish(*job);
-            it = jobs.erase(it);
-            result = SshSession::Step::Progress;
-            continue;
+            removeJob(job);
+            note(SshSession::Step::Progress);
+            break;
         case SftpJob::Result::Progress:
-            result = SshSession::Step::Progress;
+            note(SshSession::Step::Progress);
             break;
         case SftpJob::Result::Blocked:
-            if (result == SshSession::Step::Idle)
-                result = SshSession::Step::Blocked;
+            note(SshSession::Step::Blocked);
             break;
         case SftpJob::Result::Idle:
+            waitingLane = lane;
             break;
         }
-        ++it;
     }
-    // Jobs that wait for window room, or for another job, make no call that reads the socket,
-    // so the window adjustment or the keepalive answer they wait for would stay unread.
-    if (result == SshSession::Step::Idle && !jobs.empty() &&
-        readServerErrors() == SshSession::Step::Fatal)
+    if (renamer) {
+        const SshSession::Step renamed = renamer->step();
+        if (renamed == SshSession::Step::Fatal)
+            return renamed;
+        note(renamed);
+    }
+    // Jobs that wait for window room, or for the replacement session, make no call that reads
+    // the socket, so the window adjustment or the answer they wait for would stay unread.
+    if (result == SshSession::Step::Idle && waitingLane &&
+        readServerErrors(*waitingLane) == SshSession::Step::Fatal)
         return SshSession::Step::Fatal;
     // What was read after the first job ran may be what it, or another, waits for: they all
     // go again.
@@ -162,18 +283,17 @@ SshSession::Step SftpChannel::Private::step()
     return result;
 }
 
-// Reads what the SFTP server writes to its standard error, and with it whatever else waits in
-// the socket. Returns Fatal when the session broke, otherwise Idle.
-SshSession::Step SftpChannel::Private::readServerErrors()
+// Reads what the SFTP server of a session writes to its standard error, and with it whatever
+// else waits in the socket. Returns Fatal when the session broke, otherwise Idle.
+SshSession::Step SftpChannel::Private::readServerErrors(Lane &lane)
 {
-    SshSession *const session = context.session;
-    if (!session->mayUseTransport(this))
+    if (!session->mayUseTransport(&lane))
         return SshSession::Step::Idle;
     char buffer[1024];
     for (;;) {
         const ssize_t n = session->track(
-            this, int(libssh2_channel_read_stderr(libssh2_sftp_get_channel(context.sftp), buffer,
-                                                  sizeof buffer)));
+            &lane, int(libssh2_channel_read_stderr(libssh2_sftp_get_channel(lane.context.sftp),
+                                                   buffer, sizeof buffer)));
         if (n <= 0)
             return n < 0 && SshSession::isSessionError(int(n)) ? SshSession::Step::Fatal
                                                                : SshSession::Step::Idle;
@@ -238,25 +358,47 @@ SftpJobId SftpChannel::Private::addJob(std::unique_ptr<SftpJob> job)
 {
     const SftpJobId id = job->id();
     jobs.push_back(std::move(job));
-    context.session->schedule();
+    session->schedule();
     return id;
+}
+
+void SftpChannel::Private::removeJob(const SftpJob *job)
+{
+    for (const auto &lane : lanes) {
+        if (lane->job == job)
+            lane->job = nullptr;
+    }
+    jobs.erase(std::find_if(jobs.begin(), jobs.end(),
+                            [job](const auto &candidate) { return candidate.get() == job; }));
+    if (session)
+        session->schedule(); // a waiting job may take the session
 }
 
 void SftpChannel::Private::releaseRemote(bool immediately)
 {
     for (const auto &job : jobs)
         job->releaseHandle(immediately);
-    if (LIBSSH2_SFTP *const sftp = std::exchange(context.sftp, nullptr)) {
-        if (immediately || !context.session)
-            libssh2_sftp_shutdown(sftp);
+    for (const auto &lane : lanes) {
+        session->forgetOperation(lane.get());
+        if (!immediately && !lane->open)
+            session->abandonChannelOpen(lane.get(), true);
+        if (LIBSSH2_SFTP *const sftp = std::exchange(lane->context.sftp, nullptr)) {
+            if (immediately)
+                libssh2_sftp_shutdown(sftp);
+            else
+                session->releaseSftp(sftp);
+        }
+    }
+    if (renamer) {
+        if (immediately)
+            renamer->detach();
         else
-            context.session->adoptCleanup([sftp] { return libssh2_sftp_shutdown(sftp); });
+            renamer->release();
     }
 }
 
-void SftpChannel::Private::detach(const QString &reason)
+void SftpChannel::Private::abandonJobs(const QString &reason)
 {
-    releaseRemote(true);
     for (const auto &job : jobs) {
         job->abandon(reason);
         const QString file = job->leftBehind();
@@ -265,8 +407,17 @@ void SftpChannel::Private::detach(const QString &reason)
         postFinished(*job);
     }
     jobs.clear();
-    context.session = nullptr;
-    context.owner = nullptr;
+    lanes.clear();
+    renamer.reset();
+}
+
+void SftpChannel::Private::detach(const QString &reason)
+{
+    releaseRemote(true);
+    for (const auto &lane : lanes)
+        lane->context.session = nullptr;
+    abandonJobs(reason);
+    session = nullptr;
     const bool wasOpen = state() != SftpChannel::Closed;
     setState(SftpChannel::Closed);
     if (wasOpen)
@@ -281,12 +432,13 @@ SftpChannel::SftpChannel(SshSession *session) : d(new Private(this, session))
 
 SftpChannel::~SftpChannel()
 {
-    if (d->context.session) {
-        d->context.session->removeClient(d);
-        d->context.session->forgetOperation(d);
+    if (d->session) {
+        d->session->removeClient(d);
         d->releaseRemote(false);
     }
     d->jobs.clear();
+    d->lanes.clear();
+    d->renamer.reset();
     delete d;
 }
 
@@ -297,28 +449,26 @@ SftpChannel::State SftpChannel::state() const
 
 void SftpChannel::initialize()
 {
-    if (d->state() != Closed || d->context.sftp)
+    if (d->state() != Closed || !d->lanes.empty())
         return;
-    if (!d->context.session || d->context.session->state() != SshConnection::Connected) {
+    if (!d->session || d->session->state() != SshConnection::Connected) {
         QMetaObject::invokeMethod(
             this, [this] { emit channelError(tr("Not connected.")); }, Qt::QueuedConnection);
         return;
     }
+    d->renamer = std::make_unique<PosixRenameSession>(d->session);
+    d->lanes.push_back(d->makeLane());
     d->setState(Initializing);
-    d->context.session->schedule();
+    d->session->schedule();
 }
 
 void SftpChannel::closeChannel()
 {
     if (d->state() == Closed)
         return;
-    for (const auto &job : d->jobs) {
-        job->abandon(tr("SFTP channel closed."));
-        d->postFinished(*job);
-    }
-    if (d->context.session)
+    if (d->session)
         d->releaseRemote(false);
-    d->jobs.clear();
+    d->abandonJobs(tr("SFTP channel closed."));
     d->setState(Closed);
     QMetaObject::invokeMethod(
         this, [this] { emit closed(); }, Qt::QueuedConnection);
@@ -335,7 +485,7 @@ SftpJobId SftpChannel::uploadFile(const QString &localFilePath, const QString &r
     if (d->state() != Initialized || mode == SftpAppendToExisting)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpUploadJob>(
-        d->nextId(), d->context, localFilePath, remoteFilePath, mode == SftpOverwriteExisting));
+        d->nextId(), localFilePath, remoteFilePath, mode == SftpOverwriteExisting));
 }
 
 SftpJobId SftpChannel::downloadFile(const QString &remoteFilePath, const QString &localFilePath,
@@ -344,7 +494,7 @@ SftpJobId SftpChannel::downloadFile(const QString &remoteFilePath, const QString
     if (d->state() != Initialized || mode == SftpAppendToExisting)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpDownloadJob>(
-        d->nextId(), d->context, remoteFilePath, localFilePath, mode == SftpOverwriteExisting));
+        d->nextId(), remoteFilePath, localFilePath, mode == SftpOverwriteExisting));
 }
 
 SftpJobId SftpChannel::removeFile(const QString &path)
@@ -352,7 +502,7 @@ SftpJobId SftpChannel::removeFile(const QString &path)
     if (d->state() != Initialized)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
-        d->nextId(), d->context, Internal::SftpPathJob::Kind::RemoveFile, path));
+        d->nextId(), Internal::SftpPathJob::Kind::RemoveFile, path));
 }
 
 SftpJobId SftpChannel::removeDirectory(const QString &path)
@@ -360,7 +510,7 @@ SftpJobId SftpChannel::removeDirectory(const QString &path)
     if (d->state() != Initialized)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
-        d->nextId(), d->context, Internal::SftpPathJob::Kind::RemoveDirectory, path));
+        d->nextId(), Internal::SftpPathJob::Kind::RemoveDirectory, path));
 }
 
 SftpJobId SftpChannel::createDirectory(const QString &path)
@@ -368,7 +518,7 @@ SftpJobId SftpChannel::createDirectory(const QString &path)
     if (d->state() != Initialized)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
-        d->nextId(), d->context, Internal::SftpPathJob::Kind::CreateDirectory, path));
+        d->nextId(), Internal::SftpPathJob::Kind::CreateDirectory, path));
 }
 
 SftpJobId SftpChannel::renamePath(const QString &oldPath, const QString &newPath)
@@ -376,7 +526,7 @@ SftpJobId SftpChannel::renamePath(const QString &oldPath, const QString &newPath
     if (d->state() != Initialized)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
-        d->nextId(), d->context, Internal::SftpPathJob::Kind::Rename, oldPath, newPath));
+        d->nextId(), Internal::SftpPathJob::Kind::Rename, oldPath, newPath));
 }
 
 void SftpChannel::cancelJob(SftpJobId job)
@@ -387,9 +537,9 @@ void SftpChannel::cancelJob(SftpJobId job)
         return;
     if ((*it)->cancel()) {
         d->postFinished(**it);
-        d->jobs.erase(it);
-    } else if (d->context.session) {
-        d->context.session->schedule();
+        d->removeJob(it->get());
+    } else if (d->session) {
+        d->session->schedule();
     }
 }
 
@@ -397,8 +547,7 @@ SftpJobId SftpChannel::readFile(const QString &remoteFilePath, qint64 maxSize)
 {
     if (d->state() != Initialized)
         return SftpInvalidJob;
-    return d->addJob(
-        std::make_unique<Internal::SftpReadJob>(d->nextId(), d->context, remoteFilePath, maxSize));
+    return d->addJob(std::make_unique<Internal::SftpReadJob>(d->nextId(), remoteFilePath, maxSize));
 }
 
 } // namespace QSsh

@@ -10,9 +10,11 @@ namespace QSsh {
 
 class SshSession;
 
-// An SFTP channel. Jobs run concurrently and interleave with other traffic of the
-// connection; each started job ends with exactly one finished(job, error), the error
-// empty on success and never empty on failure.
+// An SFTP channel. Jobs run side by side, each on an SFTP session of its own: the channel
+// opens further sessions on the same connection as jobs wait for one (up to six, and never
+// more channels on the connection than an SSH server allows by default), and keeps one of them
+// free of uploads and downloads for the other jobs. Each started job ends with exactly one
+// finished(job, error), the error empty on success and never empty on failure.
 //
 // Transfers never leave a truncated target: an upload writes a temporary file beside the
 // target and renames it over the target once complete; a download writes a temporary local

@@ -19,9 +19,9 @@ constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
 
 } // namespace
 
-SftpDownloadJob::SftpDownloadJob(SftpJobId id, SftpContext &context, const QString &remotePath,
-                                 const QString &localPath, bool overwrite)
-    : SftpJob(id, context), m_remotePath(remotePath), m_local(localPath), m_overwrite(overwrite)
+SftpDownloadJob::SftpDownloadJob(SftpJobId id, const QString &remotePath, const QString &localPath,
+                                 bool overwrite)
+    : SftpJob(id), m_remotePath(remotePath), m_local(localPath), m_overwrite(overwrite)
 {
     // Never write the target in place, not even where a temporary file cannot be created.
     m_local.setDirectWriteFallback(false);

@@ -13,10 +13,11 @@ namespace QSsh::Internal {
 class SftpDownloadJob : public SftpJob
 {
 public:
-    SftpDownloadJob(SftpJobId id, SftpContext &context, const QString &remotePath,
-                    const QString &localPath, bool overwrite);
+    SftpDownloadJob(SftpJobId id, const QString &remotePath, const QString &localPath,
+                    bool overwrite);
     Result step() override;
     bool isTransfer() const override { return true; }
+    bool isFileTransfer() const override { return true; }
     void abandon(const QString &reason) override;
     bool cancel() override;
 

@@ -14,10 +14,12 @@ constexpr unsigned long kRequestWindow = 64 * 1024;
 
 SftpJob::~SftpJob()
 {
-    if (m_context.owner == this)
-        m_context.owner = nullptr;
-    if (m_context.session)
-        m_context.session->forgetOperation(this);
+    if (!m_context)
+        return;
+    if (m_context->owner == this)
+        m_context->owner = nullptr;
+    if (m_context->session)
+        m_context->session->forgetOperation(this);
 }
 
 void SftpJob::releaseHandle(bool immediately)
@@ -25,38 +27,39 @@ void SftpJob::releaseHandle(bool immediately)
     if (!m_handle)
         return;
     LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr);
-    if (immediately || !m_context.session)
+    if (immediately || !m_context || !m_context->session)
         libssh2_sftp_close_handle(handle);
     else
-        m_context.session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
+        m_context->session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
 }
 
 bool SftpJob::acquire(WindowNeed need)
 {
-    if ((m_context.owner && m_context.owner != this) || !m_context.session->mayUseTransport(this))
+    if ((m_context->owner && m_context->owner != this) ||
+        !m_context->session->mayUseTransport(this))
         return false;
     // A job that is inside a blocked call, or holds a partly sent packet, must finish it,
     // whatever the window: nothing else can move until it has.
-    if (need == WindowNeed::Requests && m_context.owner != this &&
-        !m_context.session->holdsTransport(this)) {
+    if (need == WindowNeed::Requests && m_context->owner != this &&
+        !m_context->session->holdsTransport(this)) {
         // A server grants window only for data it has consumed, and only in steps: Dropbear's
         // whole window is 24 KiB by default, and it grants a third of that at a time. Half the
         // initial window is always granted again once the server has caught up; waiting for
         // more than it has could last forever.
         unsigned long initial = 0;
         const unsigned long window =
-            libssh2_channel_window_write_ex(libssh2_sftp_get_channel(m_context.sftp), &initial);
+            libssh2_channel_window_write_ex(libssh2_sftp_get_channel(m_context->sftp), &initial);
         if (window < qMin(kRequestWindow, initial / 2))
             return false;
     }
-    m_context.owner = this;
+    m_context->owner = this;
     return true;
 }
 
 bool SftpJob::insideCall() const
 {
-    return m_context.owner == this ||
-           (m_context.session && m_context.session->holdsTransport(this));
+    return m_context && (m_context->owner == this ||
+                         (m_context->session && m_context->session->holdsTransport(this)));
 }
 
 bool SftpJob::takeProgressReport(quint64 *done, quint64 *total)
@@ -101,17 +104,17 @@ qint64 SftpJob::msUntilReportDue() const
 
 int SftpJob::settle(int rc)
 {
-    m_context.session->track(this, rc);
-    if (rc != LIBSSH2_ERROR_EAGAIN && m_context.owner == this)
-        m_context.owner = nullptr;
+    m_context->session->track(this, rc);
+    if (rc != LIBSSH2_ERROR_EAGAIN && m_context->owner == this)
+        m_context->owner = nullptr;
     return rc;
 }
 
 QString SftpJob::failureText(SftpOperation operation, const QString &path, int rc) const
 {
     if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL)
-        return sftpFailureText(operation, path, libssh2_sftp_last_error(m_context.sftp));
-    return sftpFailureText(operation, path, m_context.session->lastErrorText());
+        return sftpFailureText(operation, path, libssh2_sftp_last_error(m_context->sftp));
+    return sftpFailureText(operation, path, m_context->session->lastErrorText());
 }
 
 SftpJob::Result SftpJob::failWith(SftpOperation operation, const QString &path, int rc)
@@ -129,7 +132,7 @@ SftpJob::Result SftpJob::openForReading(const QString &path, QString *failure)
         return Result::Idle;
     const QByteArray name = remoteNameToBytes(path);
     LIBSSH2_SFTP_HANDLE *const handle =
-        libssh2_sftp_open_ex(m_context.sftp, name.constData(), unsigned(name.size()),
+        libssh2_sftp_open_ex(m_context->sftp, name.constData(), unsigned(name.size()),
                              LIBSSH2_FXF_READ, 0, LIBSSH2_SFTP_OPENFILE);
     const int rc = settle(handle ? 0 : lastErrno());
     if (rc == LIBSSH2_ERROR_EAGAIN)
@@ -167,9 +170,8 @@ SftpJob::Result SftpJob::statOpenFile(const QString &path, LIBSSH2_SFTP_ATTRIBUT
     return Result::Progress;
 }
 
-SftpPathJob::SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path,
-                         const QString &newPath)
-    : SftpJob(id, context), m_kind(kind), m_path(path), m_newPath(newPath)
+SftpPathJob::SftpPathJob(SftpJobId id, Kind kind, const QString &path, const QString &newPath)
+    : SftpJob(id), m_kind(kind), m_path(path), m_newPath(newPath)
 {}
 
 SftpOperation SftpPathJob::operation() const
@@ -192,7 +194,7 @@ SftpJob::Result SftpPathJob::step()
     if (!acquire())
         return Result::Idle;
     const QByteArray path = remoteNameToBytes(m_path);
-    LIBSSH2_SFTP *const sftp = m_context.sftp;
+    LIBSSH2_SFTP *const sftp = m_context->sftp;
     int rc = 0;
     switch (m_kind) {
     case Kind::RemoveFile:

@@ -12,20 +12,25 @@
 
 namespace QSsh::Internal {
 
-// What the jobs of one SFTP channel share. libssh2 keeps the progress of a blocked call in
-// state shared by the whole SFTP session and its one channel (read, write and open states,
-// the channel's pending write), so a call that answered EAGAIN must be repeated, by the same
-// job, before any other job may call into the SFTP session. owner is that job. Jobs still
-// interleave: each completed call lets the next job in.
+class PosixRenameSession;
+
+// One SFTP session of the channel and what its job shares with the rest of the channel.
+// libssh2 keeps the progress of a blocked call in state of the whole SFTP session (read, write
+// and open states, a write packet it has sent only in part), so a call that answered EAGAIN
+// must be repeated, by the same job, before anything else may call into that SFTP session.
+// owner is that job. Each session runs one job at a time, which keeps to that by itself.
 struct SftpContext
 {
     SshSession *session = nullptr;
     LIBSSH2_SFTP *sftp = nullptr;
     const void *owner = nullptr;
+    // Replaces files in one request where the controller offers that; shared by the sessions.
+    PosixRenameSession *renamer = nullptr;
 };
 
 // One SFTP job: a state machine advanced by the channel, one bounded step at a time, until
-// it is done. A job ends exactly once, with an empty error on success.
+// it is done. A job ends exactly once, with an empty error on success. It waits until the
+// channel gives it an SFTP session of its own (attach()), and keeps that session to the end.
 class SftpJob
 {
 public:
@@ -35,7 +40,7 @@ public:
 
     enum class Result { Idle, Progress, Blocked, Fatal, Done };
 
-    SftpJob(SftpJobId id, SftpContext &context) : m_id(id), m_context(context) {}
+    explicit SftpJob(SftpJobId id) : m_id(id) {}
     virtual ~SftpJob();
     SftpJob(const SftpJob &) = delete;
     SftpJob &operator=(const SftpJob &) = delete;
@@ -43,10 +48,15 @@ public:
     SftpJobId id() const { return m_id; }
     QString error() const { return m_error; }
 
+    void attach(SftpContext &context) { m_context = &context; }
+    bool isAttached() const { return m_context != nullptr; }
+    // Only once attached.
     virtual Result step() = 0;
-    // Uploads and downloads hold a file handle with requests in flight for a long time.
+    // Uploads, downloads and reads hold a file handle with requests in flight for a long time.
     virtual bool isTransfer() const { return false; }
-    virtual bool isUpload() const { return false; }
+    // Uploads and downloads may keep their SFTP session for minutes: the channel keeps one
+    // session for the other jobs.
+    virtual bool isFileTransfer() const { return false; }
     // The connection is gone: drop local work (temporary files) and record the reason.
     // Remote handles are freed through releaseHandle().
     virtual void abandon(const QString &reason) = 0;
@@ -90,7 +100,7 @@ protected:
     // Accounts for a finished or blocked call. Returns rc.
     int settle(int rc);
     // The error code behind a null handle.
-    int lastErrno() const { return m_context.session->lastErrno(); }
+    int lastErrno() const { return m_context->session->lastErrno(); }
     // A failure text for rc, which is not EAGAIN and not a session error.
     QString failureText(SftpOperation operation, const QString &path, int rc) const;
     // Result for a negative rc that is not EAGAIN: Fatal for session errors, else Idle after
@@ -124,7 +134,7 @@ protected:
     }
 
     const SftpJobId m_id;
-    SftpContext &m_context;
+    SftpContext *m_context = nullptr;
     LIBSSH2_SFTP_HANDLE *m_handle = nullptr;
     QString m_error;
     bool m_cancelRequested = false;
@@ -147,8 +157,7 @@ class SftpPathJob : public SftpJob
 public:
     enum class Kind { RemoveFile, RemoveDirectory, CreateDirectory, Rename };
 
-    SftpPathJob(SftpJobId id, SftpContext &context, Kind kind, const QString &path,
-                const QString &newPath = QString());
+    SftpPathJob(SftpJobId id, Kind kind, const QString &path, const QString &newPath = QString());
     Result step() override;
     void abandon(const QString &reason) override;
     bool cancel() override;

@@ -8,9 +8,8 @@ constexpr qint64 kChunk = 1024 * 1024;
 
 } // namespace
 
-SftpReadJob::SftpReadJob(SftpJobId id, SftpContext &context, const QString &remotePath,
-                         qint64 maxSize)
-    : SftpJob(id, context), m_remotePath(remotePath), m_maxSize(maxSize)
+SftpReadJob::SftpReadJob(SftpJobId id, const QString &remotePath, qint64 maxSize)
+    : SftpJob(id), m_remotePath(remotePath), m_maxSize(maxSize)
 {}
 
 SftpJob::Result SftpReadJob::step()
@@ -70,8 +69,9 @@ SftpJob::Result SftpReadJob::stepPhase()
     }
 
     case Phase::Reading:
-        return repeatWithinBudget([this] { return read(); },
-                                  [this] { return m_phase == Phase::Reading && !m_cancelRequested; });
+        return repeatWithinBudget(
+            [this] { return read(); },
+            [this] { return m_phase == Phase::Reading && !m_cancelRequested; });
 
     case Phase::Close: {
         if (!acquire())

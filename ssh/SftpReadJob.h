@@ -12,7 +12,7 @@ namespace QSsh::Internal {
 class SftpReadJob : public SftpJob
 {
 public:
-    SftpReadJob(SftpJobId id, SftpContext &context, const QString &remotePath, qint64 maxSize);
+    SftpReadJob(SftpJobId id, const QString &remotePath, qint64 maxSize);
     Result step() override;
     bool isTransfer() const override { return true; }
     void abandon(const QString &reason) override;

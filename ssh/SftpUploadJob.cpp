@@ -1,5 +1,6 @@
 #include "SftpUploadJob.h"
 
+#include "PosixRenameSession.h"
 #include "RemoteFileName.h"
 #include "SshLogging.h"
 
@@ -23,12 +24,22 @@ QString randomTag()
 
 } // namespace
 
-SftpUploadJob::SftpUploadJob(SftpJobId id, SftpContext &context, const QString &localPath,
-                             const QString &remotePath, bool overwrite)
-    : SftpJob(id, context), m_local(localPath), m_remotePath(remotePath),
+SftpUploadJob::SftpUploadJob(SftpJobId id, const QString &localPath, const QString &remotePath,
+                             bool overwrite)
+    : SftpJob(id), m_local(localPath), m_remotePath(remotePath),
       m_temporaryPath(sideName(remotePath, QStringLiteral("part"), randomTag())),
       m_backupPath(sideName(remotePath, QStringLiteral("old"), randomTag())), m_overwrite(overwrite)
 {}
+
+SftpUploadJob::~SftpUploadJob()
+{
+    if (!m_context)
+        return;
+    if (m_posixRename && m_context->renamer)
+        m_context->renamer->forget(*m_posixRename);
+    if (m_context->session)
+        m_context->session->abandonChannelOpen(this, false);
+}
 
 QString SftpUploadJob::sideName(const QString &remotePath, const QString &kind, const QString &tag)
 {
@@ -55,6 +66,7 @@ QString SftpUploadJob::temporaryThatMayExist() const
     case Phase::CloseTemporary:
     case Phase::CloseAfterFailure:
     case Phase::RenameIntoPlace:
+    case Phase::PosixReplace:
     case Phase::OpenReplaceChannel:
     case Phase::StartReplace:
     case Phase::SendReplaceEof:
@@ -86,7 +98,7 @@ SftpJob::Result SftpUploadJob::step()
 
 SftpJob::Result SftpUploadJob::stepPhase()
 {
-    LIBSSH2_SFTP *const sftp = m_context.sftp;
+    LIBSSH2_SFTP *const sftp = m_context->sftp;
     switch (m_phase) {
     case Phase::OpenLocal:
         if (!m_local.open(QIODevice::ReadOnly)) {
@@ -121,6 +133,9 @@ SftpJob::Result SftpUploadJob::stepPhase()
             m_targetExists = true;
             if (attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS)
                 m_permissions = attributes.permissions & 07777;
+            // Ready by the time the data has gone, as a rule.
+            if (m_context->renamer)
+                m_context->renamer->start();
         } else {
             const bool missing = rc == LIBSSH2_ERROR_SFTP_PROTOCOL &&
                                  (libssh2_sftp_last_error(sftp) == LIBSSH2_FX_NO_SUCH_FILE ||
@@ -180,7 +195,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
 
     case Phase::RenameIntoPlace: {
         if (m_targetExists) {
-            m_phase = Phase::OpenReplaceChannel;
+            m_phase = Phase::PosixReplace;
             return Result::Progress;
         }
         if (!acquire())
@@ -201,7 +216,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
         const unsigned long status =
             rc == LIBSSH2_ERROR_SFTP_PROTOCOL ? libssh2_sftp_last_error(sftp) : LIBSSH2_FX_OK;
         if (status == LIBSSH2_FX_FAILURE || status == LIBSSH2_FX_FILE_ALREADY_EXISTS) {
-            m_phase = Phase::OpenReplaceChannel;
+            m_phase = Phase::PosixReplace;
             return Result::Progress;
         }
         if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
@@ -209,6 +224,9 @@ SftpJob::Result SftpUploadJob::stepPhase()
         m_phase = Phase::RemoveTemporary;
         return Result::Progress;
     }
+
+    case Phase::PosixReplace:
+        return posixReplace();
 
     case Phase::OpenReplaceChannel:
     case Phase::StartReplace:
@@ -299,6 +317,46 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
     return Result::Progress;
 }
 
+// Replaces the existing target by the complete temporary with one request, where the
+// controller offers that; otherwise with "mv -f".
+SftpJob::Result SftpUploadJob::posixReplace()
+{
+    PosixRenameSession *const renamer = m_context->renamer;
+    if (!m_posixRename) {
+        switch (renamer ? renamer->support() : PosixRenameSession::Support::NotOffered) {
+        case PosixRenameSession::Support::Unknown:
+            renamer->start();
+            return Result::Idle;
+        case PosixRenameSession::Support::NotOffered:
+            m_phase = Phase::OpenReplaceChannel;
+            return Result::Progress;
+        case PosixRenameSession::Support::Offered:
+            m_posixRename = renamer->rename(remoteNameToBytes(m_temporaryPath),
+                                            remoteNameToBytes(m_remotePath));
+            return Result::Progress;
+        }
+    }
+    const std::optional<PosixRenameSession::Answer> answer = renamer->takeAnswer(*m_posixRename);
+    if (!answer)
+        return Result::Idle;
+    m_posixRename.reset();
+    if (answer->status == LIBSSH2_FX_OK) {
+        m_phase = Phase::Done;
+        return Result::Done;
+    }
+    if (answer->status == LIBSSH2_FX_OP_UNSUPPORTED) {
+        m_phase = Phase::OpenReplaceChannel;
+        return Result::Progress;
+    }
+    // Whatever happened, the target is either the old or the new file, and the temporary is
+    // removed if it is still there.
+    m_error = answer->status == LIBSSH2_FX_CONNECTION_LOST
+                  ? sftpFailureText(SftpOperation::Rename, m_remotePath, answer->message)
+                  : sftpFailureText(SftpOperation::Rename, m_remotePath, answer->status);
+    m_phase = Phase::RemoveTemporary;
+    return Result::Progress;
+}
+
 QByteArray SftpUploadJob::replaceCommand(const QString &from, const QString &to)
 {
     // Inside single quotes the shell takes every character literally except the quote
@@ -317,16 +375,19 @@ QByteArray SftpUploadJob::replaceCommand(const QString &from, const QString &to)
 // other jobs; the SFTP session stays free for them meanwhile.
 SftpJob::Result SftpUploadJob::stepReplace()
 {
-    SshSession *const session = m_context.session;
+    SshSession *const session = m_context->session;
     if (!session->mayUseTransport(this))
         return Result::Idle;
     switch (m_phase) {
     case Phase::OpenReplaceChannel: {
+        if (!session->beginChannelOpen(this))
+            return Result::Idle;
         m_replaceChannel = libssh2_channel_open_session(session->handle());
         const int rc = session->track(this, m_replaceChannel ? 0 : lastErrno());
         m_replaceCallPending = rc == LIBSSH2_ERROR_EAGAIN;
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
+        session->endChannelOpen(this, m_replaceChannel != nullptr);
         if (SshSession::isSessionError(rc))
             return Result::Fatal;
         if (!m_replaceChannel) {
@@ -362,7 +423,7 @@ SftpJob::Result SftpUploadJob::stepReplace()
 // Moves on to next after a successful call; a refused request fails the job.
 SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
 {
-    m_context.session->track(this, rc);
+    m_context->session->track(this, rc);
     m_replaceCallPending = rc == LIBSSH2_ERROR_EAGAIN;
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
@@ -370,7 +431,7 @@ SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
         return Result::Fatal;
     if (rc < 0) {
         m_error = sftpFailureText(SftpOperation::Rename, m_remotePath,
-                                  m_context.session->lastErrorText());
+                                  m_context->session->lastErrorText());
         freeReplaceChannel();
         m_phase = Phase::RemoveTemporary;
         return Result::Progress;
@@ -381,7 +442,7 @@ SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
 
 SftpJob::Result SftpUploadJob::readReplaceOutput()
 {
-    SshSession *const session = m_context.session;
+    SshSession *const session = m_context->session;
     // Asked first: once the end has arrived, everything sent before it is already queued.
     const bool atEnd = libssh2_channel_eof(m_replaceChannel);
     char buffer[4096];
@@ -413,7 +474,7 @@ SftpJob::Result SftpUploadJob::readReplaceOutput()
 // The exit status arrives before the controller closes the channel.
 SftpJob::Result SftpUploadJob::awaitReplaceClose()
 {
-    const int rc = m_context.session->track(this, libssh2_channel_wait_closed(m_replaceChannel));
+    const int rc = m_context->session->track(this, libssh2_channel_wait_closed(m_replaceChannel));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (SshSession::isSessionError(rc))
@@ -440,7 +501,7 @@ SftpJob::Result SftpUploadJob::awaitReplaceClose()
 void SftpUploadJob::freeReplaceChannel()
 {
     if (LIBSSH2_CHANNEL *const channel = std::exchange(m_replaceChannel, nullptr))
-        m_context.session->adoptCleanup([channel] { return libssh2_channel_free(channel); });
+        m_context->session->releaseChannel(channel);
 }
 
 void SftpUploadJob::releaseHandle(bool immediately)
@@ -449,10 +510,10 @@ void SftpUploadJob::releaseHandle(bool immediately)
     LIBSSH2_CHANNEL *const channel = std::exchange(m_replaceChannel, nullptr);
     if (!channel)
         return;
-    if (immediately || !m_context.session)
+    if (immediately || !m_context->session)
         libssh2_channel_free(channel);
     else
-        m_context.session->adoptCleanup([channel] { return libssh2_channel_free(channel); });
+        m_context->session->releaseChannel(channel);
 }
 
 SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, long flags,
@@ -463,7 +524,7 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
     const QByteArray source = remoteNameToBytes(from);
     const QByteArray target = remoteNameToBytes(to);
     const int rc =
-        settle(libssh2_sftp_rename_ex(m_context.sftp, source.constData(), unsigned(source.size()),
+        settle(libssh2_sftp_rename_ex(m_context->sftp, source.constData(), unsigned(source.size()),
                                       target.constData(), unsigned(target.size()), flags));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
@@ -504,6 +565,13 @@ void SftpUploadJob::stopForCancel()
         break;
     case Phase::StartReplace:
         freeReplaceChannel();
+        m_phase = Phase::RemoveTemporary;
+        break;
+    case Phase::PosixReplace:
+        if (m_posixRename) {
+            m_cancelRequested = false; // the replacement is under way
+            return;
+        }
         m_phase = Phase::RemoveTemporary;
         break;
     case Phase::RenameIntoPlace:

@@ -5,19 +5,21 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <optional>
+
 namespace QSsh::Internal {
 
 // Uploads a local file without ever exposing a partial target: the data goes to a hidden
 // temporary file beside the target, which replaces the target only after every byte has
 // been acknowledged and the handle closed.
 //
-// OpenSSH's sftp-server speaks protocol 3, whose rename refuses an existing target (the
-// overwrite flags are not sent at that version), and libssh2 does not offer OpenSSH's
-// POSIX rename extension. An existing target is therefore replaced by "mv -f" run on the
-// controller through an exec channel of the same session: one rename(2), so the target name
-// always holds either the old or the new content. The command prints a marker only when mv
-// succeeded, and its exit status says so too; anything else fails the job, removes the
-// temporary and leaves the target alone.
+// The rename of SFTP protocol 3 refuses an existing target. Where the controller's SFTP
+// server offers OpenSSH's posix-rename@openssh.com, an existing target is replaced by that
+// request (PosixRenameSession): one rename(2), so the target name always holds either the old
+// or the new content. Otherwise "mv -f" does the same, run on the controller through an exec
+// channel of the same session. The command prints a marker only when mv succeeded, and its
+// exit status says so too; anything else fails the job, removes the temporary and leaves the
+// target alone.
 //
 // Only if the controller refuses to open the exec channel does the job fall back to three
 // SFTP renames: the target aside to a hidden backup name, the temporary into place, the
@@ -26,11 +28,12 @@ namespace QSsh::Internal {
 class SftpUploadJob : public SftpJob
 {
 public:
-    SftpUploadJob(SftpJobId id, SftpContext &context, const QString &localPath,
-                  const QString &remotePath, bool overwrite);
+    SftpUploadJob(SftpJobId id, const QString &localPath, const QString &remotePath,
+                  bool overwrite);
+    ~SftpUploadJob() override;
     Result step() override;
     bool isTransfer() const override { return true; }
-    bool isUpload() const override { return true; }
+    bool isFileTransfer() const override { return true; }
     void abandon(const QString &reason) override;
     bool cancel() override;
 
@@ -52,6 +55,7 @@ private:
         Writing,
         CloseTemporary,
         RenameIntoPlace,
+        PosixReplace,
         OpenReplaceChannel,
         StartReplace,
         SendReplaceEof,
@@ -72,6 +76,7 @@ private:
     // replacement of the target is already under way.
     void stopForCancel();
     Result fillAndWrite();
+    Result posixReplace();
     Result stepReplace();
     Result trackReplace(int rc, Phase next);
     Result readReplaceOutput();
@@ -95,7 +100,8 @@ private:
     // No more local data: what libssh2 already holds is sent and acknowledged, then the job
     // fails (m_error says why). Closing the handle earlier could cut a request in half.
     bool m_draining = false;
-    bool m_replaceCallPending = false; // a call on the command channel answered EAGAIN
+    std::optional<quint32> m_posixRename; // the replacement request, once made
+    bool m_replaceCallPending = false;    // a call on the command channel answered EAGAIN
     LIBSSH2_CHANNEL *m_replaceChannel = nullptr;
     QByteArray m_replaceOutput;
     QByteArray m_replaceErrors;

@@ -64,9 +64,13 @@ SshSession::Step SshRemoteProcess::Private::step()
     case Phase::Closed:
         return SshSession::Step::Idle;
     case Phase::Opening: {
+        if (!session->beginChannelOpen(this))
+            return SshSession::Step::Idle;
         channel = libssh2_channel_open_session(s);
-        const SshSession::Step result =
-            startStep(channel ? 0 : session->lastErrno(), Phase::RequestingPty);
+        const int rc = channel ? 0 : session->lastErrno();
+        if (rc != LIBSSH2_ERROR_EAGAIN)
+            session->endChannelOpen(this, channel != nullptr);
+        const SshSession::Step result = startStep(rc, Phase::RequestingPty);
         if (phase != Phase::RequestingPty)
             return result;
     }
@@ -221,10 +225,8 @@ void SshRemoteProcess::Private::finish(int exitStatus, const QString &reason)
         qCDebug(lcSsh).noquote() << "remote shell closed:" << reason;
     phase = Phase::Closed;
     pendingInput.clear();
-    if (channel && session) {
-        LIBSSH2_CHANNEL *const c = std::exchange(channel, nullptr);
-        session->adoptCleanup([c] { return libssh2_channel_free(c); });
-    }
+    if (channel && session)
+        session->releaseChannel(std::exchange(channel, nullptr));
     QMetaObject::invokeMethod(
         q,
         [q = q, exitStatus] {
@@ -254,10 +256,9 @@ SshRemoteProcess::~SshRemoteProcess()
     if (d->session) {
         d->session->removeClient(d);
         d->session->forgetOperation(d);
-        if (d->channel) {
-            LIBSSH2_CHANNEL *const c = d->channel;
-            d->session->adoptCleanup([c] { return libssh2_channel_free(c); });
-        }
+        d->session->abandonChannelOpen(d, false);
+        if (d->channel)
+            d->session->releaseChannel(d->channel);
     }
     delete d;
 }

@@ -344,6 +344,69 @@ void SshSession::adoptCleanup(std::function<int()> task)
     schedule();
 }
 
+bool SshSession::beginChannelOpen(const void *operation)
+{
+    if (m_channelOpener == operation)
+        return true;
+    if (m_channelOpener || m_channelsInUse >= kMaxChannels)
+        return false;
+    m_channelOpener = operation;
+    ++m_channelsInUse;
+    return true;
+}
+
+void SshSession::endChannelOpen(const void *operation, bool opened)
+{
+    if (m_channelOpener != operation)
+        return;
+    m_channelOpener = nullptr;
+    if (!opened)
+        --m_channelsInUse;
+    schedule(); // another may be waiting for its turn
+}
+
+void SshSession::abandonChannelOpen(const void *operation, bool sftpSession)
+{
+    if (m_channelOpener != operation)
+        return;
+    m_channelOpener = &m_cleanups; // the clean-up task holds the turn now
+    adoptCleanup([this, sftpSession] {
+        LIBSSH2_SFTP *const sftp = sftpSession ? libssh2_sftp_init(m_session) : nullptr;
+        LIBSSH2_CHANNEL *const channel =
+            sftpSession ? nullptr : libssh2_channel_open_session(m_session);
+        if (!sftp && !channel && lastErrno() == LIBSSH2_ERROR_EAGAIN)
+            return LIBSSH2_ERROR_EAGAIN;
+        m_channelOpener = nullptr;
+        if (sftp)
+            releaseSftp(sftp);
+        else if (channel)
+            releaseChannel(channel);
+        else
+            --m_channelsInUse;
+        return 0;
+    });
+}
+
+void SshSession::releaseChannel(LIBSSH2_CHANNEL *channel)
+{
+    adoptCleanup([this, channel] {
+        const int rc = libssh2_channel_free(channel);
+        if (rc != LIBSSH2_ERROR_EAGAIN)
+            --m_channelsInUse;
+        return rc;
+    });
+}
+
+void SshSession::releaseSftp(LIBSSH2_SFTP *sftp)
+{
+    adoptCleanup([this, sftp] {
+        const int rc = libssh2_sftp_shutdown(sftp);
+        if (rc != LIBSSH2_ERROR_EAGAIN)
+            --m_channelsInUse;
+        return rc;
+    });
+}
+
 bool SshSession::isSessionError(int rc)
 {
     switch (rc) {
@@ -551,7 +614,9 @@ bool SshSession::runCleanups()
     while (!m_cleanups.isEmpty()) {
         if (!mayUseTransport(&m_cleanups))
             return true;
-        const int rc = track(&m_cleanups, m_cleanups.first()());
+        // A copy: a task may queue further tasks.
+        const std::function<int()> task = m_cleanups.first();
+        const int rc = track(&m_cleanups, task());
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return true;
         m_cleanups.removeFirst();
@@ -642,10 +707,15 @@ void SshSession::teardown(const QString &reason, bool graceful)
     const QList<Client *> clients = std::exchange(m_clients, {});
     for (Client *client : clients)
         client->detach(reason);
-    for (const auto &task : std::exchange(m_cleanups, {})) {
-        if (m_session)
-            task();
+    // Tasks may queue further tasks.
+    while (!m_cleanups.isEmpty()) {
+        for (const auto &task : std::exchange(m_cleanups, {})) {
+            if (m_session)
+                task();
+        }
     }
+    m_channelOpener = nullptr;
+    m_channelsInUse = 0;
     m_knownHosts.reset();
     if (m_session) {
         libssh2_session_free(m_session);

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include <libssh2.h>
+#include <libssh2_sftp.h>
 
 class QHostInfo;
 class QSocketNotifier;
@@ -112,6 +113,24 @@ public:
     // The task returns LIBSSH2_ERROR_EAGAIN until done; tasks run in order.
     void adoptCleanup(std::function<int()> task);
 
+    // At most this many channels are open at once, the shell and every command channel and SFTP
+    // session included: OpenSSH's sshd refuses more by default (MaxSessions 10).
+    static constexpr int kMaxChannels = 10;
+    // libssh2 keeps the progress of a channel being opened, and of an SFTP session being
+    // started, in the SSH session: one operation opens at a time. True when operation may call
+    // libssh2_channel_open_session() or libssh2_sftp_init() now (it holds the turn until
+    // endChannelOpen()); its channel counts against kMaxChannels until it is released.
+    bool beginChannelOpen(const void *operation);
+    void endChannelOpen(const void *operation, bool opened);
+    int channelsInUse() const { return m_channelsInUse; }
+    // operation goes away while its open (of an SFTP session, or else of a channel) is under
+    // way: a clean-up task sees it through and frees what it opened.
+    void abandonChannelOpen(const void *operation, bool sftpSession);
+    // Free a channel, or an SFTP session with its channel, as a clean-up task; its place counts
+    // as free once libssh2 is done with it.
+    void releaseChannel(LIBSSH2_CHANNEL *channel);
+    void releaseSftp(LIBSSH2_SFTP *sftp);
+
     // True for libssh2 errors after which the session is unusable.
     static bool isSessionError(int rc);
 
@@ -176,6 +195,8 @@ private:
     QList<Client *> m_clients;
     QList<std::function<int()>> m_cleanups;
     const void *m_outboundOwner = nullptr;
+    const void *m_channelOpener = nullptr;
+    int m_channelsInUse = 0;
     int m_wantDirections = 0;
     bool m_sendIncomplete = false; // libssh2 holds a partly sent packet
     bool m_inRound = false;

@@ -44,8 +44,8 @@ int countLogLines(const QList<LogLine> &log, const QString &text)
         std::count_if(log.cbegin(), log.cend(), [&](const LogLine &l) { return l.text == text; }));
 }
 
-WorkerHarness::WorkerHarness(const QString &ip, const QString &password)
-    : m_worker(new CConnectionForSshClient(ip, 22, password, QStringLiteral("root")))
+WorkerHarness::WorkerHarness(const QString &ip, const QString &password, int port)
+    : m_worker(new CConnectionForSshClient(ip, port, password, QStringLiteral("root")))
 {
     connect(m_worker, &CConnectionForSshClient::sigConnectStateChanged, this,
             &WorkerHarness::connectStateChanged, Qt::QueuedConnection);

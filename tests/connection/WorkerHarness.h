@@ -31,11 +31,14 @@ class WorkerHarness : public QObject
 
 public:
     explicit WorkerHarness(const QString &ip,
-                           const QString &password = SimController::rootPassword());
+                           const QString &password = SimController::rootPassword(), int port = 22);
     ~WorkerHarness() override; // quits the thread, waits until the worker and thread are gone
 
     CConnectionForSshClient *worker() const { return m_worker; }
-    QString key() const { return m_worker->m_strIp + ":22"; }
+    QString key() const
+    {
+        return m_worker->m_strIp + QLatin1Char(':') + QString::number(m_worker->m_nPort);
+    }
     void start();
     // Waits until every connection reported so far has its shell started and its channel ready.
     bool waitReady(int timeoutMs = 20000);

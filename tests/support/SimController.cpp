@@ -154,6 +154,11 @@ bool SimController::linkUp()
     return run({QStringLiteral("link-up")});
 }
 
+bool SimController::setLinkRate(const QString &rate)
+{
+    return run({QStringLiteral("link-rate"), rate.isEmpty() ? QStringLiteral("off") : rate});
+}
+
 bool SimController::sshdStop()
 {
     return run({QStringLiteral("sshd-stop")});
@@ -180,9 +185,10 @@ SimController::SshdCounts SimController::sshdCounts()
     run({QStringLiteral("sshd-log")}, &log);
     // LogLevel VERBOSE: "Connection from <client> port ..." for each connection, "Connection
     // closed by <client> ..." for one that ends before a login, "Accepted password for root ..."
-    // or "Failed password for root ..." for each password.
+    // or "Failed password for root ..." for each password, "Starting session: command ..." for
+    // each command.
     return {log.count("Connection from "), log.count("Connection closed by "),
-            log.count(" password for ")};
+            log.count(" password for "), log.count("Starting session: command ")};
 }
 
 bool SimController::endedWithoutPassword(const SshdCounts &before)
@@ -226,6 +232,12 @@ QString SimController::heldSftpRequest() const
 {
     QFile held(QFileInfo(m_rootDir).path() + QStringLiteral("/sftp-held"));
     return held.open(QIODevice::ReadOnly) ? QString::fromUtf8(held.readAll()).trimmed() : QString();
+}
+
+bool SimController::offerSftpExtensions(bool offered)
+{
+    return run({QStringLiteral("sftp-extensions"),
+                offered ? QStringLiteral("on") : QStringLiteral("off")});
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)

@@ -21,7 +21,7 @@ public:
         bool refusePty = false;    // sshd refuses pty requests: no interactive shell starts
         Server server = Server::OpenSsh;
         int dropbearWindow = 0; // Dropbear's receive window in bytes (its -W); 0: its default
-        bool sftpHold = false;     // SFTP requests can be held back (holdSftpRequests)
+        bool sftpHold = false;  // SFTP requests can be held back (holdSftpRequests)
     };
 
     // Instance number of the test's controller (set per test by CTest): CNCSIM_INSTANCE for
@@ -50,6 +50,8 @@ public:
     // Faults: a pulled cable (packets vanish, no reset) and a stopped sshd.
     bool linkDown();
     bool linkUp();
+    // A slower link: both directions limited to rate ("20mbit", "1gbit"); empty lifts it.
+    bool setLinkRate(const QString &rate);
     bool sshdStop();
     bool sshdStart();
     // Ends root's interactive shells; their SSH connections stay up.
@@ -57,12 +59,13 @@ public:
     // A reinstalled controller: new host keys, offered to every new connection from now on.
     bool renewHostKeys();
     // From sshd's log since the instance started: the connections it took, those that ended
-    // without a login, and the passwords it was given, right or wrong.
+    // without a login, the passwords it was given, right or wrong, and the commands it ran.
     struct SshdCounts
     {
         int connections = 0;
         int endedWithoutLogin = 0;
         int passwords = 0;
+        int commands = 0; // commands run over SSH without a terminal
     };
     SshdCounts sshdCounts();
     // Waits until sshd has logged a connection that ended without a login since `before`;
@@ -76,6 +79,9 @@ public:
     // that type. heldSftpRequest() names the type of the request waiting now, if any.
     bool holdSftpRequests(const QStringList &types);
     QString heldSftpRequest() const;
+    // Whether SFTP sessions started from now on learn of the server's extensions (such as
+    // OpenSSH's posix-rename@openssh.com); needs sftpHold.
+    bool offerSftpExtensions(bool offered);
 
     // Runs a command inside the controller (its mount, UTS and network namespaces) as root;
     // returns its exit code and fills the standard output.

@@ -3,7 +3,6 @@
 
 #include "CConnectionForSshClient.h"
 #include "DropEvents.h"
-#include "ProcessIo.h"
 #include "SimController.h"
 #include "WindowTestSupport.h"
 #include "mainwindow.h"
@@ -35,7 +34,7 @@ namespace {
 
 const QString kRoot = QStringLiteral("/home/pi/cnc/");
 constexpr int kJobTimeoutMs = 30000;
-// Large enough to be still on its way when the cable is pulled.
+// Large enough to be still on its way when Cancel is pressed.
 constexpr int kBigSize = 32 * 1024 * 1024;
 const QStringList kFileButtons{"m_btnUpload", "m_btnDownload", "m_btnNewFolder", "m_btnDelete"};
 const QStringList kDisableOrder{"m_btnUpload-", "m_btnDownload-", "m_btnNewFolder-",
@@ -171,9 +170,6 @@ private slots:
     void failedJobsGiveTheWindowBack();
     void progressLineAndCancel();
     void renameRefusesNamesInUse();
-    // These pull the cable; they run last since the window has to reconnect afterwards.
-    void interruptedUploadKeepsRemoteFile();
-    void interruptedDownloadKeepsLocalFile();
 
 private:
     bool connectWindow();
@@ -184,16 +180,11 @@ private:
     bool throttleController(const char *rate);
     void answerFileDialog(const QString &choice, DialogView *view = nullptr);
     void answerBox(QMessageBox::StandardButton choice, DialogView *view = nullptr);
-    bool pullCableOnceUnderWay(const std::function<bool()> &underWay);
     QStringList listedNames() const;
     bool listed(const QStringList &expected) const;
     QStringList logSince(int mark) const;
     int logSize() const { return logTexts(*m_window).size(); }
     int completions(int mark) const;
-    bool failureLogged(int mark) const
-    {
-        return !logSince(mark).filter(QRegularExpression("^SFTP task \\d+ failed: ")).isEmpty();
-    }
     QPushButton *button(const QString &name) const
     {
         return m_window->findChild<QPushButton *>(name);
@@ -207,7 +198,6 @@ private:
     QPointer<CConnectionForSshClient> m_worker;
     std::unique_ptr<mainwindow> m_window;
     ModalAnswerer m_answer;
-    bool m_linkDown = false;
 };
 
 // Every test but the first runs in the connected window, on an empty controller folder.
@@ -226,16 +216,6 @@ void tst_FileOperations::cleanup()
     m_answer.reset();
     if (!m_window)
         return;
-    if (m_linkDown) {
-        m_linkDown = false;
-        const int mark = logSize();
-        const QString restored =
-            QStringLiteral("Connection to %1 has been restored.").arg(m_sim->address());
-        QVERIFY(m_sim->linkUp());
-        QTRY_VERIFY_WITH_TIMEOUT(logSince(mark).contains(restored) && fileButtonsEnabled() &&
-                                     button("m_btnRefresh")->isEnabled(),
-                                 90000);
-    }
     throttleController(nullptr);
     // A test that failed half way may have left the window in a subfolder.
     for (int depth = 0; depth < 5 && listedNames().contains(".."); ++depth)
@@ -375,7 +355,7 @@ bool tst_FileOperations::sendDrop(const QList<QUrl> &urls)
 }
 
 // Slows what the controller sends, the data of a download and the acknowledgements of an
-// upload, so that a transfer is still under way when the cable is pulled or Cancel pressed.
+// upload, so that a transfer is still under way when Cancel is pressed.
 bool tst_FileOperations::throttleController(const char *rate)
 {
     const QStringList command =
@@ -383,14 +363,6 @@ bool tst_FileOperations::throttleController(const char *rate)
                            "rate", rate,    "burst",   "16kb", "latency", "500ms"}
              : QStringList{"tc", "qdisc", "del", "dev", "eth0", "root"};
     return m_sim->exec(command) == 0;
-}
-
-bool tst_FileOperations::pullCableOnceUnderWay(const std::function<bool()> &underWay)
-{
-    if (!QTest::qWaitFor(underWay, 20000) || !m_sim->linkDown())
-        return false;
-    m_linkDown = true;
-    return true;
 }
 
 // Records the next file dialog and chooses the path typed in, or cancels for an empty one.
@@ -1014,77 +986,6 @@ void tst_FileOperations::renameRefusesNamesInUse()
     QCOMPARE(readFile(remote("taken.nc")), QByteArray("G1\n"));
     QCOMPARE(readFile(remote("late.nc")), QByteArray("G2\n"));
     QCOMPARE(readFile(remote("part 2.nc")), QByteArray("G0\n"));
-}
-
-// The cable is pulled once the upload has visibly begun: the controller keeps its old file.
-void tst_FileOperations::interruptedUploadKeepsRemoteFile()
-{
-    const QByteArray good = payload(4096, 7);
-    QVERIFY(writeFile(remote("big.bin"), good));
-    QVERIFY(refreshList({"big.bin"}));
-    QTemporaryDir sourceDir;
-    QVERIFY(writeFile(sourceDir.filePath("big.bin"), payload(kBigSize, 8)));
-    QVERIFY(throttleController("2mbit"));
-
-    // Whatever arrives goes to a file beside the target.
-    const auto bytesArrived = [&] {
-        qint64 total = 0;
-        const QFileInfoList entries =
-            QDir(m_sim->rootDir()).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-        for (const QFileInfo &entry : entries)
-            total += entry.fileName() == "big.bin" ? 0 : entry.size();
-        return total;
-    };
-    const int mark = logSize();
-    QVERIFY(sendDrop({QUrl::fromLocalFile(sourceDir.filePath("big.bin"))}));
-    QVERIFY2(pullCableOnceUnderWay([&] { return bytesArrived() > 0; }), "no upload under way");
-    QVERIFY2(bytesArrived() < kBigSize, "the upload was complete before the cable was pulled");
-    QTRY_VERIFY_WITH_TIMEOUT(failureLogged(mark), 90000);
-    QCOMPARE(readFile(remote("big.bin")), good);
-
-    // Once connected again, the worker removes the temporary that the upload left.
-    QVERIFY(throttleController(nullptr));
-    QVERIFY(m_sim->linkUp());
-    m_linkDown = false;
-    QTRY_VERIFY_WITH_TIMEOUT(fileButtonsEnabled(), 90000);
-    QTRY_COMPARE_WITH_TIMEOUT(QDir(m_sim->rootDir()).entryList(QDir::Files | QDir::Hidden),
-                              QStringList{"big.bin"}, 10000);
-}
-
-// The cable is pulled once the download has visibly begun: the local file stays whole.
-void tst_FileOperations::interruptedDownloadKeepsLocalFile()
-{
-    QVERIFY(writeFile(remote("big.bin"), payload(kBigSize, 9)));
-    QVERIFY(refreshList({"big.bin"}));
-    QTemporaryDir targetDir;
-    const QString localPath = targetDir.filePath("big.bin");
-    const QByteArray good = payload(4096, 10);
-    QVERIFY(writeFile(localPath, good));
-    setSetting("lastDownloadDir", targetDir.path());
-    QVERIFY(throttleController("2mbit"));
-
-    const int mark = logSize();
-    const qint64 writtenBefore = bytesWrittenByThisProcess();
-    QVERIFY(selectRows({"big.bin"}));
-    bool replaceAsked = false;
-    m_answer.onNext<QFileDialog>([&](QFileDialog *dialog) {
-        // The save dialog asks before it lets an existing file be chosen.
-        m_answer.onNext<QMessageBox>([&](QMessageBox *box) {
-            replaceAsked = true;
-            box->button(QMessageBox::Yes)->click();
-        });
-        chooseInFileDialog(dialog, localPath);
-    });
-    button("m_btnDownload")->click();
-    QVERIFY(replaceAsked);
-    QCOMPARE(logSince(mark).size(), 1);
-
-    QVERIFY2(pullCableOnceUnderWay(
-                 [&] { return bytesWrittenByThisProcess() - writtenBefore > 512 * 1024; }),
-             "no download under way");
-    QCOMPARE(readFile(localPath), good);
-    QTRY_VERIFY_WITH_TIMEOUT(failureLogged(mark), 90000);
-    QCOMPARE(readFile(localPath), good);
 }
 
 QTEST_MAIN(tst_FileOperations)

@@ -1,0 +1,523 @@
+// The program on the links operators have: a gigabit or a 100 Mbit shop LAN, shop Wi-Fi, a
+// VPN. A profile limits the simulated controller's link to its rate (tbf on the veth pair)
+// and, for its one-way delay, puts a relay in front of the controller that holds every byte
+// back that long in each direction; the program and OpenSSH's clients alike go through it.
+// Each profile measures, against OpenSSH in the same run:
+//  - 32 MiB uploaded and downloaded, against sftp in batch mode, its login subtracted;
+//  - 40 files of 20 KiB uploaded at once and downloaded at once through the connection
+//    worker, as a drop of 40 files requests them, against one sftp batch of 40 puts or gets;
+//  - the main window listing a folder of 2,000 entries, from the refresh to the filled model,
+//    against ssh running the same ls over a connection that is already open (a multiplexing
+//    master started first), so that neither figure holds a login.
+
+#include "BenchSupport.h"
+#include "BenchWindow.h"
+#include "BenchWorker.h"
+#include "CConnectionForSshClient.h"
+#include "ControllerShell.h"
+#include "DelayRelay.h"
+#include "SimController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest/qtestsystem.h>
+
+#include <memory>
+
+namespace {
+
+using Bench::out;
+
+constexpr int kSimInstance = 192;
+constexpr qint64 kLargeSize = 32 * 1024 * 1024;
+constexpr int kSmallFiles = 40;
+constexpr qint64 kSmallSize = 20 * 1024;
+constexpr int kListingEntries = 2000;
+constexpr int kLargeRounds = 2;
+constexpr int kLargeRoundsLan = 5;
+constexpr int kSmallRounds = 3;
+constexpr int kSmallRoundsLan = 7;
+constexpr int kListingRounds = 5;
+const QString kRemote = QStringLiteral("/home/pi/cnc/link/");
+const QString kListingFolder = QStringLiteral("list2000");
+
+struct Profile
+{
+    const char *name;
+    const char *rate; // as tc writes it
+    int mbit;
+    int delayMs; // one way
+    bool lan;
+};
+
+constexpr Profile kProfiles[] = {
+    {"gigabit LAN", "1gbit", 1000, 0, true},
+    {"100 Mbit LAN", "100mbit", 100, 1, true},
+    {"shop Wi-Fi", "50mbit", 50, 10, false},
+    {"VPN", "20mbit", 20, 40, false},
+};
+
+// Targets: large files at least this share of sftp's rate and of the link's; many small files
+// this many times as fast as sftp on the slow links, and not slower on the LANs; a listing at
+// most this many times as long as ssh's.
+constexpr double kLargeRatio = 0.97;
+constexpr double kLinkShare = 0.90;
+constexpr double kSmallRatioSlowLinks = 1.5;
+constexpr double kSmallUploadRatioLans = 1.0;
+constexpr double kListingRatio = 1.5;
+
+struct Endpoint
+{
+    QString host;
+    int port = 22;
+};
+
+// One line of the table.
+struct Row
+{
+    QString profile;
+    QString what;
+    QString ours;
+    QString share;
+    QString peer;
+    QString ratio;
+    QString target;
+    bool met = true;
+};
+
+QString megabytes(double value)
+{
+    return QStringLiteral("%1 MB/s").arg(value, 0, 'f', value < 10 ? 2 : 1);
+}
+
+QString smallName(int i)
+{
+    return QStringLiteral("program_%1.nc").arg(i, 2, 10, QLatin1Char('0'));
+}
+
+void keepBest(qint64 &slot, qint64 ms)
+{
+    if (ms > 0 && (slot < 0 || ms < slot))
+        slot = ms;
+}
+
+// A rate row: MB/s of both, the share of the link, the ratio to sftp and its target.
+Row rateRow(const Profile &profile, const QString &what, qint64 bytes, qint64 oursMs, qint64 peerMs,
+            double minRatio, double minShare)
+{
+    const double ours = Bench::megabytesPerSecond(bytes, oursMs);
+    const double peer = Bench::megabytesPerSecond(bytes, peerMs);
+    const double share = ours * 8.0 / profile.mbit;
+    const double ratio = peer > 0 ? ours / peer : 0.0;
+    Row row{QLatin1String(profile.name),
+            what,
+            megabytes(ours),
+            QStringLiteral("%1 %").arg(share * 100.0, 0, 'f', 0),
+            megabytes(peer),
+            QString::number(ratio, 'f', 2),
+            QStringLiteral("-")};
+    QStringList targets;
+    if (minRatio > 0) {
+        targets << QStringLiteral(">= %1x sftp").arg(minRatio, 0, 'f', 2);
+        row.met = row.met && ratio >= minRatio;
+    }
+    if (minShare > 0) {
+        targets << QStringLiteral(">= %1 % of link").arg(minShare * 100.0, 0, 'f', 0);
+        row.met = row.met && share >= minShare;
+    }
+    if (!targets.isEmpty())
+        row.target = targets.join(QStringLiteral(", "));
+    return row;
+}
+
+// The same ls as the window's, run by OpenSSH's ssh over a connection that is already open.
+class MultiplexedSsh
+{
+public:
+    MultiplexedSsh(const Endpoint &endpoint, const QString &socket)
+        : m_endpoint(endpoint),
+          m_options(Bench::openSshOptions() +
+                    QStringList{QStringLiteral("-o"), QStringLiteral("ControlPath=") + socket,
+                                QStringLiteral("-p"), QString::number(endpoint.port)})
+    {}
+    ~MultiplexedSsh()
+    {
+        if (m_master.state() == QProcess::NotRunning)
+            return;
+        control(QStringLiteral("exit"));
+        if (!m_master.waitForFinished(10000))
+            m_master.kill();
+        m_master.waitForFinished();
+    }
+    // Starts the master connection, which logs in once and stays; true once it serves.
+    bool start()
+    {
+        m_master.setStandardOutputFile(QProcess::nullDevice());
+        m_master.start(QStringLiteral("sshpass"),
+                       QStringList{QStringLiteral("-p"), SimController::rootPassword(),
+                                   QStringLiteral("ssh")} +
+                           m_options +
+                           QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=yes"),
+                                       QStringLiteral("-N"),
+                                       QStringLiteral("root@") + m_endpoint.host});
+        return QTest::qWaitFor(
+            [&] {
+                return m_master.state() == QProcess::Running && control(QStringLiteral("check"));
+            },
+            30000);
+    }
+    // Milliseconds to run the command and take in its output, or -1.
+    qint64 run(const QString &command, int minimumLines)
+    {
+        QProcess ssh;
+        QElapsedTimer clock;
+        clock.start();
+        ssh.start(QStringLiteral("ssh"),
+                  m_options + QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
+                                          QStringLiteral("root@") + m_endpoint.host, command});
+        QByteArray output;
+        while (ssh.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+            ssh.waitForReadyRead(100);
+            output += ssh.readAllStandardOutput();
+        }
+        output += ssh.readAllStandardOutput();
+        const qint64 ms = clock.elapsed();
+        return ssh.exitCode() == 0 && output.count('\n') >= minimumLines ? ms : -1;
+    }
+
+private:
+    // Asks the master to check or exit, quietly.
+    bool control(const QString &request)
+    {
+        QProcess ssh;
+        ssh.setStandardOutputFile(QProcess::nullDevice());
+        ssh.setStandardErrorFile(QProcess::nullDevice());
+        ssh.start(QStringLiteral("ssh"),
+                  m_options + QStringList{QStringLiteral("-O"), request,
+                                          QStringLiteral("root@") + m_endpoint.host});
+        return ssh.waitForFinished(10000) && ssh.exitStatus() == QProcess::NormalExit &&
+               ssh.exitCode() == 0;
+    }
+
+    const Endpoint m_endpoint;
+    const QStringList m_options;
+    QProcess m_master;
+};
+
+class LinkBench
+{
+public:
+    bool prepare();
+    bool runProfile(const Profile &profile);
+    void printTable() const;
+    bool allMet() const;
+    void finish() { m_sim.setLinkRate(QString()); }
+
+private:
+    bool measureLarge(const Profile &profile, const Endpoint &endpoint, qint64 loginMs,
+                      Bench::BenchWorker &worker);
+    bool measureSmall(const Profile &profile, const Endpoint &endpoint, qint64 loginMs,
+                      Bench::BenchWorker &worker);
+    bool measureListing(const Profile &profile, const Endpoint &endpoint);
+    QString local(const QString &name) const { return m_scratch.filePath(name); }
+    QString onController(const QString &name) const { return m_sim.rootDir() + "/link/" + name; }
+
+    SimController m_sim{kSimInstance};
+    // In memory, as the controller's files are: the link is measured, not this machine's disk.
+    QTemporaryDir m_scratch{QStringLiteral("/dev/shm/cnc-link-bench-XXXXXX")};
+    QElapsedTimer m_clock;
+    QVector<Row> m_rows;
+};
+
+bool LinkBench::prepare()
+{
+    m_clock.start();
+    if (!m_sim.start() || !m_scratch.isValid()) {
+        out() << "simulated controller: " << m_sim.lastError() << Qt::endl;
+        return false;
+    }
+    bool ok =
+        QDir().mkpath(onController("small")) && QDir().mkpath(onController("up-ours")) &&
+        QDir().mkpath(onController("up-sftp")) && QDir().mkpath(local("small")) &&
+        QDir().mkpath(local("down-ours")) && QDir().mkpath(local("down-sftp")) &&
+        Bench::writeRandomFile(local("large.bin"), kLargeSize) &&
+        Bench::writeRandomFile(onController("large.bin"), kLargeSize) &&
+        Bench::fillFolder(m_sim.rootDir() + QLatin1Char('/') + kListingFolder, kListingEntries);
+    for (int i = 0; ok && i < kSmallFiles; ++i) {
+        ok = Bench::writeRandomFile(local("small/" + smallName(i)), kSmallSize) &&
+             Bench::writeRandomFile(onController("small/" + smallName(i)), kSmallSize);
+    }
+    if (!ok)
+        out() << "cannot create the files" << Qt::endl;
+    return ok;
+}
+
+bool LinkBench::runProfile(const Profile &profile)
+{
+    out() << "-- " << profile.name << ": " << profile.mbit << " Mbit/s, " << profile.delayMs
+          << " ms each way" << Qt::endl;
+    if (!m_sim.setLinkRate(QLatin1String(profile.rate))) {
+        out() << "cannot limit the link: " << m_sim.lastError() << Qt::endl;
+        return false;
+    }
+    std::unique_ptr<DelayRelay> relay;
+    Endpoint endpoint{m_sim.address(), 22};
+    if (profile.delayMs > 0) {
+        relay = std::make_unique<DelayRelay>(m_sim.address(), 22, profile.delayMs);
+        QString error;
+        if (!relay->start(&error)) {
+            out() << error << Qt::endl;
+            return false;
+        }
+        endpoint = {relay->address(), relay->port()};
+    }
+    // sftp's figures hold its login; a batch that moves nothing measures that part.
+    qint64 loginMs = -1;
+    for (int i = 0; i < 3; ++i)
+        keepBest(loginMs, Bench::runSftpBatch(endpoint.host, endpoint.port, QStringLiteral("pwd\n"),
+                                              m_scratch.path()));
+    if (loginMs < 0) {
+        out() << "OpenSSH sftp could not log in" << Qt::endl;
+        return false;
+    }
+    out() << "sftp's login: " << loginMs << " ms (subtracted)" << Qt::endl;
+    {
+        Bench::BenchWorker worker(endpoint.host, endpoint.port);
+        if (!worker.waitReady()) {
+            out() << "the worker did not get ready" << Qt::endl;
+            return false;
+        }
+        if (!measureLarge(profile, endpoint, loginMs, worker) ||
+            !measureSmall(profile, endpoint, loginMs, worker))
+            return false;
+    }
+    return measureListing(profile, endpoint);
+}
+
+bool LinkBench::measureLarge(const Profile &profile, const Endpoint &endpoint, qint64 loginMs,
+                             Bench::BenchWorker &worker)
+{
+    qint64 oursUp = -1, oursDown = -1, peerUp = -1, peerDown = -1;
+    // A LAN moves 32 MiB in a fraction of a second, where a busy moment of this machine
+    // decides as with the small files: more rounds there.
+    const int rounds = profile.lan ? kLargeRoundsLan : kLargeRounds;
+    for (int round = 0; round < rounds; ++round) {
+        QString error;
+        keepBest(oursUp, worker.run(
+                             [this](CConnectionForSshClient *w) {
+                                 w->slotUploadFile(local("large.bin"), kRemote + "large-ours.bin");
+                             },
+                             1, &error));
+        keepBest(oursDown, worker.run(
+                               [this](CConnectionForSshClient *w) {
+                                   w->slotDownloadFile(kRemote + "large.bin",
+                                                       local("large-ours.bin"));
+                               },
+                               1, &error));
+        if (!error.isEmpty()) {
+            out() << "transfer failed: " << error << Qt::endl;
+            return false;
+        }
+        const qint64 put = Bench::runSftpBatch(
+            endpoint.host, endpoint.port,
+            QStringLiteral("put \"%1\" \"%2large-sftp.bin\"\n").arg(local("large.bin"), kRemote),
+            m_scratch.path());
+        const qint64 get = Bench::runSftpBatch(
+            endpoint.host, endpoint.port,
+            QStringLiteral("get \"%1large.bin\" \"%2\"\n").arg(kRemote, local("large-sftp.bin")),
+            m_scratch.path());
+        if (put < 0 || get < 0) {
+            out() << "OpenSSH sftp transfer failed" << Qt::endl;
+            return false;
+        }
+        keepBest(peerUp, qMax<qint64>(1, put - loginMs));
+        keepBest(peerDown, qMax<qint64>(1, get - loginMs));
+    }
+    if (Bench::fileHash(onController("large-ours.bin")) != Bench::fileHash(local("large.bin")) ||
+        Bench::fileHash(local("large-ours.bin")) != Bench::fileHash(onController("large.bin"))) {
+        out() << "the 32 MiB transfers did not arrive intact" << Qt::endl;
+        return false;
+    }
+    m_rows << rateRow(profile, QStringLiteral("32 MiB upload"), kLargeSize, oursUp, peerUp,
+                      kLargeRatio, kLinkShare)
+           << rateRow(profile, QStringLiteral("32 MiB download"), kLargeSize, oursDown, peerDown,
+                      kLargeRatio, kLinkShare);
+    return true;
+}
+
+bool LinkBench::measureSmall(const Profile &profile, const Endpoint &endpoint, qint64 loginMs,
+                             Bench::BenchWorker &worker)
+{
+    QString puts, gets;
+    for (int i = 0; i < kSmallFiles; ++i) {
+        puts += QStringLiteral("put \"%1\" \"%2up-sftp/%3\"\n")
+                    .arg(local("small/" + smallName(i)), kRemote, smallName(i));
+        gets += QStringLiteral("get \"%1small/%3\" \"%2\"\n")
+                    .arg(kRemote, local("down-sftp/" + smallName(i)), smallName(i));
+    }
+    qint64 oursUp = -1, oursDown = -1, peerUp = -1, peerDown = -1;
+    // A batch takes a few tens of milliseconds on a LAN, where one busy moment of this
+    // machine's two cores decides: more rounds there.
+    const int rounds = profile.lan ? kSmallRoundsLan : kSmallRounds;
+    for (int round = 0; round < rounds; ++round) {
+        QString error;
+        keepBest(oursUp, worker.run(
+                             [this](CConnectionForSshClient *w) {
+                                 for (int i = 0; i < kSmallFiles; ++i)
+                                     w->slotUploadFile(local("small/" + smallName(i)),
+                                                       kRemote + "up-ours/" + smallName(i));
+                             },
+                             kSmallFiles, &error));
+        keepBest(oursDown, worker.run(
+                               [this](CConnectionForSshClient *w) {
+                                   for (int i = 0; i < kSmallFiles; ++i)
+                                       w->slotDownloadFile(kRemote + "small/" + smallName(i),
+                                                           local("down-ours/" + smallName(i)));
+                               },
+                               kSmallFiles, &error));
+        if (!error.isEmpty()) {
+            out() << "transfer failed: " << error << Qt::endl;
+            return false;
+        }
+        const qint64 put =
+            Bench::runSftpBatch(endpoint.host, endpoint.port, puts, m_scratch.path());
+        const qint64 get =
+            Bench::runSftpBatch(endpoint.host, endpoint.port, gets, m_scratch.path());
+        if (put < 0 || get < 0) {
+            out() << "OpenSSH sftp transfer failed" << Qt::endl;
+            return false;
+        }
+        keepBest(peerUp, qMax<qint64>(1, put - loginMs));
+        keepBest(peerDown, qMax<qint64>(1, get - loginMs));
+    }
+    for (int i = 0; i < kSmallFiles; ++i) {
+        if (Bench::fileHash(onController("up-ours/" + smallName(i))) !=
+                Bench::fileHash(local("small/" + smallName(i))) ||
+            Bench::fileHash(local("down-ours/" + smallName(i))) !=
+                Bench::fileHash(onController("small/" + smallName(i)))) {
+            out() << "the small files did not arrive intact" << Qt::endl;
+            return false;
+        }
+    }
+    const double slow = profile.lan ? 0.0 : kSmallRatioSlowLinks;
+    m_rows << rateRow(profile, QStringLiteral("40 x 20 KiB up"), kSmallFiles * kSmallSize, oursUp,
+                      peerUp, profile.lan ? kSmallUploadRatioLans : slow, 0.0)
+           << rateRow(profile, QStringLiteral("40 x 20 KiB down"), kSmallFiles * kSmallSize,
+                      oursDown, peerDown, slow, 0.0);
+    return true;
+}
+
+bool LinkBench::measureListing(const Profile &profile, const Endpoint &endpoint)
+{
+    Bench::BenchWindow window(endpoint.host, endpoint.port, m_clock);
+    MultiplexedSsh ssh(endpoint, local("mux"));
+    QString error;
+    if (!window.open(kListingFolder, kListingEntries, &error) || !ssh.start()) {
+        out() << (error.isEmpty() ? QStringLiteral("ssh's master did not start") : error)
+              << Qt::endl;
+        return false;
+    }
+    const QString command = ControllerShell::listingCommand(QStringLiteral("/home/pi/cnc/") +
+                                                            kListingFolder + QLatin1Char('/'))
+                                .trimmed();
+    QVector<qint64> ours, peer, windowParts;
+    for (int round = 0; round < kListingRounds; ++round) {
+        const qint64 sshMs = ssh.run(command, kListingEntries);
+        Bench::BenchWindow::Refresh times;
+        if (sshMs < 0 || !window.refresh(false, &times)) {
+            out() << "the listing did not arrive" << Qt::endl;
+            return false;
+        }
+        peer << sshMs;
+        ours << (times.filledAt - times.clickAt) / 1000000;
+        windowParts << (times.filledAt - times.lastPieceAt) / 1000000;
+    }
+    const qint64 oursMs = Bench::median(ours);
+    const qint64 peerMs = Bench::median(peer);
+    out() << "listing: " << oursMs << " ms from the refresh to the filled model, of them "
+          << Bench::median(windowParts) << " ms in the window after the last byte; ssh " << peerMs
+          << " ms" << Qt::endl;
+    const double ratio = peerMs > 0 ? double(oursMs) / double(peerMs) : 0.0;
+    m_rows << Row{QLatin1String(profile.name),
+                  QStringLiteral("list 2,000 entries"),
+                  QStringLiteral("%1 ms").arg(oursMs),
+                  QStringLiteral("-"),
+                  QStringLiteral("%1 ms").arg(peerMs),
+                  QString::number(ratio, 'f', 2),
+                  QStringLiteral("<= %1x ssh").arg(kListingRatio, 0, 'f', 1),
+                  ratio <= kListingRatio};
+    return true;
+}
+
+void LinkBench::printTable() const
+{
+    const QStringList header = {"profile", "measure", "this program", "link share",
+                                "OpenSSH", "ratio",   "target",       ""};
+    QVector<QStringList> lines{header};
+    for (const Row &row : m_rows) {
+        lines << QStringList{row.profile, row.what,  row.ours,   row.share,
+                             row.peer,    row.ratio, row.target, row.met ? "met" : "MISSED"};
+    }
+    QVector<int> widths(header.size(), 0);
+    for (const QStringList &line : lines) {
+        for (int i = 0; i < line.size(); ++i)
+            widths[i] = qMax(widths[i], line.at(i).size());
+    }
+    for (const QStringList &line : lines) {
+        QStringList cells;
+        for (int i = 0; i < line.size(); ++i)
+            cells << line.at(i).leftJustified(widths[i]);
+        out() << cells.join(QStringLiteral(" | ")).trimmed() << Qt::endl;
+    }
+    out() << "Large files: best of " << kLargeRoundsLan << " rounds on the LANs, of "
+          << kLargeRounds << " on the others; small files: best of " << kSmallRoundsLan
+          << " on the LANs, of " << kSmallRounds << " on the others; listings: median of "
+          << kListingRounds
+          << ". OpenSSH: sftp -b (its login subtracted), ssh over a multiplexed connection."
+          << Qt::endl;
+}
+
+bool LinkBench::allMet() const
+{
+    return std::all_of(m_rows.cbegin(), m_rows.cend(), [](const Row &row) { return row.met; });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    out() << "== link" << Qt::endl;
+    QString reason;
+    if (!SimController::canRun(&reason)) {
+        out() << "cannot start the simulated controller: " << reason << Qt::endl;
+        return 1;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("sshpass")).isEmpty()) {
+        out() << "sshpass is missing (Debian package sshpass)" << Qt::endl;
+        return 1;
+    }
+    LinkBench bench;
+    bool ran = bench.prepare();
+    const QStringList selected = app.arguments().mid(1);
+    for (const Profile &profile : kProfiles) {
+        if (ran && (selected.isEmpty() || selected.contains(QLatin1String(profile.name))))
+            ran = bench.runProfile(profile);
+    }
+    bench.finish();
+    if (ran)
+        bench.printTable();
+    const bool met = ran && bench.allMet();
+    out() << "== link: "
+          << (!ran  ? "FAILED"
+              : met ? "done, every target met"
+                    : "TARGET MISSED")
+          << Qt::endl;
+    return met ? 0 : 1;
+}
