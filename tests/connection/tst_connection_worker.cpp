@@ -1,5 +1,5 @@
-// The worker: the address key of its slots, its thread and its end, the shell, requests while
-// disconnected, and a shell-route command that the shell never got.
+// The worker: the address key of its slots, its thread and its end, the shell, and a
+// shell-route command that the shell never got.
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -13,7 +13,6 @@ private slots:
     void initTestCase();
     void slotsOfItsThreadAndAddress();
     void shellKeepsCommandsAndCharactersWhole();
-    void requestsWhileDisconnected();
     void shellCommandIsReportedOnlyOnceSent();
 
 private:
@@ -96,24 +95,6 @@ void TestConnectionWorker::shellKeepsCommandsAndCharactersWhole()
     // The terminal is wide enough that the line editor does not wrap a long command line.
     const QString line = QString("abcdefghi0").repeated(40);
     QVERIFY(session.shell("echo " + line).contains("echo " + line + "; echo"));
-}
-
-// Every request while disconnected gets exactly one not-ready reply, and starts nothing.
-void TestConnectionWorker::requestsWhileDisconnected()
-{
-    ControllerSession down(m_sim.address(), "wrong password");
-    down.start();
-    QTRY_COMPARE_WITH_TIMEOUT(down.stateSpy.count(), 1, 15000);
-    CConnectionForSshClient *const w = down.worker();
-    QVERIFY(down.inWorker([&] {
-        w->slotUploadFile(m_local.filePath("up.nc"), "/home/pi/cnc/up.nc");
-        w->slotDownloadFile("/home/pi/cnc/part1.nc", m_local.filePath("part1.nc"));
-        w->slotDeleteRemotePath("/home/pi/cnc/零件.nc", "file");
-        w->slotCreateRemoteFolder("/home/pi/cnc/新建");
-    }));
-    QCOMPARE(down.jobSpy.count(), 4);
-    for (const auto &job : qAsConst(down.jobSpy))
-        QCOMPARE(job, (QVariantList{QSsh::SftpInvalidJob, "SFTP channel not ready."}));
 }
 
 // A shell-route command counts as done only once it went out: the shell closed before it is

@@ -7,30 +7,11 @@
 
 #include <QtTest>
 
-class TestPreviewSim : public QObject
+namespace {
+
+// Selects the row of `name` and presses Space on it: the new preview window, or null.
+PreviewWindow *previewByKey(mainwindow &window, const QString &name)
 {
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase() { QFile::remove(settingsPath()); }
-    void previewOfAControllerProgram();
-
-private:
-    // Selects the row of `name` and presses Space on it: the new preview window, or null.
-    PreviewWindow *previewByKey(const QString &name);
-
-    SimController m_sim;
-};
-
-void TestPreviewSim::initTestCase()
-{
-    QFile::remove(settingsPath());
-    CNC_START_SIM(m_sim, {});
-}
-
-PreviewWindow *TestPreviewSim::previewByKey(const QString &name)
-{
-    mainwindow &window = *findChild<ControllerSession *>()->window;
     auto *view = window.findChild<QTreeView *>("m_treeView");
     if (!selectRows(window, {name}))
         return nullptr;
@@ -41,6 +22,20 @@ PreviewWindow *TestPreviewSim::previewByKey(const QString &name)
     const auto previews = window.findChildren<PreviewWindow *>();
     return previews.size() == before + 1 ? previews.last() : nullptr;
 }
+
+} // namespace
+
+class TestPreviewSim : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { CNC_START_SIM(m_sim, {}); }
+    void cleanupTestCase() { QFile::remove(settingsPath()); }
+    void previewOfAControllerProgram();
+
+private:
+    SimController m_sim;
+};
 
 void TestPreviewSim::previewOfAControllerProgram()
 {
@@ -54,17 +49,15 @@ void TestPreviewSim::previewOfAControllerProgram()
         QFile file(root.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
     }
-    auto *session = new ControllerSession(m_sim.address());
-    session->setParent(this);
-    const auto end = qScopeGuard([session] { delete session; });
+    ControllerSession session(m_sim.address());
     // The channel is ready before the window exists: the window lists all the same.
-    session->start();
-    QVERIFY(session->waitReady());
-    mainwindow &window = session->open();
-    QVERIFY(session->waitListed(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
+    session.start();
+    QVERIFY(session.waitReady());
+    mainwindow &window = session.open();
+    QVERIFY(session.waitListed(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
     const QStringList logBefore = logLines(window);
 
-    PreviewWindow *preview = previewByKey("pocket.nc");
+    PreviewWindow *preview = previewByKey(window, "pocket.nc");
     QVERIFY(preview);
     QSignalSpy shown(preview, &PreviewWindow::programShown);
     QVERIFY(shown.wait(15000));
@@ -99,7 +92,7 @@ void TestPreviewSim::previewOfAControllerProgram()
 
     // Files over the limit are refused, remote and local alike, and the refusal is logged.
     const QString refusal = PreviewWindow::tooLargeText("too_large.nc", kLimit + 1, false);
-    PreviewWindow *refused = previewByKey("too_large.nc");
+    PreviewWindow *refused = previewByKey(window, "too_large.nc");
     QVERIFY(refused);
     QTRY_COMPARE_WITH_TIMEOUT(refused->statusText(), refusal, 15000);
     QTRY_VERIFY(logLines(window).join('\n').contains(refusal));
@@ -114,11 +107,11 @@ void TestPreviewSim::previewOfAControllerProgram()
 
     // A read of 64 MiB dropped by closing its window leaves the channel in order: the next
     // preview comes through, and no answer reaches the closed window.
-    QPointer<PreviewWindow> dropped = previewByKey("at_limit.nc");
+    QPointer<PreviewWindow> dropped = previewByKey(window, "at_limit.nc");
     QVERIFY(dropped);
     dropped->close();
     QTRY_VERIFY(!dropped);
-    PreviewWindow *next = previewByKey("pocket.nc");
+    PreviewWindow *next = previewByKey(window, "pocket.nc");
     QVERIFY(next);
     QSignalSpy nextShown(next, &PreviewWindow::programShown);
     QVERIFY(nextShown.wait(30000));

@@ -90,6 +90,8 @@ void TestSshSftp::uploadReplacesTargetInOneRename_data()
     QTest::newRow("shell characters") << "$HOME `id` $(id) \\back\\ *; & |.nc";
     QTest::newRow("leading dash") << "-f --.nc";
     QTest::newRow("chinese with blanks") << QStringLiteral("零件 替换 '程序'.nc");
+    // Its temporary keeps within the controller's 255 bytes per name.
+    QTest::newRow("name of 252 bytes") << QString(84, QChar(0x96F6));
 }
 
 // The target is replaced in one rename: it is never moved aside or removed on the way, so a

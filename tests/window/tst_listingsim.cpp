@@ -49,18 +49,10 @@ QSet<QByteArray> entriesOf(const QByteArray &dir)
     return entries;
 }
 
-// The controller's folder as the list must show it: links with their targets.
+// The controller's folder as the list must show it.
 QStringList rootNames(const SimController &sim)
 {
-    QStringList names;
-    for (const QFileInfo &entry : QDir(sim.rootDir())
-                                      .entryInfoList(QDir::AllEntries | QDir::Hidden |
-                                                     QDir::System | QDir::NoDotAndDotDot)) {
-        names << entry.fileName() + (entry.isSymLink()
-                                         ? " -> " + QFileInfo(entry.symLinkTarget()).fileName()
-                                         : QString());
-    }
-    return names;
+    return QDir(sim.rootDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 }
 
 // Selects every row but "..", and deletes them with the box answered Delete.
