@@ -7,8 +7,8 @@ RELEASE_BUILD := build/release
 # Debian packages the build, the tests and the demo need.
 DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
         openssh-server openssh-client dropbear-bin sshpass iproute2 util-linux openssl procps \
-        xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk libxcb1-dev \
-        dpkg-dev file pstoedit ghostscript
+        xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk \
+        dpkg-dev file
 
 .PHONY: all deps build release release-config test demo bench soak package format clean
 

@@ -3,21 +3,13 @@
 // and every job is reported once. Against OpenSSH over a long, slow link the cable is then
 // pulled while a second batch runs: no target is left cut short, and once the connection is
 // back no temporary is left on either side.
+#include "ControllerSession.h"
 #include "DelayRelay.h"
-#include "ServerSims.h"
-#include "SshTestSupport.h"
-#include "WorkerHarness.h"
+#include "TestSupport.h"
 
-#include <QDir>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
-using SshTestSupport::fileHash;
-using SshTestSupport::readFile;
-using SshTestSupport::writeFile;
-using SshTestSupport::writeRandomFile;
+using Server = SimController::Server;
 
 namespace {
 
@@ -81,32 +73,31 @@ private:
     // Writes new sources for every transfer (and for every other one a target to replace).
     bool prepare(QList<Transfer> &batch, int round);
     // Starts the batch in the worker; the removal and the new folder go in the middle.
-    bool start(WorkerHarness &harness, QList<Transfer> &batch);
+    bool start(ControllerSession &session, QList<Transfer> &batch);
     // Matches the reports since mark to the transfers.
-    static void collect(const WorkerHarness &harness, int mark, QList<Transfer> &batch);
+    static void collect(const ControllerSession &session, int mark, QList<Transfer> &batch);
 
-    ServerSims m_sims;
+    SimController m_sims[2] = {SimController(Server::OpenSsh), SimController(Server::Dropbear)};
     SimController *m_sim = nullptr;
     QTemporaryDir m_local;
 };
 
 void TestConnectionConcurrency::initTestCase()
 {
-    CNC_REQUIRE_SIM();
-    captureConnectionLog();
+    for (SimController &sim : m_sims)
+        CNC_START_SIM(sim, {});
     QVERIFY(m_local.isValid());
 }
 
 void TestConnectionConcurrency::transfersSideBySide_data()
 {
-    ServerSims::addColumn();
+    SimController::addServerColumn();
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<bool>("pullCable");
     // Dropbear's window is smaller than one SFTP write request: the case in which requests of
     // two jobs on one SFTP session garble each other.
-    ServerSims::newRow(SimController::Server::OpenSsh, "10 ms each way, cable pulled")
-        << 10 << true;
-    ServerSims::newRow(SimController::Server::Dropbear, "") << 0 << false;
+    SimController::newServerRow(Server::OpenSsh, "10 ms each way, cable pulled") << 10 << true;
+    SimController::newServerRow(Server::Dropbear) << 0 << false;
 }
 
 bool TestConnectionConcurrency::prepare(QList<Transfer> &batch, int round)
@@ -142,10 +133,10 @@ bool TestConnectionConcurrency::prepare(QList<Transfer> &batch, int round)
     return true;
 }
 
-bool TestConnectionConcurrency::start(WorkerHarness &harness, QList<Transfer> &batch)
+bool TestConnectionConcurrency::start(ControllerSession &session, QList<Transfer> &batch)
 {
-    return harness.inWorker([&] {
-        CConnectionForSshClient *const worker = harness.worker();
+    return session.inWorker([&] {
+        CConnectionForSshClient *const worker = session.worker();
         for (int i = 0; i < batch.size(); ++i) {
             const Transfer &t = batch.at(i);
             const QString remote = kRemoteRoot + t.name;
@@ -161,11 +152,11 @@ bool TestConnectionConcurrency::start(WorkerHarness &harness, QList<Transfer> &b
     });
 }
 
-void TestConnectionConcurrency::collect(const WorkerHarness &harness, int mark,
+void TestConnectionConcurrency::collect(const ControllerSession &session, int mark,
                                         QList<Transfer> &batch)
 {
     QHash<QSsh::SftpJobId, Transfer *> byJob;
-    for (const QVariantList &started : qAsConst(harness.transferSpy)) {
+    for (const QVariantList &started : qAsConst(session.transferSpy)) {
         for (Transfer &t : batch) {
             if (t.name == started.at(1).toString())
                 byJob.insert(started.at(0).value<QSsh::SftpJobId>(), &t);
@@ -173,24 +164,23 @@ void TestConnectionConcurrency::collect(const WorkerHarness &harness, int mark,
     }
     for (Transfer &t : batch)
         t.reports = 0;
-    for (int i = mark; i < harness.jobSpy.count(); ++i) {
-        const auto job = harness.jobSpy.at(i).at(0).value<QSsh::SftpJobId>();
+    for (int i = mark; i < session.jobSpy.count(); ++i) {
+        const auto job = session.jobSpy.at(i).at(0).value<QSsh::SftpJobId>();
         Transfer *const t = byJob.value(job);
         if (!t)
             continue; // the removal or the new folder
         t->job = job;
-        t->error = harness.jobSpy.at(i).at(1).toString();
+        t->error = session.jobSpy.at(i).at(1).toString();
         ++t->reports;
     }
 }
 
 void TestConnectionConcurrency::transfersSideBySide()
 {
-    QFETCH(SimController::Server, server);
+    QFETCH(Server, server);
     QFETCH(int, delayMs);
     QFETCH(bool, pullCable);
-    m_sim = m_sims.get(server);
-    QVERIFY2(m_sim, qPrintable(m_sims.lastError()));
+    m_sim = &m_sims[server == Server::Dropbear];
     QDir(m_local.path()).removeRecursively();
     QVERIFY(QDir().mkpath(m_local.path()));
 
@@ -207,25 +197,24 @@ void TestConnectionConcurrency::transfersSideBySide()
         m_sim->setLinkRate(QString());
     });
 
-    WorkerHarness harness(relay ? relay->address() : m_sim->address(),
-                          SimController::rootPassword(), relay ? relay->port() : 22);
-    harness.start();
-    QVERIFY(harness.waitReady());
-    harness.worker()->m_bAutoReconnect = true;
+    ControllerSession session(relay ? relay->address() : m_sim->address(),
+                              SimController::rootPassword(), relay ? relay->port() : 22);
+    session.start();
+    QVERIFY(session.waitReady());
 
     // The first batch runs to its end, the shell answering meanwhile.
     QList<Transfer> batch;
     QVERIFY(prepare(batch, 0));
     QVERIFY(writeFile(m_sim->rootDir() + "/doomed.nc", "x"));
     QDir(m_sim->rootDir() + "/made meanwhile").removeRecursively();
-    int mark = harness.jobSpy.count();
-    QVERIFY(start(harness, batch));
-    QCOMPARE(countMarkerLines(harness.shell("echo \"ALI\"\"VE\""), "ALIVE"), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(harness.jobSpy.count() - mark, batch.size() + 2, 60000);
-    collect(harness, mark, batch);
+    int mark = session.jobSpy.count();
+    QVERIFY(start(session, batch));
+    QCOMPARE(countMarkerLines(session.shell("echo \"ALI\"\"VE\""), "ALIVE"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(session.jobSpy.count() - mark, batch.size() + 2, 60000);
+    collect(session, mark, batch);
     QSet<QSsh::SftpJobId> ids;
-    for (int i = mark; i < harness.jobSpy.count(); ++i)
-        ids << harness.jobSpy.at(i).at(0).value<QSsh::SftpJobId>();
+    for (int i = mark; i < session.jobSpy.count(); ++i)
+        ids << session.jobSpy.at(i).at(0).value<QSsh::SftpJobId>();
     QCOMPARE(ids.size(), batch.size() + 2); // one report for each job, none for no job
     for (const Transfer &t : qAsConst(batch)) {
         QVERIFY2(t.reports == 1 && t.error.isEmpty(), qPrintable(t.name + ": " + t.error));
@@ -242,16 +231,16 @@ void TestConnectionConcurrency::transfersSideBySide()
     QVERIFY(prepare(batch, 1));
     QVERIFY(writeFile(m_sim->rootDir() + "/doomed.nc", "x"));
     QDir(m_sim->rootDir() + "/made meanwhile").removeRecursively();
-    const int lossesBefore = harness.stateSpy.count();
-    const int channelsBefore = harness.sftpReadySpy.count();
-    mark = harness.jobSpy.count();
-    QVERIFY(start(harness, batch));
-    QTRY_VERIFY_WITH_TIMEOUT(harness.jobSpy.count() - mark >= batch.size() / 4, 60000);
+    const int lossesBefore = session.stateSpy.count();
+    const int channelsBefore = session.readySpy.count();
+    mark = session.jobSpy.count();
+    QVERIFY(start(session, batch));
+    QTRY_VERIFY_WITH_TIMEOUT(session.jobSpy.count() - mark >= batch.size() / 4, 60000);
     QVERIFY(m_sim->linkDown());
-    QTRY_VERIFY_WITH_TIMEOUT(harness.stateSpy.count() > lossesBefore, 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(session.stateSpy.count() > lossesBefore, 40000);
     QVERIFY(m_sim->linkUp());
-    QTRY_COMPARE_WITH_TIMEOUT(harness.jobSpy.count() - mark, batch.size() + 2, 20000);
-    collect(harness, mark, batch);
+    QTRY_COMPARE_WITH_TIMEOUT(session.jobSpy.count() - mark, batch.size() + 2, 20000);
+    collect(session, mark, batch);
     int failed = 0;
     for (const Transfer &t : qAsConst(batch)) {
         QVERIFY2(t.reports == 1, qPrintable(t.name));
@@ -270,7 +259,7 @@ void TestConnectionConcurrency::transfersSideBySide()
     QVERIFY2(failed > 0, "the cable was pulled after every transfer had ended");
     QCOMPARE(strayTemporaries(m_local.path()), QStringList());
     // Once connected again, the worker removes what the cut uploads left on the controller.
-    QTRY_VERIFY_WITH_TIMEOUT(harness.sftpReadySpy.count() > channelsBefore, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(session.readySpy.count() > channelsBefore, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(strayTemporaries(m_sim->rootDir()), QStringList(), 10000);
 }
 

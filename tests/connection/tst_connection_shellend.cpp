@@ -1,33 +1,19 @@
 // A shell that ends, or never starts, is a lost connection: reported, then reconnected with a
-// new shell and channel; and a shell-route command counts as done only once it went out.
-// Its own executable: each reconnection takes 10 s.
-#include "SimController.h"
-#include "WorkerHarness.h"
+// new shell and channel. Its own executable: each reconnection waits for the 10 s timer.
+#include "ControllerSession.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTest>
+#include <QtTest>
 
 class TestConnectionShellEnd : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init() { connectionLog(true); }
-
     void shellEndIsALostConnection_data();
     void shellEndIsALostConnection();
-    void shellCommandIsReportedOnlyOnceSent();
 
 private:
     SimController m_sim;
 };
-
-void TestConnectionShellEnd::initTestCase()
-{
-    CNC_REQUIRE_SIM();
-    captureConnectionLog();
-}
 
 void TestConnectionShellEnd::shellEndIsALostConnection_data()
 {
@@ -43,71 +29,31 @@ void TestConnectionShellEnd::shellEndIsALostConnection()
     SimController::Options options;
     options.idleLogoutSeconds = fault == "idle logout" ? 4 : 0;
     options.refusePty = fault == "pty refused";
-    QVERIFY2(m_sim.start(options), qPrintable(m_sim.lastError()));
-
-    WorkerHarness harness(m_sim.address());
-    // What the login dialog does once the first login has succeeded.
-    connect(&harness, &WorkerHarness::connectStateChanged, &harness, [&](bool bState) {
-        if (bState)
-            harness.worker()->m_bAutoReconnect = true;
-    });
-    harness.start();
-
+    CNC_START_SIM(m_sim, options);
+    ControllerSession session(m_sim.address());
+    session.start();
     if (fault == "pty refused") {
         // Up, but without a shell: lost at once, and the channel is never offered as ready.
-        QTRY_COMPARE_WITH_TIMEOUT(harness.stateSpy.count(), 2, 15000);
-        QCOMPARE(harness.stateSpy.at(0).at(0).toBool(), true);
-        QCOMPARE(harness.stateSpy.at(1).at(0).toBool(), false);
-        QCOMPARE(harness.sftpReadySpy.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(session.stateSpy.count(), 2, 15000);
+        QCOMPARE(session.stateSpy.at(0).at(0).toBool(), true);
+        QCOMPARE(session.stateSpy.at(1).at(0).toBool(), false);
+        QCOMPARE(session.readySpy.count(), 0);
         return;
     }
-
-    QVERIFY(harness.waitReady());
-    const QSharedPointer<QSsh::SftpChannel> firstChannel = harness.worker()->getSftpChannel();
+    QVERIFY(session.waitReady());
+    const QSharedPointer<QSsh::SftpChannel> firstChannel = session.worker()->getSftpChannel();
     if (fault == "killed")
         QVERIFY2(m_sim.endShell(), qPrintable(m_sim.lastError()));
-    QTRY_COMPARE_WITH_TIMEOUT(harness.stateSpy.count(), 2, 15000);
-    QCOMPARE(harness.stateSpy.at(1).at(0).toBool(), false);
-    QVERIFY(harness.worker()->getSftpChannel().isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(session.stateSpy.count(), 2, 15000);
+    QCOMPARE(session.stateSpy.at(1).at(0).toBool(), false);
+    QVERIFY(session.worker()->getSftpChannel().isNull());
 
-    // The reconnection cycle brings a new connection, shell and channel.
-    QVERIFY(harness.waitReady(25000));
-    QCOMPARE(harness.stateSpy.count(), 3);
-    QCOMPARE(harness.sftpReadySpy.count(), 2);
-    const QSharedPointer<QSsh::SftpChannel> secondChannel = harness.worker()->getSftpChannel();
+    QVERIFY(session.waitReady(25000));
+    QCOMPARE(session.stateSpy.count(), 3);
+    QCOMPARE(session.readySpy.count(), 2);
+    const QSharedPointer<QSsh::SftpChannel> secondChannel = session.worker()->getSftpChannel();
     QVERIFY(secondChannel && secondChannel != firstChannel);
-    QCOMPARE(countMarkerLines(harness.shell("echo \"BACK\"\"_AGAIN\""), "BACK_AGAIN"), 1);
-}
-
-void TestConnectionShellEnd::shellCommandIsReportedOnlyOnceSent()
-{
-    QVERIFY2(m_sim.start(), qPrintable(m_sim.lastError()));
-    const QDir root(m_sim.rootDir());
-    for (const QString name : {"发送.nc", "未发送.nc"}) {
-        QFile file(root.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    WorkerHarness harness(m_sim.address());
-    harness.start();
-    QVERIFY(harness.waitReady());
-
-    // Sent: job 1 without error, and the outcome follows as the marker.
-    QVERIFY(harness.inWorker(
-        [&] { harness.worker()->slotDeleteRemotePath("/home/pi/cnc/发送.nc", "file"); }));
-    QTRY_COMPARE_WITH_TIMEOUT(harness.jobSpy.count(), 1, 10000);
-    QCOMPARE(harness.jobSpy.at(0), (QVariantList{1u, QString()}));
-    QTRY_COMPARE_WITH_TIMEOUT(countMarkerLines(harness.output, "DELETE_SUCCESS"), 1, 10000);
-    QVERIFY(!QFile::exists(root.filePath("发送.nc")));
-
-    // The shell goes while the command still waits to be sent: no success, nothing deleted.
-    QVERIFY(harness.inWorker([&] {
-        harness.worker()->slotDeleteRemotePath("/home/pi/cnc/未发送.nc", "file");
-        harness.worker()->slotResetConnection(harness.key());
-    }));
-    QCOMPARE(harness.jobSpy.count(), 2);
-    QCOMPARE(harness.jobSpy.at(1),
-             (QVariantList{1u, "Shell command not sent: the remote shell is closed."}));
-    QVERIFY(QFile::exists(root.filePath("未发送.nc")));
+    QCOMPARE(countMarkerLines(session.shell("echo \"BACK\"\"_AGAIN\""), "BACK_AGAIN"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionShellEnd)

@@ -4,48 +4,30 @@
 #include <SshConnection.h>
 #include <SshRemoteProcess.h>
 
-#include <QByteArray>
-#include <QList>
 #include <QSharedPointer>
-#include <QString>
+#include <QSignalSpy>
 
 #include <memory>
 
-// Helpers shared by the tests of the SSH layer.
-namespace SshTestSupport {
+// Helpers of the tests that use the SSH layer directly.
 
+// Parameters for the simulated controller at `host`, with a known-hosts file of this process.
 QSsh::SshConnectionParameters controllerParameters(const QString &host);
-
-// Connects and waits for connected(); null (with a test failure message) otherwise.
-std::unique_ptr<QSsh::SshConnection> connectTo(const QSsh::SshConnectionParameters &parameters,
-                                               QString *failure);
-
-// Creates and initializes an SFTP channel; null when it does not become ready.
+// Connects and waits for connected(); null, with the reason in *failure, otherwise.
+std::unique_ptr<QSsh::SshConnection> connectTo(const QString &host, QString *failure);
+// An initialized SFTP channel, or a started interactive shell; null otherwise.
 QSharedPointer<QSsh::SftpChannel> openSftp(QSsh::SshConnection &connection);
+QSharedPointer<QSsh::SshRemoteProcess> startShell(QSsh::SshConnection &connection);
 
-// Collects finished(job, error) of a channel and waits for particular jobs.
-class JobWatcher
+// The finished(job, error) reports of a channel.
+class JobReports : public QSignalSpy
 {
 public:
-    explicit JobWatcher(QSsh::SftpChannel *channel);
-    ~JobWatcher() { QObject::disconnect(m_connection); }
-    JobWatcher(const JobWatcher &) = delete;
-    JobWatcher &operator=(const JobWatcher &) = delete;
-    // Waits until job has finished; returns false on timeout. error receives its text.
-    bool wait(QSsh::SftpJobId job, QString *error, int timeoutMs = 60000);
-    int reportsFor(QSsh::SftpJobId job) const;
-
-private:
-    QSsh::SftpChannel *const m_channel;
-    QMetaObject::Connection m_connection;
-    QList<QPair<QSsh::SftpJobId, QString>> m_reports;
+    explicit JobReports(QSsh::SftpChannel *channel)
+        : QSignalSpy(channel, &QSsh::SftpChannel::finished)
+    {}
+    // Waits in an event loop (which, unlike QTest::qWaitFor, does not throttle the transfers)
+    // until `job` has ended; its error text, or "<no report>".
+    QString wait(QSsh::SftpJobId job, int timeoutMs = 60000);
+    int count(QSsh::SftpJobId job) const;
 };
-
-// SHA-256 of a file, read in pieces; empty when the file cannot be read.
-QByteArray fileHash(const QString &path);
-// Writes size bytes of random data in 1 MiB pieces.
-bool writeRandomFile(const QString &path, qint64 size);
-bool writeFile(const QString &path, const QByteArray &content);
-QByteArray readFile(const QString &path);
-
-} // namespace SshTestSupport

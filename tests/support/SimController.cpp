@@ -1,23 +1,13 @@
 #include "SimController.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTest>
+#include <QtCore>
 
 #include <unistd.h>
 
 namespace {
 
 // Start waits for sshd to accept connections; everything else is quick.
-constexpr int ScriptTimeoutMs = 60000;
-
-QString scriptPath()
-{
-    return QStringLiteral(CNCSIM_SCRIPT);
-}
+constexpr int kScriptTimeoutMs = 60000;
 
 } // namespace
 
@@ -32,45 +22,46 @@ int SimController::instanceFromEnvironment(Server server)
 
 bool SimController::canRun(QString *reason)
 {
-    QString why;
-    if (geteuid() != 0) {
-        why = QStringLiteral("the simulated controller needs root (it creates network namespaces)");
-    } else if (!QFileInfo(scriptPath()).isExecutable()) {
-        why = QStringLiteral("%1 is missing or not executable").arg(scriptPath());
-    } else if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable()) {
-        why = QStringLiteral("/usr/sbin/sshd is missing (Debian package openssh-server)");
-    } else {
-        const QStringList searchPath = {QStringLiteral("/usr/local/sbin"),
-                                        QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
-                                        QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
-        for (const auto &tool : {"ip", "unshare", "nsenter", "ssh-keygen", "openssl"}) {
-            const QString name = QString::fromLatin1(tool);
-            if (QStandardPaths::findExecutable(name).isEmpty() &&
-                QStandardPaths::findExecutable(name, searchPath).isEmpty()) {
-                why = QStringLiteral("%1 is missing (Debian packages iproute2, util-linux, "
-                                     "openssh-client, openssl)")
-                          .arg(name);
-                break;
-            }
-        }
-    }
-    if (reason)
-        *reason = why;
-    return why.isEmpty();
+    *reason = !isRoot() ? "the simulated controller needs root (it creates network namespaces)"
+              : !QFileInfo(CNCSIM_SCRIPT).isExecutable() ? CNCSIM_SCRIPT " is not executable"
+                                                         : "";
+    return reason->isEmpty();
+}
+
+bool SimController::isRoot()
+{
+    return geteuid() == 0;
+}
+
+void SimController::addServerColumn()
+{
+    QTest::addColumn<Server>("server");
+}
+
+QTestData &SimController::newServerRow(Server server, const QString &name)
+{
+    const QString tag = (server == Server::Dropbear ? "Dropbear" : "OpenSSH") +
+                        (name.isEmpty() ? QString() : ' ' + name);
+    return QTest::newRow(qPrintable(tag)) << server;
 }
 
 SimController::SimController(int instance)
-    : m_instance(instance), m_address(QStringLiteral("10.213.%1.2").arg(instance)),
-      m_rootDir(QStringLiteral("/run/cncsim/%1/cnc").arg(instance))
+    : m_instance(instance), m_address(QString("10.213.%1.2").arg(instance)),
+      m_rootDir(QString("/run/cncsim/%1/cnc").arg(instance))
 {
     // The script is the authority on its layout; the defaults above only stand in when it
     // cannot be asked.
     QByteArray out;
-    if (run({QStringLiteral("address")}, &out))
+    if (run({"address"}, &out))
         m_address = QString::fromUtf8(out).trimmed();
-    if (run({QStringLiteral("root")}, &out))
+    if (run({"root"}, &out))
         m_rootDir = QString::fromUtf8(out).trimmed();
     m_lastError.clear();
+}
+
+SimController::SimController(Server server) : SimController(instanceFromEnvironment(server))
+{
+    m_server = server;
 }
 
 SimController::~SimController()
@@ -79,58 +70,44 @@ SimController::~SimController()
         stop();
 }
 
-bool SimController::start(const Options &options)
+bool SimController::start(Options options)
 {
-    QStringList arguments = {QStringLiteral("start"), QStringLiteral("--hostname"), hostName()};
-    if (options.resizeError)
-        arguments << QStringLiteral("--resize-error");
-    if (options.server == Server::Dropbear)
-        arguments << QStringLiteral("--server") << QStringLiteral("dropbear");
+    if (m_server != Server::OpenSsh)
+        options.server = m_server;
+    QStringList arguments = {"start", "--hostname", hostName()};
+    if (options.server == Server::Dropbear) {
+        arguments << "--server"
+                  << "dropbear";
+        // Dropbear starts its SFTP server through root's shell, which a greeting would break;
+        // the relay that holds SFTP requests back is sshd's.
+        options.execGreeting = options.sftpHold = false;
+    }
     if (options.dropbearWindow > 0)
-        arguments << QStringLiteral("--window") << QString::number(options.dropbearWindow);
-    if (options.cLocale)
-        arguments << QStringLiteral("--c-locale");
+        arguments << "--window" << QString::number(options.dropbearWindow);
     if (options.idleLogoutSeconds > 0)
-        arguments << QStringLiteral("--idle-logout") << QString::number(options.idleLogoutSeconds);
-    if (options.execGreeting)
-        arguments << QStringLiteral("--exec-greeting");
-    if (options.refusePty)
-        arguments << QStringLiteral("--refuse-pty");
-    if (options.sftpHold)
-        arguments << QStringLiteral("--sftp-hold");
+        arguments << "--idle-logout" << QString::number(options.idleLogoutSeconds);
+    const std::pair<bool, const char *> flags[] = {{options.resizeError, "--resize-error"},
+                                                   {options.cLocale, "--c-locale"},
+                                                   {options.execGreeting, "--exec-greeting"},
+                                                   {options.refusePty, "--refuse-pty"},
+                                                   {options.sftpHold, "--sftp-hold"}};
+    for (const auto &[on, flag] : flags) {
+        if (on)
+            arguments << flag;
+    }
     QByteArray out;
     if (!run(arguments, &out))
         return false;
     m_address = QString::fromUtf8(out).trimmed();
     m_started = true;
-    QFile::remove(QCoreApplication::applicationDirPath() + QLatin1String("/known_hosts"));
+    QFile::remove(QCoreApplication::applicationDirPath() + "/known_hosts");
     return true;
 }
 
 bool SimController::stop()
 {
     m_started = false;
-    return run({QStringLiteral("stop")});
-}
-
-bool SimController::isRunning() const
-{
-    // status reports a stopped instance by its exit code, which is no error of this object.
-    QProcess process;
-    process.start(scriptPath(),
-                  {QStringLiteral("status"), QStringLiteral("-n"), QString::number(m_instance)});
-    return process.waitForFinished(ScriptTimeoutMs) &&
-           process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-QString SimController::address() const
-{
-    return m_address;
-}
-
-QString SimController::rootDir() const
-{
-    return m_rootDir;
+    return run({"stop"});
 }
 
 QString SimController::hostName() const
@@ -139,50 +116,10 @@ QString SimController::hostName() const
     return name.isEmpty() ? QStringLiteral(CNC_CONTROLLER_HOSTNAME) : name;
 }
 
-QString SimController::lastError() const
-{
-    return m_lastError;
-}
-
-bool SimController::linkDown()
-{
-    return run({QStringLiteral("link-down")});
-}
-
-bool SimController::linkUp()
-{
-    return run({QStringLiteral("link-up")});
-}
-
-bool SimController::setLinkRate(const QString &rate)
-{
-    return run({QStringLiteral("link-rate"), rate.isEmpty() ? QStringLiteral("off") : rate});
-}
-
-bool SimController::sshdStop()
-{
-    return run({QStringLiteral("sshd-stop")});
-}
-
-bool SimController::sshdStart()
-{
-    return run({QStringLiteral("sshd-start")});
-}
-
-bool SimController::endShell()
-{
-    return run({QStringLiteral("end-shell")});
-}
-
-bool SimController::renewHostKeys()
-{
-    return run({QStringLiteral("new-host-keys")});
-}
-
 SimController::SshdCounts SimController::sshdCounts()
 {
     QByteArray log;
-    run({QStringLiteral("sshd-log")}, &log);
+    run({"sshd-log"}, &log);
     // LogLevel VERBOSE: "Connection from <client> port ..." for each connection, "Connection
     // closed by <client> ..." for one that ends before a login, "Accepted password for root ..."
     // or "Failed password for root ..." for each password, "Starting session: command ..." for
@@ -200,7 +137,7 @@ bool SimController::endedWithoutPassword(const SshdCounts &before)
             return after.endedWithoutLogin > before.endedWithoutLogin;
         },
         10000);
-    m_lastError = QStringLiteral("sshd saw %1 connections, %2 ended without login, %3 passwords")
+    m_lastError = QString("sshd saw %1 connections, %2 ended without login, %3 passwords")
                       .arg(after.connections - before.connections)
                       .arg(after.endedWithoutLogin - before.endedWithoutLogin)
                       .arg(after.passwords - before.passwords);
@@ -209,82 +146,49 @@ bool SimController::endedWithoutPassword(const SshdCounts &before)
 
 QByteArray SimController::scanHostKey(const QString &type, bool hashed)
 {
-    QStringList arguments = {QStringLiteral("-t"), type, m_address};
+    QStringList arguments{"-t", type, m_address};
     if (hashed)
-        arguments.prepend(QStringLiteral("-H"));
+        arguments.prepend("-H");
     QProcess keyscan;
-    keyscan.start(QStringLiteral("ssh-keyscan"), arguments);
-    if (!keyscan.waitForFinished(ScriptTimeoutMs) || keyscan.exitCode() != 0) {
-        m_lastError = QStringLiteral("ssh-keyscan %1: %2")
-                          .arg(arguments.join(QLatin1Char(' ')),
-                               QString::fromLocal8Bit(keyscan.readAllStandardError()));
+    keyscan.start("ssh-keyscan", arguments);
+    if (!keyscan.waitForFinished(kScriptTimeoutMs) || keyscan.exitCode() != 0) {
+        m_lastError = "ssh-keyscan: " + QString::fromLocal8Bit(keyscan.readAllStandardError());
         return {};
     }
     return keyscan.readAllStandardOutput();
 }
 
-bool SimController::holdSftpRequests(const QStringList &types)
-{
-    return run(QStringList{QStringLiteral("sftp-hold")} + types);
-}
-
 QString SimController::heldSftpRequest() const
 {
-    QFile held(QFileInfo(m_rootDir).path() + QStringLiteral("/sftp-held"));
+    QFile held(QFileInfo(m_rootDir).path() + "/sftp-held");
     return held.open(QIODevice::ReadOnly) ? QString::fromUtf8(held.readAll()).trimmed() : QString();
-}
-
-bool SimController::offerSftpExtensions(bool offered)
-{
-    return run({QStringLiteral("sftp-extensions"),
-                offered ? QStringLiteral("on") : QStringLiteral("off")});
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)
 {
-    return runScript(QStringList{QStringLiteral("exec")} << QStringLiteral("--") << command,
-                     standardOutput);
-}
-
-bool SimController::run(const QStringList &arguments, QByteArray *standardOutput)
-{
-    return runScript(arguments, standardOutput) == 0;
+    return runScript(QStringList{"exec", "--"} + command, standardOutput);
 }
 
 int SimController::runScript(const QStringList &arguments, QByteArray *standardOutput)
 {
     // The instance goes first so that "exec -- CMD" passes CMD's own options through.
-    QStringList fullArguments = arguments;
-    fullArguments.insert(1, QString::number(m_instance));
-    fullArguments.insert(1, QStringLiteral("-n"));
-
+    QStringList all = arguments;
+    all.insert(1, QString::number(m_instance));
+    all.insert(1, "-n");
     QProcess process;
-    process.start(scriptPath(), fullArguments);
-    const QString commandLine = QStringLiteral("cncsim ") + fullArguments.join(QLatin1Char(' '));
-    if (!process.waitForStarted(ScriptTimeoutMs)) {
-        m_lastError = QStringLiteral("%1: %2").arg(commandLine, process.errorString());
-        return -1;
-    }
-    if (!process.waitForFinished(ScriptTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        m_lastError = QStringLiteral("%1: no answer within %2 s")
-                          .arg(commandLine)
-                          .arg(ScriptTimeoutMs / 1000);
-        return -1;
-    }
+    process.start(CNCSIM_SCRIPT, all);
+    const bool finished = process.waitForFinished(kScriptTimeoutMs);
     if (standardOutput)
         *standardOutput = process.readAllStandardOutput();
-    if (process.exitStatus() != QProcess::NormalExit) {
-        m_lastError = QStringLiteral("%1: crashed").arg(commandLine);
-        return -1;
+    const int code =
+        finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (code != 0) {
+        if (!finished)
+            process.kill();
+        m_lastError =
+            QString("cncsim %1: %2 %3")
+                .arg(all.join(' '), finished ? QString::number(code) : process.errorString(),
+                     QString::fromUtf8(process.readAllStandardError()).trimmed());
     }
-    if (process.exitCode() != 0) {
-        const QString errorText = QString::fromUtf8(process.readAllStandardError()).trimmed();
-        m_lastError = QStringLiteral("%1: exit code %2%3")
-                          .arg(commandLine)
-                          .arg(process.exitCode())
-                          .arg(errorText.isEmpty() ? QString() : QStringLiteral(": ") + errorText);
-    }
-    return process.exitCode();
+    return code;
 }

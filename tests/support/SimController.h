@@ -3,9 +3,10 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
-// Drives one instance of the simulated controller (sim/cncsim) for a test: a real sshd in
-// its own network namespace, reached over a veth pair at an address of its own.
+// Drives one instance of the simulated controller (sim/cncsim) for a test: a real SSH server
+// in network namespaces of its own, reached over a veth pair at an address of its own.
 class SimController
 {
 public:
@@ -24,42 +25,46 @@ public:
         bool sftpHold = false;  // SFTP requests can be held back (holdSftpRequests)
     };
 
-    // Instance number of the test's controller (set per test by CTest): CNCSIM_INSTANCE for
-    // OpenSSH, 1 when unset; CNCSIM_DROPBEAR_INSTANCE for Dropbear, 2 when unset.
+    // The test's instance (CTest sets CNCSIM_INSTANCE and CNCSIM_DROPBEAR_INSTANCE).
     static int instanceFromEnvironment(Server server = Server::OpenSsh);
-    // False, with a reason, when the simulator cannot run here (not root, tools missing).
+    // False, with a reason, when the simulator cannot run here.
     static bool canRun(QString *reason);
+    static bool isRoot();
+    // A "server" column for data rows, and a row for a server.
+    static void addServerColumn();
+    static QTestData &newServerRow(Server server, const QString &name = QString());
 
     explicit SimController(int instance = instanceFromEnvironment());
+    // The instance of that server's controller; it starts with that server.
+    explicit SimController(Server server);
     ~SimController(); // stops the instance if this object started it
 
-    // Also forgets the host keys this test process recorded beside its executable: the
-    // instance's keys may have been renewed since, by a test that used it before.
-    bool start(const Options &options);
+    // Also forgets the host keys recorded beside this test's executable: the instance's keys
+    // may have been renewed by a test that used it before.
+    bool start(Options options);
     bool start() { return start(Options{}); }
     bool stop();
-    bool isRunning() const;
 
-    QString address() const;  // the controller's address on its veth link
-    QString rootDir() const;  // host-side folder that the controller sees as /home/pi/cnc/
-    QString hostName() const; // the controller's host name (its prompt is root@<name>:~#)
-    // root's password on every instance, the controller's own (sim/cncsim sets it).
+    QString address() const { return m_address; } // the controller's address on its link
+    QString rootDir() const { return m_rootDir; } // host folder it sees as /home/pi/cnc/
+    QString hostName() const;                     // its prompt is root@<name>:~#
     static QString rootPassword() { return QStringLiteral("qzmtrvlakepondsix"); }
-    QString lastError() const;
+    QString lastError() const { return m_lastError; }
 
-    // Faults: a pulled cable (packets vanish, no reset) and a stopped sshd.
-    bool linkDown();
-    bool linkUp();
+    // Faults: a pulled cable (packets vanish, no reset), a stopped sshd, root's interactive
+    // shells ended (their connections stay), a reinstalled controller with new host keys.
+    bool linkDown() { return run({"link-down"}); }
+    bool linkUp() { return run({"link-up"}); }
+    bool sshdStop() { return run({"sshd-stop"}); }
+    bool sshdStart() { return run({"sshd-start"}); }
+    bool endShell() { return run({"end-shell"}); }
     // A slower link: both directions limited to rate ("20mbit", "1gbit"); empty lifts it.
-    bool setLinkRate(const QString &rate);
-    bool sshdStop();
-    bool sshdStart();
-    // Ends root's interactive shells; their SSH connections stay up.
-    bool endShell();
-    // A reinstalled controller: new host keys, offered to every new connection from now on.
-    bool renewHostKeys();
-    // From sshd's log since the instance started: the connections it took, those that ended
-    // without a login, the passwords it was given, right or wrong, and the commands it ran.
+    bool setLinkRate(const QString &rate)
+    {
+        return run({"link-rate", rate.isEmpty() ? QStringLiteral("off") : rate});
+    }
+    bool renewHostKeys() { return run({"new-host-keys"}); }
+    // From sshd's log since the instance started.
     struct SshdCounts
     {
         int connections = 0;
@@ -68,31 +73,39 @@ public:
         int commands = 0; // commands run over SSH without a terminal
     };
     SshdCounts sshdCounts();
-    // Waits until sshd has logged a connection that ended without a login since `before`;
-    // true when sshd was given no password meanwhile.
+    // Waits for a connection that ended without a login since `before`; true when sshd was
+    // given no password meanwhile.
     bool endedWithoutPassword(const SshdCounts &before);
-    // The controller's host key as ssh-keyscan prints it: one known-hosts line of that type
-    // ("ed25519", "ecdsa"), hashed as OpenSSH's HashKnownHosts writes it if asked.
+    // The controller's host key of that type ("ed25519", "ecdsa") as ssh-keyscan prints it.
     QByteArray scanHostKey(const QString &type, bool hashed = false);
-    // A slow SFTP server: the first request of one of these types ("open", "close", "read",
-    // "write", "rename", ...) waits, with all that follows it, until called again without
-    // that type. heldSftpRequest() names the type of the request waiting now, if any.
-    bool holdSftpRequests(const QStringList &types);
+    // A slow SFTP server: the first request of one of these types ("open", "close", "rename",
+    // ...) waits, with all that follows it, until called again without that type.
+    // heldSftpRequest() names the type of the request waiting now.
+    bool holdSftpRequests(const QStringList &types)
+    {
+        return run(QStringList{"sftp-hold"} + types);
+    }
     QString heldSftpRequest() const;
     // Whether SFTP sessions started from now on learn of the server's extensions (such as
     // OpenSSH's posix-rename@openssh.com); needs sftpHold.
-    bool offerSftpExtensions(bool offered);
+    bool offerSftpExtensions(bool offered)
+    {
+        return run({"sftp-extensions", offered ? "on" : "off"});
+    }
 
-    // Runs a command inside the controller (its mount, UTS and network namespaces) as root;
-    // returns its exit code and fills the standard output.
+    // Runs a command inside the controller as root; returns its exit code.
     int exec(const QStringList &command, QByteArray *standardOutput = nullptr);
 
 private:
-    bool run(const QStringList &arguments, QByteArray *standardOutput = nullptr);
+    bool run(const QStringList &arguments, QByteArray *standardOutput = nullptr)
+    {
+        return runScript(arguments, standardOutput) == 0;
+    }
     // Runs sim/cncsim for this instance; returns its exit code, -1 when it could not run.
     int runScript(const QStringList &arguments, QByteArray *standardOutput = nullptr);
 
     int m_instance;
+    Server m_server = Server::OpenSsh;
     bool m_started = false;
     QString m_address;
     QString m_rootDir;
@@ -101,10 +114,11 @@ private:
 
 Q_DECLARE_METATYPE(SimController::Server)
 
-// Skips the current test function when the simulated controller cannot run here.
-#define CNC_REQUIRE_SIM()                                                                          \
+// Starts `sim` with `options` for the calling test function (or, in initTestCase, the test
+// case). Not root: skips, saying why. As root, a controller that does not start is a failure.
+#define CNC_START_SIM(sim, options)                                                                \
     do {                                                                                           \
-        QString reason_;                                                                           \
-        if (!SimController::canRun(&reason_))                                                      \
-            QSKIP(qPrintable(reason_));                                                            \
+        if (!SimController::isRoot())                                                              \
+            QSKIP("the simulated controller needs root (it creates network namespaces)");          \
+        QVERIFY2((sim).start(options), qPrintable((sim).lastError()));                             \
     } while (false)

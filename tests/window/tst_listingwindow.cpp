@@ -1,15 +1,24 @@
-// The window's listing path without a controller: navigation, selection and the start of
-// listings.
-#include "ListingWindowDriver.h"
+// The window's listing path without a controller: when a listing ends, what it shows, and which
+// folder the rows and the buttons belong to. One row waits for the 20 s bound of a listing.
+#include "ControllerShell.h"
+#include "WindowTestSupport.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QTimer>
-#include <QTreeView>
 #include <QtTest>
 
-using namespace WindowTestSupport;
+namespace {
+
+// In a row's pieces: the listing must still be outstanding here, with no quiet time running.
+const QString kPause = QStringLiteral("<pause>");
+
+QStringList chunks(const QString &text, int size)
+{
+    QStringList pieces;
+    for (int i = 0; i < text.size(); i += size)
+        pieces << text.mid(i, size);
+    return pieces;
+}
+
+} // namespace
 
 class TestListingWindow : public QObject
 {
@@ -18,161 +27,155 @@ private slots:
     void init() { QFile::remove(settingsPath()); }
     void cleanupTestCase() { QFile::remove(settingsPath()); }
 
-    void markersActWhetherOrNotListingAndStayOutOfIt();
+    void listingEnds_data();
+    void listingEnds();
     void listShowsTheFolderTheButtonsActOn();
-    void selectionLabelsInBothLanguages_data();
-    void selectionLabelsInBothLanguages();
-    void channelReadyFlushesTheShellAndListsLater();
 };
 
-void TestListingWindow::markersActWhetherOrNotListingAndStayOutOfIt()
+void TestListingWindow::listingEnds_data()
 {
-    Window w;
-    // No listing outstanding: the outcome is logged and the list refreshed half a second later.
-    w.feed(fixture("delete_success.raw"));
-    QCOMPARE(w.log().count(QStringLiteral("删除操作成功完成")), 1);
-    QTRY_COMPARE(w.sent.count(), 1);
-    w.list(kRoot);
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QString>("endsBy"); // "prompt", "quiet time" or "bound"
+    QTest::addColumn<QStringList>("names");
 
-    // During a listing: a failed delete, whose echo names the success marker too, is logged as
-    // a failure, and its prompt does not end the listing.
+    const QString out = OfflineWindow::listingOutput(kRootDir);
+    const int echoEnd = out.indexOf(QLatin1Char('\n')) + 1;
+    const QString echo = out.left(echoEnd);
+    const QString prompt = ControllerShell::prompt();
+    const QStringList five{"old", "jobs", "b.nc", "c.nc", "a.nc"};
+
+    QTest::newRow("small pieces, the prompt split")
+        << kRootDir << chunks(out, 7) << "prompt" << five;
+    // A lone line feed separates two entries.
+    QTest::newRow("line ends alone")
+        << kRootDir << out.split("\r\n").join("<s>\r\n<s>").split("<s>") << "prompt" << five;
+    // ls prints nothing until it has read the whole folder.
+    QTest::newRow("a pause after the echo")
+        << kRootDir << QStringList{echo, kPause, out.mid(echoEnd)} << "prompt" << five;
+    QTest::newRow("an earlier command's prompt before the echo")
+        << kRootDir << QStringList{prompt, kPause, out} << "prompt" << five;
+    // Sent while a delete still ran: the terminal echoes the command at once, the line editor
+    // shows it again after the delete's prompt.
+    QTest::newRow("typed ahead of a running delete")
+        << kRootDir << QStringList{echo, "DELETE_SUCCESS\r\n\x1B[?2004h" + prompt, kPause, out}
+        << "prompt" << five;
+    QTest::newRow("a marker line in a piece of the listing")
+        << kRootDir << QStringList{echo, "DELETE_SUCCESS\r\n" + out.mid(echoEnd)} << "prompt"
+        << five;
+    QTest::newRow("the prompt without its blank")
+        << kRootDir << QStringList{out.chopped(1)} << "quiet time" << five;
+    const QString jobs = OfflineWindow::listingOutput(kRootDir + "jobs/");
+    QTest::newRow("only the echo")
+        << kRootDir + "jobs/" << QStringList{jobs.left(jobs.indexOf('\n') + 1)} << "bound"
+        << QStringList{".."};
+}
+
+void TestListingWindow::listingEnds()
+{
+    QFETCH(QString, dir);
+    QFETCH(QStringList, pieces);
+    QFETCH(QString, endsBy);
+    QFETCH(QStringList, names);
+
+    OfflineWindow w;
+    const QTimer *quietTime = w.window.findChild<QTimer *>("m_bufferTimer");
     w.call("onRefreshClicked");
-    const QString failed = fixture("delete_failed.raw");
-    const int echoEnd = failed.indexOf(QLatin1Char('\n')) + 1;
-    w.feed(failed.left(echoEnd));
-    w.feed(failed.mid(echoEnd));
-    QCOMPARE(w.log().count(QStringLiteral("删除操作失败")), 1);
-    QCOMPARE(w.log().count(QStringLiteral("删除操作成功完成")), 1);
-    QVERIFY(!w.refreshEnabled());
-    w.feed(listingOutput(kRoot));
-    QCOMPARE(w.model()->rowCount(), 5);
+    if (dir != kRootDir) {
+        w.list(kRootDir);
+        doubleClick(w.window, "jobs");
+    }
+    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(dir));
+    const QStringList before = column(w.window);
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString &piece : qAsConst(pieces)) {
+        if (piece != kPause) {
+            w.feed(piece);
+            continue;
+        }
+        QVERIFY(!w.refreshEnabled() && !quietTime->isActive());
+        QCOMPARE(column(w.window), before);
+    }
 
-    // A marker line in two pieces counts once; the new folder refresh follows.
-    const QString created = fixture("create_success.raw");
-    const int split = created.indexOf(QLatin1String("CREATE_SUCCESS\r")) + 7;
-    w.feed(created.left(split));
-    w.feed(created.mid(split));
-    QCOMPARE(w.log().count(QStringLiteral("新建文件夹操作成功完成")), 1);
-    QTRY_COMPARE(w.sent.count(), 3);
+    if (endsBy == "prompt") {
+        QVERIFY(w.refreshEnabled() && !quietTime->isActive());
+    } else if (endsBy == "quiet time") {
+        QVERIFY(!w.refreshEnabled() && quietTime->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(w.refreshEnabled(), 1000);
+    } else {
+        QVERIFY(!w.refreshEnabled() && !quietTime->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(w.refreshEnabled(), 25000);
+        QVERIFY2(clock.elapsed() >= 19000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(logLines(w.window).count(
+                     QStringLiteral("目录 %1 的列表未能在20秒内完成，未显示其内容。").arg(dir)),
+                 1);
+        w.feed(OfflineWindow::listingOutput(dir)); // belongs to no listing
+    }
+    QCOMPARE(column(w.window), names);
+    QCOMPARE(logLines(w.window).count("删除操作成功完成"),
+             pieces.join(QString()).count("DELETE_SUCCESS\r\n"));
 }
 
 void TestListingWindow::listShowsTheFolderTheButtonsActOn()
 {
-    Window w;
-    const auto *pathLabel = w.part<QLabel>("m_pathLabel");
-    const QTimer *quietTime = w.part<QTimer>("m_bufferTimer");
+    OfflineWindow w;
+    const auto *pathLabel = w.window.findChild<QLabel *>("m_pathLabel");
+    const QTimer *quietTime = w.window.findChild<QTimer *>("m_bufferTimer");
     w.call("onRefreshClicked");
     w.call("onRefreshClicked"); // refused: a listing is outstanding
     QCOMPARE(w.sent.count(), 1);
-    w.list(kRoot);
+    w.list(kRootDir);
+    // Folders newest first, then files newest first, sizes as people read them.
+    QCOMPARE(column(w.window), QStringList({"old", "jobs", "b.nc", "c.nc", "a.nc"}));
+    QCOMPARE(column(w.window, 2), QStringList({"-", "-", "2.0 KB", "30 B", "10 B"}));
 
-    w.doubleClick(QStringLiteral("a.nc")); // a file: nothing
-    w.doubleClick(QStringLiteral("jobs"));
-    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot + "jobs/"));
+    doubleClick(w.window, "a.nc"); // a file: nothing
+    doubleClick(w.window, "jobs");
+    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRootDir + "jobs/"));
     QCOMPARE(pathLabel->text(), QStringLiteral("CNC控制器文件: /home/pi/cnc/jobs/"));
-    w.doubleClick(QStringLiteral("old")); // ignored until the listing is in
+    doubleClick(w.window, "old"); // ignored until the listing is in
     QCOMPARE(w.sent.count(), 2);
 
     // A spoiled listing below the root still shows the navigation row; nothing is retried.
     QString spoiled = fixture("resize_error.raw");
-    spoiled.replace(ControllerShell::listingCommand(kRoot).trimmed(),
-                    ControllerShell::listingCommand(kRoot + "jobs/").trimmed());
+    spoiled.replace(ControllerShell::listingCommand(kRootDir).trimmed(),
+                    ControllerShell::listingCommand(kRootDir + "jobs/").trimmed());
     w.feed(spoiled);
-    QCOMPARE(w.column(1), QStringList{QStringLiteral("导航")});
-    w.doubleClick(QStringLiteral(".."));
-    w.list(kRoot);
+    QCOMPARE(column(w.window, 1), QStringList{"导航"});
+    doubleClick(w.window, "..");
+    w.list(kRootDir);
 
     // While the connection is down nothing is listed, and the rows keep their folder: a
     // folder chosen meanwhile does not become the folder that the next action builds paths in.
     w.setConnected(false);
-    w.doubleClick(QStringLiteral("jobs"));
+    doubleClick(w.window, "jobs");
     QCOMPARE(w.sent.count(), 3);
     QCOMPARE(pathLabel->text(), QStringLiteral("CNC控制器文件: /home/pi/cnc/"));
     w.setConnected(true);
     QVERIFY(!w.refreshEnabled()); // until the new channel is ready
-    w.doubleClick(QStringLiteral("old"));
-    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot + "old/"));
+    doubleClick(w.window, "old");
+    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRootDir + "old/"));
 
     // A listing cut off by a loss ends with it, without rows and without Refresh.
-    w.feed(listingOutput(kRoot + "old/").left(200));
+    w.feed(OfflineWindow::listingOutput(kRootDir + "old/").left(200));
     QVERIFY(quietTime->isActive());
     w.setConnected(false);
     QVERIFY(!quietTime->isActive() && !w.refreshEnabled());
-    QCOMPARE(w.column(0), QStringList{QStringLiteral("..")});
+    QCOMPARE(column(w.window), QStringList{".."});
     w.setConnected(true);
-    w.doubleClick(QStringLiteral(".."));
+    doubleClick(w.window, "..");
 
     // In the root the spoiled listing leaves the list empty and is retried after 2 s.
-    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRoot));
+    QCOMPARE(w.lastCommand(), ControllerShell::listingCommand(kRootDir));
     QElapsedTimer clock;
     clock.start();
     w.feed(fixture("resize_error.raw"));
-    QCOMPARE(w.model()->rowCount(), 0);
+    QCOMPARE(listModel(w.window)->rowCount(), 0);
     QVERIFY(w.refreshEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(w.sent.count(), 6, 4000);
     QVERIFY2(clock.elapsed() >= 1850, qPrintable(QString::number(clock.elapsed())));
-    w.list(kRoot);
-}
-
-void TestListingWindow::selectionLabelsInBothLanguages_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QStringList>("types");
-    QTest::addColumn<QStringList>("labels");
-    QTest::newRow("Chinese") << "zh"
-                             << QStringList{"导航", "文件夹", "文件夹", "文件", "文件", "文件"}
-                             << QStringList{"删除 5 个项目", "下载 3 个文件", "删除文件",
-                                            "下载文件",      "删除 2 个项目", "下载文件"};
-    QTest::newRow("English") << "en" << QStringList{"Navigation", "Folder", "Folder",
-                                                    "File",       "File",   "File"}
-                             << QStringList{"Delete 5 Items", "Download 3 Files", "Delete File",
-                                            "Download File",  "Delete 2 Items",   "Download File"};
-}
-
-void TestListingWindow::selectionLabelsInBothLanguages()
-{
-    QFETCH(QString, language);
-    QFETCH(QStringList, types);
-    QFETCH(QStringList, labels);
-    setSetting(QStringLiteral("language"), language);
-
-    Window w;
-    w.call("onRefreshClicked");
-    w.list(kRoot);
-    w.doubleClick(QStringLiteral("jobs"));
-    w.list(kRoot + "jobs/");
-    // Navigation row, folders newest first, files newest first.
-    QCOMPARE(w.column(0), QStringList({"..", "old", "jobs", "b.nc", "c.nc", "a.nc"}));
-    QCOMPARE(w.column(1), types);
-    QCOMPARE(w.column(2).mid(3), QStringList({"2.0 KB", "30 B", "10 B"}));
-
-    QItemSelectionModel *selection = w.part<QTreeView>("m_treeView")->selectionModel();
-    for (const int last : {5, 0, 2}) { // all; the navigation row alone; it and the folders
-        selection->select(QItemSelection(w.model()->index(0, 0), w.model()->index(last, 3)),
-                          QItemSelectionModel::ClearAndSelect);
-        QCOMPARE(QStringList({w.part<QPushButton>("m_btnDelete")->text(),
-                              w.part<QPushButton>("m_btnDownload")->text()}),
-                 labels.mid(0, 2));
-        labels = labels.mid(2);
-    }
-}
-
-void TestListingWindow::channelReadyFlushesTheShellAndListsLater()
-{
-    Window w;
-    QElapsedTimer clock;
-    clock.start();
-    w.call("onSftpInitialized");
-    for (const char *name :
-         {"m_btnUpload", "m_btnDownload", "m_btnNewFolder", "m_btnDelete", "m_btnRefresh"})
-        QVERIFY(w.part<QPushButton>(name)->isEnabled());
-    QCOMPARE(w.lastCommand(), QStringLiteral("echo SHELL_READY\n"));
-    w.feed(fixture("shell_ready.raw")); // no listing outstanding: dropped
-
-    QTRY_COMPARE_WITH_TIMEOUT(w.sent.count(), 2, 5000);
-    QVERIFY2(clock.elapsed() >= 2800, qPrintable(QString::number(clock.elapsed())));
-    w.list(kRoot);
-    QCOMPARE(w.model()->rowCount(), 5);
+    w.list(kRootDir);
 }
 
 QTEST_MAIN(TestListingWindow)

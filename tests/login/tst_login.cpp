@@ -1,0 +1,297 @@
+// Start-up and login against a simulated controller: where the program keeps its files,
+// failed, timed-out and abandoned attempts, the path through the dialog to the main window and
+// out again, and the controller's host key from its first use to a reinstalled controller.
+#include "LoginDialog.h"
+#include "ProgramFiles.h"
+#include "WindowTestSupport.h"
+#include "runApplication.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+QString appFile(const QString &name)
+{
+    return QCoreApplication::applicationDirPath() + '/' + name;
+}
+
+QLineEdit *ipEdit(const QDialog &dialog)
+{
+    return dialog.findChild<QLineEdit *>("m_ipEdit");
+}
+
+QPushButton *connectButton(const QDialog &dialog)
+{
+    return dialog.findChild<QPushButton *>("m_connectButton");
+}
+
+QString status(const QDialog &dialog)
+{
+    return dialog.findChild<QLabel *>("m_statusLabel")->text();
+}
+
+} // namespace
+
+class TestLogin : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { CNC_START_SIM(m_sim, {}); }
+    void init();
+    void cleanupTestCase() { init(); }
+
+    void filesOfAnInstalledProgram();
+    void refusedAttemptThenSuccessfulRetry();
+    void timeoutAbandonsWorkerAndIgnoresItsSuccess();
+    void startUpThroughDialogAndWindow_data();
+    void startUpThroughDialogAndWindow();
+    void reinstalledControllerIsRefused();
+
+private:
+    SimController m_sim;
+    ModalAnswerer m_answer;
+};
+
+void TestLogin::init()
+{
+    m_answer.reset();
+    for (const char *name : {"settings.ini", "en.txt", "known_hosts"})
+        QFile::remove(appFile(name));
+    QDir().rmdir(appFile("en.txt"));
+}
+
+// Beside the executable while that folder is writable; else in the operator's configuration
+// folder, where a file the installation presets is copied the first time it is missing.
+void TestLogin::filesOfAnInstalledProgram()
+{
+    QCOMPARE(ProgramFiles::settingsFile(), appFile("settings.ini"));
+    QVERIFY(writeFile(appFile("settings.ini"), "[General]\nlanguage=en\n") &&
+            writeFile(appFile("en.txt"), {}));
+    QTemporaryDir config;
+    QVERIFY(::chown(QFile::encodeName(config.path()).constData(), 65534, 65534) == 0);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    // As the operator nobody, to whom the installation folder belongs not.
+    QVERIFY(::setresuid(65534, 65534, 0) == 0);
+    const auto root = qScopeGuard([] {
+        QVERIFY(::setresuid(0, 0, 0) == 0);
+        qunsetenv("XDG_CONFIG_HOME");
+    });
+    const QDir own(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    QVERIFY(own.path().startsWith(config.path()));
+    QCOMPARE(ProgramFiles::settingsFile(), own.filePath("settings.ini"));
+    QCOMPARE(readFile(own.filePath("settings.ini")), QByteArray("[General]\nlanguage=en\n"));
+    QVERIFY(writeFile(own.filePath("settings.ini"), "[General]\nlanguage=zh\n"));
+    QCOMPARE(ProgramFiles::knownHostsFile(), own.filePath("known_hosts"));
+    QCOMPARE(readFile(own.filePath("settings.ini")), QByteArray("[General]\nlanguage=zh\n"));
+    QVERIFY(ProgramFiles::hasEnglishMarker() && !own.exists("en.txt"));
+}
+
+void TestLogin::refusedAttemptThenSuccessfulRetry()
+{
+    QVERIFY(writeFile(appFile("en.txt"), {}));
+    setSetting("lastSuccessfulIp", "10.9.9.9");
+    m_answer.answerEveryBox();
+    LoginDialog dialog;
+    dialog.show();
+    // sshd stopped: refused, and told long before the time-out; the address typed with blanks.
+    QVERIFY(m_sim.sshdStop());
+    ipEdit(dialog)->setText("  " + m_sim.address() + " \t");
+    QElapsedTimer elapsed;
+    elapsed.start();
+    connectButton(dialog)->click();
+    QVERIFY(!connectButton(dialog)->isEnabled());
+    QCOMPARE(status(dialog), QStringLiteral("Connecting..."));
+    const QPointer<CConnectionForSshClient> firstWorker = dialog.connectionWorker();
+    QVERIFY(firstWorker && firstWorker->m_strIp == m_sim.address());
+    QTRY_COMPARE_WITH_TIMEOUT(m_answer.boxes.size(), 1, 15000);
+    QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+    const ModalAnswerer::Seen box = m_answer.boxes.first();
+    QCOMPARE(QStringList({box.title, box.text}),
+             QStringList({"Connection Error", "Failed to connect to " + m_sim.address() + "."}));
+    QVERIFY(box.icon == QMessageBox::Critical && box.parent == &dialog);
+    QTRY_VERIFY(connectButton(dialog)->isEnabled());
+    QCOMPARE(status(dialog), QStringLiteral("Connection failed. Please check IP or network."));
+    QVERIFY(!dialog.connectionWorker());
+    // The abandoned worker's thread was told to quit: it deletes itself and reports no more.
+    QTRY_VERIFY_WITH_TIMEOUT(firstWorker.isNull(), 10000);
+
+    // The retry uses a new worker; the address is stored only once success is reported.
+    QVERIFY(m_sim.sshdStart());
+    connectButton(dialog)->click();
+    const QPointer<CConnectionForSshClient> secondWorker = dialog.connectionWorker();
+    QVERIFY(secondWorker);
+    QCOMPARE(setting("lastSuccessfulIp"), QStringLiteral("10.9.9.9"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 15000);
+    QVERIFY(dialog.connectionWorker() == secondWorker && secondWorker->m_bAutoReconnect);
+    QVERIFY(readFile(settingsPath()).contains("lastSuccessfulIp=" + m_sim.address().toLatin1()));
+    QCOMPARE(m_answer.boxes.size(), 1);
+    // Without a main window to take it over, the test ends the successful worker itself.
+    secondWorker->quitThread();
+    QTRY_VERIFY_WITH_TIMEOUT(secondWorker.isNull(), 10000);
+}
+
+void TestLogin::timeoutAbandonsWorkerAndIgnoresItsSuccess()
+{
+    QVERIFY(writeFile(appFile("en.txt"), {}));
+    QPointer<CConnectionForSshClient> worker;
+    {
+        LoginDialog dialog;
+        // The box stays open until the attempt's worker is gone, or until a success report of
+        // that worker (which comes well within the wait) has wrongly accepted the dialog.
+        m_answer.answerEveryBox(
+            [&] { return worker.isNull() || dialog.result() == QDialog::Accepted; });
+        dialog.show();
+        ipEdit(dialog)->setText(' ' + m_sim.address());
+        connectButton(dialog)->click();
+        worker = dialog.connectionWorker();
+        auto *timer = dialog.findChild<QTimer *>("m_timeoutTimer");
+        QVERIFY(worker && timer->isActive() && timer->isSingleShot() && timer->interval() == 15000);
+        timer->start(0); // the time-out, now, before the controller can answer
+        QTRY_COMPARE_WITH_TIMEOUT(m_answer.boxes.size(), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(connectButton(dialog)->isEnabled(), 20000);
+        QCOMPARE(m_answer.boxes.first().icon, QMessageBox::Warning);
+        QCOMPARE(m_answer.boxes.first().text,
+                 "Failed to connect to " + m_sim.address() +
+                     ".\nPlease check if the device is online and the IP address is correct.");
+        QVERIFY(dialog.result() != QDialog::Accepted && worker.isNull());
+        QCOMPARE(status(dialog), QStringLiteral("Connection timeout."));
+
+        // Closed while an attempt is under way: the attempt's worker ends too.
+        connectButton(dialog)->click();
+        worker = dialog.connectionWorker();
+        QVERIFY(worker);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
+    QVERIFY(setting("lastSuccessfulIp").isEmpty());
+}
+
+void TestLogin::startUpThroughDialogAndWindow_data()
+{
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("dialogTitle");
+    QTest::addColumn<QString>("windowTitle"); // empty: the dialog is closed
+    QTest::addColumn<QString>("keyRecorded");
+    QTest::newRow("dialog closed") << false << ""
+                                   << "连接到控制器"
+                                   << ""
+                                   << "";
+    // The dialog follows the marker file only, the window the settings key only. The key that
+    // the login recorded is told in the window's log.
+    QTest::newRow("marker, no settings") << true << ""
+                                         << "Connect to Controller"
+                                         << "CNC控制器文件管理 - 已连接到 %1"
+                                         << "已记录控制器主机密钥: %1 %2 (记录于 %3)";
+    QTest::newRow("no marker, language en") << false << "en"
+                                            << "连接到控制器"
+                                            << "CNC Controller File Manager - Connected to %1"
+                                            << "Controller host key recorded: %1 %2 (in %3)";
+}
+
+void TestLogin::startUpThroughDialogAndWindow()
+{
+    QFETCH(bool, marker);
+    QFETCH(QString, language);
+    QFETCH(QString, dialogTitle);
+    QFETCH(QString, windowTitle);
+    QFETCH(QString, keyRecorded);
+    QVERIFY(!marker || writeFile(appFile("en.txt"), {}));
+    if (!language.isEmpty())
+        setSetting("language", language);
+
+    QPointer<CConnectionForSshClient> worker;
+    QString seenDialogTitle, seenWindowTitle, failure;
+    QStringList seenLog;
+    m_answer.poll([&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            failure = box->text();
+            box->reject();
+        } else if (auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget())) {
+            if (seenDialogTitle.isEmpty() && !windowTitle.isEmpty()) {
+                ipEdit(*dialog)->setText(m_sim.address());
+                connectButton(*dialog)->click();
+                worker = dialog->connectionWorker();
+            } else if (connectButton(*dialog)->isEnabled()) {
+                dialog->close(); // nothing to attempt, or the attempt failed
+            }
+            seenDialogTitle = dialog->windowTitle();
+        }
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<mainwindow *>(widget) && widget->isVisible()) {
+                seenWindowTitle = widget->windowTitle();
+                seenLog = logLines(*widget);
+                widget->close();
+            }
+        }
+        return false;
+    });
+    QCOMPARE(runApplication(*qApp), 0);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(seenDialogTitle, dialogTitle);
+    QCOMPARE(seenWindowTitle, windowTitle.arg(m_sim.address()));
+    const QString recorded =
+        keyRecorded.arg(m_sim.address(), sshFingerprints(readFile(appFile("known_hosts"))).value(0),
+                        appFile("known_hosts"));
+    QCOMPARE(seenLog.count(recorded), keyRecorded.isEmpty() ? 0 : 1);
+    // The window and then the dialog asked the worker's thread to quit; the worker deletes
+    // itself once that thread has finished, touched by nobody after.
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
+}
+
+// The controller reinstalled under a window that knows its old key: the window's reconnection
+// attempts are refused before the password goes, told once; the next login shows why.
+void TestLogin::reinstalledControllerIsRefused()
+{
+    const QByteArray oldKey = m_sim.scanHostKey("ed25519");
+    QVERIFY(writeFile(appFile("known_hosts"), "# workshop\n" + oldKey));
+    setSetting("language", "en");
+    {
+        ControllerSession session(m_sim.address());
+        mainwindow &window = session.open();
+        QVERIFY(session.waitReady());
+        QVERIFY2(m_sim.renewHostKeys(), qPrintable(m_sim.lastError()));
+        const SimController::SshdCounts before = m_sim.sshdCounts();
+        const int mark = session.logSize();
+        emit window.sigSend("kill -9 $PPID\n"); // the shell ends its own session: a loss
+        const QRegularExpression refused(
+            "^Connection to " + QRegularExpression::escape(m_sim.address()) +
+            " refused: it showed the host key ED25519 SHA256:\\S+, not ED25519 SHA256:\\S+ as "
+            "recorded in \\S+known_hosts, line 2\\. The password was not sent\\.$");
+        QTRY_COMPARE_WITH_TIMEOUT(session.logSince(mark).filter(refused).size(), 1, 25000);
+        // Another attempt, refused as well, told no more.
+        QTRY_COMPARE_WITH_TIMEOUT(session.logSince(mark).count("Connection lost."), 3, 15000);
+        QCOMPARE(session.logSince(mark).filter(refused).size(), 1);
+        QCOMPARE(window.findChild<QLabel *>("m_statusIndicator")->styleSheet(),
+                 QStringLiteral("QLabel{background-color:#ff0000;border-radius:6px;}"));
+        QCOMPARE(m_sim.sshdCounts().passwords, before.passwords);
+    }
+
+    // The next login: a box that names both keys and the line instead of the failure box, and
+    // the password kept back.
+    QVERIFY(writeFile(appFile("en.txt"), {}));
+    const SimController::SshdCounts before = m_sim.sshdCounts();
+    m_answer.answerEveryBox();
+    LoginDialog dialog;
+    dialog.show();
+    ipEdit(dialog)->setText(m_sim.address());
+    connectButton(dialog)->click();
+    const QPointer<CConnectionForSshClient> worker = dialog.connectionWorker();
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 15000); // abandoned as a failed attempt is
+    QCOMPARE(m_answer.boxes.size(), 1);
+    QCOMPARE(m_answer.boxes.first().title, QStringLiteral("Controller Host Key Changed"));
+    QCOMPARE(m_answer.boxes.first().text,
+             QString("The controller at %1 showed another host key than the one recorded for it. "
+                     "The password was not sent.\n\nRecorded: %2\nShown: %3\n\nIf the controller "
+                     "was really reinstalled, delete line 2 of %4 and connect again.")
+                 .arg(m_sim.address(), sshFingerprints(oldKey).value(0),
+                      sshFingerprints(m_sim.scanHostKey("ed25519")).value(0),
+                      appFile("known_hosts")));
+    QVERIFY(dialog.result() != QDialog::Accepted);
+    QCOMPARE(readFile(appFile("known_hosts")), "# workshop\n" + oldKey);
+    QVERIFY2(m_sim.endedWithoutPassword(before), qPrintable(m_sim.lastError()));
+}
+
+QTEST_MAIN(TestLogin)
+#include "tst_login.moc"

@@ -1,0 +1,67 @@
+#include "TestSupport.h"
+
+#include <QtCore>
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+bool writeRandomFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray piece(1024 * 1024, Qt::Uninitialized);
+    for (; size > 0; size -= piece.size()) {
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(piece.data()),
+                                              piece.size() / 4);
+        const int n = int(qMin<qint64>(size, piece.size()));
+        if (file.write(piece.constData(), n) != n)
+            return false;
+    }
+    return file.flush();
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex()
+                                                                 : QByteArray("<missing>");
+}
+
+QStringList sshFingerprints(const QByteArray &knownHostsLines)
+{
+    QProcess keygen;
+    keygen.start(QStringLiteral("ssh-keygen"), {"-l", "-f", "-"});
+    keygen.write(knownHostsLines);
+    keygen.closeWriteChannel();
+    keygen.waitForFinished(30000);
+    // "256 SHA256:... <host> (ED25519)"
+    static const QRegularExpression line(QStringLiteral("^\\d+ (SHA256:\\S+) .*\\((\\w+)\\)$"),
+                                         QRegularExpression::MultilineOption);
+    QStringList keys;
+    auto matches = line.globalMatch(QString::fromUtf8(keygen.readAllStandardOutput()));
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        keys << match.captured(2) + QLatin1Char(' ') + match.captured(1);
+    }
+    return keys;
+}

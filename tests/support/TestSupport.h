@@ -1,0 +1,19 @@
+#pragma once
+
+// Helpers shared by every test: files, and OpenSSH's view of host keys.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Whole files. readFile gives "<missing>" for a file that cannot be read.
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+// Pseudo-random bytes, the same for the same seed.
+QByteArray randomBytes(int size, quint32 seed);
+// A file of random bytes written in pieces, for sizes that should not sit in memory.
+bool writeRandomFile(const QString &path, qint64 size);
+QByteArray fileHash(const QString &path);
+
+// The keys of known-hosts lines as "ssh-keygen -l" names them ("ED25519 SHA256:..."), in order.
+QStringList sshFingerprints(const QByteArray &knownHostsLines);
