@@ -97,13 +97,22 @@ bool ControllerSession::waitListed(const QStringList &names, int timeoutMs)
 {
     QStringList expected = names;
     expected.sort();
-    return QTest::qWaitFor(
+    QStringList shown;
+    const bool listed = QTest::qWaitFor(
         [&] {
-            QStringList shown = column(*window);
+            shown = column(*window);
             shown.sort();
             return button(*window, "m_btnRefresh")->isEnabled() && shown == expected;
         },
         timeoutMs);
+    if (!listed) {
+        qWarning().noquote() << "expected" << expected.size() << "rows, the list shows"
+                             << shown.size() << "with Refresh"
+                             << (button(*window, "m_btnRefresh")->isEnabled() ? "enabled"
+                                                                              : "disabled")
+                             << "; the log ends with" << logLines(*window).mid(logSize() - 5);
+    }
+    return listed;
 }
 
 int ControllerSession::logSize() const
