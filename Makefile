@@ -8,7 +8,7 @@ RELEASE_BUILD := build/release
 DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
         openssh-server openssh-client dropbear-bin sshpass iproute2 util-linux openssl procps \
         xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk \
-        dpkg-dev file
+        dpkg-dev file pstoedit ghostscript
 
 .PHONY: all deps build release release-config test demo bench soak package format clean
 

@@ -1,5 +1,5 @@
-// The G-code interpreter on small programs, each with the moves, boxes and notes it must give,
-// and on input that is no program.
+// The G-code interpreter on small programs, each with the moves, boxes and notes it must give;
+// on a program that pstoedit writes from a PostScript drawing; and on input that is no program.
 #include "GcodeInterpreter.h"
 
 #include <QtTest>
@@ -67,6 +67,7 @@ class TestGcodeInterpreter : public QObject
 private slots:
     void programs_data();
     void programs();
+    void pstoeditDrawingKeepsItsBoundingBox();
     void inputThatIsNoProgram();
 };
 
@@ -158,6 +159,56 @@ void TestGcodeInterpreter::programs()
     QCOMPARE(box(path.allBox), allBox);
     QCOMPARE(notes(path), expectedNotes);
     QCOMPARE(path.lineCount(), program.count('\n') + 1);
+}
+
+// A program no one here wrote: pstoedit's G-code uses LinuxCNC's numbered parameters and
+// bracketed arithmetic. What it cuts must cover the drawing's own box, as Ghostscript gives it.
+void TestGcodeInterpreter::pstoeditDrawingKeepsItsBoundingBox()
+{
+    const QString pstoedit = QStandardPaths::findExecutable("pstoedit");
+    const QString gs = QStandardPaths::findExecutable("gs");
+    QVERIFY2(!pstoedit.isEmpty() && !gs.isEmpty(), "pstoedit and gs are missing (make deps)");
+    QTemporaryDir dir;
+    // Lines, a full circle, a quarter arc and a Bezier curve, in points, drawn with hairlines
+    // so that Ghostscript's box is the path's own.
+    QFile ps(dir.filePath("drawing.ps"));
+    QVERIFY(ps.open(QIODevice::WriteOnly));
+    ps.write("%!PS\n0 setlinewidth\n"
+             "newpath 100 120 moveto 300 120 lineto 300 200 lineto stroke\n"
+             "newpath 200 300 50 0 360 arc stroke\n"
+             "newpath 400 400 30 0 90 arc stroke\n"
+             "newpath 120 500 moveto 180 620 260 380 330 520 curveto stroke\nshowpage\n");
+    ps.close();
+    QProcess process;
+    process.start(pstoedit, {"-f", "gcode", ps.fileName(), dir.filePath("part.nc")});
+    QVERIFY(process.waitForFinished(60000) && process.exitCode() == 0);
+    process.start(gs, {"-q", "-dBATCH", "-dNOPAUSE", "-sDEVICE=bbox", ps.fileName()});
+    QVERIFY(process.waitForFinished(60000));
+    const QString bbox = QString::fromLatin1(process.readAllStandardError());
+    const QRegularExpressionMatch match =
+        QRegularExpression("%%HiResBoundingBox: (\\S+) (\\S+) (\\S+) (\\S+)").match(bbox);
+    QVERIFY2(match.hasMatch(), qPrintable(bbox));
+
+    QFile nc(dir.filePath("part.nc"));
+    QVERIFY(nc.open(QIODevice::ReadOnly));
+    const Toolpath path = GcodeInterpreter::interpret(nc.readAll());
+    QVERIFY(path.showsInch() && !path.binary && path.moves.size() > 40);
+    QCOMPARE(notes(path), QString()); // its G64 P, G4 P, M7 and M9 are all understood
+    // The feed moves below the surface are the drawing. pstoedit scales points to inches by
+    // 0.0139; the box is compared in points, within its three decimals and gs's resolution.
+    Box cut;
+    for (std::size_t i = 0; i < path.moves.size(); ++i) {
+        if (!path.moves[i].isRapid() && path.startOf(i).z < 0 && path.moves[i].end.z < 0) {
+            cut.add(path.startOf(i));
+            cut.add(path.moves[i].end);
+        }
+    }
+    const double perMm = 1.0 / (0.0139 * 25.4);
+    const double actual[] = {cut.min.x * perMm, cut.min.y * perMm, cut.max.x * perMm,
+                             cut.max.y * perMm};
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(std::abs(actual[i] - match.captured(i + 1).toDouble()) < 1.0,
+                 qPrintable(QString("%1 vs %2").arg(actual[i]).arg(match.captured(i + 1))));
 }
 
 void TestGcodeInterpreter::inputThatIsNoProgram()
