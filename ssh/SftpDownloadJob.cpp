@@ -3,6 +3,7 @@
 #include "RemoteFileName.h"
 
 #include <QFileInfo>
+#include <QtConcurrent>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -25,6 +26,11 @@ SftpDownloadJob::SftpDownloadJob(SftpJobId id, const QString &remotePath, const 
 {
     // Never write the target in place, not even where a temporary file cannot be created.
     m_local.setDirectWriteFallback(false);
+}
+
+SftpDownloadJob::~SftpDownloadJob()
+{
+    m_commit.waitForFinished(); // the pool's thread is still using m_local
 }
 
 SftpJob::Result SftpDownloadJob::step()
@@ -119,15 +125,40 @@ SftpJob::Result SftpDownloadJob::stepPhase()
         } else if (m_cancelRequested) {
             m_local.cancelWriting();
             m_error = sftpCancelledText(m_remotePath);
-        } else if (!m_local.commit()) {
-            m_error = localWriteError();
+        } else {
+            startCommit();
+            return Result::Idle;
         }
         return Result::Done;
     }
 
+    case Phase::Commit:
+        return awaitCommit();
+
     case Phase::Done:
         return Result::Done;
     }
+    return Result::Done;
+}
+
+void SftpDownloadJob::startCommit()
+{
+    m_phase = Phase::Commit;
+    SshSession *const session = m_context->session;
+    QObject::connect(&m_commitWatcher, &QFutureWatcherBase::finished, session,
+                     [session] { session->schedule(); });
+    m_commit =
+        QtConcurrent::run([this] { return m_local.commit() ? QString() : localWriteError(); });
+    m_commitWatcher.setFuture(m_commit);
+}
+
+SftpJob::Result SftpDownloadJob::awaitCommit()
+{
+    if (!m_commit.isFinished())
+        return Result::Idle;
+    if (m_error.isEmpty())
+        m_error = m_commit.result();
+    m_phase = Phase::Done;
     return Result::Done;
 }
 
@@ -210,6 +241,7 @@ void SftpDownloadJob::stopForCancel()
         fail(sftpCancelledText(m_remotePath));
         break;
     case Phase::Close:
+    case Phase::Commit:
     case Phase::Done:
         return;
     }
@@ -218,6 +250,12 @@ void SftpDownloadJob::stopForCancel()
 
 void SftpDownloadJob::abandon(const QString &reason)
 {
+    // Every byte had arrived: the commit decides, whatever happens to the connection.
+    if (m_phase == Phase::Commit) {
+        m_commit.waitForFinished();
+        awaitCommit();
+        return;
+    }
     m_local.cancelWriting();
     m_local.commit(); // after cancelWriting this only removes the temporary file
     if (m_error.isEmpty())

@@ -3,6 +3,8 @@
 #include "SftpJob.h"
 
 #include <QByteArray>
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QSaveFile>
 
 namespace QSsh::Internal {
@@ -15,6 +17,7 @@ class SftpDownloadJob : public SftpJob
 public:
     SftpDownloadJob(SftpJobId id, const QString &remotePath, const QString &localPath,
                     bool overwrite);
+    ~SftpDownloadJob() override;
     Result step() override;
     bool isTransfer() const override { return true; }
     bool isFileTransfer() const override { return true; }
@@ -22,7 +25,7 @@ public:
     bool cancel() override;
 
 private:
-    enum class Phase { OpenLocal, OpenRemote, StatRemote, Reading, Close, Done };
+    enum class Phase { OpenLocal, OpenRemote, StatRemote, Reading, Close, Commit, Done };
 
     Result stepPhase();
     Result read();
@@ -31,6 +34,10 @@ private:
     // remote handle is closing, the cancel is taken up after the close, before the commit.
     void stopForCancel();
     QString localWriteError() const;
+    // The commit syncs the file to disk, which can take a while after a large download: it
+    // runs in a thread of the pool, and the job goes on once it has ended.
+    void startCommit();
+    Result awaitCommit();
 
     const QString m_remotePath;
     QSaveFile m_local;
@@ -40,6 +47,8 @@ private:
     qint64 m_expectedSize = -1;
     qint64 m_received = 0;
     qint64 m_writeBackStart = 0;
+    QFuture<QString> m_commit; // its failure text, empty on success
+    QFutureWatcher<QString> m_commitWatcher;
 };
 
 } // namespace QSsh::Internal
