@@ -502,8 +502,8 @@ void CConnectionForSshClient::onSftpChannelReady()
         qCDebug(lcConnection).noquote()
             << "Removing the temporary file of an interrupted upload:" << path;
         const QPointer<QSsh::SftpChannel> channel = m_sftp.data();
-        const bool started =
-            startOwnJob(channel, m_sftp->removeFile(path), [this, channel, path](const QString &error) {
+        const bool started = startOwnJob(
+            channel, m_sftp->removeFile(path), [this, channel, path](const QString &error) {
                 // Cut short by the loss of this channel: tried again on the next one. Any other
                 // failure (the file is gone already) ends it.
                 if (!error.isEmpty() &&

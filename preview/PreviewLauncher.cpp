@@ -11,7 +11,8 @@ PreviewLauncher::PreviewLauncher(CConnectionForSshClient *worker,
                                  std::function<QString()> selectedRemoteFile,
                                  std::function<bool()> isEnglish, QWidget *window)
     : QObject(window), m_window(window), m_selectedRemoteFile(std::move(selectedRemoteFile)),
-      m_isEnglish(std::move(isEnglish)), m_previewAction(new QAction(this)), m_previewLocalAction(new QAction(this))
+      m_isEnglish(std::move(isEnglish)), m_previewAction(new QAction(this)),
+      m_previewLocalAction(new QAction(this))
 {
     m_previewAction->setObjectName(QStringLiteral("previewAction"));
     m_previewLocalAction->setObjectName(QStringLiteral("previewLocalAction"));

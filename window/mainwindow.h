@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CConnectionForSshClient.h"
-#include "ListingProgress.h"
 #include "HostKeyMessages.h"
+#include "ListingProgress.h"
 #include "SftpChannel.h"
 #include "SshTypes.h"
 
