@@ -34,17 +34,6 @@ const QStringList &awkwardNames()
     return names;
 }
 
-QStringList strayTemporaries(const QString &directory)
-{
-    static const QRegularExpression saveFile(QStringLiteral("\\.[A-Za-z0-9]{6}$"));
-    QStringList stray;
-    for (const QString &name : QDir(directory).entryList(QDir::Files | QDir::Hidden)) {
-        if (name.contains(QLatin1String(".part-")) || name.contains(saveFile))
-            stray << name;
-    }
-    return stray;
-}
-
 // One file of a batch, the job that moves it and how it ended.
 struct Transfer
 {

@@ -58,10 +58,9 @@ void TestSshSftp::initTestCase()
 
 QStringList TestSshSftp::strays() const
 {
-    static const QRegularExpression temporary("\\.part-|\\.old-|\\.[A-Za-z0-9]{6}$");
     QStringList found;
     for (const QString &dir : {m_sims[0].rootDir(), m_sims[1].rootDir(), m_local.path()})
-        found += QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(temporary);
+        found += strayTemporaries(dir);
     return found;
 }
 

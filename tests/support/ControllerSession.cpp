@@ -105,13 +105,10 @@ bool ControllerSession::waitListed(const QStringList &names, int timeoutMs)
             return button(*window, "m_btnRefresh")->isEnabled() && shown == expected;
         },
         timeoutMs);
-    if (!listed) {
-        qWarning().noquote() << "expected" << expected.size() << "rows, the list shows"
-                             << shown.size() << "with Refresh"
-                             << (button(*window, "m_btnRefresh")->isEnabled() ? "enabled"
-                                                                              : "disabled")
-                             << "; the log ends with" << logLines(*window).mid(logSize() - 5);
-    }
+    if (!listed)
+        qWarning().noquote() << shown.size() << "rows listed of" << expected.size()
+                             << "; Refresh on:" << button(*window, "m_btnRefresh")->isEnabled()
+                             << "; log ends with" << logLines(*window).mid(logSize() - 5);
     return listed;
 }
 

@@ -65,3 +65,9 @@ QStringList sshFingerprints(const QByteArray &knownHostsLines)
     }
     return keys;
 }
+
+QStringList strayTemporaries(const QString &directory)
+{
+    static const QRegularExpression temporary("\\.part-|\\.old-|\\.[A-Za-z0-9]{6}$");
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden).filter(temporary);
+}

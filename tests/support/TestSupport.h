@@ -14,6 +14,9 @@ QByteArray randomBytes(int size, quint32 seed);
 // A file of random bytes written in pieces, for sizes that should not sit in memory.
 bool writeRandomFile(const QString &path, qint64 size);
 QByteArray fileHash(const QString &path);
+// What transfers left behind in a folder: upload temporaries (".part-", ".old-") and the
+// temporaries of local saves.
+QStringList strayTemporaries(const QString &directory);
 
 // The keys of known-hosts lines as "ssh-keygen -l" names them ("ED25519 SHA256:..."), in order.
 QStringList sshFingerprints(const QByteArray &knownHostsLines);
