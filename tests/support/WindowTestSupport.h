@@ -26,6 +26,26 @@ bool selectRows(QWidget &window, const QStringList &names);
 void doubleClick(QWidget &window, const QString &name);
 QStandardItemModel *listModel(const QWidget &window);
 
+// Hands every event of `watched` to `seen`, for as long as the recorder lives.
+class EventRecorder : public QObject
+{
+public:
+    EventRecorder(QObject *watched, std::function<void(QEvent *)> seen) : m_seen(std::move(seen))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        m_seen(event);
+        return false;
+    }
+
+private:
+    std::function<void(QEvent *)> m_seen;
+};
+
 // Shell output captured from the simulated controller (tests/window/fixtures, made by
 // capture.py there), and the prompt in it.
 QString fixture(const char *name);

@@ -130,28 +130,41 @@ void TestFileOperations::uploadAndDownload()
     QCOMPARE(fileHash(remote("part one.nc")), fileHash(source));
     QCOMPARE(setting("lastUploadDir"), local.path());
 
-    // A drop: a folder first (whose place becomes the upload folder), two files, a web link.
-    // The log shows a name that looks like markup as it is.
+    // A drop: a folder first (whose place becomes the upload folder), files of 0 B, 1 B and
+    // 5 MiB, a web link. The log shows a name that looks like markup as it is.
     QVERIFY(QDir(other.path()).mkdir("drawings"));
     const QString folder = other.filePath("drawings"), chinese = local.filePath("<b>零件&lt; b.nc");
-    QVERIFY(writeFile(chinese, {}));
+    const QString one = local.filePath("one.nc"), five = local.filePath("five.nc");
+    QVERIFY(writeFile(chinese, {}) && writeFile(one, "G") &&
+            writeFile(five, randomBytes(5 << 20, 2)));
+    // The progress line shows while the transfers run and goes when they are done.
+    QStringList progressLine;
+    EventRecorder recorder(window.findChild<QWidget *>("m_progressLine"), [&](QEvent *event) {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
+            progressLine << (event->type() == QEvent::Show ? "shown" : "hidden");
+    });
     int mark = m_session->logSize();
-    QVERIFY(
-        dropUrls(&window, {QUrl::fromLocalFile(folder), QUrl::fromLocalFile(source),
-                           QUrl("https://example.invalid/c.nc"), QUrl::fromLocalFile(chinese)}));
-    QCOMPARE(m_session->logSince(mark),
-             QStringList(
-                 {"Skip folder: " + folder + " (only file upload is supported)",
-                  "Drag and drop upload " + source + " to " + kRootDir + "part one.nc...",
-                  "Drag and drop upload " + chinese + " to " + kRootDir + "<b>零件&lt; b.nc..."}));
+    QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(folder), QUrl::fromLocalFile(source),
+                               QUrl("https://example.invalid/c.nc"), QUrl::fromLocalFile(chinese),
+                               QUrl::fromLocalFile(one), QUrl::fromLocalFile(five)}));
+    QCOMPARE(
+        m_session->logSince(mark),
+        QStringList({"Skip folder: " + folder + " (only file upload is supported)",
+                     "Drag and drop upload " + source + " to " + kRootDir + "part one.nc...",
+                     "Drag and drop upload " + chinese + " to " + kRootDir + "<b>零件&lt; b.nc...",
+                     "Drag and drop upload " + one + " to " + kRootDir + "one.nc...",
+                     "Drag and drop upload " + five + " to " + kRootDir + "five.nc..."}));
     QVERIFY(!fileButtonsEnabled(window));
     QCOMPARE(setting("lastUploadDir"), other.path());
-    QTRY_COMPARE_WITH_TIMEOUT(m_session->logSince(mark).filter("completed").size(), 2, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_session->logSince(mark).filter("completed").size(), 4, 30000);
     QCOMPARE(readFile(remote("<b>零件&lt; b.nc")), QByteArray());
+    QCOMPARE(readFile(remote("one.nc")), QByteArray("G"));
+    QCOMPARE(fileHash(remote("five.nc")), fileHash(five));
+    QCOMPARE(progressLine, QStringList({"shown", "hidden"}));
 
     // One file, with ".." selected too, from a subfolder: the save dialog, named after it.
     QVERIFY(makeRemote("jobs/part.nc", bytes.left(300001)));
-    QVERIFY(refresh({"part one.nc", "<b>零件&lt; b.nc", "jobs"}));
+    QVERIFY(refresh({"part one.nc", "<b>零件&lt; b.nc", "one.nc", "five.nc", "jobs"}));
     doubleClick(window, "jobs");
     QVERIFY(m_session->waitListed({"..", "part.nc"}));
     QVERIFY(selectRows(window, {"..", "part.nc"}));
@@ -173,20 +186,23 @@ void TestFileOperations::uploadAndDownload()
     QVERIFY(older.open(QIODevice::ReadWrite) &&
             older.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(8, 0)),
                               QFileDevice::FileModificationTime));
-    QVERIFY(refresh({"part one.nc", "<b>零件&lt; b.nc", "jobs", "a.nc", "A.NC"}));
+    QVERIFY(
+        refresh({"part one.nc", "<b>零件&lt; b.nc", "one.nc", "five.nc", "jobs", "a.nc", "A.NC"}));
     QTemporaryDir target;
     QVERIFY(writeFile(target.filePath("a.nc"), "the operator's own version\n"));
     QCOMPARE(::link(QFile::encodeName(target.filePath("a.nc")).constData(),
                     QFile::encodeName(target.filePath("a.keep")).constData()),
              0);
-    QVERIFY(selectRows(window, {"jobs", "a.nc", "A.NC", "<b>零件&lt; b.nc"}));
+    QVERIFY(selectRows(window, {"jobs", "a.nc", "A.NC", "<b>零件&lt; b.nc", "one.nc", "five.nc"}));
     m_answer.answerFileDialog(target.path());
-    QCOMPARE(click("m_btnDownload", 2).mid(0, 3),
+    QCOMPARE(click("m_btnDownload", 4).mid(0, 3),
              QStringList({"Skipping folder: jobs (only files can be downloaded)",
                           "Skipping A.NC: it would be saved as the same local file as a.nc.",
-                          "Requesting download 2 files to " + target.path() + "..."}));
+                          "Requesting download 4 files to " + target.path() + "..."}));
     QCOMPARE(fileHash(target.filePath("a.nc")), fileHash(source));
     QCOMPARE(readFile(target.filePath("<b>零件&lt; b.nc")), QByteArray());
+    QCOMPARE(readFile(target.filePath("one.nc")), QByteArray("G"));
+    QCOMPARE(fileHash(target.filePath("five.nc")), fileHash(five));
     QCOMPARE(readFile(target.filePath("a.keep")), QByteArray("the operator's own version\n"));
 }
 
@@ -304,6 +320,11 @@ void TestFileOperations::deleteCreateAndRename()
         !logLines(window).filter("Rename of " + kRootDir + "lead.nc failed: ").isEmpty(), 30000);
     QCOMPARE(readFile(remote("lead.nc")), QByteArray("lead.nc"));
     QCOMPARE(readFile(remote("late.nc")), QByteArray("G2\n"));
+    rename("target.nc", "target.old");
+    QTRY_VERIFY_WITH_TIMEOUT(logLines(window).contains("Renamed " + kRootDir + "target.nc to " +
+                                                       kRootDir + "target.old."),
+                             30000);
+    QVERIFY(QFileInfo::exists(remote("target.old")) && !QFileInfo::exists(remote("target.nc")));
 }
 
 // Two downloads over a slow link: the progress line shows them, in the language of the window;
