@@ -1,5 +1,5 @@
 // The main window without a controller: its texts in both languages, the language toggle, its
-// title and icons, and the keys of the list.
+// title and icons, and the keys and the context menu of the list.
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -112,14 +112,17 @@ void TestMainWindow::keysFollowTheButtons_data()
     QTest::addColumn<QString>("input");  // a key sequence
     QTest::addColumn<QString>("gate");   // the button it follows, disabled in the "off" rows
     QTest::addColumn<QString>("effect"); // the new log lines, or "selected:" and the rows
+    QTest::addColumn<QString>("menu");   // the entries of the menu, "~" before a greyed one
     // The window has no SFTP channel: each file operation shows by its not-ready line that its
-    // slot was reached. Keys without a button move and select as a file manager does.
+    // slot was reached. Keys without a button move and select as a file manager does. "menu:"
+    // chooses an entry of the context menu opened on the row (on empty space without a row).
     const QString refresh = "Refreshing remote directory: " + kRootDir;
     const char *const notReady = "Error: SFTP not ready, unable to ";
+    const QString menu = "Download|Rename|Delete|New Folder|Refresh|Preview|Preview local file…";
     const struct
     {
         const char *tag, *folder, *row, *input, *gate;
-        QString effect;
+        QString effect, menu = QString();
     } rows[] = {
         {"F5", "", "a.nc", "F5", "m_btnRefresh", refresh},
         {"Delete", "", "a.nc", "Del", "m_btnDelete", notReady + QString("delete.")},
@@ -129,9 +132,15 @@ void TestMainWindow::keysFollowTheButtons_data()
         {"Backspace", "old", "a.nc", "Backspace", "", refresh},
         {"Backspace in the root", "", "a.nc", "Backspace", "", ""},
         {"Ctrl+A", "old", "..", "Ctrl+A", "", "selected:old, jobs, b.nc, c.nc, a.nc"},
+        {"menu Download", "", "a.nc", "menu:Download", "m_btnDownload",
+         notReady + QString("download."), menu},
+        {"menu Refresh", "", "a.nc", "menu:Refresh", "m_btnRefresh", refresh, menu},
+        {"menu Rename off", "", "a.nc", "menu:Rename", "m_btnDelete", "",
+         QString(menu).replace("Rename|Delete", "~Rename|~Delete")},
+        {"menu on empty space", "", "", "menu:", "", "", "Preview local file…"},
     };
     for (const auto &r : rows)
-        QTest::newRow(r.tag) << r.folder << r.row << r.input << r.gate << r.effect;
+        QTest::newRow(r.tag) << r.folder << r.row << r.input << r.gate << r.effect << r.menu;
 }
 
 void TestMainWindow::keysFollowTheButtons()
@@ -141,6 +150,7 @@ void TestMainWindow::keysFollowTheButtons()
     QFETCH(QString, input);
     QFETCH(QString, gate);
     QFETCH(QString, effect);
+    QFETCH(QString, menu);
     setSetting("language", "en");
     OfflineWindow w;
     w.window.show();
@@ -159,7 +169,31 @@ void TestMainWindow::keysFollowTheButtons()
     view->setFocus();
     view->setCurrentIndex(index);
     const int mark = logLines(w.window).size();
-    QTest::keySequence(view, QKeySequence(input));
+    QString menuSeen;
+    if (input.startsWith("menu:")) {
+        ModalAnswerer answer;
+        answer.poll([&] {
+            auto *shown = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QStringList entries;
+            for (QAction *action : shown ? shown->actions() : QList<QAction *>()) {
+                entries << (action->isEnabled() ? "" : "~") + action->text();
+                if (action->isEnabled() && "menu:" + action->text() == input)
+                    shown->setActiveAction(action);
+            }
+            menuSeen = entries.join('|');
+            if (shown && shown->activeAction())
+                QTest::keyClick(shown, Qt::Key_Return);
+            else if (shown)
+                shown->close();
+            return shown != nullptr;
+        });
+        emit view->customContextMenuRequested(index.isValid()
+                                                  ? view->visualRect(index).center()
+                                                  : QPoint(5, view->viewport()->height() - 5));
+    } else {
+        QTest::keySequence(view, QKeySequence(input));
+    }
+    QCOMPARE(menuSeen, menu);
     QStringList selected;
     for (const QModelIndex &selectedRow : view->selectionModel()->selectedRows())
         selected << selectedRow.data().toString();
