@@ -45,6 +45,7 @@ private slots:
     void filesOfAnInstalledProgram();
     void refusedAttemptThenSuccessfulRetry();
     void timeoutAbandonsWorkerAndIgnoresItsSuccess();
+    void lossRightAfterSuccessIsIgnored();
     void startUpThroughDialogAndWindow_data();
     void startUpThroughDialogAndWindow();
     void reinstalledControllerIsRefused();
@@ -165,6 +166,37 @@ void TestLogin::timeoutAbandonsWorkerAndIgnoresItsSuccess()
     }
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
     QVERIFY(setting("lastSuccessfulIp").isEmpty());
+}
+
+// A success followed at once by a loss: the dialog accepts on the success and leaves alone the
+// worker that the main window is about to take over, which reconnects by itself.
+void TestLogin::lossRightAfterSuccessIsIgnored()
+{
+    QVERIFY(writeFile(appFile("en.txt"), {}));
+    m_answer.answerEveryBox();
+    QVERIFY(m_sim.linkDown()); // the worker's own attempt waits meanwhile
+    const auto linkUp = qScopeGuard([this] { m_sim.linkUp(); });
+    LoginDialog dialog;
+    dialog.show();
+    ipEdit(dialog)->setText(m_sim.address());
+    connectButton(dialog)->click();
+    const QPointer<CConnectionForSshClient> worker = dialog.connectionWorker();
+    QVERIFY(worker);
+    // Both reports wait in the dialog's queue before it sees the first.
+    const QString address = m_sim.address();
+    QVERIFY(QMetaObject::invokeMethod(
+        worker,
+        [&] {
+            emit worker->sigConnectStateChanged(true, address, 22);
+            emit worker->sigConnectStateChanged(false, address, 22);
+        },
+        Qt::BlockingQueuedConnection));
+    QCoreApplication::processEvents();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY2(m_answer.boxes.isEmpty(), "the loss was taken for a failed attempt");
+    QVERIFY(worker && dialog.connectionWorker() == worker && worker->m_bAutoReconnect);
+    worker->quitThread();
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
 }
 
 void TestLogin::startUpThroughDialogAndWindow_data()
