@@ -9,6 +9,8 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
@@ -93,20 +95,27 @@ bool progressCostBench()
         return false;
     }
 
+    // The least of the rounds is what the work itself costs: whatever else the two cores do
+    // at the time only adds to it. The medians are printed beside it.
     bool met = true;
-    out() << "worker thread CPU per MiB, median of " << kRounds << " interleaved rounds; "
-          << reports << " progress reports received" << Qt::endl;
+    out() << "worker thread CPU per MiB, the least of " << kRounds
+          << " interleaved rounds (medians in brackets); " << reports
+          << " progress reports received" << Qt::endl;
     for (const int direction : {0, 1}) {
-        const double with = Bench::median(perMiB[1][direction]);
-        const double without = Bench::median(perMiB[0][direction]);
+        const QVector<double> &withRounds = perMiB[1][direction];
+        const QVector<double> &withoutRounds = perMiB[0][direction];
+        const double with = *std::min_element(withRounds.cbegin(), withRounds.cend());
+        const double without = *std::min_element(withoutRounds.cbegin(), withoutRounds.cend());
         const double percent = without > 0 ? (with / without - 1.0) * 100.0 : 100.0;
         const bool ok = qAbs(percent) <= kTargetPercent;
         met = met && ok;
-        out() << QStringLiteral("%1 512 MiB: with progress %2 ms, without %3 ms, difference "
-                                "%4 % (target within %5 %: %6)")
+        out() << QStringLiteral("%1 512 MiB: with progress %2 ms (%3), without %4 ms (%5), "
+                                "difference %6 % (target within %7 %: %8)")
                      .arg(QLatin1String(direction == 0 ? "upload  " : "download"))
                      .arg(with, 0, 'f', 3)
+                     .arg(Bench::median(withRounds), 0, 'f', 3)
                      .arg(without, 0, 'f', 3)
+                     .arg(Bench::median(withoutRounds), 0, 'f', 3)
                      .arg(percent, 0, 'f', 2)
                      .arg(kTargetPercent, 0, 'f', 0)
                      .arg(ok ? QStringLiteral("met") : QStringLiteral("MISSED"))
