@@ -179,6 +179,7 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &mainwindow::onSftpInitialized);
     connect(pSshClient, &CConnectionForSshClient::sftpJobFinished, this,
             &mainwindow::onSftpJobFinished);
+    connect(pSshClient, &CConnectionForSshClient::sigSendFailed, this, &mainwindow::onSendFailed);
     connect(this, &mainwindow::sigUploadFile, pSshClient, &CConnectionForSshClient::slotUploadFile);
     connect(this, &mainwindow::sigDeleteRemotePath, pSshClient,
             &CConnectionForSshClient::slotDeleteRemotePath);
@@ -849,6 +850,16 @@ void mainwindow::listDirectory(const QString &directory)
                                     << "m_isListingRemote:" << boolText(m_isListingRemote);
         return;
     }
+    // Refused before anything changes: the list and the path stay those of the folder shown.
+    const QString command = ControllerShell::listingCommand(directory);
+    if (!ShellCommandQueue::fits(command.toUtf8())) {
+        appendLog((isEnglishUi() ? QStringLiteral("The path of %1 is too long to be typed into the "
+                                                  "controller's shell; the folder is not listed.")
+                                 : QStringLiteral("%1 的路径过长，无法输入控制器的shell；"
+                                                  "未列出该文件夹。"))
+                      .arg(directory));
+        return;
+    }
 
     qCDebug(lcWindow).noquote() << now()
                                 << "onRefreshClicked() 设置m_isListingRemote=true前，清空缓冲";
@@ -871,7 +882,6 @@ void mainwindow::listDirectory(const QString &directory)
     m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
     m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
 
-    const QString command = ControllerShell::listingCommand(m_strCurrentPath);
     m_listingProgress.start(command.trimmed(), ControllerShell::prompt());
     m_listingTimeoutTimer->start();
     qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 发送命令:" << command.trimmed();
@@ -1231,6 +1241,21 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
 
     // Show the job's effect; onRefreshClicked refuses by itself while disconnected or listing.
     QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
+}
+
+// The worker did not type a line of ours: too long, or the shell stayed busy too long.
+void mainwindow::onSendFailed(QString strMsg, QString error)
+{
+    if (m_isListingRemote && strMsg == ControllerShell::listingCommand(m_strCurrentPath)) {
+        appendLog((isEnglishUi() ? QStringLiteral("The listing of %1 was not sent: %2")
+                                 : QStringLiteral("目录 %1 的列表未发送: %2"))
+                      .arg(m_strCurrentPath, error));
+        abandonListing();
+        return;
+    }
+    appendLog((isEnglishUi() ? QStringLiteral("A command for the controller was not sent: %1")
+                             : QStringLiteral("发往控制器的命令未发送: %1"))
+                  .arg(error));
 }
 
 void mainwindow::onRenameClicked()
