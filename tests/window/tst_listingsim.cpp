@@ -1,7 +1,12 @@
 // Names that the shell would take for commands, listed, entered, transferred, deleted and
 // created through the main window and a real connection worker: each stays the entry it names.
+// The root shell gets one line at a time, and none that it cannot hold.
+#include "ControllerShell.h"
 #include "RemoteFileName.h"
+#include "ShellCommandQueue.h"
+#include "ShellQuoting.h"
 #include "SimController.h"
+#include "TerminalText.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -66,6 +71,26 @@ void deleteAll(mainwindow &window, ModalAnswerer &answer)
     button(window, "m_btnDelete")->click();
 }
 
+// The lines typed into the shell, as its echoes behind the prompt show them.
+QStringList typedLines(const QString &output)
+{
+    QStringList typed;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        QString visible = TerminalText::stripControlSequences(line);
+        visible.remove(QLatin1Char('\r'));
+        if (visible.startsWith(ControllerShell::prompt()) &&
+            visible.size() > ControllerShell::prompt().size())
+            typed << visible.mid(ControllerShell::prompt().size());
+    }
+    return typed;
+}
+
+QString fallback(const char *command, const QString &path, const char *marker)
+{
+    return QStringLiteral("%1 \"%2\" && echo \"%3_SUCCESS\" || echo \"%3_FAILED\"")
+        .arg(command, escapeForDoubleQuotes(path), marker);
+}
+
 } // namespace
 
 class TestListingSim : public QObject
@@ -77,6 +102,7 @@ private slots:
 
     void hostileNamesAreData_data();
     void hostileNamesAreData();
+    void oneLineAtATime();
 
 private:
     SimController m_openssh;
@@ -174,6 +200,88 @@ void TestListingSim::hostileNamesAreData()
     QCOMPARE(m_openssh.exec({"ls", "-A", "/root"}, &homeAfter), 0);
     QCOMPARE(homeAfter, homeBefore);
     QCOMPARE(entriesOf(root), rootBefore);
+}
+
+// While a shell-route rm -rf runs, nothing is typed: a folder whose listing line would not fit
+// the line editor is refused by the window, and by the worker; a request that waits too long
+// is dropped and reported; a burst of deletes, creates and listings, with the window's
+// refreshes among them, runs in order once the shell is back at its prompt, and nothing else.
+// The folders are named so that a line cut at the terminal's 4095 bytes leaves a double quote
+// open, which would make the name "x;touch owned;#" run a command.
+void TestListingSim::oneLineAtATime()
+{
+    QVERIFY2(m_openssh.start({}), qPrintable(m_openssh.lastError()));
+    const QString root = m_openssh.rootDir();
+    const QStringList deep{QString(255, '!'), QString(255, '!'), QString(70, '!'),
+                           "aaa" + QString(252, '!')};
+    QVERIFY(QDir(root).mkpath("慢/a") && QDir(root).mkpath("中文/x;touch owned;#") &&
+            QDir(root).mkpath(deep.join('/')));
+    QVERIFY(writeFile(root + "/中文/删.nc", "") && writeFile(root + "/中文/留.nc", ""));
+    QByteArray homeBefore;
+    QCOMPARE(m_openssh.exec({"ls", "-A", "/root"}, &homeBefore), 0);
+
+    ControllerSession session(m_openssh.address());
+    mainwindow &window = session.open();
+    QVERIFY(session.waitListed(rootNames(m_openssh)));
+    for (int i = 0; i < 3; ++i) {
+        doubleClick(window, deep[i]);
+        QVERIFY(session.waitListed({"..", deep[i + 1]}));
+    }
+    const QString shown = kRootDir + deep.mid(0, 3).join('/') + '/';
+    const QString tooLong = kRootDir + deep.join('/') + '/';
+    const int mark = session.logSize();
+    doubleClick(window, deep[3]);
+    QCOMPARE(
+        session.logSince(mark),
+        QStringList(
+            QStringLiteral("%1 的路径过长，无法输入控制器的shell；未列出该文件夹。").arg(tooLong)));
+    QVERIFY(window.findChild<QLabel *>("m_pathLabel")->text().endsWith(shown));
+    QCOMPARE(column(window), QStringList({"..", deep[3]}));
+
+    QVERIFY(session.inWorker(
+        [&] { session.worker()->findChild<ShellCommandQueue *>()->setMaxWait(3000); }));
+    QVERIFY(m_openssh.holdRm(true));
+    const int start = session.output.lastIndexOf('\n') + 1; // from the prompt on
+    emit window.sigDeleteRemotePath(kRootDir + "慢", "dir");
+    QTRY_COMPARE(session.jobSpy.count(), 1);
+    // Never typed, and reported.
+    emit window.sigCreateRemoteFolder(kRootDir + "中文/过期");
+    QTRY_COMPARE_WITH_TIMEOUT(session.jobSpy.count(), 2, 10000);
+    QVERIFY(session.jobSpy.at(1).at(1).toString().contains("busy"));
+    emit window.sigSend(ControllerShell::listingCommand(tooLong));
+    emit window.sigDeleteRemotePath(kRootDir + "中文/x;touch owned;#", "dir");
+    emit window.sigDeleteRemotePath(kRootDir + "中文/删.nc", "file");
+    emit window.sigCreateRemoteFolder(kRootDir + "中文/新;touch made;#");
+    emit window.sigSend(ControllerShell::listingCommand(kRootDir + "中文/"));
+    emit window.sigSend(ControllerShell::listingCommand(kRootDir));
+    QVERIFY(session.inWorker([] {}) && m_openssh.holdRm(false));
+
+    const QString listRoot = ControllerShell::listingCommand(kRootDir).trimmed();
+    QTRY_VERIFY_WITH_TIMEOUT(typedLines(session.output.mid(start)).contains(listRoot) &&
+                                 session.output.endsWith(ControllerShell::prompt()),
+                             10000);
+    QVERIFY(session.waitListed({"..", deep[3]}));
+    const QString output = session.output.mid(start);
+    QStringList typed = typedLines(output);
+    typed.removeAll(ControllerShell::listingCommand(shown).trimmed()); // the window's refreshes
+    QCOMPARE(typed, QStringList({fallback("rm -rf", kRootDir + "慢", "DELETE"),
+                                 fallback("rm -rf", kRootDir + "中文/x;touch owned;#", "DELETE"),
+                                 fallback("rm -f", kRootDir + "中文/删.nc", "DELETE"),
+                                 fallback("mkdir -p", kRootDir + "中文/新;touch made;#", "CREATE"),
+                                 ControllerShell::listingCommand(kRootDir + "中文/").trimmed(),
+                                 listRoot}));
+    // The listing ran after the deletes and creates before it.
+    const int listed =
+        output.indexOf(ControllerShell::listingCommand(kRootDir + "中文/").trimmed());
+    const QString listing = output.mid(listed, output.indexOf(listRoot + "\r\n", listed) - listed);
+    QVERIFY(listing.contains("留.nc") && listing.contains("touch made") && !listing.contains("删"));
+    QCOMPARE(QDir(root + "/中文").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList({"新;touch made;#", "留.nc"}));
+    QVERIFY(!QFile::exists(root + "/慢"));
+    QVERIFY(session.logSince(mark).filter("发往控制器的命令未发送").size() == 1);
+    QByteArray homeAfter;
+    QCOMPARE(m_openssh.exec({"ls", "-A", "/root"}, &homeAfter), 0);
+    QCOMPARE(homeAfter, homeBefore);
 }
 
 QTEST_MAIN(TestListingSim)
