@@ -626,6 +626,8 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
     // The command or its output went with the connection.
     if (!bState && m_isListingRemote)
         abandonListing();
+    if (!bState)
+        m_listingProgress.forgetEarlierCommands();
 
     if (bState && m_bReconnecting) {
         m_bReconnecting = false;
@@ -724,10 +726,19 @@ void mainwindow::processBufferedData()
     qCDebug(lcWindow).noquote() << now()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
 
+    // Rows that may be another command's are never shown as this folder's.
+    if (!m_listingProgress.isOwnOutput()) {
+        qCDebug(lcWindow).noquote() << now() << "输出可能属于先前放弃的列表命令，重新列出";
+        clearListingState();
+        listDirectory(m_strCurrentPath);
+        return;
+    }
+
     const bool english = isEnglishUi();
     showNavigationOnly();
 
-    const QString cleaned = ListingParser::cleanOutput(m_strRecvBuffer, ControllerShell::prompt());
+    const QString cleaned = ListingParser::cleanOutput(m_listingProgress.output(m_strRecvBuffer),
+                                                       ControllerShell::prompt());
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
     const RemoteListing listing = ListingParser::parse(cleaned);
 
@@ -794,6 +805,7 @@ void mainwindow::showNavigationOnly()
 
 void mainwindow::abandonListing()
 {
+    m_listingProgress.abandon();
     clearListingState();
     showNavigationOnly();
 }
