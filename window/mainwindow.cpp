@@ -1207,8 +1207,10 @@ void mainwindow::onNewFolderClicked()
         return;
     }
 
-    // The name goes out exactly as typed, blanks included.
-    const QString path = RemotePath::join(m_strCurrentPath, name);
+    // The name goes out as typed, blanks included, in composed Unicode form; the folder it is
+    // made in keeps its name as listed, whatever form that has.
+    const QString path =
+        RemotePath::join(m_strCurrentPath, name.normalized(QString::NormalizationForm_C));
     appendLog((isEnglishUi() ? QStringLiteral("Creating folder: %1")
                              : QStringLiteral("正在创建文件夹: %1"))
                   .arg(path));
