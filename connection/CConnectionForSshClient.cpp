@@ -265,18 +265,19 @@ void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
         return;
     }
     qCDebug(lcConnection).noquote() << "Initiating SFTP folder creation via slot:" << remotePath;
-    const QString workingPath = remotePath.normalized(QString::NormalizationForm_C);
-    const QString command = shellCommand(kCreateDirectoryCommand, workingPath);
+    // Used as it came: the folders it goes into are named as the controller listed them, and
+    // in another Unicode form "mkdir -p" would make a twin of one of them.
+    const QString command = shellCommand(kCreateDirectoryCommand, remotePath);
 
-    if (containsNonAscii(workingPath)) {
+    if (containsNonAscii(remotePath)) {
         qCDebug(lcConnection).noquote()
-            << "Path contains non-ASCII characters, using shell command for:" << workingPath;
+            << "Path contains non-ASCII characters, using shell command for:" << remotePath;
         sendFallbackCommand(command, "Sending shell command:");
         return;
     }
-    if (sftp->createDirectory(workingPath) == QSsh::SftpInvalidJob) {
+    if (sftp->createDirectory(remotePath) == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote()
-            << "SFTP operation failed, trying shell command for:" << workingPath;
+            << "SFTP operation failed, trying shell command for:" << remotePath;
         sendFallbackCommand(command, "SFTP failed, using shell command:");
     }
 }

@@ -627,6 +627,8 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
     // The command or its output went with the connection.
     if (!bState && m_isListingRemote)
         abandonListing();
+    if (!bState)
+        m_listingProgress.forgetEarlierCommands();
 
     if (bState && m_bReconnecting) {
         m_bReconnecting = false;
@@ -725,10 +727,19 @@ void mainwindow::processBufferedData()
     qCDebug(lcWindow).noquote() << now()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
 
+    // Rows that may be another command's are never shown as this folder's.
+    if (!m_listingProgress.isOwnOutput()) {
+        qCDebug(lcWindow).noquote() << now() << "输出可能属于先前放弃的列表命令，重新列出";
+        clearListingState();
+        listDirectory(m_strCurrentPath);
+        return;
+    }
+
     const bool english = isEnglishUi();
     showNavigationOnly();
 
-    const QString cleaned = ListingParser::cleanOutput(m_strRecvBuffer, ControllerShell::prompt());
+    const QString cleaned = ListingParser::cleanOutput(m_listingProgress.output(m_strRecvBuffer),
+                                                       ControllerShell::prompt());
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
     const RemoteListing listing = ListingParser::parse(cleaned);
 
@@ -795,6 +806,7 @@ void mainwindow::showNavigationOnly()
 
 void mainwindow::abandonListing()
 {
+    m_listingProgress.abandon();
     clearListingState();
     showNavigationOnly();
 }
@@ -1205,8 +1217,10 @@ void mainwindow::onNewFolderClicked()
         return;
     }
 
-    // The name goes out exactly as typed, blanks included.
-    const QString path = RemotePath::join(m_strCurrentPath, name);
+    // The name goes out as typed, blanks included, in composed Unicode form; the folder it is
+    // made in keeps its name as listed, whatever form that has.
+    const QString path =
+        RemotePath::join(m_strCurrentPath, name.normalized(QString::NormalizationForm_C));
     appendLog((isEnglishUi() ? QStringLiteral("Creating folder: %1")
                              : QStringLiteral("正在创建文件夹: %1"))
                   .arg(path));
@@ -1250,7 +1264,9 @@ void mainwindow::onSendFailed(QString strMsg, QString error)
         appendLog((isEnglishUi() ? QStringLiteral("The listing of %1 was not sent: %2")
                                  : QStringLiteral("目录 %1 的列表未发送: %2"))
                       .arg(m_strCurrentPath, error));
-        abandonListing();
+        // Never typed, so no answer of it can arrive later: nothing for the progress to remember.
+        clearListingState();
+        showNavigationOnly();
         return;
     }
     appendLog((isEnglishUi() ? QStringLiteral("A command for the controller was not sent: %1")

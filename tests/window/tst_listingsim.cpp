@@ -3,6 +3,7 @@
 // The root shell gets one line at a time, and none that it cannot hold.
 #include "ControllerShell.h"
 #include "RemoteFileName.h"
+#include "RemoteListRoles.h"
 #include "ShellCommandQueue.h"
 #include "ShellQuoting.h"
 #include "SimController.h"
@@ -18,8 +19,9 @@ namespace {
 
 // Names as bytes, the way the controller stores them: every control character in the middle
 // and at the end, a trailing backslash, what the shell expands, keys that would run a command
-// as root if typed raw (Ctrl+A/Ctrl+E around it, Ctrl+U before it and CR after it), and bytes
-// that are not UTF-8.
+// as root if typed raw (Ctrl+A/Ctrl+E around it, Ctrl+U before it and CR after it), bytes
+// that are not UTF-8; blanks beyond ASCII, which ls prints bare, at the start, the end and in
+// the middle beside the name without them; the prompt, and an arrow that is no link.
 QList<QByteArray> hostileNames()
 {
     QList<QByteArray> names = QByteArray("m\x7Fid/end\x7F/back\\/$HOME/a\"b/it's `here`!/"
@@ -28,6 +30,11 @@ QList<QByteArray> hostileNames()
                                   .split('/');
     for (char c = 1; c < 0x20; ++c)
         names << QByteArray("m") + c + "id" << QByteArray("end") + c;
+    names << "x" << ControllerShell::prompt().toUtf8() + "x"
+          << "y -> x";
+    for (const char *blank : {"\xE3\x80\x80", "\xC2\xA0", "\xE2\x80\x83", "\xEF\xBB\xBF"})
+        names << blank + QByteArray("x") << "x" + QByteArray(blank)
+              << "x" + QByteArray(blank) + "y";
     return names;
 }
 
@@ -168,17 +175,23 @@ void TestListingSim::hostileNamesAreData()
     QVERIFY(session.waitListed(rootNames(m_openssh)));
     doubleClick(window, "ascii");
     QVERIFY(session.waitListed(listed));
-    // Read by SFTP, each file is the one named; then each deleted by SFTP (those not UTF-8 by
-    // the shell route), and both folders' names created again by both routes.
+    // Read by SFTP through the name each row keeps, each file is the one named: its content
+    // is its name. Then each deleted by SFTP (those not UTF-8 by the shell route), and both
+    // folders' names created again by both routes.
     QTemporaryDir local;
     const int mark = session.logSize();
-    for (int i = 0; i < names.size(); ++i)
-        emit window.sigDownloadFile(kRootDir + "ascii/" + QSsh::remoteNameFromBytes(names[i]),
+    QStringList rowNames;
+    for (int row = 1; row < listModel(window)->rowCount(); ++row) // after ".."
+        rowNames << listModel(window)->index(row, 0).data(RemoteNameRole).toString();
+    QCOMPARE(rowNames.size(), names.size());
+    for (int i = 0; i < rowNames.size(); ++i)
+        emit window.sigDownloadFile(kRootDir + "ascii/" + rowNames[i],
                                     local.filePath(QString::number(i)));
     QTRY_COMPARE_WITH_TIMEOUT(session.logSince(mark).filter("已成功完成").size(), names.size(),
                               30000);
-    for (int i = 0; i < names.size(); ++i)
-        QCOMPARE(readFile(local.filePath(QString::number(i))), names[i]);
+    for (int i = 0; i < rowNames.size(); ++i)
+        QCOMPARE(readFile(local.filePath(QString::number(i))),
+                 QSsh::remoteNameToBytes(rowNames[i]));
     QTest::qWait(600); // the listings that follow the reports, 200 ms after each
     QVERIFY(session.waitListed(listed));
     deleteAll(window, answer);
