@@ -62,9 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString raw = shellText(data, size);
     const QString cleaned = ListingParser::cleanOutput(raw, ControllerShell::prompt());
     const RemoteListing listing = ListingParser::parse(cleaned);
-    for (const RemoteEntry &entry : listing.folders + listing.files)
-        checkEntry(entry);
-
     for (const QString &line : cleaned.split(QLatin1Char('\n'))) {
         const QString name = bareName(line);
         if (name.isNull() || name == QLatin1String(".") || name == QLatin1String(".."))
@@ -77,5 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                             entries.isEmpty() ? QStringLiteral("nothing")
                                               : shown(entries.constFirst().fileName)));
     }
+    // Checked last, so that a line with a name the parser misreads is reported as such.
+    for (const RemoteEntry &entry : listing.folders + listing.files)
+        checkEntry(entry);
     return 0;
 }

