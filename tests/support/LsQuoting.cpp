@@ -2,7 +2,6 @@
 
 #include <QVector>
 
-#include <clocale>
 #include <cstring>
 #include <cwctype>
 #include <locale.h>
@@ -33,7 +32,8 @@ int utf8Sequence(const QByteArray &text, int i, char32_t *code)
     return length;
 }
 
-// ls asks the C library of the controller, a UTF-8 locale, which characters are printable.
+// ls asks its C library which characters are printable, in the controller's UTF-8 locale (the
+// simulated controller's C library is this machine's).
 bool isPrintable(char32_t code)
 {
     static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
@@ -94,8 +94,8 @@ QByteArray lsQuotedName(const QByteArray &name)
             const bool alone = (c == '{' || c == '}') && name.size() == 1;
             const bool special = !unit.printable || atStart || alone ||
                                  std::strchr(" !\"$&'()*;<=>?[\\^`|", c) != nullptr;
-            const bool compatible =
-                isAlphanumeric(c) || atStart || alone || std::strchr(" %+,-.:@]_'", c) != nullptr;
+            const bool compatible = unit.printable && (isAlphanumeric(c) || atStart || alone ||
+                                                       std::strchr(" %+,-.:@]_'", c) != nullptr);
             needsQuotes |= special;
             singleQuote |= c == '\'';
             doubleQuotesWork &= compatible;
