@@ -488,6 +488,11 @@ void mainwindow::appendLog(const QString &text)
         scrollBar->setValue(scrollBar->maximum());
 }
 
+bool mainwindow::fileOperationsPossible() const
+{
+    return m_bConnectState && isSftpReady(m_sftpChannel);
+}
+
 QString mainwindow::workerHostText() const
 {
     // The address up to its first colon; appending the port first keeps an empty address
@@ -819,9 +824,10 @@ void mainwindow::onSftpInitialized()
         m_sftpChannel = m_pSshClient->getSftpChannel();
     appendLog(isEnglishUi() ? QStringLiteral("SFTP channel is ready.")
                             : QStringLiteral("SFTP通道准备就绪。"));
-    for (QPushButton *button :
-         {m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete, m_btnRefresh})
-        button->setEnabled(true);
+    // A channel reported ready after its connection went enables nothing.
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
+                      fileOperationsPossible());
+    m_btnRefresh->setEnabled(m_bConnectState);
 
     qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 发送echo命令清空shell缓冲";
     emit sigSend(ControllerShell::flushCommand());
@@ -1222,8 +1228,10 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
                       .arg(QString::number(job), error));
     }
 
-    // Failures too give the window back: the operator may retry at once.
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, true);
+    // Failures too give the window back, so that the operator may retry at once; not a job
+    // that ends after its connection went.
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
+                      fileOperationsPossible());
     m_btnDelete->setText(isEnglishUi() ? QStringLiteral("Delete File")
                                        : QStringLiteral("删除文件"));
     m_btnDownload->setText(isEnglishUi() ? QStringLiteral("Download File")

@@ -98,6 +98,9 @@ private:
     // The list with the ".." row alone (none in the remote root directory).
     void showNavigationOnly();
 
+    // The connection is up and its SFTP channel ready, whatever order their reports came in.
+    bool fileOperationsPossible() const;
+
     // The worker's address up to its first colon, as the connected title shows it.
     QString workerHostText() const;
     // "... - Connected to <host>" in the current language.
