@@ -1,6 +1,6 @@
 // The main window without a controller: its texts in both languages, the language toggle, its
-// title and icons, the keys and the context menu of the list, and the buttons under the
-// worker's reports in any order.
+// title and icons, the keys and the context menu of the list, and the buttons and the log
+// under the worker's reports in any order.
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -57,7 +57,7 @@ void TestMainWindow::textsAndLanguageToggle()
     setSetting("language", "EN");
     mainwindow window(nullptr);
     QCOMPARE(texts(window), kChinese);
-    const QString first = window.findChild<QTextEdit *>("m_logEdit")->toPlainText();
+    const QString first = window.findChild<QPlainTextEdit *>("m_logEdit")->toPlainText();
     QVERIFY2(QTime::fromString(first.left(8), "hh:mm:ss").isValid() && first.mid(8, 3) == " - ",
              qPrintable(first));
     QCOMPARE(logLines(window), QStringList{"错误: SSH连接对象无效。"});
@@ -213,6 +213,9 @@ void TestMainWindow::reportsInAnyOrder_data()
     // the new channel is ready: the file buttons stay off all the same.
     QTest::newRow("a job ends after the loss") << "up down job" << 2;
     QTest::newRow("a job ends after the restoration") << "up down up job" << 4;
+    // The controller off for a while, one failed attempt every 10 s: the log keeps its newest
+    // 5,000 lines.
+    QTest::newRow("6,000 failed attempts") << "up down*6000 job" << 5000;
 }
 
 void TestMainWindow::reportsInAnyOrder()
