@@ -18,9 +18,15 @@ QString applicationDirectory()
     return QCoreApplication::applicationDirPath();
 }
 
+// Left beside the executable by the install step. An installed program never writes into its
+// own directory, not even when root runs it: what it wrote there would become every operator's
+// preset.
+const QString kInstalledMarker = QStringLiteral("installed");
+
 bool besideExecutable()
 {
-    return QFileInfo(applicationDirectory()).isWritable();
+    const QDir directory(applicationDirectory());
+    return !directory.exists(kInstalledMarker) && QFileInfo(directory.path()).isWritable();
 }
 
 QString operatorDirectory()

@@ -6,12 +6,14 @@
 // "en.txt" and the controller host keys "known_hosts". Every reader and writer of these files
 // asks here.
 //
-// They live beside the executable whenever that directory is writable: the build tree, or a
-// copy of the program in a folder of its own. An installed program's directory belongs to root;
-// its files then live in the operator's configuration folder for the program
-// (QStandardPaths::AppConfigLocation). A file missing there is first copied from the
-// installation directory, so that an administrator can preset the address, the language or the
-// known hosts for everyone. The marker en.txt counts in either place.
+// They live beside the executable while that directory is writable and the program is not
+// installed: the build tree, or a copy of the program in a folder of its own. An installed
+// program (the install step leaves the file "installed" beside it), or one whose directory it
+// may not write, keeps them in the operator's configuration folder for the program
+// (QStandardPaths::AppConfigLocation), whoever runs it, root included. A file missing there is
+// first copied from the installation directory, so that an administrator can preset the
+// address, the language or the known hosts for everyone. The marker en.txt counts in either
+// place.
 //
 // Nothing is cached: every call looks at the file system again. GUI thread only.
 namespace ProgramFiles {

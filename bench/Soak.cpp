@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -34,7 +35,6 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QTextStream>
 #include <QTimer>
 #include <QTreeView>
@@ -396,15 +396,28 @@ bool Soak::idle() const
     return fileButtonsEnabled() && button("m_btnRefresh")->isEnabled();
 }
 
+// The window keeps only its newest log lines. Lines are counted from the first one ever
+// written: each block carries its number as its user state, given when it is first seen here.
 int Soak::logCount() const
 {
-    return m_log->isEmpty() ? 0 : m_log->blockCount();
+    if (m_log->isEmpty())
+        return 0;
+    QTextBlock block = m_log->lastBlock();
+    while (block.previous().isValid() && block.previous().userState() < 0)
+        block = block.previous();
+    int number = block.userState() >= 0       ? block.userState()
+                 : block.previous().isValid() ? block.previous().userState() + 1
+                                              : 0;
+    for (; block.isValid(); block = block.next())
+        block.setUserState(number++);
+    return m_log->lastBlock().userState() + 1;
 }
 
-// The log line without its "hh:mm:ss - " prefix.
+// The log line without its "hh:mm:ss - " prefix; empty once the window has dropped it.
 QString Soak::logText(int line) const
 {
-    return m_log->findBlockByNumber(line).text().mid(11);
+    const int first = m_log->firstBlock().userState();
+    return m_log->findBlockByNumber(line - qMax(0, first)).text().mid(11);
 }
 
 int Soak::findLog(int from, const std::function<bool(const QString &)> &match) const
@@ -1103,7 +1116,7 @@ bool Soak::setUp()
 
     m_window = std::make_unique<mainwindow>(worker);
     m_window->show();
-    m_log = m_window->findChild<QTextEdit *>(QStringLiteral("m_logEdit"))->document();
+    m_log = m_window->findChild<QPlainTextEdit *>(QStringLiteral("m_logEdit"))->document();
     m_model = m_window->findChild<QStandardItemModel *>(QStringLiteral("m_model"));
     m_view = m_window->findChild<QTreeView *>(QStringLiteral("m_treeView"));
     const bool listed = waitFor(

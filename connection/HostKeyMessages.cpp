@@ -33,6 +33,15 @@ QString refusedTitle(bool english)
 QString refusedText(bool english, const QString &strIp, const QString &strRecordedKey,
                     const QString &strOfferedKey, const QString &strKnownHostsFile, int nLine)
 {
+    if (strRecordedKey == strOfferedKey) {
+        return choose(english,
+                      "The controller at %1 showed the host key %2, which line %4 of %3 marks "
+                      "as revoked. The password was not sent.\n\n"
+                      "Have the controller's host keys renewed before connecting again.",
+                      "%1 处的控制器出示的主机密钥 %2 已被 %3 的第 %4 行标记为吊销。密码未发送。"
+                      "\n\n请先更换控制器的主机密钥，然后重新连接。")
+            .arg(strIp, strOfferedKey, strKnownHostsFile, QString::number(nLine));
+    }
     return choose(english,
                   "The controller at %1 showed another host key than the one recorded for it. "
                   "The password was not sent.\n\n"
@@ -48,6 +57,13 @@ QString refusedText(bool english, const QString &strIp, const QString &strRecord
 QString refusedLine(bool english, const QString &strIp, const QString &strRecordedKey,
                     const QString &strOfferedKey, const QString &strKnownHostsFile, int nLine)
 {
+    if (strRecordedKey == strOfferedKey) {
+        return choose(english,
+                      "Connection to %1 refused: its host key %2 is marked as revoked in %3, "
+                      "line %4. The password was not sent.",
+                      "拒绝连接 %1: 其主机密钥 %2 已被 %3 第 %4 行标记为吊销。密码未发送。")
+            .arg(strIp, strOfferedKey, strKnownHostsFile, QString::number(nLine));
+    }
     return choose(english,
                   "Connection to %1 refused: it showed the host key %3, not %2 as recorded in %4, "
                   "line %5. The password was not sent.",
@@ -66,8 +82,9 @@ QString unusableText(bool english, const QString &strIp, const QString &strKnown
     if (nLine > 0) {
         return choose(english,
                       "The host key of %1 cannot be checked: line %3 of %2 is not a known-hosts "
-                      "line. The password was not sent.",
-                      "无法核对 %1 的主机密钥: %2 的第 %3 行不是有效的已知主机条目。密码未发送。")
+                      "line this program can check. The password was not sent.",
+                      "无法核对 %1 的主机密钥: %2 的第 %3 行不是本程序能够核对的已知主机条目。"
+                      "密码未发送。")
             .arg(strIp, strKnownHostsFile, QString::number(nLine));
     }
     return choose(english,

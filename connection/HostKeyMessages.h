@@ -20,7 +20,8 @@ namespace HostKeyMessages {
 QString recordedLine(bool english, const RecordedHostKey &key);
 
 QString refusedTitle(bool english);
-// Both keys, and the file and line to delete if the controller was really reinstalled.
+// Both keys, and the file and line to delete if the controller was really reinstalled. A
+// recorded key equal to the one shown is a key that the file marks as revoked in that line.
 QString refusedText(bool english, const QString &strIp, const QString &strRecordedKey,
                     const QString &strOfferedKey, const QString &strKnownHostsFile, int nLine);
 // The same in one line, for the operation log.
@@ -28,7 +29,9 @@ QString refusedLine(bool english, const QString &strIp, const QString &strRecord
                     const QString &strOfferedKey, const QString &strKnownHostsFile, int nLine);
 
 QString unusableTitle(bool english);
-// The known-hosts file cannot be read (nLine 0), or its line nLine is not a known-hosts line.
+// The known-hosts file cannot be read (nLine 0), or its line nLine is not a known-hosts line
+// or one this program cannot check (a certificate authority or host patterns naming the
+// address).
 QString unusableText(bool english, const QString &strIp, const QString &strKnownHostsFile,
                      int nLine, const QString &strError);
 

@@ -22,8 +22,11 @@ struct HostKeyCheck
     QString knownHostsFile;
     QString offeredKey;  // the key the controller showed
     QString recordedKey; // Refused: the key recorded for the address
-    // Refused: the line of the known-hosts file that holds the recorded key; FileUnusable: the
-    // line that is not a known-hosts line, 0 when the file itself could not be read.
+    // Refused: the file marks the key shown as revoked (recordedKey is then that key).
+    bool revoked = false;
+    // Refused: the line of the known-hosts file that holds the recorded (or revoked) key;
+    // FileUnusable: the line that is not a known-hosts line or that this program cannot check,
+    // 0 when the file itself could not be read.
     int line = 0;
     QString error;
 };

@@ -1,5 +1,7 @@
 #include "KnownHosts.h"
 
+#include "SshLogging.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -107,6 +109,23 @@ bool KnownHosts::load(HostKeyCheck *check)
         m_lastLineUnterminated = !line.endsWith('\n');
         if (m_lastLineUnterminated)
             line += '\n'; // libssh2 takes a key up to the line end
+        const KnownHostsLine parsed = KnownHostsLine::parse(line);
+        switch (parsed.kind()) {
+        case KnownHostsLine::Kind::Plain:
+            break;
+        case KnownHostsLine::Kind::Malformed:
+            return unusable(lineNumber, tr("line %1 is not a known-hosts line").arg(lineNumber));
+        case KnownHostsLine::Kind::Revoked:
+            m_revoked.append({lineNumber, parsed});
+            continue;
+        case KnownHostsLine::Kind::Unchecked:
+            qCWarning(lcSsh).noquote()
+                << m_fileName << "line" << lineNumber << "skipped:"
+                << (parsed.marker().isEmpty() ? QByteArray("host patterns") : parsed.marker())
+                << "are not checked by this program";
+            m_unchecked.append({lineNumber, parsed});
+            continue;
+        }
         if (libssh2_knownhost_readline(m_hosts, line.constData(), size_t(line.size()),
                                        LIBSSH2_KNOWNHOST_FILE_OPENSSH) != 0)
             return unusable(lineNumber, tr("line %1 is not a known-hosts line").arg(lineNumber));
@@ -165,6 +184,17 @@ void KnownHosts::verify(const QString &host, int port, HostKeyCheck *check)
     const QByteArray blob(key, int(length));
     check->offeredKey = keyText(type->name, blob);
 
+    // Refused like a changed key, whatever else the file records for the address.
+    for (const NumberedLine &revoked : qAsConst(m_revoked)) {
+        if (revoked.line.keyBlob() == blob && revoked.line.appliesTo(hostName, port)) {
+            check->outcome = HostKeyCheck::Refused;
+            check->revoked = true;
+            check->line = revoked.number;
+            check->recordedKey = check->offeredKey;
+            return;
+        }
+    }
+
     libssh2_knownhost *entry = nullptr;
     switch (libssh2_knownhost_checkp(
         m_hosts, hostName.constData(), port, key, length,
@@ -180,6 +210,8 @@ void KnownHosts::verify(const QString &host, int port, HostKeyCheck *check)
         // those first and showed none of them.
         if (const libssh2_knownhost *recorded = firstRecorded(hostName, port))
             refuse(recorded, check);
+        else if (const NumberedLine *unchecked = firstNaming(m_unchecked, hostName, port))
+            refuseUnchecked(*unchecked, check);
         else
             record(hostName, port, blob, type->knownHostType, check);
         return;
@@ -216,6 +248,29 @@ void KnownHosts::refuse(const libssh2_knownhost *recorded, HostKeyCheck *check) 
     check->line = m_lines.value(recorded->node);
     const KeyType *type = keyTypeOfEntry(recorded);
     check->recordedKey = keyText(type ? type->name : "?", QByteArray::fromBase64(recorded->key));
+}
+
+// A line that may hold the address's key, or a certificate authority for it: the address is
+// not new, and whether its key is the right one cannot be told.
+void KnownHosts::refuseUnchecked(const NumberedLine &unchecked, HostKeyCheck *check) const
+{
+    check->outcome = HostKeyCheck::FileUnusable;
+    check->line = unchecked.number;
+    check->error =
+        tr("line %1 names this address with %2, which this program cannot check")
+            .arg(unchecked.number)
+            .arg(unchecked.line.marker().isEmpty() ? QStringLiteral("a host pattern")
+                                                   : QString::fromLatin1(unchecked.line.marker()));
+}
+
+const KnownHosts::NumberedLine *KnownHosts::firstNaming(const QVector<NumberedLine> &lines,
+                                                        const QByteArray &host, int port)
+{
+    for (const NumberedLine &line : lines) {
+        if (line.line.appliesTo(host, port))
+            return &line;
+    }
+    return nullptr;
 }
 
 void KnownHosts::record(const QByteArray &host, int port, const QByteArray &key, int keyType,

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "HostKeyCheck.h"
+#include "KnownHostsLine.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QVector>
 
 #include <libssh2.h>
 
@@ -12,8 +14,10 @@ namespace QSsh::Internal {
 
 // The controller's host key against an OpenSSH known-hosts file, read and extended with
 // libssh2's own known-hosts functions: the key of a new address is recorded on first use, and a
-// key that differs from the recorded one is refused. One object per connection attempt, freed
-// before its session.
+// key that differs from the recorded one is refused. Keys marked @revoked are refused for the
+// hosts their lines name. Lines this program cannot evaluate (@cert-authority, host patterns)
+// are skipped with a warning, but an address they name is never taken for a new one. One object
+// per connection attempt, freed before its session.
 class KnownHosts
 {
 public:
@@ -47,11 +51,24 @@ private:
                 HostKeyCheck *check);
     QString lastErrorText() const;
 
+    // A line libssh2 is not given, with its number in the file.
+    struct NumberedLine
+    {
+        int number = 0;
+        KnownHostsLine line;
+    };
+    // The first of `lines` that names the address, or null.
+    static const NumberedLine *firstNaming(const QVector<NumberedLine> &lines,
+                                           const QByteArray &host, int port);
+    void refuseUnchecked(const NumberedLine &unchecked, HostKeyCheck *check) const;
+
     LIBSSH2_SESSION *const m_session;
     LIBSSH2_KNOWNHOSTS *const m_hosts;
     const QString m_fileName;
     // The line each entry came from, by libssh2's handle of the entry.
     QHash<const void *, int> m_lines;
+    QVector<NumberedLine> m_revoked;
+    QVector<NumberedLine> m_unchecked;
     bool m_lastLineUnterminated = false;
 };
 

@@ -70,37 +70,37 @@ SftpJob::Result SftpDownloadJob::stepPhase()
             m_phase = Phase::Done;
             return Result::Done;
         }
-        m_phase = Phase::OpenRemote;
+        m_phase = Phase::StatRemote;
         return Result::Progress;
-
-    case Phase::OpenRemote: {
-        QString failure;
-        const Result result = openForReading(m_remotePath, &failure);
-        if (!failure.isEmpty())
-            return fail(failure);
-        if (result == Result::Progress)
-            m_phase = Phase::StatRemote;
-        return result;
-    }
 
     case Phase::StatRemote: {
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
         QString failure;
-        const Result result = statOpenFile(m_remotePath, attributes, &failure);
+        const Result result = statForReading(m_remotePath, attributes, &failure);
         if (!failure.isEmpty())
             return fail(failure);
         if (result != Result::Progress)
             return result;
         // Regular files report their size; the end of the data is checked against it so that
         // a stream that ends early can never pass for a complete file.
-        if ((attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) &&
-            LIBSSH2_SFTP_S_ISREG(attributes.permissions)) {
+        if (attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) {
             m_expectedSize = qint64(attributes.filesize);
             m_bytesTotal = attributes.filesize;
         }
-        m_buffer.resize(kBufferSize);
-        m_phase = Phase::Reading;
+        m_phase = Phase::OpenRemote;
         return Result::Progress;
+    }
+
+    case Phase::OpenRemote: {
+        QString failure;
+        const Result result = openForReading(m_remotePath, &failure);
+        if (!failure.isEmpty())
+            return fail(failure);
+        if (result == Result::Progress) {
+            m_buffer.resize(kBufferSize);
+            m_phase = Phase::Reading;
+        }
+        return result;
     }
 
     case Phase::Reading:

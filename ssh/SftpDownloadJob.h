@@ -11,7 +11,7 @@ namespace QSsh::Internal {
 
 // Downloads a remote file into a temporary file beside the local target (QSaveFile), which
 // replaces the target only when every byte has arrived: an interrupted or failed download
-// leaves an existing target exactly as it was.
+// leaves an existing target exactly as it was. Only regular files are downloaded.
 class SftpDownloadJob : public SftpJob
 {
 public:
@@ -25,7 +25,7 @@ public:
     bool cancel() override;
 
 private:
-    enum class Phase { OpenLocal, OpenRemote, StatRemote, Reading, Close, Commit, Done };
+    enum class Phase { OpenLocal, StatRemote, OpenRemote, Reading, Close, Commit, Done };
 
     Result stepPhase();
     Result read();

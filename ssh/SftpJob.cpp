@@ -147,27 +147,34 @@ SftpJob::Result SftpJob::openForReading(const QString &path, QString *failure)
     return Result::Progress;
 }
 
-SftpJob::Result SftpJob::statOpenFile(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes,
-                                      QString *failure)
+SftpJob::Result SftpJob::statForReading(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes,
+                                        QString *failure)
 {
     if (!acquire())
         return Result::Idle;
-    const int rc = settle(libssh2_sftp_fstat_ex(m_handle, &attributes, 0));
+    const QByteArray name = remoteNameToBytes(path);
+    const int rc = settle(libssh2_sftp_stat_ex(
+        m_context->sftp, name.constData(), unsigned(name.size()), LIBSSH2_SFTP_STAT, &attributes));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (rc < 0) {
         if (SshSession::isSessionError(rc))
             return Result::Fatal;
-        *failure = failureText(SftpOperation::Stat, path, rc);
+        *failure = failureText(SftpOperation::OpenForReading, path, rc);
         return Result::Idle;
     }
-    if ((attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) &&
-        LIBSSH2_SFTP_S_ISDIR(attributes.permissions)) {
-        *failure =
-            sftpFailureText(SftpOperation::OpenForReading, path, sftpTr("it is a directory"));
-        return Result::Idle;
-    }
-    return Result::Progress;
+    if (!(attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) ||
+        LIBSSH2_SFTP_S_ISREG(attributes.permissions))
+        return Result::Progress;
+    const unsigned long mode = attributes.permissions;
+    const QString what = LIBSSH2_SFTP_S_ISDIR(mode)    ? sftpTr("it is a directory")
+                         : LIBSSH2_SFTP_S_ISFIFO(mode) ? sftpTr("it is a named pipe, not a file")
+                         : LIBSSH2_SFTP_S_ISCHR(mode) || LIBSSH2_SFTP_S_ISBLK(mode)
+                             ? sftpTr("it is a device, not a file")
+                         : LIBSSH2_SFTP_S_ISSOCK(mode) ? sftpTr("it is a socket, not a file")
+                                                       : sftpTr("it is not a regular file");
+    *failure = sftpFailureText(SftpOperation::OpenForReading, path, what);
+    return Result::Idle;
 }
 
 SftpPathJob::SftpPathJob(SftpJobId id, Kind kind, const QString &path, const QString &newPath)

@@ -106,11 +106,14 @@ protected:
     // Result for a negative rc that is not EAGAIN: Fatal for session errors, else Idle after
     // recording the failure text (the caller then moves to its clean-up phase).
     Result failWith(SftpOperation operation, const QString &path, int rc);
-    // The first two steps of reading a remote file: opening it into m_handle, and looking up
-    // the open file (a directory is refused). Each gives Progress once done, Idle, Blocked or
-    // Fatal as usual, and Idle with the failure text in *failure when the server refuses.
+    // The first two steps of reading a remote file: looking it up, following symbolic links,
+    // and opening it into m_handle. Only a regular file is opened: the SFTP server would wait
+    // for ever in the open of a named pipe, and a device such as /dev/zero never ends. Each
+    // gives Progress once done, Idle, Blocked or Fatal as usual, and Idle with the failure text
+    // in *failure when the server refuses or the file is no regular one.
+    Result statForReading(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes,
+                          QString *failure);
     Result openForReading(const QString &path, QString *failure);
-    Result statOpenFile(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes, QString *failure);
     Result resultForEagainOrFatal(int rc) const
     {
         return rc == LIBSSH2_ERROR_EAGAIN ? Result::Blocked : Result::Fatal;

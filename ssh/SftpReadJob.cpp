@@ -40,20 +40,10 @@ QString SftpReadJob::tooLargeText() const
 SftpJob::Result SftpReadJob::stepPhase()
 {
     switch (m_phase) {
-    case Phase::OpenRemote: {
-        QString failure;
-        const Result result = openForReading(m_remotePath, &failure);
-        if (!failure.isEmpty())
-            return fail(failure);
-        if (result == Result::Progress)
-            m_phase = Phase::StatRemote;
-        return result;
-    }
-
     case Phase::StatRemote: {
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
         QString failure;
-        const Result result = statOpenFile(m_remotePath, attributes, &failure);
+        const Result result = statForReading(m_remotePath, attributes, &failure);
         if (!failure.isEmpty())
             return fail(failure);
         if (result != Result::Progress)
@@ -62,10 +52,22 @@ SftpJob::Result SftpReadJob::stepPhase()
             m_fileSize = qint64(attributes.filesize);
             if (m_fileSize > m_maxSize)
                 return fail(tooLargeText());
-            m_data.reserve(int(m_fileSize + 1));
         }
-        m_phase = Phase::Reading;
+        m_phase = Phase::OpenRemote;
         return Result::Progress;
+    }
+
+    case Phase::OpenRemote: {
+        QString failure;
+        const Result result = openForReading(m_remotePath, &failure);
+        if (!failure.isEmpty())
+            return fail(failure);
+        if (result == Result::Progress) {
+            if (m_fileSize >= 0)
+                m_data.reserve(int(m_fileSize + 1));
+            m_phase = Phase::Reading;
+        }
+        return result;
     }
 
     case Phase::Reading:

@@ -24,7 +24,7 @@ public:
     qint64 fileSize() const { return m_fileSize; }
 
 private:
-    enum class Phase { OpenRemote, StatRemote, Reading, Close, Done };
+    enum class Phase { StatRemote, OpenRemote, Reading, Close, Done };
 
     Result stepPhase();
     Result read();
@@ -34,7 +34,7 @@ private:
 
     const QString m_remotePath;
     const qint64 m_maxSize;
-    Phase m_phase = Phase::OpenRemote;
+    Phase m_phase = Phase::StatRemote;
     QByteArray m_data;
     qint64 m_received = 0;
     qint64 m_fileSize = -1;

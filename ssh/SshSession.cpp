@@ -532,6 +532,11 @@ bool SshSession::finishHostKeyCheck()
     if (check.recordedKey.isEmpty()) {
         fail(SshHostKeyError,
              tr("The host key of %1 is refused: %2").arg(m_parameters.host, check.error));
+    } else if (check.revoked) {
+        fail(SshHostKeyError, tr("The host key of %1 (%2) is marked as revoked in %3, line %4; "
+                                 "the password was not sent.")
+                                  .arg(m_parameters.host, check.offeredKey, check.knownHostsFile)
+                                  .arg(check.line));
     } else {
         fail(SshHostKeyError, tr("The host key of %1 (%2) differs from the one recorded in %3, "
                                  "line %4 (%5); the password was not sent.")

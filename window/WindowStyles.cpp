@@ -60,11 +60,12 @@ QString actionButton(ButtonColour colour)
 QString logEdit()
 {
     return QStringLiteral(
-        "QTextEdit { border: 1px solid #d1d5db; border-radius: 10px; background-color: #f8f9fa;"
+        "QPlainTextEdit { border: 1px solid #d1d5db; border-radius: 10px;"
+        " background-color: #f8f9fa;"
         " font-family: 'SF Mono', 'Monaco', 'Consolas', 'Courier New', monospace;"
         " font-size: 13px; color: #374151; padding: 12px; selection-background-color: #007aff;"
         " selection-color: white; }"
-        "QTextEdit:focus { border-color: #007aff; }");
+        "QPlainTextEdit:focus { border-color: #007aff; }");
 }
 
 QString deleteBox()

@@ -32,15 +32,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScrollBar>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStyle>
-#include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QTime>
 #include <QTimer>
 #include <QTreeView>
@@ -59,6 +57,9 @@ QString settingsFilePath()
 }
 
 const char languageKey[] = "language";
+
+// The operation log keeps this many of its newest lines.
+constexpr int kLogLines = 5000;
 
 bool isFileType(const QString &type)
 {
@@ -352,9 +353,12 @@ void mainwindow::setupUi()
         "QLabel { font-weight: 600; font-size: 14px; color: #374151; margin-top: 10px; }"));
     mainLayout->addWidget(logCaption);
 
-    m_logEdit = new QTextEdit(this);
+    m_logEdit = new QPlainTextEdit(this);
     m_logEdit->setObjectName(QStringLiteral("m_logEdit"));
     m_logEdit->setReadOnly(true);
+    // A controller left off over a weekend writes tens of thousands of lines: the oldest go.
+    // The plain text edit drops them without laying out the rest again.
+    m_logEdit->setMaximumBlockCount(kLogLines);
     m_logEdit->setMaximumHeight(140);
     m_logEdit->setStyleSheet(WindowStyles::logEdit());
     mainLayout->addWidget(m_logEdit);
@@ -476,17 +480,14 @@ void mainwindow::appendLog(const QString &text)
     const QString line =
         QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1String(" - ") + text;
 
-    // Like QTextEdit::append, but always as plain text: append() would take a line holding a
-    // file name such as "<b>x</b>.nc" for markup and show the name mangled.
-    QScrollBar *scrollBar = m_logEdit->verticalScrollBar();
-    const bool atBottom = scrollBar->value() >= scrollBar->maximum();
-    QTextCursor cursor(m_logEdit->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!m_logEdit->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
-    if (atBottom)
-        scrollBar->setValue(scrollBar->maximum());
+    // Plain text: a file name such as "<b>x</b>.nc" is shown as it is. The view follows the
+    // new line only while it shows the end.
+    m_logEdit->appendPlainText(line);
+}
+
+bool mainwindow::fileOperationsPossible() const
+{
+    return m_bConnectState && isSftpReady(m_sftpChannel);
 }
 
 QString mainwindow::workerHostText() const
@@ -832,9 +833,10 @@ void mainwindow::onSftpInitialized()
         m_sftpChannel = m_pSshClient->getSftpChannel();
     appendLog(isEnglishUi() ? QStringLiteral("SFTP channel is ready.")
                             : QStringLiteral("SFTP通道准备就绪。"));
-    for (QPushButton *button :
-         {m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete, m_btnRefresh})
-        button->setEnabled(true);
+    // A channel reported ready after its connection went enables nothing.
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
+                      fileOperationsPossible());
+    m_btnRefresh->setEnabled(m_bConnectState);
 
     qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 发送echo命令清空shell缓冲";
     emit sigSend(ControllerShell::flushCommand());
@@ -1246,8 +1248,10 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
                       .arg(QString::number(job), error));
     }
 
-    // Failures too give the window back: the operator may retry at once.
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, true);
+    // Failures too give the window back, so that the operator may retry at once; not a job
+    // that ends after its connection went.
+    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
+                      fileOperationsPossible());
     m_btnDelete->setText(isEnglishUi() ? QStringLiteral("Delete File")
                                        : QStringLiteral("删除文件"));
     m_btnDownload->setText(isEnglishUi() ? QStringLiteral("Download File")

@@ -19,10 +19,10 @@ class PreviewLauncher;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QResizeEvent;
 class QStandardItemModel;
-class QTextEdit;
 class QTimer;
 class QTreeView;
 class TransferProgressLine;
@@ -99,6 +99,9 @@ private:
     // The list with the ".." row alone (none in the remote root directory).
     void showNavigationOnly();
 
+    // The connection is up and its SFTP channel ready, whatever order their reports came in.
+    bool fileOperationsPossible() const;
+
     // The worker's address up to its first colon, as the connected title shows it.
     QString workerHostText() const;
     // "... - Connected to <host>" in the current language.
@@ -125,7 +128,7 @@ private:
     QPushButton *m_btnNewFolder = nullptr;
     QPushButton *m_btnLanguage = nullptr;
     TransferProgressLine *m_progressLine = nullptr;
-    QTextEdit *m_logEdit = nullptr;
+    QPlainTextEdit *m_logEdit = nullptr;
     QLabel *m_statusIndicator = nullptr;
     QLabel *m_pathLabel = nullptr;
     QLabel *m_statusLabel = nullptr;

@@ -58,35 +58,41 @@ private:
 void TestLogin::init()
 {
     m_answer.reset();
-    for (const char *name : {"settings.ini", "en.txt", "known_hosts"})
+    for (const char *name : {"settings.ini", "en.txt", "known_hosts", "installed"})
         QFile::remove(appFile(name));
     QDir().rmdir(appFile("en.txt"));
 }
 
-// Beside the executable while that folder is writable; else in the operator's configuration
-// folder, where a file the installation presets is copied the first time it is missing.
+// Beside the executable in the build tree; an installed program, root's too, and one whose
+// folder is not writable use the operator's configuration folder, where a file the installation
+// presets is copied the first time it is missing.
 void TestLogin::filesOfAnInstalledProgram()
 {
     QCOMPARE(ProgramFiles::settingsFile(), appFile("settings.ini"));
-    QVERIFY(writeFile(appFile("settings.ini"), "[General]\nlanguage=en\n") &&
-            writeFile(appFile("en.txt"), {}));
-    QTemporaryDir config;
-    QVERIFY(::chown(QFile::encodeName(config.path()).constData(), 65534, 65534) == 0);
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    // As the operator nobody, to whom the installation folder belongs not.
-    QVERIFY(::setresuid(65534, 65534, 0) == 0);
-    const auto root = qScopeGuard([] {
-        QVERIFY(::setresuid(0, 0, 0) == 0);
-        qunsetenv("XDG_CONFIG_HOME");
-    });
-    const QDir own(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
-    QVERIFY(own.path().startsWith(config.path()));
-    QCOMPARE(ProgramFiles::settingsFile(), own.filePath("settings.ini"));
-    QCOMPARE(readFile(own.filePath("settings.ini")), QByteArray("[General]\nlanguage=en\n"));
-    QVERIFY(writeFile(own.filePath("settings.ini"), "[General]\nlanguage=zh\n"));
-    QCOMPARE(ProgramFiles::knownHostsFile(), own.filePath("known_hosts"));
-    QCOMPARE(readFile(own.filePath("settings.ini")), QByteArray("[General]\nlanguage=zh\n"));
-    QVERIFY(ProgramFiles::hasEnglishMarker() && !own.exists("en.txt"));
+    for (const bool installed : {true, false}) {
+        QVERIFY(writeFile(appFile("settings.ini"), "[General]\nlanguage=en\n") &&
+                writeFile(appFile("en.txt"), {}));
+        QVERIFY(!installed || writeFile(appFile("installed"), {}));
+        QTemporaryDir config;
+        QVERIFY(::chown(QFile::encodeName(config.path()).constData(), 65534, 65534) == 0);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        // Else as the operator nobody, to whom the installation folder belongs not.
+        QVERIFY(installed || ::setresuid(65534, 65534, 0) == 0);
+        const auto root = qScopeGuard([] {
+            QVERIFY(::setresuid(0, 0, 0) == 0);
+            qunsetenv("XDG_CONFIG_HOME");
+            QFile::remove(appFile("installed"));
+        });
+        const QDir own(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+        QVERIFY(own.path().startsWith(config.path()));
+        QCOMPARE(ProgramFiles::settingsFile(), own.filePath("settings.ini"));
+        QCOMPARE(readFile(own.filePath("settings.ini")), QByteArray("[General]\nlanguage=en\n"));
+        QVERIFY(writeFile(own.filePath("settings.ini"), "[General]\nlanguage=zh\n"));
+        QCOMPARE(ProgramFiles::knownHostsFile(), own.filePath("known_hosts"));
+        QCOMPARE(readFile(own.filePath("settings.ini")), QByteArray("[General]\nlanguage=zh\n"));
+        QVERIFY(ProgramFiles::hasEnglishMarker() && !own.exists("en.txt"));
+        QCOMPARE(readFile(appFile("settings.ini")), QByteArray("[General]\nlanguage=en\n"));
+    }
 }
 
 void TestLogin::refusedAttemptThenSuccessfulRetry()

@@ -98,6 +98,18 @@ void TestSshHostKeys::fileDecides_data()
     QTest::newRow("a folder in its place")
         << "folder" << int(QSsh::HostKeyCheck::FileUnusable) << 0;
     QTest::newRow("no file set") << "none" << int(QSsh::HostKeyCheck::FileUnusable) << 0;
+    // A revoked key is refused, even where another line records it; lines this program cannot
+    // check never make the address new, nor known, but stand aside for other addresses.
+    QTest::newRow("@revoked") << "@revoked %1" << int(QSsh::HostKeyCheck::Refused) << 3;
+    QTest::newRow("@revoked by pattern, recorded too")
+        << "@revoked 10.9.9.9,10.213.*\n%1" << int(QSsh::HostKeyCheck::Refused) << 3;
+    QTest::newRow("@cert-authority")
+        << "@cert-authority %1" << int(QSsh::HostKeyCheck::FileUnusable) << 3;
+    QTest::newRow("pattern") << "10.213.?*" << int(QSsh::HostKeyCheck::FileUnusable) << 3;
+    QTest::newRow("lines for other addresses")
+        << "@revoked |1|c2FsdA==|ZGlnZXN0ZGlnZXN0ZGlnZXN0ZGk=\n*,!%2\n"
+           "@cert-authority 10.9.9.9\n@revoked 10.9.9.*"
+        << int(QSsh::HostKeyCheck::Recorded) << 0;
 }
 
 void TestSshHostKeys::fileDecides()
@@ -106,12 +118,22 @@ void TestSshHostKeys::fileDecides()
     QFETCH(int, outcome);
     QFETCH(int, line);
     QByteArray content = "# line 1\n\n";
+    const QByteArray scanned = m_sim.scanHostKey("ed25519");
+    const QByteArray key = scanned.mid(scanned.indexOf(' ') + 1); // type and key
     if (file == "ecdsa" || file == "hashed") {
         content += m_sim.scanHostKey("ecdsa", file == "hashed");
     } else if (file == "rsa") {
-        const QString key = m_dir->filePath("rsa");
-        QCOMPARE(QProcess::execute("ssh-keygen", {"-q", "-t", "rsa", "-N", "", "-f", key}), 0);
-        content += m_sim.address().toUtf8() + ' ' + readFile(key + ".pub");
+        const QString rsa = m_dir->filePath("rsa");
+        QCOMPARE(QProcess::execute("ssh-keygen", {"-q", "-t", "rsa", "-N", "", "-f", rsa}), 0);
+        content += m_sim.address().toUtf8() + ' ' + readFile(rsa + ".pub");
+    } else if (file.contains(' ') || file.contains('*')) {
+        // %1: the address and the controller's key, %2 the address; others get the key.
+        for (QString hosts : file.split('\n')) {
+            const bool withKey = hosts.contains("%1");
+            hosts.replace("%1", QString::fromLatin1(scanned.trimmed()))
+                .replace("%2", m_sim.address());
+            content += hosts.toUtf8() + (withKey ? "" : ' ' + key.trimmed()) + '\n';
+        }
     } else {
         content = "# ok\n10.213.0.1 ssh-ed25519\n";
     }
@@ -124,17 +146,22 @@ void TestSshHostKeys::fileDecides()
                                              &connected);
     QCOMPARE(int(check.outcome), outcome);
     QCOMPARE(check.line, line);
-    QCOMPARE(readFile(knownHosts()), content);
-    if (outcome == QSsh::HostKeyCheck::Matched) {
+    const QByteArray after = readFile(knownHosts());
+    QCOMPARE(after.left(content.size()), content);
+    QCOMPARE(after.size() > content.size(), outcome == QSsh::HostKeyCheck::Recorded);
+    if (outcome == QSsh::HostKeyCheck::Matched || outcome == QSsh::HostKeyCheck::Recorded) {
         QVERIFY(connected);
-        QCOMPARE(QStringList{check.offeredKey}, sshFingerprints(content));
+        QCOMPARE(QStringList{check.offeredKey},
+                 sshFingerprints(
+                     outcome == QSsh::HostKeyCheck::Matched ? content : after.mid(content.size())));
         return;
     }
     QVERIFY(!connected && (outcome == QSsh::HostKeyCheck::Refused || !check.error.isEmpty()));
     QVERIFY2(m_sim.endedWithoutPassword(sshd), qPrintable(m_sim.lastError()));
     if (outcome == QSsh::HostKeyCheck::Refused) {
-        QCOMPARE(QStringList{check.recordedKey}, sshFingerprints(content));
         QCOMPARE(check.offeredKey, controllerKey());
+        QCOMPARE(check.recordedKey,
+                 file.startsWith('@') ? controllerKey() : sshFingerprints(content).value(0));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Server = SimController::Server;
@@ -243,11 +244,22 @@ void TestSshSftp::progressAndCancel()
 }
 
 // Jobs that cannot start or cannot succeed end once, with a text that says why, and leave
-// every file as it was.
+// every file as it was. A named pipe or a device is refused before it is opened, on both
+// servers, and the channel goes on serving.
 void TestSshSftp::failuresHarmNothing()
 {
     QVERIFY(writeFile(m_local.filePath("keep.nc"), "precious") &&
             writeFile(m_local.filePath("up.nc"), "data") && QDir().mkpath(onController("a-dir")));
+    const auto removeSpecials = qScopeGuard([this] {
+        for (const SimController &sim : m_sims) {
+            QFile::remove(sim.rootDir() + "/fifo.nc");
+            QFile::remove(sim.rootDir() + "/zero.nc");
+        }
+    });
+    for (const SimController &sim : m_sims) {
+        QVERIFY(::mkfifo(QFile::encodeName(sim.rootDir() + "/fifo.nc").constData(), 0644) == 0 &&
+                QFile::link("/dev/zero", sim.rootDir() + "/zero.nc"));
+    }
     // A download onto a full disk says so and leaves the old file alone.
     QTemporaryDir mountPoint;
     QCOMPARE(
@@ -261,7 +273,12 @@ void TestSshSftp::failuresHarmNothing()
     {
         bool upload;
         QString from, to, error;
+        int server = 0;
     } jobs[] = {
+        {false, remote("fifo.nc"), m_local.filePath("fifo.nc"), "it is a named pipe", 0},
+        {false, remote("fifo.nc"), m_local.filePath("fifo.nc"), "it is a named pipe", 1},
+        {false, remote("zero.nc"), mountPoint.path() + "/zero.nc", "it is a device", 0},
+        {false, remote("zero.nc"), mountPoint.path() + "/zero.nc", "it is a device", 1},
         {true, m_local.filePath("does-not-exist.nc"), remote("never.nc"), "does-not-exist.nc"},
         {false, remote("no-such-file.nc"), m_local.filePath("keep.nc"), "no such file"},
         {false, remote("fresh.nc"), m_local.filePath("no-dir/x.nc"), "no-dir"},
@@ -269,16 +286,19 @@ void TestSshSftp::failuresHarmNothing()
         {true, m_local.filePath("up.nc"), remote("a-dir"), "directory"},
         {false, remote("large.nc"), full, "No space left"},
     };
-    JobReports reports(m_sftp);
+    JobReports openSsh(m_channels[0].data()), dropbear(m_channels[1].data());
     for (const auto &j : jobs) {
+        QSsh::SftpChannel *const sftp = m_channels[j.server].data();
+        JobReports &reports = j.server == 0 ? openSsh : dropbear;
         const QSsh::SftpJobId job =
-            j.upload ? m_sftp->uploadFile(j.from, j.to, QSsh::SftpOverwriteExisting)
-                     : m_sftp->downloadFile(j.from, j.to, QSsh::SftpOverwriteExisting);
-        const QString error = reports.wait(job);
+            j.upload ? sftp->uploadFile(j.from, j.to, QSsh::SftpOverwriteExisting)
+                     : sftp->downloadFile(j.from, j.to, QSsh::SftpOverwriteExisting);
+        const QString error = reports.wait(job, 20000);
         QVERIFY2(error.contains(j.error), qPrintable(error));
         QCOMPARE(reports.count(job), 1);
     }
-    QVERIFY(!QFileInfo::exists(onController("never.nc")));
+    QVERIFY(!QFileInfo::exists(onController("never.nc")) &&
+            !QFileInfo::exists(m_local.filePath("fifo.nc")));
     QCOMPARE(readFile(m_local.filePath("keep.nc")), QByteArray("precious"));
     QVERIFY(QFileInfo(onController("a-dir")).isDir());
     QCOMPARE(readFile(full), QByteArray("the old file\n"));

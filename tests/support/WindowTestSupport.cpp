@@ -22,7 +22,8 @@ void setSetting(const QString &key, const QString &value)
 
 QStringList logLines(const QWidget &window)
 {
-    const QString text = window.findChild<QTextEdit *>(QStringLiteral("m_logEdit"))->toPlainText();
+    const QString text =
+        window.findChild<QPlainTextEdit *>(QStringLiteral("m_logEdit"))->toPlainText();
     QStringList lines;
     for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         lines << line.mid(11); // after "hh:mm:ss - "

@@ -1,5 +1,6 @@
 // The main window without a controller: its texts in both languages, the language toggle, its
-// title and icons, and the keys and the context menu of the list.
+// title and icons, the keys and the context menu of the list, and the buttons and the log
+// under the worker's reports in any order.
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -46,6 +47,8 @@ private slots:
     void titleAndIcons();
     void keysFollowTheButtons_data();
     void keysFollowTheButtons();
+    void reportsInAnyOrder_data();
+    void reportsInAnyOrder();
 };
 
 void TestMainWindow::textsAndLanguageToggle()
@@ -54,7 +57,7 @@ void TestMainWindow::textsAndLanguageToggle()
     setSetting("language", "EN");
     mainwindow window(nullptr);
     QCOMPARE(texts(window), kChinese);
-    const QString first = window.findChild<QTextEdit *>("m_logEdit")->toPlainText();
+    const QString first = window.findChild<QPlainTextEdit *>("m_logEdit")->toPlainText();
     QVERIFY2(QTime::fromString(first.left(8), "hh:mm:ss").isValid() && first.mid(8, 3) == " - ",
              qPrintable(first));
     QCOMPARE(logLines(window), QStringList{"错误: SSH连接对象无效。"});
@@ -200,6 +203,42 @@ void TestMainWindow::keysFollowTheButtons()
     QCOMPARE(effect.startsWith("selected:") ? "selected:" + selected.join(", ")
                                             : logLines(w.window).mid(mark).join('|'),
              effect);
+}
+
+void TestMainWindow::reportsInAnyOrder_data()
+{
+    QTest::addColumn<QString>("reports"); // connection "up" or "down", or a "job" ending; *count
+    QTest::addColumn<int>("lines");       // in the operation log afterwards
+    // A job of the lost connection ends after the loss, or after the restoration but before
+    // the new channel is ready: the file buttons stay off all the same.
+    QTest::newRow("a job ends after the loss") << "up down job" << 2;
+    QTest::newRow("a job ends after the restoration") << "up down up job" << 4;
+    // The controller off for a while, one failed attempt every 10 s: the log keeps its newest
+    // 5,000 lines.
+    QTest::newRow("6,000 failed attempts") << "up down*6000 job" << 5000;
+}
+
+void TestMainWindow::reportsInAnyOrder()
+{
+    QFETCH(QString, reports);
+    QFETCH(int, lines);
+    setSetting("language", "en");
+    OfflineWindow w;
+    for (const QString &report : reports.split(' ')) {
+        for (int i = qMax(1, report.section('*', 1).toInt()); i > 0; --i) {
+            if (report == "job")
+                QVERIFY(QMetaObject::invokeMethod(&w.window, "onSftpJobFinished",
+                                                  Q_ARG(QSsh::SftpJobId, 7),
+                                                  Q_ARG(QString, "the connection went")));
+            else
+                w.setConnected(report.startsWith("up"));
+        }
+    }
+    for (const char *name : {"m_btnUpload", "m_btnDownload", "m_btnNewFolder", "m_btnDelete"})
+        QVERIFY2(!button(w.window, name)->isEnabled(), name);
+    const QStringList log = logLines(w.window);
+    QCOMPARE(log.size(), lines);
+    QCOMPARE(log.last(), QStringLiteral("SFTP task 7 failed: the connection went"));
 }
 
 QTEST_MAIN(TestMainWindow)
