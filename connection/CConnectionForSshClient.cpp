@@ -421,6 +421,10 @@ void CConnectionForSshClient::slotConnected()
             [this](QObject *channel) { forgetJobsOf(channel); });
     connect(sftp.data(), &QSsh::SftpChannel::fileRead, this,
             &CConnectionForSshClient::onSftpFileRead);
+    connect(sftp.data(), &QSsh::SftpChannel::replacementRecovered, this,
+            [this](QSsh::SftpJobId job, QSsh::SftpRecovery outcome) {
+                m_recoveryOutcomes.insert(job, outcome);
+            });
     sftp->initialize();
 }
 
@@ -462,8 +466,7 @@ void CConnectionForSshClient::slotShellStart()
     m_bShellConnected = true;
     qCDebug(lcConnection).noquote()
         << "CConnectionForSshClient::slotShellStart Shell已连接:" << addressKey();
-    if (m_bSftpInitialized)
-        emit sftpChannelInitialized();
+    reportReadyWhenComplete();
 }
 
 // The shell ended (exit, an idle logout, killed) or never started. The window's listings and
@@ -513,9 +516,47 @@ void CConnectionForSshClient::onSftpChannelReady()
         if (!started)
             m_uploadLeftovers << path;
     }
+    startRecoveries();
     m_bSftpInitialized = true;
-    if (m_bShellConnected)
-        emit sftpChannelInitialized();
+    reportReadyWhenComplete();
+}
+
+void CConnectionForSshClient::startRecoveries()
+{
+    const QPointer<QSsh::SftpChannel> channel = m_sftp.data();
+    for (const QSsh::SftpInterruptedReplacement &replacement :
+         std::exchange(m_interruptedReplacements, {})) {
+        qCDebug(lcConnection).noquote()
+            << "Setting right the interrupted replacement of" << replacement.target;
+        const QSsh::SftpJobId job = m_sftp->recoverReplacement(replacement);
+        const bool started =
+            startOwnJob(channel, job, [this, channel, replacement, job](const QString &error) {
+                const QSsh::SftpRecovery outcome = m_recoveryOutcomes.take(job);
+                if (!error.isEmpty() &&
+                    (!channel || channel->state() != QSsh::SftpChannel::Initialized)) {
+                    // Cut short by the loss of this channel too: tried again on the next one.
+                    m_interruptedReplacements << replacement;
+                } else if (!error.isEmpty() || outcome != QSsh::SftpRecovery::Untouched) {
+                    emit sigReplacementRecovered(replacement.target, replacement.backup, outcome,
+                                                 error);
+                }
+                if (channel && channel == m_sftp.data() && --m_nRecoveriesRunning == 0 &&
+                    channel->state() == QSsh::SftpChannel::Initialized)
+                    reportReadyWhenComplete();
+            });
+        if (started)
+            ++m_nRecoveriesRunning;
+        else
+            m_interruptedReplacements << replacement;
+    }
+}
+
+void CConnectionForSshClient::reportReadyWhenComplete()
+{
+    if (m_bReadyReported || !m_bShellConnected || !m_bSftpInitialized || m_nRecoveriesRunning > 0)
+        return;
+    m_bReadyReported = true;
+    emit sftpChannelInitialized();
 }
 
 void CConnectionForSshClient::slotShellError()
@@ -695,12 +736,16 @@ void CConnectionForSshClient::releaseShellAndChannel()
 {
     m_bShellConnected = false;
     m_bSftpInitialized = false;
+    m_bReadyReported = false;
+    m_nRecoveriesRunning = 0;
     failPendingFallbacks();
     m_shell.reset();
     m_nShellBytesQueued = 0;
     m_nShellBytesSent = 0;
     // The session is torn down by now, so the channel knows what its uploads left behind.
-    if (m_sftp)
+    if (m_sftp) {
         m_uploadLeftovers += m_sftp->takeLeftBehindFiles();
+        m_interruptedReplacements += m_sftp->takeInterruptedReplacements();
+    }
     setSftp({});
 }

@@ -52,6 +52,8 @@ private:
     // The current SFTP channel has reported itself initialised. The window hears of the
     // channel only once the shell has started too: both are what it needs to work.
     bool m_bSftpInitialized = false;
+    // sftpChannelInitialized has gone out for the current connection.
+    bool m_bReadyReported = false;
 
 public:
     // Written by the GUI thread, read by the worker thread.
@@ -87,6 +89,11 @@ private:
     // Hidden temporaries of uploads that a lost connection cut short, removed (as jobs of the
     // worker's own) once the next channel is ready.
     QStringList m_uploadLeftovers;
+    // Replacements that a lost connection cut off halfway, set right on the next channel before
+    // it is reported ready, so that nothing the window asks for meets them half done.
+    QList<QSsh::SftpInterruptedReplacement> m_interruptedReplacements;
+    int m_nRecoveriesRunning = 0;
+    QHash<QSsh::SftpJobId, QSsh::SftpRecovery> m_recoveryOutcomes;
 
     // Jobs the worker started for itself or for requests that answer with a signal of their
     // own instead of sftpJobFinished (a rename, a read for a preview, the removal of an upload's
@@ -142,6 +149,11 @@ signals:
     // The answer to slotReadRemoteFile: the contents on success (empty error), else the
     // reason; fileSize is the remote file's size where known (-1 otherwise), also on failure.
     void sigRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize, QString error);
+    // An upload to remotePath that a lost connection had cut off while it replaced the file by
+    // renaming it aside has been set right (outcome), or could not be (error; the old content
+    // may then be under backupPath).
+    void sigReplacementRecovered(QString remotePath, QString backupPath, QSsh::SftpRecovery outcome,
+                                 QString error);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -193,5 +205,8 @@ private:
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
     void failPendingFallbacks();
     void releaseShellAndChannel();
+    void startRecoveries();
+    // Reports the channel ready once the shell has started and interrupted work is set right.
+    void reportReadyWhenComplete();
     void onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
 };
