@@ -3,14 +3,16 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 ASAN_BUILD := build/asan
 RELEASE_BUILD := build/release
+FUZZ_BUILD := build/fuzz
+FUZZ_SECONDS ?= 180
 
 # Debian packages the build, the tests and the demo need.
 DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
         openssh-server openssh-client dropbear-bin sshpass iproute2 util-linux openssl procps \
         xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk \
-        dpkg-dev file pstoedit ghostscript
+        dpkg-dev file pstoedit ghostscript clang libclang-rt-14-dev llvm
 
-.PHONY: all deps build release release-config test demo bench soak package format clean
+.PHONY: all deps build release release-config test demo bench soak fuzz package format clean
 
 all: build
 
@@ -52,6 +54,14 @@ bench: release-config
 soak: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_soak
 	$(RELEASE_BUILD)/bench/cnc_soak
+
+# Each fuzz target for FUZZ_SECONDS, built by clang in a tree of its own; fails when one finds
+# something (see fuzz/run-fuzzers). Not part of make test.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCNC_FUZZ=ON \
+	    -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 package: release
 	cd $(RELEASE_BUILD) && cpack -G DEB

@@ -24,8 +24,6 @@ constexpr int kConnectTimeoutSeconds = 10;
 // Reported for a request carried out by a shell command: its real outcome is the marker the
 // command prints.
 constexpr QSsh::SftpJobId kShellFallbackJob = 1;
-const char kShellClosedText[] = QT_TRANSLATE_NOOP(
-    "CConnectionForSshClient", "Shell command not sent: the remote shell is closed.");
 
 const char kDeleteDirectoryCommand[] =
     "rm -rf \"%1\" && echo \"DELETE_SUCCESS\" || echo \"DELETE_FAILED\"\n";
@@ -55,10 +53,15 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
                                                  QString strUser)
     : m_strIp(std::move(strIp)), m_nPort(nPort), m_strUser(std::move(strUser)),
       m_strPwd(std::move(strPwd)), m_strIpPort(m_strIp + QLatin1Char(':') + QString::number(nPort)),
-      m_strKnownHostsFile(ProgramFiles::knownHostsFile()), m_shellDecoder(makeUtf8Decoder())
+      m_strKnownHostsFile(ProgramFiles::knownHostsFile()), m_shellDecoder(makeUtf8Decoder()),
+      m_shellInput(new ShellCommandQueue(this))
 {
     // Queued sftpJobFinished and error(QSsh::SshError) may travel before any connection exists.
     QSsh::registerMetaTypes();
+    connect(m_shellInput, &ShellCommandQueue::lineSent, this,
+            &CConnectionForSshClient::onShellLineSent);
+    connect(m_shellInput, &ShellCommandQueue::lineFailed, this,
+            &CConnectionForSshClient::onShellLineFailed);
 }
 
 CConnectionForSshClient::~CConnectionForSshClient()
@@ -102,10 +105,9 @@ int CConnectionForSshClient::send(QString strMessage)
     qCDebug(lcConnection).noquote()
         << QLatin1String("CConnectionForSshClient ssh send ") + strMessage;
     if (m_bSshConnected && m_bShellConnected && m_shell) {
-        const qint64 written = m_shell->write(strMessage.toUtf8());
-        if (written > 0)
-            m_nShellBytesQueued += written;
-        return static_cast<int>(written);
+        // Typed once the shell waits at its prompt; what the byte count says is taken.
+        const QByteArray bytes = strMessage.toUtf8();
+        return m_shellInput->enqueue(bytes, ShellCommandQueue::Origin::Window) ? bytes.size() : 0;
     }
     qCDebug(lcConnection).noquote()
         << "CConnectionForSshClient::send() ssh未连接 或 shell未连接:" << addressKey();
@@ -134,9 +136,7 @@ void CConnectionForSshClient::slotSendByQByteArray(QString strIpPort, QByteArray
     if (strIpPort != m_strIpPort)
         return;
     if (m_bSshConnected && m_shell) {
-        const qint64 written = m_shell->write(arrMsg);
-        if (written > 0)
-            m_nShellBytesQueued += written;
+        m_shellInput->enqueue(arrMsg, ShellCommandQueue::Origin::Window);
     } else {
         qCDebug(lcConnection).noquote()
             << "CConnectionForSshClient::send(QString strMessage) 发送失败 未建立连接:"
@@ -175,8 +175,10 @@ void CConnectionForSshClient::slotDataReceived()
         m_shellDecoder->toUnicode(bytes.constData(), zero < 0 ? bytes.size() : zero);
     if (zero >= 0)
         m_shellDecoder = makeUtf8Decoder(); // the dropped bytes break the byte stream
-    if (!text.isEmpty())
+    if (!text.isEmpty()) {
         emit sigDataArrived(text, m_strIp, m_nPort);
+        m_shellInput->outputArrived(text);
+    }
 }
 
 void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePath)
@@ -263,18 +265,19 @@ void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
         return;
     }
     qCDebug(lcConnection).noquote() << "Initiating SFTP folder creation via slot:" << remotePath;
-    const QString workingPath = remotePath.normalized(QString::NormalizationForm_C);
-    const QString command = shellCommand(kCreateDirectoryCommand, workingPath);
+    // Used as it came: the folders it goes into are named as the controller listed them, and
+    // in another Unicode form "mkdir -p" would make a twin of one of them.
+    const QString command = shellCommand(kCreateDirectoryCommand, remotePath);
 
-    if (containsNonAscii(workingPath)) {
+    if (containsNonAscii(remotePath)) {
         qCDebug(lcConnection).noquote()
-            << "Path contains non-ASCII characters, using shell command for:" << workingPath;
+            << "Path contains non-ASCII characters, using shell command for:" << remotePath;
         sendFallbackCommand(command, "Sending shell command:");
         return;
     }
-    if (sftp->createDirectory(workingPath) == QSsh::SftpInvalidJob) {
+    if (sftp->createDirectory(remotePath) == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote()
-            << "SFTP operation failed, trying shell command for:" << workingPath;
+            << "SFTP operation failed, trying shell command for:" << remotePath;
         sendFallbackCommand(command, "SFTP failed, using shell command:");
     }
 }
@@ -387,8 +390,7 @@ void CConnectionForSshClient::slotConnected()
                 &CConnectionForSshClient::slotShellError);
         connect(m_shell.data(), &QSsh::SshRemoteProcess::closed, this,
                 &CConnectionForSshClient::slotShellClosed);
-        connect(m_shell.data(), &QIODevice::bytesWritten, this,
-                &CConnectionForSshClient::slotShellBytesWritten);
+        m_shellInput->setShell(m_shell.data());
         m_shell->start();
     } else {
         qCWarning(lcConnection).noquote()
@@ -475,7 +477,7 @@ void CConnectionForSshClient::slotShellClosed(int exitStatus)
 {
     if (sender() != m_shell.data())
         return;
-    failPendingFallbacks();
+    m_shellInput->setShell(nullptr);
     // When the connection itself went, its own report follows.
     if (!m_bSshConnected || !m_pSshConnection ||
         m_pSshConnection->state() != QSsh::SshConnection::Connected)
@@ -484,17 +486,6 @@ void CConnectionForSshClient::slotShellClosed(int exitStatus)
         << "CConnectionForSshClient::slotShellClosed the remote shell ended, exit status"
         << exitStatus << "; the connection counts as lost:" << addressKey();
     slotDisconnected();
-}
-
-void CConnectionForSshClient::slotShellBytesWritten(qint64 bytes)
-{
-    if (sender() != m_shell.data())
-        return;
-    m_nShellBytesSent += bytes;
-    while (!m_pendingFallbacks.isEmpty() && m_pendingFallbacks.constFirst() <= m_nShellBytesSent) {
-        m_pendingFallbacks.removeFirst();
-        emit sftpJobFinished(kShellFallbackJob, QString());
-    }
 }
 
 void CConnectionForSshClient::onSftpChannelReady()
@@ -716,20 +707,30 @@ bool CConnectionForSshClient::startOwnJob(const QSsh::SftpChannel *channel, QSsh
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)
 {
     qCDebug(lcConnection).noquote() << debugPrefix << command.trimmed();
-    // Reported once the command's bytes have gone out on the shell's channel; the outcome
-    // itself is the marker the command prints.
-    if (send(command) <= 0) {
-        emit sftpJobFinished(kShellFallbackJob, tr(kShellClosedText));
+    // Reported once the command's bytes have gone out on the shell's channel, or when they
+    // cannot; the outcome itself is the marker the command prints.
+    if (!m_bSshConnected || !m_bShellConnected || !m_shell) {
+        qCDebug(lcConnection).noquote()
+            << "CConnectionForSshClient::send() ssh未连接 或 shell未连接:" << addressKey();
+        emit sftpJobFinished(kShellFallbackJob, ShellCommandQueue::shellClosedText());
         return;
     }
-    m_pendingFallbacks.append(m_nShellBytesQueued);
+    m_shellInput->enqueue(command.toUtf8(), ShellCommandQueue::Origin::Fallback);
 }
 
-void CConnectionForSshClient::failPendingFallbacks()
+void CConnectionForSshClient::onShellLineSent(ShellCommandQueue::Origin origin)
 {
-    for (int i = m_pendingFallbacks.size(); i > 0; --i)
-        emit sftpJobFinished(kShellFallbackJob, tr(kShellClosedText));
-    m_pendingFallbacks.clear();
+    if (origin == ShellCommandQueue::Origin::Fallback)
+        emit sftpJobFinished(kShellFallbackJob, QString());
+}
+
+void CConnectionForSshClient::onShellLineFailed(ShellCommandQueue::Origin origin,
+                                                const QByteArray &line, const QString &error)
+{
+    if (origin == ShellCommandQueue::Origin::Fallback)
+        emit sftpJobFinished(kShellFallbackJob, error);
+    else
+        emit sigSendFailed(QString::fromUtf8(line), error);
 }
 
 void CConnectionForSshClient::releaseShellAndChannel()
@@ -738,10 +739,8 @@ void CConnectionForSshClient::releaseShellAndChannel()
     m_bSftpInitialized = false;
     m_bReadyReported = false;
     m_nRecoveriesRunning = 0;
-    failPendingFallbacks();
+    m_shellInput->setShell(nullptr);
     m_shell.reset();
-    m_nShellBytesQueued = 0;
-    m_nShellBytesSent = 0;
     // The session is torn down by now, so the channel knows what its uploads left behind.
     if (m_sftp) {
         m_uploadLeftovers += m_sftp->takeLeftBehindFiles();

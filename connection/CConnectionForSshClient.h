@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SftpChannel.h"
+#include "ShellCommandQueue.h"
 #include "SshConnection.h"
 #include "SshConnectionParameters.h"
 #include "SshRemoteProcess.h"
@@ -81,11 +82,8 @@ private:
     // Carries an incomplete UTF-8 sequence at the end of one piece of shell output over to
     // the next piece; one per shell.
     std::unique_ptr<QTextDecoder> m_shellDecoder;
-    // Bytes handed to the current shell, and those of them that have gone out on its channel.
-    qint64 m_nShellBytesQueued = 0;
-    qint64 m_nShellBytesSent = 0;
-    // Shell-route commands not yet reported: where each one ends in the shell's byte count.
-    QVector<qint64> m_pendingFallbacks;
+    // Everything typed into the shell goes through it, one line at a time.
+    ShellCommandQueue *m_shellInput = nullptr;
     // Hidden temporaries of uploads that a lost connection cut short, removed (as jobs of the
     // worker's own) once the next channel is ready.
     QStringList m_uploadLeftovers;
@@ -125,6 +123,9 @@ signals:
     void sigDataArrived(QString strMsg, QString strIp, int nPort);
     void sftpChannelInitialized();
     void sftpJobFinished(QSsh::SftpJobId job, QString error);
+    // A line sent with slotSend was not typed into the shell while the shell was up: too long,
+    // or the shell was busy with an earlier command for too long. Its output never comes.
+    void sigSendFailed(QString strMsg, QString error);
     // A new address: its key (type and SHA-256 fingerprint) was added to the known-hosts file,
     // or, with strError, could not be; the connection goes on either way.
     void sigHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
@@ -184,7 +185,6 @@ private slots:
     void slotShellStart();
     void slotShellError();
     void slotShellClosed(int exitStatus);
-    void slotShellBytesWritten(qint64 bytes);
     void onSftpChannelReady();
 
 private:
@@ -203,7 +203,9 @@ private:
     bool startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
                      std::function<void(const QString &error)> answer);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
-    void failPendingFallbacks();
+    void onShellLineSent(ShellCommandQueue::Origin origin);
+    void onShellLineFailed(ShellCommandQueue::Origin origin, const QByteArray &line,
+                           const QString &error);
     void releaseShellAndChannel();
     void startRecoveries();
     // Reports the channel ready once the shell has started and interrupted work is set right.

@@ -212,7 +212,7 @@ SftpJob::Result SftpPathJob::step()
     case Kind::Rename: {
         // No overwrite flag: servers of protocol 3 (OpenSSH, Dropbear) refuse an existing
         // target anyway, and later versions are asked to.
-        const QByteArray newPath = m_newPath.toUtf8();
+        const QByteArray newPath = remoteNameToBytes(m_newPath);
         rc = libssh2_sftp_rename_ex(sftp, path.constData(), unsigned(path.size()),
                                     newPath.constData(), unsigned(newPath.size()), 0);
         break;

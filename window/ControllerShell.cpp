@@ -1,6 +1,7 @@
 #include "ControllerShell.h"
 
 #include "ShellQuoting.h"
+#include "TerminalText.h"
 
 namespace ControllerShell {
 
@@ -20,6 +21,25 @@ QString listingCommand(const QString &directory)
 QString listingEchoStart()
 {
     return QStringLiteral("ls -la --time-style=");
+}
+
+QString lineHead(const QString &output, int at)
+{
+    const int lineStart = at > 0 ? output.lastIndexOf(QLatin1Char('\n'), at - 1) + 1 : 0;
+    QString head = TerminalText::stripControlSequences(output.mid(lineStart, at - lineStart));
+    head.remove(QLatin1Char('\r'));
+    return head;
+}
+
+bool isPromptAt(const QString &output, int at)
+{
+    return lineHead(output, at).isEmpty();
+}
+
+bool isEchoAt(const QString &output, int at, const QString &prompt)
+{
+    const QString head = lineHead(output, at);
+    return head.isEmpty() || head == prompt;
 }
 
 QString flushCommand()

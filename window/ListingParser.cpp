@@ -58,6 +58,28 @@ bool isModeCharacter(QChar c)
     }
 }
 
+// ls separates its fields with ASCII blanks only. Other blanks (U+3000 of a Chinese input
+// method, U+00A0, U+2003...) are printed bare and belong to the name.
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+// The text without ASCII white space at either end; every other character is kept.
+QString trimAsciiBlanks(const QString &text)
+{
+    const auto isAsciiSpace = [](QChar c) {
+        return isBlank(c) || (c >= QLatin1Char('\n') && c <= QLatin1Char('\r'));
+    };
+    int begin = 0;
+    int end = text.size();
+    while (begin < end && isAsciiSpace(text.at(begin)))
+        ++begin;
+    while (end > begin && isAsciiSpace(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 bool isOctalDigit(QChar c)
 {
     return c >= QLatin1Char('0') && c <= QLatin1Char('7');
@@ -162,7 +184,7 @@ int readWord(const QString &text, int i, QString *word)
 {
     const int size = text.size();
     QByteArray bytes;
-    while (i < size && !text.at(i).isSpace()) {
+    while (i < size && !isBlank(text.at(i))) {
         const QChar c = text.at(i);
         if (c == QLatin1Char('\'')) {
             const int close = text.indexOf(QLatin1Char('\''), i + 1);
@@ -192,7 +214,7 @@ int readWord(const QString &text, int i, QString *word)
             i += 2;
         } else {
             int end = i;
-            while (end < size && !text.at(end).isSpace() &&
+            while (end < size && !isBlank(text.at(end)) &&
                    !QStringLiteral("'\"$\\").contains(text.at(end)))
                 ++end;
             if (end == i) // a lone "$" or a trailing backslash
@@ -209,19 +231,19 @@ int readWord(const QString &text, int i, QString *word)
 
 int skipBlanks(const QString &text, int i)
 {
-    while (i < text.size() && text.at(i).isSpace())
+    while (i < text.size() && isBlank(text.at(i)))
         ++i;
     return i;
 }
 
-// Splits off `count` fields separated by runs of white space; the rest of the line, from the
+// Splits off `count` fields separated by runs of blanks; the rest of the line, from the
 // first character after the blanks behind the last field, goes into *rest.
 bool splitFields(const QString &line, int count, QStringList *fields, QString *rest)
 {
     int i = skipBlanks(line, 0);
     for (int n = 0; n < count; ++n) {
         const int start = i;
-        while (i < line.size() && !line.at(i).isSpace())
+        while (i < line.size() && !isBlank(line.at(i)))
             ++i;
         if (i == start || i >= line.size())
             return false;
@@ -238,14 +260,21 @@ QString cleanOutput(const QString &rawOutput, const QString &prompt)
 {
     QString text = rawOutput;
 
-    const int echo = text.indexOf(ControllerShell::listingEchoStart());
+    // The echo and the prompt count only where the shell prints them, at the start of a line:
+    // inside a listing line they are part of a name. The last echo is the listing's own.
+    const QString echoStart = ControllerShell::listingEchoStart();
+    int echo = text.lastIndexOf(echoStart);
+    while (echo >= 0 && !ControllerShell::isEchoAt(text, echo, prompt))
+        echo = echo > 0 ? text.lastIndexOf(echoStart, echo - 1) : -1;
     if (echo >= 0) {
         const int lineEnd = text.indexOf(QLatin1Char('\n'), echo);
         if (lineEnd >= 0)
             text = text.mid(lineEnd + 1);
     }
 
-    const int promptAt = text.lastIndexOf(prompt);
+    int promptAt = text.lastIndexOf(prompt);
+    while (promptAt >= 0 && !ControllerShell::isPromptAt(text, promptAt))
+        promptAt = promptAt > 0 ? text.lastIndexOf(prompt, promptAt - 1) : -1;
     if (promptAt >= 0)
         text.truncate(promptAt);
 
@@ -277,7 +306,7 @@ bool isEntryLine(const QString &line)
     if (line.at(i) == QLatin1Char('.') || line.at(i) == QLatin1Char('+') ||
         line.at(i) == QLatin1Char('@'))
         ++i;
-    return i < line.size() && line.at(i).isSpace();
+    return i < line.size() && isBlank(line.at(i));
 }
 
 QString unquoteName(const QString &text, bool allowLinkArrow, QString *fileName)
@@ -294,7 +323,7 @@ QString unquoteName(const QString &text, bool allowLinkArrow, QString *fileName)
         // name -> target, each part quoted on its own.
         const int arrow = skipBlanks(text, i);
         if (QStringView(text).mid(arrow, 2) == QLatin1String("->") && arrow + 2 < text.size() &&
-            text.at(arrow + 2).isSpace()) {
+            isBlank(text.at(arrow + 2))) {
             QString target;
             const int end = readWord(text, skipBlanks(text, arrow + 2), &target);
             if (end == text.size()) {
@@ -309,7 +338,7 @@ QString unquoteName(const QString &text, bool allowLinkArrow, QString *fileName)
     QString name = text;
     if (name.size() >= 2 && name.startsWith(QLatin1Char('\'')) && name.endsWith(QLatin1Char('\'')))
         name = name.mid(1, name.size() - 2);
-    name = name.trimmed();
+    name = trimAsciiBlanks(name);
     if (fileName) {
         // Unquoted, a link's own name ends at the first arrow.
         const int arrow = allowLinkArrow ? name.indexOf(QLatin1String(" -> ")) : -1;
@@ -325,7 +354,7 @@ RemoteListing parse(const QString &cleanedOutput)
     qCDebug(lcListing).noquote() << "解析出的条目数量:" << parts.size();
 
     for (const QString &part : parts) {
-        QString line = part.trimmed();
+        QString line = trimAsciiBlanks(part);
         line.remove(QLatin1Char('\r'));
         qCDebug(lcListing).noquote() << "处理条目:" << line;
         if (line.isEmpty()) {

@@ -26,9 +26,11 @@ struct RemoteListing
 // Reads what the controller's shell printed for the listing command.
 namespace ListingParser {
 
-// Leaves the lines of the listing: drops the command echo (up to the first line feed after
-// it), the final prompt and what follows it, the terminal's control sequences, and the login
-// banner and empty lines. Listing lines are kept whatever their names hold.
+// Leaves the lines of the listing: drops everything up to the line feed after the last echo
+// of the listing command, the final prompt and what follows it, the terminal's control
+// sequences, and the login banner and empty lines. Echo and prompt count only where the shell
+// prints them (ControllerShell::isEchoAt, isPromptAt), so listing lines are kept whatever their
+// names hold.
 QString cleanOutput(const QString &rawOutput, const QString &prompt);
 
 // The entries of a cleaned output. Lines that are not directory entries (the "total" line,

@@ -179,6 +179,7 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &mainwindow::onSftpInitialized);
     connect(pSshClient, &CConnectionForSshClient::sftpJobFinished, this,
             &mainwindow::onSftpJobFinished);
+    connect(pSshClient, &CConnectionForSshClient::sigSendFailed, this, &mainwindow::onSendFailed);
     connect(this, &mainwindow::sigUploadFile, pSshClient, &CConnectionForSshClient::slotUploadFile);
     connect(this, &mainwindow::sigDeleteRemotePath, pSshClient,
             &CConnectionForSshClient::slotDeleteRemotePath);
@@ -628,6 +629,8 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
     // The command or its output went with the connection.
     if (!bState && m_isListingRemote)
         abandonListing();
+    if (!bState)
+        m_listingProgress.forgetEarlierCommands();
 
     if (bState && m_bReconnecting) {
         m_bReconnecting = false;
@@ -726,10 +729,19 @@ void mainwindow::processBufferedData()
     qCDebug(lcWindow).noquote() << now()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
 
+    // Rows that may be another command's are never shown as this folder's.
+    if (!m_listingProgress.isOwnOutput()) {
+        qCDebug(lcWindow).noquote() << now() << "输出可能属于先前放弃的列表命令，重新列出";
+        clearListingState();
+        listDirectory(m_strCurrentPath);
+        return;
+    }
+
     const bool english = isEnglishUi();
     showNavigationOnly();
 
-    const QString cleaned = ListingParser::cleanOutput(m_strRecvBuffer, ControllerShell::prompt());
+    const QString cleaned = ListingParser::cleanOutput(m_listingProgress.output(m_strRecvBuffer),
+                                                       ControllerShell::prompt());
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
     const RemoteListing listing = ListingParser::parse(cleaned);
 
@@ -796,6 +808,7 @@ void mainwindow::showNavigationOnly()
 
 void mainwindow::abandonListing()
 {
+    m_listingProgress.abandon();
     clearListingState();
     showNavigationOnly();
 }
@@ -851,6 +864,16 @@ void mainwindow::listDirectory(const QString &directory)
                                     << "m_isListingRemote:" << boolText(m_isListingRemote);
         return;
     }
+    // Refused before anything changes: the list and the path stay those of the folder shown.
+    const QString command = ControllerShell::listingCommand(directory);
+    if (!ShellCommandQueue::fits(command.toUtf8())) {
+        appendLog((isEnglishUi() ? QStringLiteral("The path of %1 is too long to be typed into the "
+                                                  "controller's shell; the folder is not listed.")
+                                 : QStringLiteral("%1 的路径过长，无法输入控制器的shell；"
+                                                  "未列出该文件夹。"))
+                      .arg(directory));
+        return;
+    }
 
     qCDebug(lcWindow).noquote() << now()
                                 << "onRefreshClicked() 设置m_isListingRemote=true前，清空缓冲";
@@ -873,7 +896,6 @@ void mainwindow::listDirectory(const QString &directory)
     m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
     m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
 
-    const QString command = ControllerShell::listingCommand(m_strCurrentPath);
     m_listingProgress.start(command.trimmed(), ControllerShell::prompt());
     m_listingTimeoutTimer->start();
     qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 发送命令:" << command.trimmed();
@@ -1197,8 +1219,10 @@ void mainwindow::onNewFolderClicked()
         return;
     }
 
-    // The name goes out exactly as typed, blanks included.
-    const QString path = RemotePath::join(m_strCurrentPath, name);
+    // The name goes out as typed, blanks included, in composed Unicode form; the folder it is
+    // made in keeps its name as listed, whatever form that has.
+    const QString path =
+        RemotePath::join(m_strCurrentPath, name.normalized(QString::NormalizationForm_C));
     appendLog((isEnglishUi() ? QStringLiteral("Creating folder: %1")
                              : QStringLiteral("正在创建文件夹: %1"))
                   .arg(path));
@@ -1262,6 +1286,23 @@ void mainwindow::onReplacementRecovered(QString remotePath, QString backupPath,
                            : QStringLiteral("%1 的上传因连接断开在替换文件时中断；新文件已就位。"))
                       .arg(remotePath));
     }
+}
+
+// The worker did not type a line of ours: too long, or the shell stayed busy too long.
+void mainwindow::onSendFailed(QString strMsg, QString error)
+{
+    if (m_isListingRemote && strMsg == ControllerShell::listingCommand(m_strCurrentPath)) {
+        appendLog((isEnglishUi() ? QStringLiteral("The listing of %1 was not sent: %2")
+                                 : QStringLiteral("目录 %1 的列表未发送: %2"))
+                      .arg(m_strCurrentPath, error));
+        // Never typed, so no answer of it can arrive later: nothing for the progress to remember.
+        clearListingState();
+        showNavigationOnly();
+        return;
+    }
+    appendLog((isEnglishUi() ? QStringLiteral("A command for the controller was not sent: %1")
+                             : QStringLiteral("发往控制器的命令未发送: %1"))
+                  .arg(error));
 }
 
 void mainwindow::onRenameClicked()

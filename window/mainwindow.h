@@ -73,6 +73,7 @@ private slots:
     void onRemoteDoubleClicked(QModelIndex index);
     void onSftpInitialized();
     void onSftpJobFinished(QSsh::SftpJobId job, QString error);
+    void onSendFailed(QString strMsg, QString error);
     void processBufferedData();
     void onLanguageToggled();
     void onListingTimedOut();

@@ -59,6 +59,8 @@ public:
     bool sshdStop() { return run({"sshd-stop"}); }
     bool sshdStart() { return run({"sshd-start"}); }
     bool endShell() { return run({"end-shell"}); }
+    // rm typed into root's shell waits until the hold is lifted: a slow rm -rf of a large tree.
+    bool holdRm(bool held) { return run({"hold-rm", held ? "on" : "off"}); }
     // A slower link: both directions limited to rate ("20mbit", "1gbit"); empty lifts it.
     bool setLinkRate(const QString &rate)
     {

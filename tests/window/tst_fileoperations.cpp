@@ -2,10 +2,13 @@
 // a simulated controller of each SSH server, with the dialogs answered as an operator would;
 // and the progress line of transfers with its Cancel button.
 #include "DropEvents.h"
+#include "RemoteFileName.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Server = SimController::Server;
@@ -272,8 +275,7 @@ void TestFileOperations::deleteCreateAndRename()
     QCOMPARE(clickable("m_btnDelete")->text(), QStringLiteral("Delete File"));
     QVERIFY(QFileInfo::exists(remote("full/in.nc")));
 
-    // New folders: the default name; Chinese by the shell route; blanks kept; decomposed
-    // accents sent as typed.
+    // New folders: the default name; Chinese by the shell route; blanks kept.
     QVERIFY(refresh({"lead.nc", composed, "target.nc", "full", "more"}));
     QSignalSpy creates(&window, &mainwindow::sigCreateRemoteFolder);
     m_answer.answerInput(QString());
@@ -285,10 +287,30 @@ void TestFileOperations::deleteCreateAndRename()
         clickable("m_btnNewFolder")->click();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(remote(name)).isDir(), 30000);
     }
+    // Paths keep the names of the folders they pass through as listed, byte for byte: typed
+    // with decomposed accents in a folder named so, only the typed name is composed (no
+    // composed twin of the folder appears); a rename in a folder whose name is not UTF-8.
+    const QString cafe = "Cafe\u0301", latin1 = QSsh::remoteNameFromBytes("caf\xE9");
+    const QByteArray latin1Dir = QFile::encodeName(m_sim->rootDir()) + "/caf\xE9";
+    QVERIFY(makeRemote(cafe + "/in.nc") && ::mkdir(latin1Dir.constData(), 0755) == 0 &&
+            ::close(::open((latin1Dir + "/a.nc").constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+    const auto removeLatin1Dir = qScopeGuard([&] { // QDir cannot name it
+        for (const char *name : {"/a.nc", "/b.nc"})
+            ::unlink((latin1Dir + name).constData());
+        ::rmdir(latin1Dir.constData());
+    });
     QTRY_VERIFY(fileButtonsEnabled(window));
+    QStringList names{"lead.nc",   composed,   "target.nc", "more", "New Folder",
+                      "零件 程序", "  edge  ", "   ",       cafe,   latin1};
+    QVERIFY(refresh(names + QStringList{"full"}));
+    doubleClick(window, cafe);
+    QVERIFY(m_session->waitListed({"..", "in.nc"}));
     m_answer.answerInput("Re\u0301sume\u0301");
     clickable("m_btnNewFolder")->click();
-    QCOMPARE(creates.last(), QVariantList{kRootDir + "Re\u0301sume\u0301"});
+    QCOMPARE(creates.last(), QVariantList{kRootDir + cafe + "/R\u00e9sum\u00e9"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(remote(cafe + "/R\u00e9sum\u00e9")).isDir(), 30000);
+    QVERIFY(!QFileInfo::exists(remote("Caf\u00e9")));
+    QVERIFY(refresh({"..", "in.nc", "R\u00e9sum\u00e9"}));
 
     // Renamed with F2, whatever the name; a name the list shows is refused at once, one taken
     // since the listing by the controller.
@@ -300,10 +322,15 @@ void TestFileOperations::deleteCreateAndRename()
         view->setFocus();
         QTest::keyClick(view, Qt::Key_F2);
     };
-    const QStringList names{"lead.nc",  composed,     "target.nc",
-                            "more",     "New Folder", "零件 程序",
-                            "  edge  ", "   ",        "R\u00e9sum\u00e9"};
-    QVERIFY(refresh(names + QStringList{"full"}));
+    doubleClick(window, "..");
+    QVERIFY(m_session->waitListed(names + QStringList{"full"}));
+    doubleClick(window, latin1);
+    QVERIFY(m_session->waitListed({"..", "a.nc"}));
+    rename("a.nc", "b.nc");
+    QTRY_VERIFY_WITH_TIMEOUT(::access((latin1Dir + "/b.nc").constData(), F_OK) == 0, 30000);
+    QVERIFY(refresh({"..", "b.nc"}));
+    doubleClick(window, "..");
+    QVERIFY(m_session->waitListed(names + QStringList{"full"}));
     rename("full", "加工\t程序");
     QTRY_VERIFY_WITH_TIMEOUT(
         logLines(window).contains("Renamed " + kRootDir + "full to " + kRootDir + "加工\t程序."),

@@ -1,7 +1,13 @@
 // Names that the shell would take for commands, listed, entered, transferred, deleted and
 // created through the main window and a real connection worker: each stays the entry it names.
+// The root shell gets one line at a time, and none that it cannot hold.
+#include "ControllerShell.h"
 #include "RemoteFileName.h"
+#include "RemoteListRoles.h"
+#include "ShellCommandQueue.h"
+#include "ShellQuoting.h"
 #include "SimController.h"
+#include "TerminalText.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -13,8 +19,9 @@ namespace {
 
 // Names as bytes, the way the controller stores them: every control character in the middle
 // and at the end, a trailing backslash, what the shell expands, keys that would run a command
-// as root if typed raw (Ctrl+A/Ctrl+E around it, Ctrl+U before it and CR after it), and bytes
-// that are not UTF-8.
+// as root if typed raw (Ctrl+A/Ctrl+E around it, Ctrl+U before it and CR after it), bytes
+// that are not UTF-8; blanks beyond ASCII, which ls prints bare, at the start, the end and in
+// the middle beside the name without them; the prompt, and an arrow that is no link.
 QList<QByteArray> hostileNames()
 {
     QList<QByteArray> names = QByteArray("m\x7Fid/end\x7F/back\\/$HOME/a\"b/it's `here`!/"
@@ -23,6 +30,11 @@ QList<QByteArray> hostileNames()
                                   .split('/');
     for (char c = 1; c < 0x20; ++c)
         names << QByteArray("m") + c + "id" << QByteArray("end") + c;
+    names << "x" << ControllerShell::prompt().toUtf8() + "x"
+          << "y -> x";
+    for (const char *blank : {"\xE3\x80\x80", "\xC2\xA0", "\xE2\x80\x83", "\xEF\xBB\xBF"})
+        names << blank + QByteArray("x") << "x" + QByteArray(blank)
+              << "x" + QByteArray(blank) + "y";
     return names;
 }
 
@@ -66,6 +78,26 @@ void deleteAll(mainwindow &window, ModalAnswerer &answer)
     button(window, "m_btnDelete")->click();
 }
 
+// The lines typed into the shell, as its echoes behind the prompt show them.
+QStringList typedLines(const QString &output)
+{
+    QStringList typed;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        QString visible = TerminalText::stripControlSequences(line);
+        visible.remove(QLatin1Char('\r'));
+        if (visible.startsWith(ControllerShell::prompt()) &&
+            visible.size() > ControllerShell::prompt().size())
+            typed << visible.mid(ControllerShell::prompt().size());
+    }
+    return typed;
+}
+
+QString fallback(const char *command, const QString &path, const char *marker)
+{
+    return QStringLiteral("%1 \"%2\" && echo \"%3_SUCCESS\" || echo \"%3_FAILED\"")
+        .arg(command, escapeForDoubleQuotes(path), marker);
+}
+
 } // namespace
 
 class TestListingSim : public QObject
@@ -77,6 +109,7 @@ private slots:
 
     void hostileNamesAreData_data();
     void hostileNamesAreData();
+    void oneLineAtATime();
 
 private:
     SimController m_openssh;
@@ -142,17 +175,23 @@ void TestListingSim::hostileNamesAreData()
     QVERIFY(session.waitListed(rootNames(m_openssh)));
     doubleClick(window, "ascii");
     QVERIFY(session.waitListed(listed));
-    // Read by SFTP, each file is the one named; then each deleted by SFTP (those not UTF-8 by
-    // the shell route), and both folders' names created again by both routes.
+    // Read by SFTP through the name each row keeps, each file is the one named: its content
+    // is its name. Then each deleted by SFTP (those not UTF-8 by the shell route), and both
+    // folders' names created again by both routes.
     QTemporaryDir local;
     const int mark = session.logSize();
-    for (int i = 0; i < names.size(); ++i)
-        emit window.sigDownloadFile(kRootDir + "ascii/" + QSsh::remoteNameFromBytes(names[i]),
+    QStringList rowNames;
+    for (int row = 1; row < listModel(window)->rowCount(); ++row) // after ".."
+        rowNames << listModel(window)->index(row, 0).data(RemoteNameRole).toString();
+    QCOMPARE(rowNames.size(), names.size());
+    for (int i = 0; i < rowNames.size(); ++i)
+        emit window.sigDownloadFile(kRootDir + "ascii/" + rowNames[i],
                                     local.filePath(QString::number(i)));
     QTRY_COMPARE_WITH_TIMEOUT(session.logSince(mark).filter("已成功完成").size(), names.size(),
                               30000);
-    for (int i = 0; i < names.size(); ++i)
-        QCOMPARE(readFile(local.filePath(QString::number(i))), names[i]);
+    for (int i = 0; i < rowNames.size(); ++i)
+        QCOMPARE(readFile(local.filePath(QString::number(i))),
+                 QSsh::remoteNameToBytes(rowNames[i]));
     QTest::qWait(600); // the listings that follow the reports, 200 ms after each
     QVERIFY(session.waitListed(listed));
     deleteAll(window, answer);
@@ -174,6 +213,88 @@ void TestListingSim::hostileNamesAreData()
     QCOMPARE(m_openssh.exec({"ls", "-A", "/root"}, &homeAfter), 0);
     QCOMPARE(homeAfter, homeBefore);
     QCOMPARE(entriesOf(root), rootBefore);
+}
+
+// While a shell-route rm -rf runs, nothing is typed: a folder whose listing line would not fit
+// the line editor is refused by the window, and by the worker; a request that waits too long
+// is dropped and reported; a burst of deletes, creates and listings, with the window's
+// refreshes among them, runs in order once the shell is back at its prompt, and nothing else.
+// The folders are named so that a line cut at the terminal's 4095 bytes leaves a double quote
+// open, which would make the name "x;touch owned;#" run a command.
+void TestListingSim::oneLineAtATime()
+{
+    QVERIFY2(m_openssh.start({}), qPrintable(m_openssh.lastError()));
+    const QString root = m_openssh.rootDir();
+    const QStringList deep{QString(255, '!'), QString(255, '!'), QString(70, '!'),
+                           "aaa" + QString(252, '!')};
+    QVERIFY(QDir(root).mkpath("慢/a") && QDir(root).mkpath("中文/x;touch owned;#") &&
+            QDir(root).mkpath(deep.join('/')));
+    QVERIFY(writeFile(root + "/中文/删.nc", "") && writeFile(root + "/中文/留.nc", ""));
+    QByteArray homeBefore;
+    QCOMPARE(m_openssh.exec({"ls", "-A", "/root"}, &homeBefore), 0);
+
+    ControllerSession session(m_openssh.address());
+    mainwindow &window = session.open();
+    QVERIFY(session.waitListed(rootNames(m_openssh)));
+    for (int i = 0; i < 3; ++i) {
+        doubleClick(window, deep[i]);
+        QVERIFY(session.waitListed({"..", deep[i + 1]}));
+    }
+    const QString shown = kRootDir + deep.mid(0, 3).join('/') + '/';
+    const QString tooLong = kRootDir + deep.join('/') + '/';
+    const int mark = session.logSize();
+    doubleClick(window, deep[3]);
+    QCOMPARE(
+        session.logSince(mark),
+        QStringList(
+            QStringLiteral("%1 的路径过长，无法输入控制器的shell；未列出该文件夹。").arg(tooLong)));
+    QVERIFY(window.findChild<QLabel *>("m_pathLabel")->text().endsWith(shown));
+    QCOMPARE(column(window), QStringList({"..", deep[3]}));
+
+    QVERIFY(session.inWorker(
+        [&] { session.worker()->findChild<ShellCommandQueue *>()->setMaxWait(3000); }));
+    QVERIFY(m_openssh.holdRm(true));
+    const int start = session.output.lastIndexOf('\n') + 1; // from the prompt on
+    emit window.sigDeleteRemotePath(kRootDir + "慢", "dir");
+    QTRY_COMPARE(session.jobSpy.count(), 1);
+    // Never typed, and reported.
+    emit window.sigCreateRemoteFolder(kRootDir + "中文/过期");
+    QTRY_COMPARE_WITH_TIMEOUT(session.jobSpy.count(), 2, 10000);
+    QVERIFY(session.jobSpy.at(1).at(1).toString().contains("busy"));
+    emit window.sigSend(ControllerShell::listingCommand(tooLong));
+    emit window.sigDeleteRemotePath(kRootDir + "中文/x;touch owned;#", "dir");
+    emit window.sigDeleteRemotePath(kRootDir + "中文/删.nc", "file");
+    emit window.sigCreateRemoteFolder(kRootDir + "中文/新;touch made;#");
+    emit window.sigSend(ControllerShell::listingCommand(kRootDir + "中文/"));
+    emit window.sigSend(ControllerShell::listingCommand(kRootDir));
+    QVERIFY(session.inWorker([] {}) && m_openssh.holdRm(false));
+
+    const QString listRoot = ControllerShell::listingCommand(kRootDir).trimmed();
+    QTRY_VERIFY_WITH_TIMEOUT(typedLines(session.output.mid(start)).contains(listRoot) &&
+                                 session.output.endsWith(ControllerShell::prompt()),
+                             10000);
+    QVERIFY(session.waitListed({"..", deep[3]}));
+    const QString output = session.output.mid(start);
+    QStringList typed = typedLines(output);
+    typed.removeAll(ControllerShell::listingCommand(shown).trimmed()); // the window's refreshes
+    QCOMPARE(typed, QStringList({fallback("rm -rf", kRootDir + "慢", "DELETE"),
+                                 fallback("rm -rf", kRootDir + "中文/x;touch owned;#", "DELETE"),
+                                 fallback("rm -f", kRootDir + "中文/删.nc", "DELETE"),
+                                 fallback("mkdir -p", kRootDir + "中文/新;touch made;#", "CREATE"),
+                                 ControllerShell::listingCommand(kRootDir + "中文/").trimmed(),
+                                 listRoot}));
+    // The listing ran after the deletes and creates before it.
+    const int listed =
+        output.indexOf(ControllerShell::listingCommand(kRootDir + "中文/").trimmed());
+    const QString listing = output.mid(listed, output.indexOf(listRoot + "\r\n", listed) - listed);
+    QVERIFY(listing.contains("留.nc") && listing.contains("touch made") && !listing.contains("删"));
+    QCOMPARE(QDir(root + "/中文").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList({"新;touch made;#", "留.nc"}));
+    QVERIFY(!QFile::exists(root + "/慢"));
+    QVERIFY(session.logSince(mark).filter("发往控制器的命令未发送").size() == 1);
+    QByteArray homeAfter;
+    QCOMPARE(m_openssh.exec({"ls", "-A", "/root"}, &homeAfter), 0);
+    QCOMPARE(homeAfter, homeBefore);
 }
 
 QTEST_MAIN(TestListingSim)

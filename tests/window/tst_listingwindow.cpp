@@ -65,10 +65,18 @@ void TestListingWindow::listingEnds_data()
         << five;
     QTest::newRow("the prompt without its blank")
         << kRootDir << QStringList{out.chopped(1)} << "quiet time" << five;
-    const QString jobs = OfflineWindow::listingOutput(kRootDir + "jobs/");
-    QTest::newRow("only the echo")
-        << kRootDir + "jobs/" << QStringList{jobs.left(jobs.indexOf('\n') + 1)} << "bound"
-        << QStringList{".."};
+    // ls quotes a name that holds the prompt; it ends no listing.
+    const QString named = "-rw-r--r-- 1 root root 1 2025-01-01 10:00:00 '" + prompt + "x'\r\n";
+    const int lastEntry = out.indexOf("\x1B[?2004h");
+    QTest::newRow("the prompt in a name")
+        << kRootDir
+        << QStringList{out.left(lastEntry) + named.left(named.indexOf('#') + 2),
+                       named.mid(named.indexOf('#') + 2) + out.mid(lastEntry)}
+        << "prompt" << five + QStringList{prompt + "x"};
+    // Nothing comes; the answer to the command given up arrives after the folder was asked
+    // for again (below).
+    QTest::newRow("no answer") << kRootDir + "jobs/" << QStringList{} << "bound"
+                               << QStringList{"..", "old", "jobs", "b.nc", "c.nc", "a.nc"};
 }
 
 void TestListingWindow::listingEnds()
@@ -110,7 +118,15 @@ void TestListingWindow::listingEnds()
         QCOMPARE(logLines(w.window).count(
                      QStringLiteral("目录 %1 的列表未能在20秒内完成，未显示其内容。").arg(dir)),
                  1);
-        w.feed(OfflineWindow::listingOutput(dir)); // belongs to no listing
+        // The late answer cannot be told from the new command's: it is not shown, the folder
+        // is listed again, and the answer to the new command is taken for that one.
+        w.call("onRefreshClicked");
+        QString late = OfflineWindow::listingOutput(dir);
+        w.feed(late.replace("a.nc", "gone.nc"));
+        QCOMPARE(w.sent.count(), 4);
+        QVERIFY(column(w.window).isEmpty());
+        w.feed(OfflineWindow::listingOutput(dir));
+        QVERIFY(w.refreshEnabled());
     }
     QCOMPARE(column(w.window), names);
     QCOMPARE(logLines(w.window).count("删除操作成功完成"),

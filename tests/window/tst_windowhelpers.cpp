@@ -95,6 +95,33 @@ void TestWindowHelpers::outputsAroundTheListing_data()
     QTest::newRow("only . and ..") << fixture("listing_long_path.raw") << QString();
     QTest::newRow("missing folder") << fixture("listing_missing.raw") << QString();
     QTest::newRow("resize error") << fixture("resize_error.raw") << QString();
+
+    // Names as ls printed them on the controller's terminal: blanks beyond ASCII bare, at
+    // either end too; quoted, the prompt, an arrow that is no link and the command itself.
+    const QString prompt = ControllerShell::prompt();
+    const QString echo = ControllerShell::listingCommand(kRootDir).replace("\n", "\r\n");
+    const auto entries = [](const QStringList &printed) {
+        QString lines;
+        for (const QString &name : printed)
+            lines += "-rw-r--r-- 1 root root 7 2026-12-07 06:48:53 " + name + "\r\n";
+        return lines;
+    };
+    QStringList printed{"'ls -la --time-style=+x'", "'root@raspberrypi:~# x'", "'y -> x'"};
+    QStringList listed{"ls -la --time-style=+x", "root@raspberrypi:~# x", "y -> x"};
+    for (const QChar blank : {QChar(0x3000), QChar(0x00A0), QChar(0x2003), QChar(0xFEFF)}) {
+        for (const QString &name : {blank + QStringLiteral("a.nc"), "a.nc" + QString(blank),
+                                    "a" + QString(blank) + "b.nc"}) {
+            printed << ' ' + name;
+            listed << name;
+        }
+    }
+    printed << " a.nc";
+    listed << "a.nc";
+    const QString own = echo + "total 8\r\n" + entries(printed) + "\x1B[?2004h" + prompt;
+    QTest::newRow("blanks, prompt and arrow in names") << own << listed.join('|');
+    // What an earlier listing printed before this one's echo is not this folder's.
+    QTest::newRow("output ahead of the echo")
+        << echo + entries({" old.nc"}) + "\x1B[?2004h" + prompt + own << listed.join('|');
 }
 
 void TestWindowHelpers::outputsAroundTheListing()
