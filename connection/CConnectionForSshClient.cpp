@@ -21,6 +21,9 @@ namespace {
 
 constexpr int kReconnectIntervalMs = 10000;
 constexpr int kConnectTimeoutSeconds = 10;
+// An SFTP channel starts within a second or two; one that has not started after this long
+// never will on this connection, whose keepalives the controller may still answer.
+constexpr int kSftpStartTimeoutMs = 15000;
 // Reported for a request carried out by a shell command: its real outcome is the marker the
 // command prints.
 constexpr QSsh::SftpJobId kShellFallbackJob = 1;
@@ -333,6 +336,12 @@ void CConnectionForSshClient::slotInitForClild()
     m_pReconnectTimer->setInterval(kReconnectIntervalMs);
     connect(m_pReconnectTimer, &QTimer::timeout, this,
             &CConnectionForSshClient::slotCreateConnection);
+    m_pSftpStartTimer = new QTimer(this);
+    m_pSftpStartTimer->setSingleShot(true);
+    m_pSftpStartTimer->setInterval(kSftpStartTimeoutMs);
+    connect(m_pSftpStartTimer, &QTimer::timeout, this, [this] {
+        onSftpStartFailed(QStringLiteral("no answer within %1 s").arg(kSftpStartTimeoutMs / 1000));
+    });
 }
 
 void CConnectionForSshClient::slotCreateConnection()
@@ -427,6 +436,8 @@ void CConnectionForSshClient::slotConnected()
             [this](QSsh::SftpJobId job, QSsh::SftpRecovery outcome) {
                 m_recoveryOutcomes.insert(job, outcome);
             });
+    if (m_pSftpStartTimer)
+        m_pSftpStartTimer->start();
     sftp->initialize();
 }
 
@@ -492,6 +503,8 @@ void CConnectionForSshClient::onSftpChannelReady()
 {
     if (sender() != m_sftp.data())
         return;
+    if (m_pSftpStartTimer)
+        m_pSftpStartTimer->stop();
     for (const QString &path : std::exchange(m_uploadLeftovers, {})) {
         qCDebug(lcConnection).noquote()
             << "Removing the temporary file of an interrupted upload:" << path;
@@ -587,6 +600,23 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() co
 void CConnectionForSshClient::onSftpChannelError(const QString &reason)
 {
     qCDebug(lcConnection).noquote() << "SFTP通道错误:" << reason;
+    if (sender() == m_sftp.data() && !m_bSftpInitialized)
+        onSftpStartFailed(reason);
+}
+
+// Without its channel the window can neither transfer nor be told the connection is ready, and
+// a controller that still answers keepalives would keep it that way for good. Like a shell that
+// ends, this counts as a lost connection: reported, then reconnected with a new channel.
+void CConnectionForSshClient::onSftpStartFailed(const QString &reason)
+{
+    if (!m_bSshConnected || m_bSftpInitialized ||
+        (m_sftp && m_sftp->state() == QSsh::SftpChannel::Initialized))
+        return;
+    qCWarning(lcConnection).noquote()
+        << "CConnectionForSshClient the SFTP channel did not start (" + reason +
+               "); the connection counts as lost:"
+        << addressKey();
+    slotDisconnected();
 }
 
 void CConnectionForSshClient::reportHostKeyRefusal(const QSsh::HostKeyCheck &check)
@@ -739,6 +769,8 @@ void CConnectionForSshClient::releaseShellAndChannel()
     m_bSftpInitialized = false;
     m_bReadyReported = false;
     m_nRecoveriesRunning = 0;
+    if (m_pSftpStartTimer)
+        m_pSftpStartTimer->stop();
     m_shellInput->setShell(nullptr);
     m_shell.reset();
     // The session is torn down by now, so the channel knows what its uploads left behind.

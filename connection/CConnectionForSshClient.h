@@ -62,6 +62,8 @@ public:
 
 private:
     QTimer *m_pReconnectTimer = nullptr;
+    // Bounds the start of the SFTP channel on a connection that is up; see onSftpStartFailed().
+    QTimer *m_pSftpStartTimer = nullptr;
 
 public:
     // Fixed at construction; read directly by the GUI thread.
@@ -192,6 +194,8 @@ private:
     void setSftp(const QSharedPointer<QSsh::SftpChannel> &channel);
     QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
+    // The connection is up but its SFTP channel did not start (refused, or no answer in time).
+    void onSftpStartFailed(const QString &reason);
     void reportHostKeyRefusal(const QSsh::HostKeyCheck &check);
     void onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job, const QString &error);
     void onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
