@@ -551,9 +551,10 @@ bool Soak::listing(bool counted)
             missing.removeAll(name);
         for (const QString &name : expected)
             extra.removeAll(name);
-        fault(QStringLiteral("listing of %1 wrong: missing [%2], extra [%3]")
+        fault(QStringLiteral("listing of %1 wrong: missing [%2], extra [%3]; the log since the "
+                             "click: %4")
                   .arg(m_currentDir, missing.join(QLatin1String(" | ")),
-                       extra.join(QLatin1String(" | "))));
+                       extra.join(QLatin1String(" | ")), logSince(mark)));
     }
     return true;
 }

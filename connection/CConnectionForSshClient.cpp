@@ -21,6 +21,9 @@ namespace {
 
 constexpr int kReconnectIntervalMs = 10000;
 constexpr int kConnectTimeoutSeconds = 10;
+// An SFTP channel starts within a second or two; one that has not started after this long
+// never will on this connection, whose keepalives the controller may still answer.
+constexpr int kSftpStartTimeoutMs = 15000;
 // Reported for a request carried out by a shell command: its real outcome is the marker the
 // command prints.
 constexpr QSsh::SftpJobId kShellFallbackJob = 1;
@@ -333,6 +336,12 @@ void CConnectionForSshClient::slotInitForClild()
     m_pReconnectTimer->setInterval(kReconnectIntervalMs);
     connect(m_pReconnectTimer, &QTimer::timeout, this,
             &CConnectionForSshClient::slotCreateConnection);
+    m_pSftpStartTimer = new QTimer(this);
+    m_pSftpStartTimer->setSingleShot(true);
+    m_pSftpStartTimer->setInterval(kSftpStartTimeoutMs);
+    connect(m_pSftpStartTimer, &QTimer::timeout, this, [this] {
+        onSftpStartFailed(QStringLiteral("no answer within %1 s").arg(kSftpStartTimeoutMs / 1000));
+    });
 }
 
 void CConnectionForSshClient::slotCreateConnection()
@@ -423,6 +432,12 @@ void CConnectionForSshClient::slotConnected()
             [this](QObject *channel) { forgetJobsOf(channel); });
     connect(sftp.data(), &QSsh::SftpChannel::fileRead, this,
             &CConnectionForSshClient::onSftpFileRead);
+    connect(sftp.data(), &QSsh::SftpChannel::replacementRecovered, this,
+            [this](QSsh::SftpJobId job, QSsh::SftpRecovery outcome) {
+                m_recoveryOutcomes.insert(job, outcome);
+            });
+    if (m_pSftpStartTimer)
+        m_pSftpStartTimer->start();
     sftp->initialize();
 }
 
@@ -464,8 +479,7 @@ void CConnectionForSshClient::slotShellStart()
     m_bShellConnected = true;
     qCDebug(lcConnection).noquote()
         << "CConnectionForSshClient::slotShellStart Shell已连接:" << addressKey();
-    if (m_bSftpInitialized)
-        emit sftpChannelInitialized();
+    reportReadyWhenComplete();
 }
 
 // The shell ended (exit, an idle logout, killed) or never started. The window's listings and
@@ -489,6 +503,8 @@ void CConnectionForSshClient::onSftpChannelReady()
 {
     if (sender() != m_sftp.data())
         return;
+    if (m_pSftpStartTimer)
+        m_pSftpStartTimer->stop();
     for (const QString &path : std::exchange(m_uploadLeftovers, {})) {
         qCDebug(lcConnection).noquote()
             << "Removing the temporary file of an interrupted upload:" << path;
@@ -504,9 +520,47 @@ void CConnectionForSshClient::onSftpChannelReady()
         if (!started)
             m_uploadLeftovers << path;
     }
+    startRecoveries();
     m_bSftpInitialized = true;
-    if (m_bShellConnected)
-        emit sftpChannelInitialized();
+    reportReadyWhenComplete();
+}
+
+void CConnectionForSshClient::startRecoveries()
+{
+    const QPointer<QSsh::SftpChannel> channel = m_sftp.data();
+    for (const QSsh::SftpInterruptedReplacement &replacement :
+         std::exchange(m_interruptedReplacements, {})) {
+        qCDebug(lcConnection).noquote()
+            << "Setting right the interrupted replacement of" << replacement.target;
+        const QSsh::SftpJobId job = m_sftp->recoverReplacement(replacement);
+        const bool started =
+            startOwnJob(channel, job, [this, channel, replacement, job](const QString &error) {
+                const QSsh::SftpRecovery outcome = m_recoveryOutcomes.take(job);
+                if (!error.isEmpty() &&
+                    (!channel || channel->state() != QSsh::SftpChannel::Initialized)) {
+                    // Cut short by the loss of this channel too: tried again on the next one.
+                    m_interruptedReplacements << replacement;
+                } else if (!error.isEmpty() || outcome != QSsh::SftpRecovery::Untouched) {
+                    emit sigReplacementRecovered(replacement.target, replacement.backup, outcome,
+                                                 error);
+                }
+                if (channel && channel == m_sftp.data() && --m_nRecoveriesRunning == 0 &&
+                    channel->state() == QSsh::SftpChannel::Initialized)
+                    reportReadyWhenComplete();
+            });
+        if (started)
+            ++m_nRecoveriesRunning;
+        else
+            m_interruptedReplacements << replacement;
+    }
+}
+
+void CConnectionForSshClient::reportReadyWhenComplete()
+{
+    if (m_bReadyReported || !m_bShellConnected || !m_bSftpInitialized || m_nRecoveriesRunning > 0)
+        return;
+    m_bReadyReported = true;
+    emit sftpChannelInitialized();
 }
 
 void CConnectionForSshClient::slotShellError()
@@ -546,6 +600,23 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::readySftpChannel() co
 void CConnectionForSshClient::onSftpChannelError(const QString &reason)
 {
     qCDebug(lcConnection).noquote() << "SFTP通道错误:" << reason;
+    if (sender() == m_sftp.data() && !m_bSftpInitialized)
+        onSftpStartFailed(reason);
+}
+
+// Without its channel the window can neither transfer nor be told the connection is ready, and
+// a controller that still answers keepalives would keep it that way for good. Like a shell that
+// ends, this counts as a lost connection: reported, then reconnected with a new channel.
+void CConnectionForSshClient::onSftpStartFailed(const QString &reason)
+{
+    if (!m_bSshConnected || m_bSftpInitialized ||
+        (m_sftp && m_sftp->state() == QSsh::SftpChannel::Initialized))
+        return;
+    qCWarning(lcConnection).noquote()
+        << "CConnectionForSshClient the SFTP channel did not start (" + reason +
+               "); the connection counts as lost:"
+        << addressKey();
+    slotDisconnected();
 }
 
 void CConnectionForSshClient::reportHostKeyRefusal(const QSsh::HostKeyCheck &check)
@@ -696,10 +767,16 @@ void CConnectionForSshClient::releaseShellAndChannel()
 {
     m_bShellConnected = false;
     m_bSftpInitialized = false;
+    m_bReadyReported = false;
+    m_nRecoveriesRunning = 0;
+    if (m_pSftpStartTimer)
+        m_pSftpStartTimer->stop();
     m_shellInput->setShell(nullptr);
     m_shell.reset();
     // The session is torn down by now, so the channel knows what its uploads left behind.
-    if (m_sftp)
+    if (m_sftp) {
         m_uploadLeftovers += m_sftp->takeLeftBehindFiles();
+        m_interruptedReplacements += m_sftp->takeInterruptedReplacements();
+    }
     setSftp({});
 }

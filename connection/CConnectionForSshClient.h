@@ -53,6 +53,8 @@ private:
     // The current SFTP channel has reported itself initialised. The window hears of the
     // channel only once the shell has started too: both are what it needs to work.
     bool m_bSftpInitialized = false;
+    // sftpChannelInitialized has gone out for the current connection.
+    bool m_bReadyReported = false;
 
 public:
     // Written by the GUI thread, read by the worker thread.
@@ -60,6 +62,8 @@ public:
 
 private:
     QTimer *m_pReconnectTimer = nullptr;
+    // Bounds the start of the SFTP channel on a connection that is up; see onSftpStartFailed().
+    QTimer *m_pSftpStartTimer = nullptr;
 
 public:
     // Fixed at construction; read directly by the GUI thread.
@@ -85,6 +89,11 @@ private:
     // Hidden temporaries of uploads that a lost connection cut short, removed (as jobs of the
     // worker's own) once the next channel is ready.
     QStringList m_uploadLeftovers;
+    // Replacements that a lost connection cut off halfway, set right on the next channel before
+    // it is reported ready, so that nothing the window asks for meets them half done.
+    QList<QSsh::SftpInterruptedReplacement> m_interruptedReplacements;
+    int m_nRecoveriesRunning = 0;
+    QHash<QSsh::SftpJobId, QSsh::SftpRecovery> m_recoveryOutcomes;
 
     // Jobs the worker started for itself or for requests that answer with a signal of their
     // own instead of sftpJobFinished (a rename, a read for a preview, the removal of an upload's
@@ -143,6 +152,11 @@ signals:
     // The answer to slotReadRemoteFile: the contents on success (empty error), else the
     // reason; fileSize is the remote file's size where known (-1 otherwise), also on failure.
     void sigRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize, QString error);
+    // An upload to remotePath that a lost connection had cut off while it replaced the file by
+    // renaming it aside has been set right (outcome), or could not be (error; the old content
+    // may then be under backupPath).
+    void sigReplacementRecovered(QString remotePath, QString backupPath, QSsh::SftpRecovery outcome,
+                                 QString error);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -180,6 +194,8 @@ private:
     void setSftp(const QSharedPointer<QSsh::SftpChannel> &channel);
     QSharedPointer<QSsh::SftpChannel> readySftpChannel() const;
     void onSftpChannelError(const QString &reason);
+    // The connection is up but its SFTP channel did not start (refused, or no answer in time).
+    void onSftpStartFailed(const QString &reason);
     void reportHostKeyRefusal(const QSsh::HostKeyCheck &check);
     void onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job, const QString &error);
     void onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
@@ -195,5 +211,8 @@ private:
     void onShellLineFailed(ShellCommandQueue::Origin origin, const QByteArray &line,
                            const QString &error);
     void releaseShellAndChannel();
+    void startRecoveries();
+    // Reports the channel ready once the shell has started and interrupted work is set right.
+    void reportReadyWhenComplete();
     void onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
 };

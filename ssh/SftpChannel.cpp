@@ -4,6 +4,7 @@
 #include "SftpDownloadJob.h"
 #include "SftpJob.h"
 #include "SftpReadJob.h"
+#include "SftpRecoveryJob.h"
 #include "SftpUploadJob.h"
 #include "SshLogging.h"
 #include "SshSession.h"
@@ -95,6 +96,7 @@ public:
     int laneLimit = kMaxSessions;
     size_t nextLane = 0; // the one whose job steps first in the next round
     QStringList leftBehind;
+    QList<SftpInterruptedReplacement> interrupted;
     static constexpr SftpJobId kFirstJobId = 2;
 };
 
@@ -313,6 +315,15 @@ void SftpChannel::Private::postFinished(const SftpJob &ended)
             },
             Qt::QueuedConnection);
     }
+    const auto *recovery = dynamic_cast<const Internal::SftpRecoveryJob *>(&ended);
+    if (recovery && error.isEmpty()) {
+        QMetaObject::invokeMethod(
+            q,
+            [q = q, job, outcome = recovery->outcome()] {
+                emit q->replacementRecovered(job, outcome);
+            },
+            Qt::QueuedConnection);
+    }
     if (!error.isEmpty())
         qCWarning(lcSsh).noquote() << "SFTP job" << job << "failed:" << error;
     QMetaObject::invokeMethod(
@@ -404,6 +415,8 @@ void SftpChannel::Private::abandonJobs(const QString &reason)
         const QString file = job->leftBehind();
         if (!file.isEmpty())
             leftBehind.append(file);
+        if (const auto replacement = job->interruptedReplacement())
+            interrupted.append(*replacement);
         postFinished(*job);
     }
     jobs.clear();
@@ -477,6 +490,18 @@ void SftpChannel::closeChannel()
 QStringList SftpChannel::takeLeftBehindFiles()
 {
     return std::exchange(d->leftBehind, {});
+}
+
+QList<SftpInterruptedReplacement> SftpChannel::takeInterruptedReplacements()
+{
+    return std::exchange(d->interrupted, {});
+}
+
+SftpJobId SftpChannel::recoverReplacement(const SftpInterruptedReplacement &replacement)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpRecoveryJob>(d->nextId(), replacement));
 }
 
 SftpJobId SftpChannel::uploadFile(const QString &localFilePath, const QString &remoteFilePath,

@@ -63,6 +63,13 @@ public:
     // (their hidden temporaries), for the owner to remove once connected again. Empties the
     // list.
     QStringList takeLeftBehindFiles();
+    // Replacements that uploads cut short by the loss of the connection left halfway, for the
+    // owner to set right with recoverReplacement() once connected again. Empties the list.
+    QList<SftpInterruptedReplacement> takeInterruptedReplacements();
+    // Puts the old content back under the target's name if the name is free, or else removes
+    // what the finished replacement left; replacementRecovered() then says which, before
+    // finished().
+    SftpJobId recoverReplacement(const SftpInterruptedReplacement &replacement);
 
     // Reads a remote file into memory: fileRead(job, data, size) and then finished(job, error).
     // A file larger than maxSize fails without being fetched. cancelJob() ends it early.
@@ -81,6 +88,8 @@ signals:
     // The end of a readFile job, just before its finished(): the contents on success (else
     // empty) and the file's size as far as it is known (-1 when not).
     void fileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
+    // A recoverReplacement job has succeeded, just before its finished().
+    void replacementRecovered(QSsh::SftpJobId job, QSsh::SftpRecovery outcome);
 
 private:
     friend class SshSession;

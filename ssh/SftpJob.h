@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <optional>
+
 #include <libssh2.h>
 #include <libssh2_sftp.h>
 
@@ -66,6 +68,12 @@ public:
     // After abandon(): a remote file of this job that the lost connection may have left
     // behind and that is safe to remove later, or an empty text.
     virtual QString leftBehind() const { return QString(); }
+    // After abandon(): a replacement of a remote file that the lost connection cut off halfway,
+    // to be set right once connected again, or nothing.
+    virtual std::optional<SftpInterruptedReplacement> interruptedReplacement() const
+    {
+        return std::nullopt;
+    }
 
     // Asks the job to stop, leaving every file as it was. True when the job has ended at
     // once (done() then holds). Otherwise it stops at its next safe point: never inside a

@@ -592,10 +592,27 @@ void SftpUploadJob::stopForCancel()
 void SftpUploadJob::abandon(const QString &reason)
 {
     m_leftBehind = temporaryThatMayExist();
+    switch (m_phase) {
+    case Phase::MoveTargetAside:
+    case Phase::RenameAfterMoveAside:
+    case Phase::RestoreTarget:
+    case Phase::RemoveBackup:
+        m_interruptedAside = true;
+        break;
+    default:
+        break;
+    }
     m_local.close();
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Write, m_remotePath, reason);
     m_phase = Phase::Done;
+}
+
+std::optional<SftpInterruptedReplacement> SftpUploadJob::interruptedReplacement() const
+{
+    if (!m_interruptedAside)
+        return std::nullopt;
+    return SftpInterruptedReplacement{m_remotePath, m_backupPath, m_temporaryPath};
 }
 
 } // namespace QSsh::Internal

@@ -24,7 +24,8 @@ namespace QSsh::Internal {
 // Only if the controller refuses to open the exec channel does the job fall back to three
 // SFTP renames: the target aside to a hidden backup name, the temporary into place, the
 // backup removed (or renamed back if the second rename fails). The target name is then
-// briefly absent, but the old content is never lost.
+// briefly absent, but the old content is never lost: should the connection go meanwhile, the
+// job names what it left (interruptedReplacement()) for SftpRecoveryJob to set right.
 class SftpUploadJob : public SftpJob
 {
 public:
@@ -39,6 +40,7 @@ public:
 
     void releaseHandle(bool immediately) override;
     QString leftBehind() const override { return m_leftBehind; }
+    std::optional<SftpInterruptedReplacement> interruptedReplacement() const override;
 
     // ".NAME.part-TAG" in the directory of remotePath.
     static QString sideName(const QString &remotePath, const QString &kind, const QString &tag);
@@ -106,6 +108,7 @@ private:
     QByteArray m_replaceOutput;
     QByteArray m_replaceErrors;
     QString m_leftBehind;
+    bool m_interruptedAside = false; // abandoned while the target was being renamed aside
 };
 
 } // namespace QSsh::Internal

@@ -13,6 +13,7 @@ void registerMetaTypes()
     static const bool registered = [] {
         qRegisterMetaType<QSsh::SftpJobId>("QSsh::SftpJobId");
         qRegisterMetaType<QSsh::SshError>("QSsh::SshError");
+        qRegisterMetaType<QSsh::SftpRecovery>("QSsh::SftpRecovery");
         return true;
     }();
     Q_UNUSED(registered)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaType>
+#include <QString>
 #include <QtGlobal>
 
 namespace QSsh {
@@ -27,7 +28,24 @@ enum SftpOverwriteMode {
     SftpSkipExisting
 };
 
-// Registers SftpJobId and SshError under the names "QSsh::SftpJobId" and "QSsh::SshError"
+// An upload whose connection was lost while it replaced its target the slow way (the target
+// renamed aside to backup, then temporary renamed into place): the target's name may be free,
+// with the old content under backup and the new one under temporary.
+struct SftpInterruptedReplacement
+{
+    QString target;
+    QString backup;
+    QString temporary;
+};
+
+// What setting an interrupted replacement right found and did.
+enum class SftpRecovery {
+    Untouched, // the target had not been moved: only the temporary was left, and is removed
+    Restored,  // the target's name was free: the old content is back under it
+    Completed  // the new content holds the target's name: the old content is removed
+};
+
+// Registers SftpJobId, SshError and SftpRecovery under their names ("QSsh::SftpJobId", ...)
 // so that they can travel through queued connections. Safe to call any number of times,
 // from any thread.
 void registerMetaTypes();
@@ -35,3 +53,4 @@ void registerMetaTypes();
 } // namespace QSsh
 
 Q_DECLARE_METATYPE(QSsh::SshError)
+Q_DECLARE_METATYPE(QSsh::SftpRecovery)

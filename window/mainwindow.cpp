@@ -200,6 +200,8 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &CConnectionForSshClient::slotRenameRemotePath);
     connect(pSshClient, &CConnectionForSshClient::sigRenameFinished, this,
             &mainwindow::onRenameFinished);
+    connect(pSshClient, &CConnectionForSshClient::sigReplacementRecovered, this,
+            &mainwindow::onReplacementRecovered);
     connect(pSshClient, &CConnectionForSshClient::sftpTransferStarted, m_progressLine,
             &TransferProgressLine::addTransfer);
     connect(pSshClient, &CConnectionForSshClient::sftpTransferProgress, m_progressLine,
@@ -1259,6 +1261,35 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
 
     // Show the job's effect; onRefreshClicked refuses by itself while disconnected or listing.
     QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
+}
+
+// The worker has set right an upload that the lost connection cut off halfway through replacing
+// its file: the operator learns which content the file now holds.
+void mainwindow::onReplacementRecovered(QString remotePath, QString backupPath,
+                                        QSsh::SftpRecovery outcome, QString error)
+{
+    const bool english = isEnglishUi();
+    if (!error.isEmpty()) {
+        appendLog((english
+                       ? QStringLiteral("The upload of %1 was cut off while it replaced the "
+                                        "file and could not be set right: %2. The previous "
+                                        "file may be kept as %3.")
+                       : QStringLiteral(
+                             "%1 的上传在替换文件时中断，且无法恢复：%2。原文件可能保存为 %3。"))
+                      .arg(remotePath, error, backupPath));
+    } else if (outcome == QSsh::SftpRecovery::Restored) {
+        appendLog((english ? QStringLiteral("The upload of %1 was cut off by the lost connection "
+                                            "while it replaced the file; the previous file has "
+                                            "been put back.")
+                           : QStringLiteral("%1 的上传因连接断开在替换文件时中断；原文件已恢复。"))
+                      .arg(remotePath));
+    } else if (outcome == QSsh::SftpRecovery::Completed) {
+        appendLog((english ? QStringLiteral("The upload of %1 was cut off by the lost connection "
+                                            "while it replaced the file; the new file is in "
+                                            "place.")
+                           : QStringLiteral("%1 的上传因连接断开在替换文件时中断；新文件已就位。"))
+                      .arg(remotePath));
+    }
 }
 
 // The worker did not type a line of ours: too long, or the shell stayed busy too long.

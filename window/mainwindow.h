@@ -79,6 +79,8 @@ private slots:
     void onListingTimedOut();
     void onRenameClicked();
     void onRenameFinished(QString oldPath, QString newPath, QString error);
+    void onReplacementRecovered(QString remotePath, QString backupPath, QSsh::SftpRecovery outcome,
+                                QString error);
 
 private:
     void setupUi();

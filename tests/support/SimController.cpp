@@ -79,13 +79,16 @@ bool SimController::start(Options options)
         arguments << "--server"
                   << "dropbear";
         // Dropbear starts its SFTP server through root's shell, which a greeting would break;
-        // the relay that holds SFTP requests back is sshd's.
+        // the relay that holds SFTP requests back and the channel limit are sshd's.
         options.execGreeting = options.sftpHold = false;
+        options.maxSessions = 0;
     }
     if (options.dropbearWindow > 0)
         arguments << "--window" << QString::number(options.dropbearWindow);
     if (options.idleLogoutSeconds > 0)
         arguments << "--idle-logout" << QString::number(options.idleLogoutSeconds);
+    if (options.maxSessions > 0)
+        arguments << "--max-sessions" << QString::number(options.maxSessions);
     const std::pair<bool, const char *> flags[] = {{options.resizeError, "--resize-error"},
                                                    {options.cLocale, "--c-locale"},
                                                    {options.execGreeting, "--exec-greeting"},

@@ -23,6 +23,7 @@ public:
         Server server = Server::OpenSsh;
         int dropbearWindow = 0; // Dropbear's receive window in bytes (its -W); 0: its default
         bool sftpHold = false;  // SFTP requests can be held back (holdSftpRequests)
+        int maxSessions = 0;    // sshd refuses channels beyond this many (OpenSSH); 0: its default
     };
 
     // The test's instance (CTest sets CNCSIM_INSTANCE and CNCSIM_DROPBEAR_INSTANCE).
@@ -81,7 +82,8 @@ public:
     // The controller's host key of that type ("ed25519", "ecdsa") as ssh-keyscan prints it.
     QByteArray scanHostKey(const QString &type, bool hashed = false);
     // A slow SFTP server: the first request of one of these types ("open", "close", "rename",
-    // ...) waits, with all that follows it, until called again without that type.
+    // ...; "rename+1" once one rename has passed) waits, with all that follows it, until called
+    // again without that type.
     // heldSftpRequest() names the type of the request waiting now.
     bool holdSftpRequests(const QStringList &types)
     {
