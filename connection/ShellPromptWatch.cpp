@@ -10,6 +10,25 @@ namespace {
 // a longer line is output, and keeping all of it would cost time with every piece.
 constexpr int kMaxPromptLine = 1024;
 
+// The prompt on a line of its own: "root@", a host name and ":~# ".
+const QRegularExpression &promptLine()
+{
+    static const QRegularExpression prompt(QStringLiteral("\\Aroot@[A-Za-z0-9._-]+:~# ?\\z"));
+    return prompt;
+}
+
+// What the terminal shows of the last line of `output`: without control sequences, and from
+// its last carriage return on, which starts the line again. Empty for a line longer than a
+// prompt line can be.
+QString shownLastLine(const QString &output)
+{
+    const QString lastLine = output.mid(output.lastIndexOf(QLatin1Char('\n')) + 1);
+    if (lastLine.size() > kMaxPromptLine)
+        return QString();
+    const QString shown = TerminalText::stripControlSequences(lastLine);
+    return shown.mid(shown.lastIndexOf(QLatin1Char('\r')) + 1);
+}
+
 } // namespace
 
 void ShellPromptWatch::reset()
@@ -43,14 +62,18 @@ void ShellPromptWatch::feed(const QString &piece)
     check();
 }
 
+bool ShellPromptWatch::endsAtPrompt(const QString &output)
+{
+    return shownLastLine(output).contains(promptLine());
+}
+
 void ShellPromptWatch::check()
 {
-    static const QRegularExpression prompt(QStringLiteral("\\Aroot@[A-Za-z0-9._-]+:~# \\z"));
+    // Bash waits for input once the blank that ends its prompt is out.
     if (m_echoPending || m_lastLineLong) {
         m_atPrompt = false;
         return;
     }
-    // A carriage return starts the line again: what the terminal shows is what follows it.
-    const QString visible = TerminalText::stripControlSequences(m_lastLine);
-    m_atPrompt = prompt.match(visible.mid(visible.lastIndexOf(QLatin1Char('\r')) + 1)).hasMatch();
+    const QString shown = shownLastLine(m_lastLine);
+    m_atPrompt = shown.endsWith(QLatin1Char(' ')) && shown.contains(promptLine());
 }

@@ -28,6 +28,10 @@ public:
     void feed(const QString &piece);
     bool atPrompt() const { return m_atPrompt; }
 
+    // Whether the last line of `output` is the shell's prompt and nothing else; its final blank
+    // may still be on its way.
+    static bool endsAtPrompt(const QString &output);
+
 private:
     void check();
 

@@ -402,6 +402,12 @@ RemoteListing parse(const QString &cleanedOutput)
             unquoteName(rest, entry.permissions.startsWith(QLatin1Char('l')), &entry.fileName);
         qCDebug(lcListing).noquote() << "解析文件名:" << entry.name << "原始条目:" << line;
 
+        // No file name holds a slash: such a line is a command's echo broken up by the
+        // terminal, and its "name" would lead to another file.
+        if (entry.fileName.contains(QLatin1Char('/'))) {
+            qCDebug(lcListing).noquote() << "跳过格式不正确的条目:" << line;
+            continue;
+        }
         if (entry.name.isEmpty() || entry.name == QLatin1String(".") ||
             entry.name == QLatin1String("..")) {
             qCDebug(lcListing).noquote() << "跳过特殊条目:" << line;

@@ -15,6 +15,7 @@
 #include "RemotePath.h"
 #include "RenamePrompt.h"
 #include "ShellMarkers.h"
+#include "ShellPromptWatch.h"
 #include "TerminalText.h"
 #include "TransferProgressLine.h"
 #include "WindowStyles.h"
@@ -729,6 +730,14 @@ void mainwindow::processBufferedData()
 {
     qCDebug(lcWindow).noquote() << now()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
+
+    // Output that went quiet before the shell's prompt came back is cut short (the link or the
+    // controller paused): the listing waits for the rest, up to its time limit.
+    if (m_listingProgress.state() != ListingProgress::State::Complete &&
+        !ShellPromptWatch::endsAtPrompt(m_strRecvBuffer)) {
+        qCDebug(lcWindow).noquote() << now() << "输出在提示符之前停顿，继续等待";
+        return;
+    }
 
     // Rows that may be another command's are never shown as this folder's.
     if (!m_listingProgress.isOwnOutput()) {

@@ -9,6 +9,9 @@ namespace {
 
 // In a row's pieces: the listing must still be outstanding here, with no quiet time running.
 const QString kPause = QStringLiteral("<pause>");
+// The output stops short of the prompt for longer than the quiet time: the listing is still
+// outstanding after it, and shows nothing yet.
+const QString kStall = QStringLiteral("<stall>");
 
 QStringList chunks(const QString &text, int size)
 {
@@ -63,6 +66,11 @@ void TestListingWindow::listingEnds_data()
     QTest::newRow("a marker line in a piece of the listing")
         << kRootDir << QStringList{echo, "DELETE_SUCCESS\r\n" + out.mid(echoEnd)} << "prompt"
         << five;
+    // The link or the controller pauses within the output (after a reconnection, say).
+    const int firstEntry = out.indexOf("\r\n", echoEnd) + 2;
+    QTest::newRow("a stall within the output")
+        << kRootDir << QStringList{out.left(firstEntry), kStall, out.mid(firstEntry)} << "prompt"
+        << five;
     QTest::newRow("the prompt without its blank")
         << kRootDir << QStringList{out.chopped(1)} << "quiet time" << five;
     // ls quotes a name that holds the prompt; it ends no listing.
@@ -98,6 +106,13 @@ void TestListingWindow::listingEnds()
     QElapsedTimer clock;
     clock.start();
     for (const QString &piece : qAsConst(pieces)) {
+        if (piece == kStall) {
+            QVERIFY(quietTime->isActive());
+            QTRY_VERIFY(!quietTime->isActive());
+            QVERIFY(!w.refreshEnabled());
+            QCOMPARE(column(w.window), before);
+            continue;
+        }
         if (piece != kPause) {
             w.feed(piece);
             continue;

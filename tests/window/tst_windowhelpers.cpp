@@ -117,8 +117,12 @@ void TestWindowHelpers::outputsAroundTheListing_data()
     }
     printed << " a.nc";
     listed << "a.nc";
-    const QString own = echo + "total 8\r\n" + entries(printed) + "\x1B[?2004h" + prompt;
-    QTest::newRow("blanks, prompt and arrow in names") << own << listed.join('|');
+    // The echo of a command typed while ls ran, broken into the listing: no name has a slash.
+    const QString brokenEcho = "-rw-r--r-- 1 root root ls -la --time-style=+%Y-%m-%d\\ %H:%M "
+                               "\"/home/pi/cn\r\n";
+    const QString own =
+        echo + "total 8\r\n" + entries(printed) + brokenEcho + "\x1B[?2004h" + prompt;
+    QTest::newRow("blanks, prompt, arrow in names; a broken echo") << own << listed.join('|');
     // What an earlier listing printed before this one's echo is not this folder's.
     QTest::newRow("output ahead of the echo")
         << echo + entries({" old.nc"}) + "\x1B[?2004h" + prompt + own << listed.join('|');
