@@ -102,6 +102,14 @@ qint64 SftpJob::msUntilReportDue() const
     return qMax<qint64>(0, kProgressIntervalMs - m_sinceReport.elapsed());
 }
 
+int SftpJob::renameRemote(const QString &from, const QString &to, long flags)
+{
+    const QByteArray source = remoteNameToBytes(from);
+    const QByteArray target = remoteNameToBytes(to);
+    return libssh2_sftp_rename_ex(m_context->sftp, source.constData(), unsigned(source.size()),
+                                  target.constData(), unsigned(target.size()), flags);
+}
+
 int SftpJob::settle(int rc)
 {
     m_context->session->track(this, rc);
@@ -216,14 +224,11 @@ SftpJob::Result SftpPathJob::step()
                                        LIBSSH2_SFTP_S_IXGRP | LIBSSH2_SFTP_S_IROTH |
                                        LIBSSH2_SFTP_S_IXOTH);
         break;
-    case Kind::Rename: {
+    case Kind::Rename:
         // No overwrite flag: servers of protocol 3 (OpenSSH, Dropbear) refuse an existing
         // target anyway, and later versions are asked to.
-        const QByteArray newPath = remoteNameToBytes(m_newPath);
-        rc = libssh2_sftp_rename_ex(sftp, path.constData(), unsigned(path.size()),
-                                    newPath.constData(), unsigned(newPath.size()), 0);
+        rc = renameRemote(m_path, m_newPath, 0);
         break;
-    }
     }
     settle(rc);
     if (rc == LIBSSH2_ERROR_EAGAIN)

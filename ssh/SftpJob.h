@@ -107,6 +107,9 @@ protected:
     bool acquire(WindowNeed need = WindowNeed::Requests);
     // Accounts for a finished or blocked call. Returns rc.
     int settle(int rc);
+    // Renames on the controller, both paths through the one byte mapping of remote names;
+    // the caller has acquired the session and settles rc.
+    int renameRemote(const QString &from, const QString &to, long flags);
     // The error code behind a null handle.
     int lastErrno() const { return m_context->session->lastErrno(); }
     // A failure text for rc, which is not EAGAIN and not a session error.

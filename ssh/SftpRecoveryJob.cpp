@@ -103,11 +103,7 @@ SftpJob::Result SftpRecoveryJob::rename(const QString &from, const QString &to)
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray source = remoteNameToBytes(from);
-    const QByteArray target = remoteNameToBytes(to);
-    const int rc =
-        settle(libssh2_sftp_rename_ex(m_context->sftp, source.constData(), unsigned(source.size()),
-                                      target.constData(), unsigned(target.size()), 0));
+    const int rc = settle(renameRemote(from, to, 0));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (rc < 0) {

@@ -200,12 +200,10 @@ SftpJob::Result SftpUploadJob::stepPhase()
         }
         if (!acquire())
             return Result::Idle;
-        const QByteArray from = remoteNameToBytes(m_temporaryPath);
-        const QByteArray to = remoteNameToBytes(m_remotePath);
-        const int rc = settle(libssh2_sftp_rename_ex(
-            sftp, from.constData(), unsigned(from.size()), to.constData(), unsigned(to.size()),
-            LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC |
-                LIBSSH2_SFTP_RENAME_NATIVE));
+        const int rc =
+            settle(renameRemote(m_temporaryPath, m_remotePath,
+                                LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC |
+                                    LIBSSH2_SFTP_RENAME_NATIVE));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (rc == 0) {
@@ -521,11 +519,7 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray source = remoteNameToBytes(from);
-    const QByteArray target = remoteNameToBytes(to);
-    const int rc =
-        settle(libssh2_sftp_rename_ex(m_context->sftp, source.constData(), unsigned(source.size()),
-                                      target.constData(), unsigned(target.size()), flags));
+    const int rc = settle(renameRemote(from, to, flags));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (rc < 0) {
