@@ -847,7 +847,8 @@ void mainwindow::onSftpInitialized()
     // A channel reported ready after its connection went enables nothing.
     setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
                       fileOperationsPossible());
-    m_btnRefresh->setEnabled(m_bConnectState);
+    // A listing still outstanding keeps Refresh off until it ends.
+    m_btnRefresh->setEnabled(m_bConnectState && !m_isListingRemote);
 
     qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 发送echo命令清空shell缓冲";
     emit sigSend(ControllerShell::flushCommand());
