@@ -50,7 +50,7 @@ QString bareName(QString line)
     }
     const QByteArray bytes = QSsh::remoteNameToBytes(name);
     if (name.isEmpty() || name.contains(QLatin1Char(' ')) || name.contains(QLatin1Char('\t')) ||
-        lsQuotedName(bytes) != bytes)
+        name.contains(QLatin1Char('/')) || lsQuotedName(bytes) != bytes)
         return QString();
     return name;
 }
