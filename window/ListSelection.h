@@ -1,16 +1,18 @@
 #pragma once
 
+#include "RemoteListRoles.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 // One selected row of the remote file list: the entry's own name in the current folder,
 // exactly as the controller stores it (blanks at either end included; a symbolic link
-// without its arrow and target), and the type text of column 1 as the list shows it.
+// without its arrow and target), and the row's kind.
 struct ListRow
 {
     QString name;
-    QString type;
+    RemoteRowKind kind;
 };
 
 // One selected item that the delete button will remove.
@@ -22,10 +24,7 @@ struct DeleteCandidate
 };
 
 // The delete candidates of the selected rows, in row order. The ".." row is never one.
-// folderText is the folder type text of the language shown at the moment of the click; a row
-// whose type text is not exactly that counts as a file.
-QVector<DeleteCandidate> deleteCandidates(const QVector<ListRow> &rows, const QString &currentDir,
-                                          const QString &folderText);
+QVector<DeleteCandidate> deleteCandidates(const QVector<ListRow> &rows, const QString &currentDir);
 
 // What a download of the selected rows fetches: the names of the file rows, and the names of
 // the other rows, which are reported as skipped. The ".." row is in neither list.
@@ -35,8 +34,7 @@ struct DownloadSelection
     QStringList skipped;
 };
 
-// fileText is the file type text of the language shown at the moment of the click.
-DownloadSelection downloadSelection(const QVector<ListRow> &rows, const QString &fileText);
+DownloadSelection downloadSelection(const QVector<ListRow> &rows);
 
 // A file left out of a download into one folder: its local name would be the same file as
 // that of an earlier file in the list (names that differ only in letter case, on a FAT USB

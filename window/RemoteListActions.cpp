@@ -1,57 +1,36 @@
 #include "RemoteListActions.h"
 
-#include <QAbstractButton>
+#include "RemoteListModel.h"
+
 #include <QAction>
-#include <QEvent>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QTreeView>
 
-RemoteListActions::RemoteListActions(QTreeView *view, std::function<bool()> isEnglish)
-    : QObject(view), m_view(view), m_isEnglish(std::move(isEnglish))
+RemoteListActions::RemoteListActions(QTreeView *view) : QObject(view), m_view(view)
 {
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_view, &QWidget::customContextMenuRequested, this, &RemoteListActions::showMenu);
 }
 
-QAction *RemoteListActions::addAction(const QList<QKeySequence> &keys, QAbstractButton *gate)
+QAction *RemoteListActions::addKeyAction(const QList<QKeySequence> &keys)
 {
     auto *action = new QAction(this);
     action->setShortcuts(keys);
+    // The keys act while the list has the focus.
     action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     m_view->addAction(action);
-    if (gate) {
-        // A disabled action neither answers its keys nor can be chosen in the menu.
-        action->setEnabled(gate->isEnabled());
-        gate->installEventFilter(this);
-        m_gated.append({gate, action});
-    }
     return action;
-}
-
-bool RemoteListActions::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::EnabledChange) {
-        for (const auto &[gate, action] : qAsConst(m_gated)) {
-            if (gate == watched)
-                action->setEnabled(gate->isEnabled());
-        }
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void RemoteListActions::showMenu(const QPoint &position)
 {
     const bool onRow = m_view->indexAt(position).isValid();
-    const bool english = m_isEnglish();
     QMenu menu(m_view);
     menu.setObjectName(QStringLiteral("remoteListMenu"));
     for (const MenuEntry &entry : qAsConst(m_menuEntries)) {
-        if (!onRow && !entry.anywhere)
-            continue;
-        if (!entry.english.isEmpty())
-            entry.action->setText(english ? entry.english : entry.chinese);
-        menu.addAction(entry.action);
+        if (onRow || entry.anywhere)
+            menu.addAction(entry.action);
     }
     if (!menu.isEmpty())
         menu.exec(m_view->viewport()->mapToGlobal(position));
@@ -62,7 +41,7 @@ QModelIndex RemoteListActions::parentRow() const
     const QAbstractItemModel *model = m_view->model();
     for (int row = 0; model && row < model->rowCount(); ++row) {
         const QModelIndex index = model->index(row, 0);
-        if (index.data().toString() == QLatin1String(".."))
+        if (RemoteListModel::kind(index) == RemoteRowKind::Navigation)
             return index;
     }
     return {};

@@ -115,3 +115,26 @@ void removeMarkerLines(QString *text, int from)
         start = end + 1;
     }
 }
+
+QString shellMarkerLogLine(ShellMarker marker, bool english)
+{
+    switch (marker) {
+    case ShellMarker::DeleteSuccess:
+        return english ? QStringLiteral("Delete operation completed successfully")
+                       : QStringLiteral("删除操作成功完成");
+    case ShellMarker::DeleteFailed:
+        return english ? QStringLiteral("Delete operation failed") : QStringLiteral("删除操作失败");
+    case ShellMarker::CreateSuccess:
+        return english ? QStringLiteral("New folder operation completed successfully")
+                       : QStringLiteral("新建文件夹操作成功完成");
+    case ShellMarker::CreateFailed:
+        break;
+    }
+    return english ? QStringLiteral("New folder operation failed")
+                   : QStringLiteral("新建文件夹操作失败");
+}
+
+bool shellMarkerIsSuccess(ShellMarker marker)
+{
+    return marker == ShellMarker::DeleteSuccess || marker == ShellMarker::CreateSuccess;
+}

@@ -28,3 +28,9 @@ void removeMarkerLines(QString *text, int from);
 
 // The marker text, e.g. "DELETE_SUCCESS".
 QString shellMarkerText(ShellMarker marker);
+
+// The operation log's line for an outcome, in English or Chinese.
+QString shellMarkerLogLine(ShellMarker marker, bool english);
+
+// A success changed the folder: the list is to be refreshed.
+bool shellMarkerIsSuccess(ShellMarker marker);

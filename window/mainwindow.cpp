@@ -2,18 +2,17 @@
 
 #include "ColumnWidths.h"
 #include "ControllerShell.h"
+#include "FileActions.h"
+#include "FileRequests.h"
 #include "FileSizeText.h"
-#include "FolderName.h"
 #include "HostKeyLog.h"
 #include "IconLoader.h"
-#include "ListSelection.h"
 #include "ListingParser.h"
 #include "PreviewLauncher.h"
 #include "ProgramFiles.h"
 #include "RemoteListActions.h"
-#include "RemoteListRoles.h"
+#include "RemoteListModel.h"
 #include "RemotePath.h"
-#include "RenamePrompt.h"
 #include "ShellMarkers.h"
 #include "ShellPromptWatch.h"
 #include "TerminalText.h"
@@ -21,32 +20,22 @@
 #include "WindowStyles.h"
 
 #include <QAction>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSettings>
-#include <QStandardItemModel>
 #include <QStyle>
-#include <QTextDocument>
 #include <QTime>
 #include <QTimer>
 #include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
-
-#include <initializer_list>
 
 Q_LOGGING_CATEGORY(lcWindow, "cnc.window", QtWarningMsg)
 
@@ -62,11 +51,6 @@ const char languageKey[] = "language";
 // The operation log keeps this many of its newest lines.
 constexpr int kLogLines = 5000;
 
-bool isFileType(const QString &type)
-{
-    return type == QLatin1String("File") || type == QStringLiteral("文件");
-}
-
 // Time of day at the start of the listing path's diagnostic lines.
 QString now()
 {
@@ -78,16 +62,6 @@ const char *boolText(bool value)
     return value ? "true" : "false";
 }
 
-QStringList headerLabels(bool english)
-{
-    if (english) {
-        return {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Size"),
-                QStringLiteral("Modified Time")};
-    }
-    return {QStringLiteral("名称"), QStringLiteral("类型"), QStringLiteral("大小"),
-            QStringLiteral("修改时间")};
-}
-
 // The directory above `dir` ("/a/b/" gives "/a/"); a text operation on the remote path.
 QString parentDirectory(const QString &dir)
 {
@@ -97,54 +71,15 @@ QString parentDirectory(const QString &dir)
     return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-QList<QStandardItem *> makeRow(const QIcon &icon, const QString &name, const QString &type,
-                               const QString &size, const QString &modified)
-{
-    return {new QStandardItem(icon, name), new QStandardItem(type), new QStandardItem(size),
-            new QStandardItem(modified)};
-}
-
-// A row of the listing: its name item also keeps the name that paths are built from.
-QList<QStandardItem *> makeEntryRow(const QIcon &icon, const RemoteEntry &entry,
-                                    const QString &type, const QString &size)
-{
-    QList<QStandardItem *> row = makeRow(icon, entry.name, type, size, entry.modified);
-    row.first()->setData(entry.fileName, RemoteNameRole);
-    return row;
-}
-
-const QString kLastUploadDir = QStringLiteral("lastUploadDir");
-const QString kLastDownloadDir = QStringLiteral("lastDownloadDir");
-
 bool isSftpReady(const QSharedPointer<QSsh::SftpChannel> &channel)
 {
     return channel && channel->state() == QSsh::SftpChannel::Initialized;
 }
 
-void setEnabledInOrder(std::initializer_list<QPushButton *> buttons, bool enabled)
+QModelIndexList selectedNameIndexes(const QTreeView *view)
 {
-    for (QPushButton *button : buttons)
-        button->setEnabled(enabled);
-}
-
-// The names and type texts of the selected rows, in the order the selection model gives them.
-// The name is the entry's own, kept by the listing beside the text shown; the ".." row has
-// only its text.
-QVector<ListRow> selectedListRows(const QTreeView *view)
-{
-    QVector<ListRow> rows;
     const QItemSelectionModel *selection = view->selectionModel();
-    if (!selection)
-        return rows;
-    const QModelIndexList indexes = selection->selectedRows(0);
-    for (const QModelIndex &index : indexes) {
-        if (!index.isValid())
-            continue;
-        const QVariant name = index.data(RemoteNameRole);
-        rows.append({name.isValid() ? name.toString() : index.data().toString(),
-                     index.sibling(index.row(), 1).data().toString()});
-    }
-    return rows;
+    return selection ? selection->selectedRows(0) : QModelIndexList();
 }
 
 } // namespace
@@ -170,48 +105,7 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
                                 : QStringLiteral("错误: SSH连接对象无效。"));
         return;
     }
-
-    connect(this, &mainwindow::sigSend, pSshClient,
-            qOverload<QString>(&CConnectionForSshClient::slotSend));
-    connect(pSshClient, &CConnectionForSshClient::sigDataArrived, this,
-            &mainwindow::slotDataArrived);
-    connect(pSshClient, &CConnectionForSshClient::sigConnectStateChanged, this,
-            &mainwindow::slotConnectStateChanged);
-    connect(pSshClient, &CConnectionForSshClient::sftpChannelInitialized, this,
-            &mainwindow::onSftpInitialized);
-    connect(pSshClient, &CConnectionForSshClient::sftpJobFinished, this,
-            &mainwindow::onSftpJobFinished);
-    connect(pSshClient, &CConnectionForSshClient::sigSendFailed, this, &mainwindow::onSendFailed);
-    connect(this, &mainwindow::sigUploadFile, pSshClient, &CConnectionForSshClient::slotUploadFile);
-    connect(this, &mainwindow::sigDeleteRemotePath, pSshClient,
-            &CConnectionForSshClient::slotDeleteRemotePath);
-    connect(this, &mainwindow::sigDownloadFile, pSshClient,
-            &CConnectionForSshClient::slotDownloadFile);
-    connect(this, &mainwindow::sigCreateRemoteFolder, pSshClient,
-            &CConnectionForSshClient::slotCreateRemoteFolder);
-    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRecorded, m_hostKeyLog,
-            &HostKeyLog::slotHostKeyRecorded);
-    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRefused, m_hostKeyLog,
-            &HostKeyLog::slotHostKeyRefused);
-    connect(pSshClient, &CConnectionForSshClient::sigKnownHostsUnusable, m_hostKeyLog,
-            &HostKeyLog::slotKnownHostsUnusable);
-    connect(pSshClient, &CConnectionForSshClient::sigConnectStateChanged, m_hostKeyLog,
-            &HostKeyLog::slotConnectStateChanged);
-    connect(this, &mainwindow::sigRenameRemotePath, pSshClient,
-            &CConnectionForSshClient::slotRenameRemotePath);
-    connect(pSshClient, &CConnectionForSshClient::sigRenameFinished, this,
-            &mainwindow::onRenameFinished);
-    connect(pSshClient, &CConnectionForSshClient::sigReplacementRecovered, this,
-            &mainwindow::onReplacementRecovered);
-    connect(pSshClient, &CConnectionForSshClient::sftpTransferStarted, m_progressLine,
-            &TransferProgressLine::addTransfer);
-    connect(pSshClient, &CConnectionForSshClient::sftpTransferProgress, m_progressLine,
-            &TransferProgressLine::setProgress);
-    connect(pSshClient, &CConnectionForSshClient::sftpTransferCancelling, m_progressLine,
-            &TransferProgressLine::markCancelling);
-    connect(m_progressLine, &TransferProgressLine::cancelRequested, pSshClient,
-            &CConnectionForSshClient::slotCancelTransfers);
-
+    connectWorker(pSshClient);
     setWindowTitle(connectedTitle(workerHostText()));
 
     // A ready report the worker sent before the connections above were made is lost; taking
@@ -226,6 +120,41 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
 
     // Started and stopped with the connection state; nothing listens to it.
     m_reconnectTimer->setInterval(2000);
+}
+
+void mainwindow::connectWorker(CConnectionForSshClient *pSshClient)
+{
+    using Worker = CConnectionForSshClient;
+    connect(this, &mainwindow::sigSend, pSshClient, qOverload<QString>(&Worker::slotSend));
+    connect(pSshClient, &Worker::sigDataArrived, this, &mainwindow::slotDataArrived);
+    connect(pSshClient, &Worker::sigConnectStateChanged, this,
+            &mainwindow::slotConnectStateChanged);
+    connect(pSshClient, &Worker::sftpChannelInitialized, this, &mainwindow::onSftpInitialized);
+    connect(pSshClient, &Worker::sftpJobFinished, this, &mainwindow::onSftpJobFinished);
+    connect(pSshClient, &Worker::sigSendFailed, this, &mainwindow::onSendFailed);
+    connect(this, &mainwindow::sigUploadFile, pSshClient, &Worker::slotUploadFile);
+    connect(this, &mainwindow::sigDeleteRemotePath, pSshClient, &Worker::slotDeleteRemotePath);
+    connect(this, &mainwindow::sigDownloadFile, pSshClient, &Worker::slotDownloadFile);
+    connect(this, &mainwindow::sigCreateRemoteFolder, pSshClient, &Worker::slotCreateRemoteFolder);
+    connect(pSshClient, &Worker::sigHostKeyRecorded, m_hostKeyLog,
+            &HostKeyLog::slotHostKeyRecorded);
+    connect(pSshClient, &Worker::sigHostKeyRefused, m_hostKeyLog, &HostKeyLog::slotHostKeyRefused);
+    connect(pSshClient, &Worker::sigKnownHostsUnusable, m_hostKeyLog,
+            &HostKeyLog::slotKnownHostsUnusable);
+    connect(pSshClient, &Worker::sigConnectStateChanged, m_hostKeyLog,
+            &HostKeyLog::slotConnectStateChanged);
+    connect(this, &mainwindow::sigRenameRemotePath, pSshClient, &Worker::slotRenameRemotePath);
+    connect(pSshClient, &Worker::sigRenameFinished, this, &mainwindow::onRenameFinished);
+    connect(pSshClient, &Worker::sigReplacementRecovered, this,
+            &mainwindow::onReplacementRecovered);
+    connect(pSshClient, &Worker::sftpTransferStarted, m_progressLine,
+            &TransferProgressLine::addTransfer);
+    connect(pSshClient, &Worker::sftpTransferProgress, m_progressLine,
+            &TransferProgressLine::setProgress);
+    connect(pSshClient, &Worker::sftpTransferCancelling, m_progressLine,
+            &TransferProgressLine::markCancelling);
+    connect(m_progressLine, &TransferProgressLine::cancelRequested, pSshClient,
+            &Worker::slotCancelTransfers);
 }
 
 mainwindow::~mainwindow()
@@ -305,34 +234,26 @@ void mainwindow::setupUi()
 
     auto *buttonLayout = new QHBoxLayout;
     buttonLayout->setSpacing(12);
-
-    const auto makeButton = [this](const char *objectName, const QIcon &icon, const QString &text,
-                                   const QString &style) {
-        auto *button = new QPushButton(icon, text, this);
+    m_fileActions = new FileActions(english, this);
+    const auto makeButton = [this](const char *objectName, const QIcon &icon, QAction *action,
+                                   WindowStyles::ButtonColour colour) {
+        auto *button = new QPushButton(icon, QString(), this);
         button->setObjectName(QLatin1String(objectName));
-        button->setStyleSheet(style);
+        button->setStyleSheet(WindowStyles::actionButton(colour));
+        FileActions::showOn(action, button);
         return button;
     };
-    const QString blue = WindowStyles::actionButton(WindowStyles::Blue);
-    const QString green = WindowStyles::actionButton(WindowStyles::Green);
-    const QString red = WindowStyles::actionButton(WindowStyles::Red);
-    const QString orange = WindowStyles::actionButton(WindowStyles::Orange);
-
-    m_btnUpload =
-        makeButton("m_btnUpload", loadIcon(QStringLiteral("上传文件.png")),
-                   english ? QStringLiteral("Upload File") : QStringLiteral("上传文件"), blue);
-    m_btnDownload =
-        makeButton("m_btnDownload", loadIcon(QStringLiteral("下载文件.png")),
-                   english ? QStringLiteral("Download File") : QStringLiteral("下载文件"), blue);
-    m_btnDelete =
-        makeButton("m_btnDelete", loadIcon(QStringLiteral("删除文件.png")),
-                   english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"), red);
-    m_btnRefresh =
-        makeButton("m_btnRefresh", loadIcon(QStringLiteral("刷新文件夹.png")),
-                   english ? QStringLiteral("Refresh List") : QStringLiteral("刷新列表"), green);
+    m_btnUpload = makeButton("m_btnUpload", loadIcon(QStringLiteral("上传文件.png")),
+                             m_fileActions->upload(), WindowStyles::Blue);
+    m_btnDownload = makeButton("m_btnDownload", loadIcon(QStringLiteral("下载文件.png")),
+                               m_fileActions->download(), WindowStyles::Blue);
+    m_btnDelete = makeButton("m_btnDelete", loadIcon(QStringLiteral("删除文件.png")),
+                             m_fileActions->remove(), WindowStyles::Red);
+    m_btnRefresh = makeButton("m_btnRefresh", loadIcon(QStringLiteral("刷新文件夹.png")),
+                              m_fileActions->refresh(), WindowStyles::Green);
     m_btnNewFolder =
         makeButton("m_btnNewFolder", style()->standardIcon(QStyle::SP_FileDialogNewFolder),
-                   english ? QStringLiteral("New Folder") : QStringLiteral("新建文件夹"), orange);
+                   m_fileActions->newFolder(), WindowStyles::Orange);
 
     buttonLayout->addStretch();
     buttonLayout->addWidget(m_btnUpload);
@@ -366,39 +287,53 @@ void mainwindow::setupUi()
     m_logEdit->setStyleSheet(WindowStyles::logEdit());
     mainLayout->addWidget(m_logEdit);
 
-    connect(m_btnRefresh, &QPushButton::clicked, this, &mainwindow::onRefreshClicked);
-    connect(m_btnUpload, &QPushButton::clicked, this, &mainwindow::onUploadClicked);
-    connect(m_btnDownload, &QPushButton::clicked, this, &mainwindow::onDownloadClicked);
-    connect(m_btnNewFolder, &QPushButton::clicked, this, &mainwindow::onNewFolderClicked);
-    connect(m_btnDelete, &QPushButton::clicked, this, &mainwindow::onDeleteClicked);
     connect(m_treeView, &QTreeView::doubleClicked, this, &mainwindow::onRemoteDoubleClicked);
+    setupFileActions();
     setupListActions();
-
-    // Nothing can be done before the SFTP channel is ready.
-    for (QPushButton *button :
-         {m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete, m_btnRefresh})
-        button->setEnabled(false);
 
     // The view has its real width only once the window has been laid out.
     QTimer::singleShot(200, this, &mainwindow::adjustColumnWidths);
 }
 
+void mainwindow::setupFileActions()
+{
+    const FileActions *actions = m_fileActions;
+    // Every action goes through its slot, the one the Parts of the window name.
+    connect(actions->upload(), &QAction::triggered, this, &mainwindow::onUploadClicked);
+    connect(actions->download(), &QAction::triggered, this, &mainwindow::onDownloadClicked);
+    connect(actions->newFolder(), &QAction::triggered, this, &mainwindow::onNewFolderClicked);
+    connect(actions->remove(), &QAction::triggered, this, &mainwindow::onDeleteClicked);
+    connect(actions->rename(), &QAction::triggered, this, &mainwindow::onRenameClicked);
+    connect(actions->refresh(), &QAction::triggered, this, &mainwindow::onRefreshClicked);
+    // The keys act on the list; F5 anywhere in the window.
+    m_treeView->addActions({actions->download(), actions->rename(), actions->remove(),
+                            actions->newFolder(), actions->refresh()});
+
+    m_fileRequests = new FileRequests(
+        this, m_treeView, [this] { return isEnglishUi(); },
+        [this] { return isSftpReady(m_sftpChannel); }, [this] { return m_strCurrentPath; });
+    connect(m_fileRequests, &FileRequests::logged, this, &mainwindow::appendLog);
+    connect(m_fileRequests, &FileRequests::uploadFile, this, &mainwindow::sigUploadFile);
+    connect(m_fileRequests, &FileRequests::downloadFile, this, &mainwindow::sigDownloadFile);
+    connect(m_fileRequests, &FileRequests::deleteRemotePath, this,
+            &mainwindow::sigDeleteRemotePath);
+    connect(m_fileRequests, &FileRequests::createRemoteFolder, this,
+            &mainwindow::sigCreateRemoteFolder);
+    connect(m_fileRequests, &FileRequests::renameRemotePath, this,
+            &mainwindow::sigRenameRemotePath);
+    connect(m_fileRequests, &FileRequests::requestsSent, this, [this] {
+        m_bRequestOutstanding = true;
+        updateActions();
+    });
+}
+
 void mainwindow::setupListActions()
 {
-    auto *actions = new RemoteListActions(m_treeView, [this] { return isEnglishUi(); });
-    // The menu, in this order; every entry goes through its button's slot.
-    actions->addEntry(QStringLiteral("Download"), QStringLiteral("下载"), {}, m_btnDownload, this,
-                      &mainwindow::onDownloadClicked);
-    actions->addEntry(QStringLiteral("Rename"), QStringLiteral("重命名"), {Qt::Key_F2}, m_btnDelete,
-                      this, &mainwindow::onRenameClicked);
-    actions->addEntry(QStringLiteral("Delete"), QStringLiteral("删除"), {QKeySequence::Delete},
-                      m_btnDelete, this, &mainwindow::onDeleteClicked);
-    actions->addEntry(QStringLiteral("New Folder"), QStringLiteral("新建文件夹"), {},
-                      m_btnNewFolder, this, &mainwindow::onNewFolderClicked);
-    actions
-        ->addEntry(QStringLiteral("Refresh"), QStringLiteral("刷新"), {Qt::Key_F5}, m_btnRefresh,
-                   this, &mainwindow::onRefreshClicked)
-        ->setShortcutContext(Qt::WindowShortcut);
+    auto *actions = new RemoteListActions(m_treeView);
+    for (QAction *action :
+         {m_fileActions->download(), m_fileActions->rename(), m_fileActions->remove(),
+          m_fileActions->newFolder(), m_fileActions->refresh()})
+        actions->addMenuAction(action);
     // Keys only: they move and select as a double click and a plain file manager do.
     actions->addKeys({Qt::Key_Return, Qt::Key_Enter},
                      [this] { onRemoteDoubleClicked(m_treeView->currentIndex()); });
@@ -413,8 +348,7 @@ void mainwindow::setupListActions()
         m_pSshClient,
         [this] {
             const DownloadSelection selection =
-                downloadSelection(selectedListRows(m_treeView),
-                                  isEnglishUi() ? QStringLiteral("File") : QStringLiteral("文件"));
+                downloadSelection(RemoteListModel::rows(selectedNameIndexes(m_treeView)));
             return selection.files.isEmpty()
                        ? QString()
                        : RemotePath::join(m_strCurrentPath, selection.files.first());
@@ -430,12 +364,8 @@ void mainwindow::setupListActions()
 
 void mainwindow::setupModel()
 {
-    m_folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
-    m_fileIcon = style()->standardIcon(QStyle::SP_FileIcon);
-    m_parentIcon = loadIcon(QStringLiteral("返回上一层.png"));
-    m_model = new QStandardItemModel(this);
+    m_model = new RemoteListModel(isEnglishUi(), this);
     m_model->setObjectName(QStringLiteral("m_model"));
-    m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
     m_treeView->setModel(m_model);
     adjustColumnWidths();
     m_treeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -509,6 +439,22 @@ QString mainwindow::connectedTitle(const QString &host) const
         .arg(host);
 }
 
+void mainwindow::updateActions()
+{
+    m_fileActions->setState({m_bConnectState, m_bSftpReady && fileOperationsPossible(),
+                             m_bRequestOutstanding, m_isListingRemote, m_bRefreshOffered});
+}
+
+void mainwindow::showSelectionCounts()
+{
+    m_fileActions->showSelectionCounts(RemoteListModel::counts(selectedNameIndexes(m_treeView)));
+}
+
+void mainwindow::clearSelectionCounts()
+{
+    m_fileActions->showSelectionCounts({});
+}
+
 void mainwindow::onLanguageToggled()
 {
     // The settings object stays open during the retranslation; the language queries made
@@ -527,84 +473,29 @@ void mainwindow::onLanguageToggled()
 
 void mainwindow::retranslateUi()
 {
+    const bool english = isEnglishUi();
     if (!m_bConnectState) {
-        setWindowTitle(isEnglishUi()
-                           ? QStringLiteral("CNC Controller File Manager - Reconnecting...")
-                           : QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
+        setWindowTitle(english ? QStringLiteral("CNC Controller File Manager - Reconnecting...")
+                               : QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
     } else if (m_pSshClient) {
         setWindowTitle(connectedTitle(workerHostText()));
     } else {
-        setWindowTitle(isEnglishUi() ? QStringLiteral("CNC Controller File Manager")
-                                     : QStringLiteral("CNC控制器文件管理"));
+        setWindowTitle(english ? QStringLiteral("CNC Controller File Manager")
+                               : QStringLiteral("CNC控制器文件管理"));
     }
 
-    m_btnLanguage->setText(isEnglishUi() ? QStringLiteral("中文") : QStringLiteral("English"));
-    m_pathLabel->setText((isEnglishUi() ? QStringLiteral("CNC Controller Files: ")
-                                        : QStringLiteral("CNC控制器文件: ")) +
-                         m_strCurrentPath);
-    m_statusLabel->setText(isEnglishUi() ? QStringLiteral("Connection Status:")
-                                         : QStringLiteral("连接状态:"));
-    m_btnUpload->setText(isEnglishUi() ? QStringLiteral("Upload File")
-                                       : QStringLiteral("上传文件"));
-
-    // The count labels follow the selection. The type column still holds the old language
-    // here, so both languages count as a file.
-    int fileCount = 0;
-    int itemCount = 0;
-    if (const QItemSelectionModel *selection = m_treeView->selectionModel()) {
-        const QModelIndexList rows = selection->selectedRows(0);
-        for (const QModelIndex &index : rows) {
-            if (!index.isValid() || index.data().toString().trimmed() == QLatin1String(".."))
-                continue;
-            ++itemCount;
-            if (isFileType(index.siblingAtColumn(1).data().toString()))
-                ++fileCount;
-        }
-    }
-
-    if (fileCount > 1) {
-        m_btnDownload->setText(
-            (isEnglishUi() ? QStringLiteral("Download %1 Files") : QStringLiteral("下载 %1 个文件"))
-                .arg(fileCount));
-    } else {
-        m_btnDownload->setText(isEnglishUi() ? QStringLiteral("Download File")
-                                             : QStringLiteral("下载文件"));
-    }
-    m_btnNewFolder->setText(isEnglishUi() ? QStringLiteral("New Folder")
-                                          : QStringLiteral("新建文件夹"));
-    m_btnRefresh->setText(isEnglishUi() ? QStringLiteral("Refresh List")
-                                        : QStringLiteral("刷新列表"));
-    m_progressLine->setEnglish(isEnglishUi());
-    if (itemCount > 1) {
-        m_btnDelete->setText(
-            (isEnglishUi() ? QStringLiteral("Delete %1 Items") : QStringLiteral("删除 %1 个项目"))
-                .arg(itemCount));
-    } else {
-        m_btnDelete->setText(isEnglishUi() ? QStringLiteral("Delete File")
-                                           : QStringLiteral("删除文件"));
-    }
-
-    m_model->setHorizontalHeaderLabels(headerLabels(isEnglishUi()));
+    m_btnLanguage->setText(english ? QStringLiteral("中文") : QStringLiteral("English"));
+    m_pathLabel->setText(
+        (english ? QStringLiteral("CNC Controller Files: ") : QStringLiteral("CNC控制器文件: ")) +
+        m_strCurrentPath);
+    m_statusLabel->setText(english ? QStringLiteral("Connection Status:")
+                                   : QStringLiteral("连接状态:"));
+    m_fileActions->setEnglish(english);
+    // The count labels follow the selection.
+    showSelectionCounts();
+    m_progressLine->setEnglish(english);
+    m_model->setEnglish(english);
     m_previewLauncher->retranslate();
-
-    // Translate the known type texts row by row; any other text stays as it is.
-    const bool english = isEnglishUi();
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        QStandardItem *typeItem = m_model->item(row, 1);
-        if (!typeItem)
-            continue;
-        const QString type = typeItem->text();
-        QString translated;
-        if (type == QLatin1String("Folder") || type == QStringLiteral("文件夹"))
-            translated = english ? QStringLiteral("Folder") : QStringLiteral("文件夹");
-        else if (isFileType(type))
-            translated = english ? QStringLiteral("File") : QStringLiteral("文件");
-        else if (type == QLatin1String("Navigation") || type == QStringLiteral("导航"))
-            translated = english ? QStringLiteral("Navigation") : QStringLiteral("导航");
-        else
-            continue;
-        typeItem->setData(translated, Qt::DisplayRole);
-    }
 }
 
 void mainwindow::updateStatusIndicator(bool connected)
@@ -618,9 +509,10 @@ void mainwindow::updateStatusIndicator(bool connected)
     appendLog(isEnglishUi() ? QStringLiteral("Connection lost.") : QStringLiteral("连接已断开。"));
     // No transfer outlives the connection.
     m_progressLine->clear();
-    for (QPushButton *button :
-         {m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete, m_btnRefresh})
-        button->setEnabled(false);
+    // Nothing comes back on before the new channel is ready.
+    m_bSftpReady = false;
+    m_bRefreshOffered = false;
+    updateActions();
 }
 
 void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
@@ -665,32 +557,9 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
     const ShellMarkerScan scan = scanShellMarkers(m_strMarkerCarry, strMsg);
     m_strMarkerCarry = scan.carry;
     for (const ShellMarker marker : scan.outcomes) {
-        const bool english = isEnglishUi();
-        bool refresh = false;
-        switch (marker) {
-        case ShellMarker::DeleteSuccess:
-            appendLog(english ? QStringLiteral("Delete operation completed successfully")
-                              : QStringLiteral("删除操作成功完成"));
-            refresh = true;
-            break;
-        case ShellMarker::DeleteFailed:
-            appendLog(english ? QStringLiteral("Delete operation failed")
-                              : QStringLiteral("删除操作失败"));
-            break;
-        case ShellMarker::CreateSuccess:
-            appendLog(english ? QStringLiteral("New folder operation completed successfully")
-                              : QStringLiteral("新建文件夹操作成功完成"));
-            refresh = true;
-            break;
-        case ShellMarker::CreateFailed:
-            appendLog(english ? QStringLiteral("New folder operation failed")
-                              : QStringLiteral("新建文件夹操作失败"));
-            break;
-        }
-        m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
-        m_btnDownload->setText(english ? QStringLiteral("Download File")
-                                       : QStringLiteral("下载文件"));
-        if (refresh)
+        appendLog(shellMarkerLogLine(marker, isEnglishUi()));
+        clearSelectionCounts();
+        if (shellMarkerIsSuccess(marker))
             QTimer::singleShot(500, this, &mainwindow::onRefreshClicked);
     }
 
@@ -747,7 +616,6 @@ void mainwindow::processBufferedData()
         return;
     }
 
-    const bool english = isEnglishUi();
     showNavigationOnly();
 
     const QString cleaned = ListingParser::cleanOutput(m_listingProgress.output(m_strRecvBuffer),
@@ -755,12 +623,7 @@ void mainwindow::processBufferedData()
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
     const RemoteListing listing = ListingParser::parse(cleaned);
 
-    const QString folderType = english ? QStringLiteral("Folder") : QStringLiteral("文件夹");
-    const QString fileType = english ? QStringLiteral("File") : QStringLiteral("文件");
-    for (const RemoteEntry &entry : listing.folders)
-        m_model->appendRow(makeEntryRow(m_folderIcon, entry, folderType, QStringLiteral("-")));
-    for (const RemoteEntry &entry : listing.files)
-        m_model->appendRow(makeEntryRow(m_fileIcon, entry, fileType, formatFileSize(entry.size)));
+    m_model->appendListing(listing, [this](const QString &size) { return formatFileSize(size); });
 
     qCDebug(lcWindow).noquote() << now() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();
@@ -784,8 +647,7 @@ void mainwindow::processBufferedData()
     }
 
     clearListingState();
-    m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
-    m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
+    clearSelectionCounts();
     QTimer::singleShot(50, this, &mainwindow::adjustColumnWidths);
 }
 
@@ -801,19 +663,13 @@ void mainwindow::clearListingState()
     m_isListingRemote = false;
     m_strRecvBuffer.clear();
     // Only while a listing can be sent.
-    m_btnRefresh->setEnabled(m_bConnectState);
+    m_bRefreshOffered = m_bConnectState;
+    updateActions();
 }
 
 void mainwindow::showNavigationOnly()
 {
-    const bool english = isEnglishUi();
-    m_model->clear();
-    m_model->setHorizontalHeaderLabels(headerLabels(english));
-    if (m_strCurrentPath != m_strRootPath) {
-        m_model->appendRow(makeRow(m_parentIcon, QStringLiteral(".."),
-                                   english ? QStringLiteral("Navigation") : QStringLiteral("导航"),
-                                   QString(), QString()));
-    }
+    m_model->showNavigationOnly(m_strCurrentPath != m_strRootPath, isEnglishUi());
 }
 
 void mainwindow::abandonListing()
@@ -844,11 +700,12 @@ void mainwindow::onSftpInitialized()
         m_sftpChannel = m_pSshClient->getSftpChannel();
     appendLog(isEnglishUi() ? QStringLiteral("SFTP channel is ready.")
                             : QStringLiteral("SFTP通道准备就绪。"));
-    // A channel reported ready after its connection went enables nothing.
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
-                      fileOperationsPossible());
-    // A listing still outstanding keeps Refresh off until it ends.
-    m_btnRefresh->setEnabled(m_bConnectState && !m_isListingRemote);
+    // A channel reported ready after its connection went enables nothing; a listing still
+    // outstanding keeps Refresh off until it ends.
+    m_bSftpReady = fileOperationsPossible();
+    m_bRequestOutstanding = false;
+    m_bRefreshOffered = m_bConnectState;
+    updateActions();
 
     qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 发送echo命令清空shell缓冲";
     emit sigSend(ControllerShell::flushCommand());
@@ -892,7 +749,7 @@ void mainwindow::listDirectory(const QString &directory)
     m_strRecvBuffer.clear();
     m_bufferTimer->stop();
     m_isListingRemote = true;
-    m_btnRefresh->setEnabled(false);
+    updateActions();
     // The rows shown and the paths the buttons build always belong to one folder.
     m_strCurrentPath = directory;
 
@@ -903,10 +760,8 @@ void mainwindow::listDirectory(const QString &directory)
     m_pathLabel->setText(
         (english ? QStringLiteral("CNC Controller Files: %1") : QStringLiteral("CNC控制器文件: %1"))
             .arg(m_strCurrentPath));
-    m_model->clear();
-    m_model->setHorizontalHeaderLabels(headerLabels(english));
-    m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
-    m_btnDownload->setText(english ? QStringLiteral("Download File") : QStringLiteral("下载文件"));
+    m_model->clearRows(english);
+    clearSelectionCounts();
 
     m_listingProgress.start(command.trimmed(), ControllerShell::prompt());
     m_listingTimeoutTimer->start();
@@ -921,88 +776,28 @@ void mainwindow::onRemoteDoubleClicked(QModelIndex index)
 
     // The name as listed: blanks at either end belong to it.
     const QString name = index.siblingAtColumn(0).data().toString();
-    const QString type = index.siblingAtColumn(1).data().toString();
-    const QString folderType = isEnglishUi() ? QStringLiteral("Folder") : QStringLiteral("文件夹");
+    const RemoteRowKind kind = RemoteListModel::kind(index);
 
     // The current path changes only when the listing of the new one is sent.
-    if (type == folderType)
+    if (kind == RemoteRowKind::Folder)
         listDirectory(RemotePath::join(m_strCurrentPath, name) + QLatin1Char('/'));
-    else if (name == QLatin1String("..") && m_strRootPath.size() < m_strCurrentPath.size())
+    else if (kind == RemoteRowKind::Navigation && m_strRootPath.size() < m_strCurrentPath.size())
         listDirectory(parentDirectory(m_strCurrentPath));
 }
 
 void mainwindow::onSelectionChanged()
 {
-    const QItemSelectionModel *selection = m_treeView->selectionModel();
-    if (!selection)
-        return;
-
-    const bool english = isEnglishUi();
-    const QString fileType = english ? QStringLiteral("File") : QStringLiteral("文件");
-    int itemCount = 0;
-    int fileCount = 0;
-    const QModelIndexList rows = selection->selectedRows(0);
-    for (const QModelIndex &index : rows) {
-        if (!index.isValid() || index.data().toString().trimmed() == QLatin1String(".."))
-            continue;
-        ++itemCount;
-        if (index.siblingAtColumn(1).data().toString() == fileType)
-            ++fileCount;
-    }
-
-    if (itemCount > 1) {
-        m_btnDelete->setText(
-            (english ? QStringLiteral("Delete %1 Items") : QStringLiteral("删除 %1 个项目"))
-                .arg(itemCount));
-    } else {
-        m_btnDelete->setText(english ? QStringLiteral("Delete File") : QStringLiteral("删除文件"));
-    }
-    if (fileCount > 1) {
-        m_btnDownload->setText(
-            (english ? QStringLiteral("Download %1 Files") : QStringLiteral("下载 %1 个文件"))
-                .arg(fileCount));
-    } else {
-        m_btnDownload->setText(english ? QStringLiteral("Download File")
-                                       : QStringLiteral("下载文件"));
-    }
+    showSelectionCounts();
 }
 
 void mainwindow::onUploadClicked()
 {
-    if (!isSftpReady(m_sftpChannel)) {
-        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to upload.")
-                                : QStringLiteral("错误: SFTP尚未准备就绪，无法上传。"));
-        return;
-    }
-
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    const QString startDir = settings.value(kLastUploadDir, QDir::homePath()).toString();
-    const QString localPath =
-        QFileDialog::getOpenFileName(this,
-                                     isEnglishUi() ? QStringLiteral("Select file to upload")
-                                                   : QStringLiteral("选择要上传的文件"),
-                                     startDir);
-    if (localPath.isEmpty()) {
-        appendLog(isEnglishUi() ? QStringLiteral("Upload cancelled.")
-                                : QStringLiteral("上传已取消。"));
-        return;
-    }
-    const QFileInfo localFile(localPath);
-    settings.setValue(kLastUploadDir, localFile.absolutePath());
-
-    // The current remote directory always ends with "/".
-    const QString remotePath = m_strCurrentPath + localFile.fileName();
-    appendLog((isEnglishUi() ? QStringLiteral("Requesting upload %1 to %2...")
-                             : QStringLiteral("请求上传 %1 到 %2 ..."))
-                  .arg(localPath, remotePath));
-    emit sigUploadFile(localPath, remotePath);
-
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+    m_fileRequests->upload();
 }
 
 void mainwindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls() && m_bConnectState && isSftpReady(m_sftpChannel))
+    if (event->mimeData()->hasUrls() && fileOperationsPossible())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -1010,237 +805,30 @@ void mainwindow::dragEnterEvent(QDragEnterEvent *event)
 
 void mainwindow::dropEvent(QDropEvent *event)
 {
-    if (!m_bConnectState || !isSftpReady(m_sftpChannel)) {
-        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to upload.")
-                                : QStringLiteral("错误: SFTP尚未准备就绪，无法上传。"));
+    if (m_fileRequests->uploadDropped(event->mimeData(), fileOperationsPossible()))
+        event->acceptProposedAction();
+    else
         event->ignore();
-        return;
-    }
-    const QMimeData *mimeData = event->mimeData();
-    if (!mimeData->hasUrls()) {
-        event->ignore();
-        return;
-    }
-
-    const QList<QUrl> urls = mimeData->urls();
-    int uploadCount = 0;
-    for (const QUrl &url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const QString localPath = url.toLocalFile();
-        const QFileInfo localFile(localPath);
-        if (!localFile.isFile()) {
-            appendLog((isEnglishUi()
-                           ? QStringLiteral("Skip folder: %1 (only file upload is supported)")
-                           : QStringLiteral("跳过文件夹: %1 (仅支持文件上传)"))
-                          .arg(localPath));
-            continue;
-        }
-        const QString remotePath = m_strCurrentPath + localFile.fileName();
-        appendLog((isEnglishUi() ? QStringLiteral("Drag and drop upload %1 to %2...")
-                                 : QStringLiteral("拖放上传 %1 到 %2 ..."))
-                      .arg(localPath, remotePath));
-        emit sigUploadFile(localPath, remotePath);
-        ++uploadCount;
-    }
-
-    if (uploadCount > 0) {
-        setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
-        // The next upload dialog opens where this drag came from, even when the first item
-        // was a folder: its parent is that place.
-        if (urls.first().isLocalFile()) {
-            QSettings settings(settingsFilePath(), QSettings::IniFormat);
-            settings.setValue(kLastUploadDir, QFileInfo(urls.first().toLocalFile()).absolutePath());
-        }
-    }
-    event->acceptProposedAction();
 }
 
 void mainwindow::onDownloadClicked()
 {
-    if (!isSftpReady(m_sftpChannel)) {
-        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to download.")
-                                : QStringLiteral("错误: SFTP尚未准备就绪，无法下载。"));
-        return;
-    }
-    const QVector<ListRow> rows = selectedListRows(m_treeView);
-    if (rows.isEmpty()) {
-        appendLog(isEnglishUi() ? QStringLiteral("Please select files to download.")
-                                : QStringLiteral("请先选择要下载的文件。"));
-        return;
-    }
-
-    const DownloadSelection selection =
-        downloadSelection(rows, isEnglishUi() ? QStringLiteral("File") : QStringLiteral("文件"));
-    for (const QString &name : selection.skipped) {
-        appendLog((isEnglishUi()
-                       ? QStringLiteral("Skipping folder: %1 (only files can be downloaded)")
-                       : QStringLiteral("跳过文件夹: %1 (只能下载文件)"))
-                      .arg(name));
-    }
-    if (selection.files.isEmpty()) {
-        appendLog(isEnglishUi() ? QStringLiteral("No files selected for download.")
-                                : QStringLiteral("没有选择可下载的文件。"));
-        return;
-    }
-
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    const QString startDir = settings.value(kLastDownloadDir, QDir::homePath()).toString();
-
-    if (selection.files.size() == 1) {
-        const QString &name = selection.files.first();
-        // The save dialog asks before it lets an existing file be chosen.
-        const QString localPath = QFileDialog::getSaveFileName(
-            this, isEnglishUi() ? QStringLiteral("Save file") : QStringLiteral("保存文件"),
-            startDir + QLatin1Char('/') + name);
-        if (localPath.isEmpty()) {
-            appendLog(isEnglishUi() ? QStringLiteral("Download cancelled.")
-                                    : QStringLiteral("下载已取消。"));
-            return;
-        }
-        const QString remotePath = RemotePath::join(m_strCurrentPath, name);
-        settings.setValue(kLastDownloadDir, QFileInfo(localPath).absolutePath());
-        appendLog((isEnglishUi() ? QStringLiteral("Requesting download %1 to %2...")
-                                 : QStringLiteral("请求下载 %1 到 %2 ..."))
-                      .arg(remotePath, localPath));
-        emit sigDownloadFile(remotePath, localPath);
-    } else {
-        const QString localDir = QFileDialog::getExistingDirectory(
-            this,
-            isEnglishUi() ? QStringLiteral("Select download directory")
-                          : QStringLiteral("选择下载目录"),
-            startDir, QFileDialog::ShowDirsOnly);
-        if (localDir.isEmpty()) {
-            appendLog(isEnglishUi() ? QStringLiteral("Download cancelled.")
-                                    : QStringLiteral("下载已取消。"));
-            return;
-        }
-        settings.setValue(kLastDownloadDir, localDir);
-        // Two files must never be written over each other without a word.
-        QStringList files = selection.files;
-        for (const LocalNameClash &clash : takeLocalNameClashes(&files)) {
-            appendLog((isEnglishUi() ? QStringLiteral("Skipping %1: it would be saved as the same "
-                                                      "local file as %2.")
-                                     : QStringLiteral("跳过 %1: 它会与 %2 保存为同一个本地文件。"))
-                          .arg(clash.name, clash.sameAs));
-        }
-        appendLog((isEnglishUi() ? QStringLiteral("Requesting download %1 files to %2...")
-                                 : QStringLiteral("请求下载 %1 个文件到 %2 ..."))
-                      .arg(QString::number(files.size()), localDir));
-        // Existing files of the same names are replaced by the worker, each only once its
-        // download is complete.
-        for (const QString &name : qAsConst(files)) {
-            emit sigDownloadFile(RemotePath::join(m_strCurrentPath, name),
-                                 localDir + QLatin1Char('/') + name);
-        }
-    }
-
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+    m_fileRequests->download();
 }
 
 void mainwindow::onDeleteClicked()
 {
-    if (!isSftpReady(m_sftpChannel)) {
-        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to delete.")
-                                : QStringLiteral("错误: SFTP尚未准备就绪，无法删除。"));
-        return;
-    }
-    const QVector<ListRow> rows = selectedListRows(m_treeView);
-    if (rows.isEmpty()) {
-        appendLog(isEnglishUi() ? QStringLiteral("Please select files or folders to delete.")
-                                : QStringLiteral("请先选择要删除的文件或文件夹。"));
-        return;
-    }
-    const QVector<DeleteCandidate> candidates =
-        deleteCandidates(rows, m_strCurrentPath,
-                         isEnglishUi() ? QStringLiteral("Folder") : QStringLiteral("文件夹"));
-    if (candidates.isEmpty()) {
-        appendLog(isEnglishUi() ? QStringLiteral("No valid items selected for deletion.")
-                                : QStringLiteral("没有选择有效的删除项目。"));
-        return;
-    }
-
-    QMessageBox box(this);
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(isEnglishUi() ? QStringLiteral("Confirm Delete")
-                                     : QStringLiteral("确认删除"));
-    if (candidates.size() == 1) {
-        box.setText((isEnglishUi() ? QStringLiteral("Are you sure you want to delete \"%1\"?")
-                                   : QStringLiteral("您确定要删除 \"%1\" 吗？"))
-                        .arg(candidates.first().name));
-    } else {
-        box.setText((isEnglishUi()
-                         ? QStringLiteral("Are you sure you want to delete %1 selected items?")
-                         : QStringLiteral("您确定要删除选中的 %1 个项目吗？"))
-                        .arg(candidates.size()));
-    }
-    box.setInformativeText(isEnglishUi() ? QStringLiteral("This operation cannot be undone.")
-                                         : QStringLiteral("此操作无法撤销。"));
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
-    box.button(QMessageBox::Yes)
-        ->setText(isEnglishUi() ? QStringLiteral("Delete") : QStringLiteral("删除"));
-    box.button(QMessageBox::Cancel)
-        ->setText(isEnglishUi() ? QStringLiteral("Cancel") : QStringLiteral("取消"));
-    // Enter alone must not delete.
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setStyleSheet(WindowStyles::deleteBox());
-    if (box.exec() != QMessageBox::Yes)
-        return;
-
-    appendLog((isEnglishUi() ? QStringLiteral("Requesting delete %1 items...")
-                             : QStringLiteral("请求删除 %1 个项目..."))
-                  .arg(candidates.size()));
-    for (const DeleteCandidate &candidate : candidates) {
-        qCDebug(lcWindow).noquote() << "Deleting:" << candidate.path << "Type:" << candidate.type;
-        emit sigDeleteRemotePath(candidate.path, candidate.type);
-    }
-
-    setEnabledInOrder({m_btnDelete, m_btnUpload, m_btnDownload, m_btnNewFolder}, false);
+    m_fileRequests->remove();
 }
 
 void mainwindow::onNewFolderClicked()
 {
-    if (!isSftpReady(m_sftpChannel)) {
-        appendLog(isEnglishUi() ? QStringLiteral("Error: SFTP not ready, unable to create folder.")
-                                : QStringLiteral("错误: SFTP尚未准备就绪，无法创建文件夹。"));
-        return;
-    }
+    m_fileRequests->newFolder();
+}
 
-    bool accepted = false;
-    const QString name = QInputDialog::getText(
-        this, isEnglishUi() ? QStringLiteral("New Folder") : QStringLiteral("新建文件夹"),
-        isEnglishUi() ? QStringLiteral("Please enter folder name:")
-                      : QStringLiteral("请输入文件夹名称:"),
-        QLineEdit::Normal,
-        isEnglishUi() ? QStringLiteral("New Folder") : QStringLiteral("新建文件夹"), &accepted);
-    if (!accepted || name.isEmpty()) {
-        appendLog(isEnglishUi() ? QStringLiteral("New folder cancelled.")
-                                : QStringLiteral("新建文件夹已取消。"));
-        return;
-    }
-    if (!FolderName::isAllowed(name)) {
-        QMessageBox::warning(
-            this,
-            isEnglishUi() ? QStringLiteral("Invalid folder name")
-                          : QStringLiteral("无效的文件夹名称"),
-            isEnglishUi()
-                ? QStringLiteral(
-                      "Folder name cannot contain the following characters: / \\ * ? < > | \" :")
-                : QStringLiteral("文件夹名称不能包含以下字符: / \\ * ? < > | \" :"),
-            QMessageBox::Ok);
-        return;
-    }
-
-    // The name goes out as typed, blanks included, in composed Unicode form; the folder it is
-    // made in keeps its name as listed, whatever form that has.
-    const QString path =
-        RemotePath::join(m_strCurrentPath, name.normalized(QString::NormalizationForm_C));
-    appendLog((isEnglishUi() ? QStringLiteral("Creating folder: %1")
-                             : QStringLiteral("正在创建文件夹: %1"))
-                  .arg(path));
-    emit sigCreateRemoteFolder(path);
-
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete}, false);
+void mainwindow::onRenameClicked()
+{
+    m_fileRequests->rename();
 }
 
 void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
@@ -1262,44 +850,18 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
 
     // Failures too give the window back, so that the operator may retry at once; not a job
     // that ends after its connection went.
-    setEnabledInOrder({m_btnUpload, m_btnDownload, m_btnNewFolder, m_btnDelete},
-                      fileOperationsPossible());
-    m_btnDelete->setText(isEnglishUi() ? QStringLiteral("Delete File")
-                                       : QStringLiteral("删除文件"));
-    m_btnDownload->setText(isEnglishUi() ? QStringLiteral("Download File")
-                                         : QStringLiteral("下载文件"));
+    m_bRequestOutstanding = false;
+    updateActions();
+    clearSelectionCounts();
 
     // Show the job's effect; onRefreshClicked refuses by itself while disconnected or listing.
     QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
 }
 
-// The worker has set right an upload that the lost connection cut off halfway through replacing
-// its file: the operator learns which content the file now holds.
 void mainwindow::onReplacementRecovered(QString remotePath, QString backupPath,
                                         QSsh::SftpRecovery outcome, QString error)
 {
-    const bool english = isEnglishUi();
-    if (!error.isEmpty()) {
-        appendLog((english
-                       ? QStringLiteral("The upload of %1 was cut off while it replaced the "
-                                        "file and could not be set right: %2. The previous "
-                                        "file may be kept as %3.")
-                       : QStringLiteral(
-                             "%1 的上传在替换文件时中断，且无法恢复：%2。原文件可能保存为 %3。"))
-                      .arg(remotePath, error, backupPath));
-    } else if (outcome == QSsh::SftpRecovery::Restored) {
-        appendLog((english ? QStringLiteral("The upload of %1 was cut off by the lost connection "
-                                            "while it replaced the file; the previous file has "
-                                            "been put back.")
-                           : QStringLiteral("%1 的上传因连接断开在替换文件时中断；原文件已恢复。"))
-                      .arg(remotePath));
-    } else if (outcome == QSsh::SftpRecovery::Completed) {
-        appendLog((english ? QStringLiteral("The upload of %1 was cut off by the lost connection "
-                                            "while it replaced the file; the new file is in "
-                                            "place.")
-                           : QStringLiteral("%1 的上传因连接断开在替换文件时中断；新文件已就位。"))
-                      .arg(remotePath));
-    }
+    m_fileRequests->reportRecovery(remotePath, backupPath, outcome, error);
 }
 
 // The worker did not type a line of ours: too long, or the shell stayed busy too long.
@@ -1319,50 +881,8 @@ void mainwindow::onSendFailed(QString strMsg, QString error)
                   .arg(error));
 }
 
-void mainwindow::onRenameClicked()
-{
-    const bool english = isEnglishUi();
-    if (!isSftpReady(m_sftpChannel)) {
-        appendLog(english ? QStringLiteral("Error: SFTP not ready, unable to rename.")
-                          : QStringLiteral("错误: SFTP尚未准备就绪，无法重命名。"));
-        return;
-    }
-    QVector<ListRow> rows = selectedListRows(m_treeView);
-    rows.erase(std::remove_if(rows.begin(), rows.end(),
-                              [](const ListRow &row) { return row.name == QLatin1String(".."); }),
-               rows.end());
-    if (rows.size() != 1) {
-        appendLog(english ? QStringLiteral("Please select one file or folder to rename.")
-                          : QStringLiteral("请选择一个要重命名的文件或文件夹。"));
-        return;
-    }
-
-    const QString oldName = rows.first().name;
-    const RenamePrompt answer = RenamePrompt::ask(this, english, oldName, m_model);
-    if (answer.outcome == RenamePrompt::Outcome::Cancelled)
-        appendLog(english ? QStringLiteral("Rename cancelled.") : QStringLiteral("重命名已取消。"));
-    if (answer.outcome != RenamePrompt::Outcome::Accepted)
-        return;
-
-    const QString oldPath = RemotePath::join(m_strCurrentPath, oldName);
-    const QString newPath = RemotePath::join(m_strCurrentPath, answer.newName);
-    appendLog((english ? QStringLiteral("Renaming %1 to %2...")
-                       : QStringLiteral("正在将 %1 重命名为 %2 ..."))
-                  .arg(oldPath, newPath));
-    emit sigRenameRemotePath(oldPath, newPath);
-}
-
 void mainwindow::onRenameFinished(QString oldPath, QString newPath, QString error)
 {
-    const bool english = isEnglishUi();
-    if (error.isEmpty()) {
-        appendLog((english ? QStringLiteral("Renamed %1 to %2.")
-                           : QStringLiteral("已将 %1 重命名为 %2。"))
-                      .arg(oldPath, newPath));
-    } else {
-        appendLog((english ? QStringLiteral("Rename of %1 failed: %2")
-                           : QStringLiteral("重命名 %1 失败: %2"))
-                      .arg(oldPath, error));
-    }
+    m_fileRequests->reportRename(oldPath, newPath, error);
     QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
 }

@@ -6,7 +6,6 @@
 #include "SftpChannel.h"
 #include "SshTypes.h"
 
-#include <QIcon>
 #include <QLoggingCategory>
 #include <QModelIndex>
 #include <QPointer>
@@ -14,6 +13,8 @@
 #include <QString>
 #include <QWidget>
 
+class FileActions;
+class FileRequests;
 class HostKeyLog;
 class PreviewLauncher;
 class QDragEnterEvent;
@@ -22,7 +23,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QResizeEvent;
-class QStandardItemModel;
+class RemoteListModel;
 class QTimer;
 class QTreeView;
 class TransferProgressLine;
@@ -85,8 +86,11 @@ private slots:
 private:
     void setupUi();
     void setupModel();
+    // The file operations' actions, the buttons that show them and the requests they make.
+    void setupFileActions();
     // The list's keys and context menu.
     void setupListActions();
+    void connectWorker(CConnectionForSshClient *pSshClient);
     void adjustColumnWidths();
     bool isEnglishUi() const;
     void appendLog(const QString &text);
@@ -103,6 +107,11 @@ private:
 
     // The connection is up and its SFTP channel ready, whatever order their reports came in.
     bool fileOperationsPossible() const;
+    // Hands what the file operations depend on to the one place that decides them.
+    void updateActions();
+    // The labels of Download and Delete count the selection again, or nothing.
+    void showSelectionCounts();
+    void clearSelectionCounts();
 
     // The worker's address up to its first colon, as the connected title shows it.
     QString workerHostText() const;
@@ -134,13 +143,14 @@ private:
     QLabel *m_statusIndicator = nullptr;
     QLabel *m_pathLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
-    QStandardItemModel *m_model = nullptr;
-    // Made once: every listing reuses them, so the pixmaps the view caches for them are made
-    // once too, instead of a new set per listing piling up in the pixmap cache.
-    QIcon m_folderIcon;
-    QIcon m_fileIcon;
-    QIcon m_parentIcon;
+    RemoteListModel *m_model = nullptr;
     bool m_bConnectState = true;
+    // With m_bConnectState and m_isListingRemote, what the actions' enabled states follow.
+    bool m_bSftpReady = false;
+    bool m_bRequestOutstanding = false;
+    bool m_bRefreshOffered = false;
+    FileActions *m_fileActions = nullptr;
+    FileRequests *m_fileRequests = nullptr;
     // Not owned. The worker deletes itself when its thread finishes, possibly before the
     // window goes; the guarded pointer then reads null instead of dangling.
     QPointer<CConnectionForSshClient> m_pSshClient;

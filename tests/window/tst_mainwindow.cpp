@@ -1,6 +1,7 @@
 // The main window without a controller: its texts in both languages, the language toggle, its
 // title and icons, the keys and the context menu of the list, and the buttons and the log
 // under the worker's reports in any order.
+#include "RemoteListRoles.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -68,13 +69,22 @@ void TestMainWindow::textsAndLanguageToggle()
     // Three files, a folder, the navigation row and a row of an unknown type selected: the
     // labels count them in the new language; the unknown type keeps its text.
     auto *model = listModel(window);
-    for (const auto &row : QList<QPair<QString, QString>>{{"..", "导航"},
-                                                          {"jobs", "文件夹"},
-                                                          {"a", "文件"},
-                                                          {" b ", "文件"},
-                                                          {"c", "文件"},
-                                                          {"odd", "套接字"}})
-        model->appendRow({new QStandardItem(row.first), new QStandardItem(row.second)});
+    const struct
+    {
+        const char *name, *type;
+        int kind; // 0 for none
+    } rows[] = {{"..", "导航", int(RemoteRowKind::Navigation)},
+                {"jobs", "文件夹", int(RemoteRowKind::Folder)},
+                {"a", "文件", int(RemoteRowKind::File)},
+                {" b ", "文件", int(RemoteRowKind::File)},
+                {"c", "文件", int(RemoteRowKind::File)},
+                {"odd", "套接字", 0}};
+    for (const auto &row : rows) {
+        auto *name = new QStandardItem(row.name);
+        if (row.kind)
+            name->setData(row.kind, RemoteKindRole);
+        model->appendRow({name, new QStandardItem(row.type)});
+    }
     window.findChild<QTreeView *>("m_treeView")
         ->selectionModel()
         ->select(QItemSelection(model->index(0, 0), model->index(4, 1)),
@@ -113,7 +123,7 @@ void TestMainWindow::keysFollowTheButtons_data()
     QTest::addColumn<QString>("folder"); // listed below the root, or the root itself
     QTest::addColumn<QString>("row");    // selected and current
     QTest::addColumn<QString>("input");  // a key sequence
-    QTest::addColumn<QString>("gate");   // the button it follows, disabled in the "off" rows
+    QTest::addColumn<QString>("gate");   // the actions it needs, disabled in the "off" rows
     QTest::addColumn<QString>("effect"); // the new log lines, or "selected:" and the rows
     QTest::addColumn<QString>("menu");   // the entries of the menu, "~" before a greyed one
     // The window has no SFTP channel: each file operation shows by its not-ready line that its
@@ -127,18 +137,18 @@ void TestMainWindow::keysFollowTheButtons_data()
         const char *tag, *folder, *row, *input, *gate;
         QString effect, menu = QString();
     } rows[] = {
-        {"F5", "", "a.nc", "F5", "m_btnRefresh", refresh},
-        {"Delete", "", "a.nc", "Del", "m_btnDelete", notReady + QString("delete.")},
-        {"F2", "", "a.nc", "F2", "m_btnDelete", notReady + QString("rename.")},
-        {"F2 off", "", "a.nc", "F2", "m_btnDelete", ""},
+        {"F5", "", "a.nc", "F5", "refreshAction", refresh},
+        {"Delete", "", "a.nc", "Del", "deleteAction", notReady + QString("delete.")},
+        {"F2", "", "a.nc", "F2", "renameAction", notReady + QString("rename.")},
+        {"F2 off", "", "a.nc", "F2", "renameAction", ""},
         {"Enter on a folder", "", "old", "Return", "", refresh + "old/"},
         {"Backspace", "old", "a.nc", "Backspace", "", refresh},
         {"Backspace in the root", "", "a.nc", "Backspace", "", ""},
         {"Ctrl+A", "old", "..", "Ctrl+A", "", "selected:old, jobs, b.nc, c.nc, a.nc"},
-        {"menu Download", "", "a.nc", "menu:Download", "m_btnDownload",
+        {"menu Download", "", "a.nc", "menu:Download", "downloadAction",
          notReady + QString("download."), menu},
-        {"menu Refresh", "", "a.nc", "menu:Refresh", "m_btnRefresh", refresh, menu},
-        {"menu Rename off", "", "a.nc", "menu:Rename", "m_btnDelete", "",
+        {"menu Refresh", "", "a.nc", "menu:Refresh", "refreshAction", refresh, menu},
+        {"menu Rename off", "", "a.nc", "menu:Rename", "renameAction deleteAction", "",
          QString(menu).replace("Rename|Delete", "~Rename|~Delete")},
         {"menu on empty space", "", "", "menu:", "", "", "Preview local file…"},
     };
@@ -164,9 +174,10 @@ void TestMainWindow::keysFollowTheButtons()
         doubleClick(w.window, folder);
         w.list(kRootDir + folder + '/');
     }
-    // The buttons come on as with a ready channel, but for the one an "off" row turns off.
-    for (QPushButton *b : w.window.findChildren<QPushButton *>())
-        b->setEnabled(b->objectName() != gate || !effect.isEmpty());
+    // The actions come on as with a ready channel, but for those an "off" row turns off.
+    for (QAction *a : w.window.findChildren<QAction *>(
+             QRegularExpression("^(upload|download|newFolder|delete|rename|refresh)Action$")))
+        a->setEnabled(!gate.split(' ').contains(a->objectName()) || !effect.isEmpty());
     auto *view = w.window.findChild<QTreeView *>("m_treeView");
     const QModelIndex index = listModel(w.window)->index(column(w.window).indexOf(row), 0);
     view->setFocus();

@@ -1,0 +1,348 @@
+#include "FileRequests.h"
+
+#include "FolderName.h"
+#include "ListSelection.h"
+#include "ProgramFiles.h"
+#include "RemoteListModel.h"
+#include "RemotePath.h"
+#include "RenamePrompt.h"
+#include "WindowStyles.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QItemSelectionModel>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QTreeView>
+#include <QUrl>
+
+Q_DECLARE_LOGGING_CATEGORY(lcWindow)
+
+namespace {
+
+const QString kLastUploadDir = QStringLiteral("lastUploadDir");
+const QString kLastDownloadDir = QStringLiteral("lastDownloadDir");
+
+QVector<ListRow> selectedRows(const QTreeView *view)
+{
+    const QItemSelectionModel *selection = view->selectionModel();
+    return selection ? RemoteListModel::rows(selection->selectedRows(0)) : QVector<ListRow>();
+}
+
+} // namespace
+
+FileRequests::FileRequests(QWidget *window, const QTreeView *view, std::function<bool()> english,
+                           std::function<bool()> sftpReady, std::function<QString()> currentFolder)
+    : QObject(window), m_window(window), m_view(view), m_english(std::move(english)),
+      m_sftpReady(std::move(sftpReady)), m_currentFolder(std::move(currentFolder))
+{}
+
+QString FileRequests::text(const QString &english, const QString &chinese) const
+{
+    return m_english() ? english : chinese;
+}
+
+bool FileRequests::checkReady(const QString &english, const QString &chinese)
+{
+    if (m_sftpReady())
+        return true;
+    log(text(QStringLiteral("Error: SFTP not ready, unable to %1.").arg(english),
+             QStringLiteral("错误: SFTP尚未准备就绪，无法%1。").arg(chinese)));
+    return false;
+}
+
+void FileRequests::upload()
+{
+    if (!checkReady(QStringLiteral("upload"), QStringLiteral("上传")))
+        return;
+
+    QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
+    const QString startDir = settings.value(kLastUploadDir, QDir::homePath()).toString();
+    const QString localPath = QFileDialog::getOpenFileName(
+        m_window, text(QStringLiteral("Select file to upload"), QStringLiteral("选择要上传的文件")),
+        startDir);
+    if (localPath.isEmpty()) {
+        log(text(QStringLiteral("Upload cancelled."), QStringLiteral("上传已取消。")));
+        return;
+    }
+    const QFileInfo localFile(localPath);
+    settings.setValue(kLastUploadDir, localFile.absolutePath());
+
+    // The current remote directory always ends with "/".
+    const QString remotePath = m_currentFolder() + localFile.fileName();
+    log(text(QStringLiteral("Requesting upload %1 to %2..."),
+             QStringLiteral("请求上传 %1 到 %2 ..."))
+            .arg(localPath, remotePath));
+    emit uploadFile(localPath, remotePath);
+    emit requestsSent();
+}
+
+bool FileRequests::uploadDropped(const QMimeData *data, bool ready)
+{
+    if (!ready) {
+        log(text(QStringLiteral("Error: SFTP not ready, unable to upload."),
+                 QStringLiteral("错误: SFTP尚未准备就绪，无法上传。")));
+        return false;
+    }
+    if (!data->hasUrls())
+        return false;
+
+    const QList<QUrl> urls = data->urls();
+    int uploadCount = 0;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString localPath = url.toLocalFile();
+        const QFileInfo localFile(localPath);
+        if (!localFile.isFile()) {
+            log(text(QStringLiteral("Skip folder: %1 (only file upload is supported)"),
+                     QStringLiteral("跳过文件夹: %1 (仅支持文件上传)"))
+                    .arg(localPath));
+            continue;
+        }
+        const QString remotePath = m_currentFolder() + localFile.fileName();
+        log(text(QStringLiteral("Drag and drop upload %1 to %2..."),
+                 QStringLiteral("拖放上传 %1 到 %2 ..."))
+                .arg(localPath, remotePath));
+        emit uploadFile(localPath, remotePath);
+        ++uploadCount;
+    }
+
+    if (uploadCount > 0) {
+        emit requestsSent();
+        // The next upload dialog opens where this drag came from, even when the first item
+        // was a folder: its parent is that place.
+        if (urls.first().isLocalFile()) {
+            QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
+            settings.setValue(kLastUploadDir, QFileInfo(urls.first().toLocalFile()).absolutePath());
+        }
+    }
+    return true;
+}
+
+void FileRequests::download()
+{
+    if (!checkReady(QStringLiteral("download"), QStringLiteral("下载")))
+        return;
+    const QVector<ListRow> rows = selectedRows(m_view);
+    if (rows.isEmpty()) {
+        log(text(QStringLiteral("Please select files to download."),
+                 QStringLiteral("请先选择要下载的文件。")));
+        return;
+    }
+
+    const DownloadSelection selection = downloadSelection(rows);
+    for (const QString &name : selection.skipped) {
+        log(text(QStringLiteral("Skipping folder: %1 (only files can be downloaded)"),
+                 QStringLiteral("跳过文件夹: %1 (只能下载文件)"))
+                .arg(name));
+    }
+    if (selection.files.isEmpty()) {
+        log(text(QStringLiteral("No files selected for download."),
+                 QStringLiteral("没有选择可下载的文件。")));
+        return;
+    }
+
+    QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
+    const QString startDir = settings.value(kLastDownloadDir, QDir::homePath()).toString();
+    const QString folder = m_currentFolder();
+
+    if (selection.files.size() == 1) {
+        const QString &name = selection.files.first();
+        // The save dialog asks before it lets an existing file be chosen.
+        const QString localPath = QFileDialog::getSaveFileName(
+            m_window, text(QStringLiteral("Save file"), QStringLiteral("保存文件")),
+            startDir + QLatin1Char('/') + name);
+        if (localPath.isEmpty()) {
+            log(text(QStringLiteral("Download cancelled."), QStringLiteral("下载已取消。")));
+            return;
+        }
+        const QString remotePath = RemotePath::join(folder, name);
+        settings.setValue(kLastDownloadDir, QFileInfo(localPath).absolutePath());
+        log(text(QStringLiteral("Requesting download %1 to %2..."),
+                 QStringLiteral("请求下载 %1 到 %2 ..."))
+                .arg(remotePath, localPath));
+        emit downloadFile(remotePath, localPath);
+    } else {
+        const QString localDir = QFileDialog::getExistingDirectory(
+            m_window,
+            text(QStringLiteral("Select download directory"), QStringLiteral("选择下载目录")),
+            startDir, QFileDialog::ShowDirsOnly);
+        if (localDir.isEmpty()) {
+            log(text(QStringLiteral("Download cancelled."), QStringLiteral("下载已取消。")));
+            return;
+        }
+        settings.setValue(kLastDownloadDir, localDir);
+        // Two files must never be written over each other without a word.
+        QStringList files = selection.files;
+        for (const LocalNameClash &clash : takeLocalNameClashes(&files)) {
+            log(text(QStringLiteral("Skipping %1: it would be saved as the same local file as %2."),
+                     QStringLiteral("跳过 %1: 它会与 %2 保存为同一个本地文件。"))
+                    .arg(clash.name, clash.sameAs));
+        }
+        log(text(QStringLiteral("Requesting download %1 files to %2..."),
+                 QStringLiteral("请求下载 %1 个文件到 %2 ..."))
+                .arg(QString::number(files.size()), localDir));
+        // Existing files of the same names are replaced by the worker, each only once its
+        // download is complete.
+        for (const QString &name : qAsConst(files))
+            emit downloadFile(RemotePath::join(folder, name), localDir + QLatin1Char('/') + name);
+    }
+    emit requestsSent();
+}
+
+void FileRequests::remove()
+{
+    if (!checkReady(QStringLiteral("delete"), QStringLiteral("删除")))
+        return;
+    const QVector<ListRow> rows = selectedRows(m_view);
+    if (rows.isEmpty()) {
+        log(text(QStringLiteral("Please select files or folders to delete."),
+                 QStringLiteral("请先选择要删除的文件或文件夹。")));
+        return;
+    }
+    const QVector<DeleteCandidate> candidates = deleteCandidates(rows, m_currentFolder());
+    if (candidates.isEmpty()) {
+        log(text(QStringLiteral("No valid items selected for deletion."),
+                 QStringLiteral("没有选择有效的删除项目。")));
+        return;
+    }
+
+    QMessageBox box(m_window);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(text(QStringLiteral("Confirm Delete"), QStringLiteral("确认删除")));
+    if (candidates.size() == 1) {
+        box.setText(text(QStringLiteral("Are you sure you want to delete \"%1\"?"),
+                         QStringLiteral("您确定要删除 \"%1\" 吗？"))
+                        .arg(candidates.first().name));
+    } else {
+        box.setText(text(QStringLiteral("Are you sure you want to delete %1 selected items?"),
+                         QStringLiteral("您确定要删除选中的 %1 个项目吗？"))
+                        .arg(candidates.size()));
+    }
+    box.setInformativeText(text(QStringLiteral("This operation cannot be undone."),
+                                QStringLiteral("此操作无法撤销。")));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
+    box.button(QMessageBox::Yes)->setText(text(QStringLiteral("Delete"), QStringLiteral("删除")));
+    box.button(QMessageBox::Cancel)
+        ->setText(text(QStringLiteral("Cancel"), QStringLiteral("取消")));
+    // Enter alone must not delete.
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setStyleSheet(WindowStyles::deleteBox());
+    if (box.exec() != QMessageBox::Yes)
+        return;
+
+    log(text(QStringLiteral("Requesting delete %1 items..."),
+             QStringLiteral("请求删除 %1 个项目..."))
+            .arg(candidates.size()));
+    for (const DeleteCandidate &candidate : candidates) {
+        qCDebug(lcWindow).noquote() << "Deleting:" << candidate.path << "Type:" << candidate.type;
+        emit deleteRemotePath(candidate.path, candidate.type);
+    }
+    emit requestsSent();
+}
+
+void FileRequests::newFolder()
+{
+    if (!checkReady(QStringLiteral("create folder"), QStringLiteral("创建文件夹")))
+        return;
+
+    bool accepted = false;
+    const QString name = QInputDialog::getText(
+        m_window, text(QStringLiteral("New Folder"), QStringLiteral("新建文件夹")),
+        text(QStringLiteral("Please enter folder name:"), QStringLiteral("请输入文件夹名称:")),
+        QLineEdit::Normal, text(QStringLiteral("New Folder"), QStringLiteral("新建文件夹")),
+        &accepted);
+    if (!accepted || name.isEmpty()) {
+        log(text(QStringLiteral("New folder cancelled."), QStringLiteral("新建文件夹已取消。")));
+        return;
+    }
+    if (!FolderName::isAllowed(name)) {
+        QMessageBox::warning(
+            m_window,
+            text(QStringLiteral("Invalid folder name"), QStringLiteral("无效的文件夹名称")),
+            text(QStringLiteral(
+                     "Folder name cannot contain the following characters: / \\ * ? < > | \" :"),
+                 QStringLiteral("文件夹名称不能包含以下字符: / \\ * ? < > | \" :")),
+            QMessageBox::Ok);
+        return;
+    }
+
+    // The name goes out as typed, blanks included, in composed Unicode form; the folder it is
+    // made in keeps its name as listed, whatever form that has.
+    const QString path =
+        RemotePath::join(m_currentFolder(), name.normalized(QString::NormalizationForm_C));
+    log(text(QStringLiteral("Creating folder: %1"), QStringLiteral("正在创建文件夹: %1"))
+            .arg(path));
+    emit createRemoteFolder(path);
+    emit requestsSent();
+}
+
+void FileRequests::rename()
+{
+    if (!checkReady(QStringLiteral("rename"), QStringLiteral("重命名")))
+        return;
+    QVector<ListRow> rows = selectedRows(m_view);
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(),
+                       [](const ListRow &row) { return row.kind == RemoteRowKind::Navigation; }),
+        rows.end());
+    if (rows.size() != 1) {
+        log(text(QStringLiteral("Please select one file or folder to rename."),
+                 QStringLiteral("请选择一个要重命名的文件或文件夹。")));
+        return;
+    }
+
+    const QString oldName = rows.first().name;
+    const RenamePrompt answer = RenamePrompt::ask(m_window, m_english(), oldName, m_view->model());
+    if (answer.outcome == RenamePrompt::Outcome::Cancelled)
+        log(text(QStringLiteral("Rename cancelled."), QStringLiteral("重命名已取消。")));
+    if (answer.outcome != RenamePrompt::Outcome::Accepted)
+        return;
+
+    const QString oldPath = RemotePath::join(m_currentFolder(), oldName);
+    const QString newPath = RemotePath::join(m_currentFolder(), answer.newName);
+    log(text(QStringLiteral("Renaming %1 to %2..."), QStringLiteral("正在将 %1 重命名为 %2 ..."))
+            .arg(oldPath, newPath));
+    emit renameRemotePath(oldPath, newPath);
+}
+
+void FileRequests::reportRename(const QString &oldPath, const QString &newPath,
+                                const QString &error)
+{
+    if (error.isEmpty()) {
+        log(text(QStringLiteral("Renamed %1 to %2."), QStringLiteral("已将 %1 重命名为 %2。"))
+                .arg(oldPath, newPath));
+    } else {
+        log(text(QStringLiteral("Rename of %1 failed: %2"), QStringLiteral("重命名 %1 失败: %2"))
+                .arg(oldPath, error));
+    }
+}
+
+// An upload that the lost connection cut off halfway through replacing its file has been set
+// right: the operator learns which content the file now holds.
+void FileRequests::reportRecovery(const QString &remotePath, const QString &backupPath,
+                                  QSsh::SftpRecovery outcome, const QString &error)
+{
+    if (!error.isEmpty()) {
+        log(text(QStringLiteral("The upload of %1 was cut off while it replaced the file and could "
+                                "not be set right: %2. The previous file may be kept as %3."),
+                 QStringLiteral("%1 的上传在替换文件时中断，且无法恢复：%2。原文件可能保存为 %3。"))
+                .arg(remotePath, error, backupPath));
+    } else if (outcome == QSsh::SftpRecovery::Restored) {
+        log(text(QStringLiteral("The upload of %1 was cut off by the lost connection while it "
+                                "replaced the file; the previous file has been put back."),
+                 QStringLiteral("%1 的上传因连接断开在替换文件时中断；原文件已恢复。"))
+                .arg(remotePath));
+    } else if (outcome == QSsh::SftpRecovery::Completed) {
+        log(text(QStringLiteral("The upload of %1 was cut off by the lost connection while it "
+                                "replaced the file; the new file is in place."),
+                 QStringLiteral("%1 的上传因连接断开在替换文件时中断；新文件已就位。"))
+                .arg(remotePath));
+    }
+}

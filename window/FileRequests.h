@@ -1,0 +1,64 @@
+#pragma once
+
+#include "SshTypes.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QMimeData;
+class QTreeView;
+class QWidget;
+
+// The operator's file requests: upload (file dialog and drop), download, delete, new folder and
+// rename. Each asks what it needs (dialogs, confirmation), checks it, writes its log lines and
+// sends its requests as signals; the connection worker carries them out. Also the log lines of
+// the outcomes the worker reports apart from the job reports (rename, an interrupted
+// replacement set right).
+class FileRequests : public QObject
+{
+    Q_OBJECT
+public:
+    // window parents the dialogs; view is the remote list, whose selection the requests take.
+    // english, sftpReady and currentFolder are asked at each request.
+    FileRequests(QWidget *window, const QTreeView *view, std::function<bool()> english,
+                 std::function<bool()> sftpReady, std::function<QString()> currentFolder);
+
+    // Local files dropped onto the window; false when the drop is not taken. ready: the
+    // connection is up and its SFTP channel ready.
+    bool uploadDropped(const QMimeData *data, bool ready);
+
+public slots:
+    void upload();
+    void download();
+    void remove();
+    void newFolder();
+    void rename();
+    void reportRename(const QString &oldPath, const QString &newPath, const QString &error);
+    void reportRecovery(const QString &remotePath, const QString &backupPath,
+                        QSsh::SftpRecovery outcome, const QString &error);
+
+signals:
+    void logged(const QString &line);
+    void uploadFile(QString localPath, QString remotePath);
+    void downloadFile(QString remotePath, QString localPath);
+    void deleteRemotePath(QString path, QString type);
+    void createRemoteFolder(QString path);
+    void renameRemotePath(QString oldPath, QString newPath);
+    // File requests went out (not a rename): the file operations wait for a job report.
+    void requestsSent();
+
+private:
+    // The text of the language shown: English or Chinese.
+    QString text(const QString &english, const QString &chinese) const;
+    // Logs the not-ready line of `operation` unless the SFTP channel is ready.
+    bool checkReady(const QString &english, const QString &chinese);
+    void log(const QString &line) { emit logged(line); }
+
+    QWidget *const m_window;
+    const QTreeView *const m_view;
+    const std::function<bool()> m_english;
+    const std::function<bool()> m_sftpReady;
+    const std::function<QString()> m_currentFolder;
+};
