@@ -6,6 +6,7 @@
 #include "RemoteListModel.h"
 #include "RemotePath.h"
 #include "RenamePrompt.h"
+#include "WindowLogging.h"
 #include "WindowStyles.h"
 
 #include <QDir>
@@ -13,15 +14,12 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QItemSelectionModel>
-#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTreeView>
 #include <QUrl>
-
-Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
 namespace {
 
@@ -30,8 +28,7 @@ const QString kLastDownloadDir = QStringLiteral("lastDownloadDir");
 
 QVector<ListRow> selectedRows(const QTreeView *view)
 {
-    const QItemSelectionModel *selection = view->selectionModel();
-    return selection ? RemoteListModel::rows(selection->selectedRows(0)) : QVector<ListRow>();
+    return RemoteListModel::selectedRows(view->selectionModel());
 }
 
 } // namespace
@@ -310,39 +307,4 @@ void FileRequests::rename()
     log(text(QStringLiteral("Renaming %1 to %2..."), QStringLiteral("正在将 %1 重命名为 %2 ..."))
             .arg(oldPath, newPath));
     emit renameRemotePath(oldPath, newPath);
-}
-
-void FileRequests::reportRename(const QString &oldPath, const QString &newPath,
-                                const QString &error)
-{
-    if (error.isEmpty()) {
-        log(text(QStringLiteral("Renamed %1 to %2."), QStringLiteral("已将 %1 重命名为 %2。"))
-                .arg(oldPath, newPath));
-    } else {
-        log(text(QStringLiteral("Rename of %1 failed: %2"), QStringLiteral("重命名 %1 失败: %2"))
-                .arg(oldPath, error));
-    }
-}
-
-// An upload that the lost connection cut off halfway through replacing its file has been set
-// right: the operator learns which content the file now holds.
-void FileRequests::reportRecovery(const QString &remotePath, const QString &backupPath,
-                                  QSsh::SftpRecovery outcome, const QString &error)
-{
-    if (!error.isEmpty()) {
-        log(text(QStringLiteral("The upload of %1 was cut off while it replaced the file and could "
-                                "not be set right: %2. The previous file may be kept as %3."),
-                 QStringLiteral("%1 的上传在替换文件时中断，且无法恢复：%2。原文件可能保存为 %3。"))
-                .arg(remotePath, error, backupPath));
-    } else if (outcome == QSsh::SftpRecovery::Restored) {
-        log(text(QStringLiteral("The upload of %1 was cut off by the lost connection while it "
-                                "replaced the file; the previous file has been put back."),
-                 QStringLiteral("%1 的上传因连接断开在替换文件时中断；原文件已恢复。"))
-                .arg(remotePath));
-    } else if (outcome == QSsh::SftpRecovery::Completed) {
-        log(text(QStringLiteral("The upload of %1 was cut off by the lost connection while it "
-                                "replaced the file; the new file is in place."),
-                 QStringLiteral("%1 的上传因连接断开在替换文件时中断；新文件已就位。"))
-                .arg(remotePath));
-    }
 }

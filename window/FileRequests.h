@@ -1,7 +1,5 @@
 #pragma once
 
-#include "SshTypes.h"
-
 #include <QObject>
 #include <QString>
 
@@ -13,9 +11,7 @@ class QWidget;
 
 // The operator's file requests: upload (file dialog and drop), download, delete, new folder and
 // rename. Each asks what it needs (dialogs, confirmation), checks it, writes its log lines and
-// sends its requests as signals; the connection worker carries them out. Also the log lines of
-// the outcomes the worker reports apart from the job reports (rename, an interrupted
-// replacement set right).
+// sends its requests as signals; the connection worker carries them out.
 class FileRequests : public QObject
 {
     Q_OBJECT
@@ -35,9 +31,6 @@ public slots:
     void remove();
     void newFolder();
     void rename();
-    void reportRename(const QString &oldPath, const QString &newPath, const QString &error);
-    void reportRecovery(const QString &remotePath, const QString &backupPath,
-                        QSsh::SftpRecovery outcome, const QString &error);
 
 signals:
     void logged(const QString &line);

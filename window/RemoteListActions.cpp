@@ -1,5 +1,6 @@
 #include "RemoteListActions.h"
 
+#include "FileActions.h"
 #include "RemoteListModel.h"
 
 #include <QAction>
@@ -7,13 +8,36 @@
 #include <QMenu>
 #include <QTreeView>
 
-RemoteListActions::RemoteListActions(QTreeView *view) : QObject(view), m_view(view)
+RemoteListActions::RemoteListActions(QTreeView *view, const FileActions *actions)
+    : QObject(view), m_view(view)
 {
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_view, &QWidget::customContextMenuRequested, this, &RemoteListActions::showMenu);
+
+    for (QAction *action : {actions->download(), actions->rename(), actions->remove(),
+                            actions->newFolder(), actions->refresh()}) {
+        m_view->addAction(action);
+        addMenuAction(action);
+    }
+    // Keys only: they move and select as a double click and a plain file manager do.
+    connect(addKeys({Qt::Key_Return, Qt::Key_Enter}), &QAction::triggered, this,
+            [this] { emit openRequested(m_view->currentIndex()); });
+    connect(addKeys({Qt::Key_Backspace}), &QAction::triggered, this, [this] {
+        if (const auto *model = qobject_cast<const RemoteListModel *>(m_view->model())) {
+            if (model->parentRow().isValid())
+                emit openRequested(model->parentRow());
+        }
+    });
+    connect(addKeys({QKeySequence::SelectAll}), &QAction::triggered, this,
+            &RemoteListActions::selectAllEntries);
 }
 
-QAction *RemoteListActions::addKeyAction(const QList<QKeySequence> &keys)
+void RemoteListActions::addMenuAction(QAction *action, bool anywhere)
+{
+    m_menuEntries.append({action, anywhere});
+}
+
+QAction *RemoteListActions::addKeys(const QList<QKeySequence> &keys)
 {
     auto *action = new QAction(this);
     action->setShortcuts(keys);
@@ -36,25 +60,14 @@ void RemoteListActions::showMenu(const QPoint &position)
         menu.exec(m_view->viewport()->mapToGlobal(position));
 }
 
-QModelIndex RemoteListActions::parentRow() const
-{
-    const QAbstractItemModel *model = m_view->model();
-    for (int row = 0; model && row < model->rowCount(); ++row) {
-        const QModelIndex index = model->index(row, 0);
-        if (RemoteListModel::kind(index) == RemoteRowKind::Navigation)
-            return index;
-    }
-    return {};
-}
-
 void RemoteListActions::selectAllEntries()
 {
     QItemSelectionModel *selection = m_view->selectionModel();
-    const QAbstractItemModel *model = m_view->model();
+    const auto *model = qobject_cast<const RemoteListModel *>(m_view->model());
     if (!selection || !model || model->rowCount() == 0)
         return;
     QItemSelection rows(model->index(0, 0), model->index(model->rowCount() - 1, 0));
-    const QModelIndex parent = parentRow();
+    const QModelIndex parent = model->parentRow();
     if (parent.isValid())
         rows.merge(QItemSelection(parent, parent), QItemSelectionModel::Deselect);
     selection->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -1,44 +1,35 @@
 #pragma once
 
-#include <QAction>
-#include <QKeySequence>
 #include <QList>
 #include <QModelIndex>
 #include <QObject>
-#include <QString>
 
+class FileActions;
+class QAction;
 class QPoint;
 class QTreeView;
 
-// The context menu of the remote file list and its keys that have no button. A right-click on
-// a row opens the menu with the actions in the order they were added; on empty space, with
-// those added for anywhere. The actions keep their own texts, keys and enabled state.
+// The remote file list's keys and context menu. The file actions act on the list by their
+// keys (F5 anywhere in the window) and fill its menu; Enter opens the current row and Backspace
+// the ".." row, as a double click does; Ctrl+A selects every row but "..". A right-click on a
+// row opens the menu with every entry; on empty space, with those added for anywhere. Every
+// action keeps its own text, keys and enabled state.
 class RemoteListActions : public QObject
 {
     Q_OBJECT
 public:
-    explicit RemoteListActions(QTreeView *view);
+    RemoteListActions(QTreeView *view, const FileActions *actions);
 
-    // In the menu; also on empty space in the list when anywhere is set.
-    void addMenuAction(QAction *action, bool anywhere = false)
-    {
-        m_menuEntries.append({action, anywhere});
-    }
-    // Keys without a menu entry or a button.
-    template <typename Functor> QAction *addKeys(const QList<QKeySequence> &keys, Functor run)
-    {
-        QAction *action = addKeyAction(keys);
-        connect(action, &QAction::triggered, this, run);
-        return action;
-    }
+    // A further menu entry after the file actions; also on empty space when anywhere is set.
+    void addMenuAction(QAction *action, bool anywhere = false);
 
-    // Ctrl+A: every row but the "..".
-    void selectAllEntries();
-    // The ".." row, invalid in the root folder.
-    QModelIndex parentRow() const;
+signals:
+    // Enter or Backspace: the row to open as if it were double-clicked.
+    void openRequested(const QModelIndex &index);
 
 private:
-    QAction *addKeyAction(const QList<QKeySequence> &keys);
+    QAction *addKeys(const QList<QKeySequence> &keys);
+    void selectAllEntries();
     void showMenu(const QPoint &position);
 
     QTreeView *const m_view;

@@ -4,6 +4,7 @@
 #include "ListingParser.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QStyle>
 
 namespace {
@@ -100,10 +101,19 @@ RemoteRowKind RemoteListModel::kind(const QModelIndex &index)
     return RemoteRowKind(index.siblingAtColumn(0).data(RemoteKindRole).toInt());
 }
 
-QVector<ListRow> RemoteListModel::rows(const QModelIndexList &selected)
+namespace {
+
+QModelIndexList selectedNames(const QItemSelectionModel *selection)
+{
+    return selection ? selection->selectedRows(0) : QModelIndexList();
+}
+
+} // namespace
+
+QVector<ListRow> RemoteListModel::selectedRows(const QItemSelectionModel *selection)
 {
     QVector<ListRow> rows;
-    for (const QModelIndex &index : selected) {
+    for (const QModelIndex &index : selectedNames(selection)) {
         if (!index.isValid())
             continue;
         const QVariant name = index.siblingAtColumn(0).data(RemoteNameRole);
@@ -113,10 +123,10 @@ QVector<ListRow> RemoteListModel::rows(const QModelIndexList &selected)
     return rows;
 }
 
-SelectionCounts RemoteListModel::counts(const QModelIndexList &selected)
+SelectionCounts RemoteListModel::selectionCounts(const QItemSelectionModel *selection)
 {
     SelectionCounts counts;
-    for (const QModelIndex &index : selected) {
+    for (const QModelIndex &index : selectedNames(selection)) {
         if (!index.isValid() || kind(index) == RemoteRowKind::Navigation)
             continue;
         ++counts.items;

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QItemSelectionModel;
 struct RemoteListing;
 
 // How many of the selected rows a Delete and a Download would take.
@@ -38,9 +39,9 @@ public:
     void setEnglish(bool english);
 
     static RemoteRowKind kind(const QModelIndex &index);
-    // The rows of the selection (name items), in the order given.
-    static QVector<ListRow> rows(const QModelIndexList &selected);
-    static SelectionCounts counts(const QModelIndexList &selected);
+    // The selected rows, in the order the selection gives them; none without a selection.
+    static QVector<ListRow> selectedRows(const QItemSelectionModel *selection);
+    static SelectionCounts selectionCounts(const QItemSelectionModel *selection);
     // The ".." row, invalid in the remote root directory.
     QModelIndex parentRow() const;
 

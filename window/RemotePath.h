@@ -8,4 +8,7 @@ namespace RemotePath {
 // ends with one, then name unchanged.
 QString join(const QString &dir, const QString &name);
 
+// The directory above dir, with its "/" ("/a/b/" gives "/a/"); a text operation.
+QString parent(const QString &dir);
+
 } // namespace RemotePath

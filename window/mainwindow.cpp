@@ -1,55 +1,40 @@
 #include "mainwindow.h"
 
-#include "ColumnWidths.h"
 #include "ControllerShell.h"
 #include "FileActions.h"
 #include "FileRequests.h"
 #include "FileSizeText.h"
 #include "HostKeyLog.h"
-#include "IconLoader.h"
+#include "JobReportLog.h"
 #include "ListingParser.h"
 #include "PreviewLauncher.h"
-#include "ProgramFiles.h"
 #include "RemoteListActions.h"
 #include "RemoteListModel.h"
 #include "RemotePath.h"
-#include "ShellMarkers.h"
-#include "ShellPromptWatch.h"
+#include "ShellListing.h"
 #include "TerminalText.h"
 #include "TransferProgressLine.h"
+#include "UiLanguage.h"
+#include "WindowFrame.h"
+#include "WindowLogging.h"
 #include "WindowStyles.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QSettings>
-#include <QStyle>
 #include <QTime>
 #include <QTimer>
 #include <QTreeView>
-#include <QVBoxLayout>
 
 Q_LOGGING_CATEGORY(lcWindow, "cnc.window", QtWarningMsg)
 
 namespace {
-
-QString settingsFilePath()
-{
-    return ProgramFiles::settingsFile();
-}
-
-const char languageKey[] = "language";
-
-// The operation log keeps this many of its newest lines.
-constexpr int kLogLines = 5000;
 
 // Time of day at the start of the listing path's diagnostic lines.
 QString now()
@@ -62,40 +47,25 @@ const char *boolText(bool value)
     return value ? "true" : "false";
 }
 
-// The directory above `dir` ("/a/b/" gives "/a/"); a text operation on the remote path.
-QString parentDirectory(const QString &dir)
-{
-    QString path = dir;
-    while (path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 bool isSftpReady(const QSharedPointer<QSsh::SftpChannel> &channel)
 {
     return channel && channel->state() == QSsh::SftpChannel::Initialized;
 }
 
-QModelIndexList selectedNameIndexes(const QTreeView *view)
-{
-    const QItemSelectionModel *selection = view->selectionModel();
-    return selection ? selection->selectedRows(0) : QModelIndexList();
-}
-
 } // namespace
 
 mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
-    : QWidget(parent), m_bufferTimer(new QTimer(this)), m_listingTimeoutTimer(new QTimer(this)),
-      m_reconnectTimer(new QTimer(this)), m_pSshClient(pSshClient),
+    : QWidget(parent), m_bufferTimer(new QTimer(this)), m_reconnectTimer(new QTimer(this)),
+      m_pSshClient(pSshClient),
       m_hostKeyLog(new HostKeyLog([this] { return isEnglishUi(); },
-                                  [this](const QString &text) { appendLog(text); }, this))
+                                  [this](const QString &text) { appendLog(text); }, this)),
+      m_jobReportLog([this] { return isEnglishUi(); },
+                     [this](const QString &text) { appendLog(text); })
 {
     m_bufferTimer->setObjectName(QStringLiteral("m_bufferTimer"));
-    m_listingTimeoutTimer->setObjectName(QStringLiteral("m_listingTimeoutTimer"));
     m_reconnectTimer->setObjectName(QStringLiteral("m_reconnectTimer"));
-    m_listingTimeoutTimer->setSingleShot(true);
-    m_listingTimeoutTimer->setInterval(20000);
-    connect(m_listingTimeoutTimer, &QTimer::timeout, this, &mainwindow::onListingTimedOut);
+    m_listing = new ShellListing(this);
+    connect(m_listing, &ShellListing::timedOut, this, &mainwindow::onListingTimedOut);
 
     setupUi();
     setupModel();
@@ -173,120 +143,27 @@ void mainwindow::logRecordedHostKey(const RecordedHostKey &key)
 void mainwindow::setupUi()
 {
     const bool english = isEnglishUi();
-
     resize(1200, 800);
-    setWindowTitle(english ? QStringLiteral("CNC Controller File Manager")
-                           : QStringLiteral("CNC控制器文件管理"));
+    setWindowTitle(WindowFrame::title(english));
     setMinimumSize(1000, 700);
-
-    auto *mainLayout = new QVBoxLayout(this);
-    mainLayout->setSpacing(15);
-    mainLayout->setContentsMargins(20, 20, 20, 20);
-
-    auto *topLayout = new QHBoxLayout;
-    topLayout->setSpacing(10);
-
-    m_pathLabel = new QLabel(
-        (english ? QStringLiteral("CNC Controller Files: ") : QStringLiteral("CNC控制器文件: ")) +
-            m_strRootPath,
-        this);
-    m_pathLabel->setObjectName(QStringLiteral("m_pathLabel"));
-    m_pathLabel->setStyleSheet(
-        QStringLiteral("QLabel { font-weight: 600; font-size: 16px; color: #1f2937; }"));
-
-    m_statusIndicator = new QLabel(this);
-    m_statusIndicator->setObjectName(QStringLiteral("m_statusIndicator"));
-    m_statusIndicator->setFixedSize(12, 12);
-    m_statusIndicator->setStyleSheet(QStringLiteral("QLabel { border-radius: 6px; }"));
-    updateStatusIndicator(true);
-
-    m_statusLabel = new QLabel(
-        english ? QStringLiteral("Connection Status:") : QStringLiteral("连接状态:"), this);
-    m_statusLabel->setObjectName(QStringLiteral("m_statusLabel"));
-    m_statusLabel->setStyleSheet(QStringLiteral("QLabel { color: #6b7280; font-size: 14px; }"));
-
-    // The button names the language it switches to.
-    m_btnLanguage =
-        new QPushButton(english ? QStringLiteral("中文") : QStringLiteral("English"), this);
-    m_btnLanguage->setObjectName(QStringLiteral("m_btnLanguage"));
-    m_btnLanguage->setStyleSheet(WindowStyles::languageButton());
-    connect(m_btnLanguage, &QPushButton::clicked, this, &mainwindow::onLanguageToggled);
-
-    topLayout->addWidget(m_pathLabel);
-    topLayout->addStretch();
-    topLayout->addWidget(m_btnLanguage);
-    topLayout->addWidget(m_statusLabel);
-    topLayout->addWidget(m_statusIndicator);
-    mainLayout->addLayout(topLayout);
-
-    m_treeView = new QTreeView(this);
-    m_treeView->setObjectName(QStringLiteral("m_treeView"));
-    m_treeView->setAlternatingRowColors(true);
-    m_treeView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_treeView->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_treeView->setRootIsDecorated(false);
-    m_treeView->setUniformRowHeights(true);
-    m_treeView->setStyleSheet(WindowStyles::treeView());
     setAcceptDrops(true);
-    m_treeView->setAcceptDrops(true);
-    m_treeView->setDragDropMode(QAbstractItemView::DropOnly);
-    mainLayout->addWidget(m_treeView);
 
-    auto *buttonLayout = new QHBoxLayout;
-    buttonLayout->setSpacing(12);
     m_fileActions = new FileActions(english, this);
-    const auto makeButton = [this](const char *objectName, const QIcon &icon, QAction *action,
-                                   WindowStyles::ButtonColour colour) {
-        auto *button = new QPushButton(icon, QString(), this);
-        button->setObjectName(QLatin1String(objectName));
-        button->setStyleSheet(WindowStyles::actionButton(colour));
-        FileActions::showOn(action, button);
-        return button;
-    };
-    m_btnUpload = makeButton("m_btnUpload", loadIcon(QStringLiteral("上传文件.png")),
-                             m_fileActions->upload(), WindowStyles::Blue);
-    m_btnDownload = makeButton("m_btnDownload", loadIcon(QStringLiteral("下载文件.png")),
-                               m_fileActions->download(), WindowStyles::Blue);
-    m_btnDelete = makeButton("m_btnDelete", loadIcon(QStringLiteral("删除文件.png")),
-                             m_fileActions->remove(), WindowStyles::Red);
-    m_btnRefresh = makeButton("m_btnRefresh", loadIcon(QStringLiteral("刷新文件夹.png")),
-                              m_fileActions->refresh(), WindowStyles::Green);
-    m_btnNewFolder =
-        makeButton("m_btnNewFolder", style()->standardIcon(QStyle::SP_FileDialogNewFolder),
-                   m_fileActions->newFolder(), WindowStyles::Orange);
+    const WindowFrame frame = WindowFrame::build(this, english, m_strRootPath, m_fileActions);
+    m_pathLabel = frame.pathLabel;
+    m_btnLanguage = frame.languageButton;
+    m_statusLabel = frame.statusLabel;
+    m_statusIndicator = frame.statusIndicator;
+    m_treeView = frame.treeView;
+    m_btnUpload = frame.uploadButton;
+    m_btnDownload = frame.downloadButton;
+    m_btnNewFolder = frame.newFolderButton;
+    m_btnDelete = frame.deleteButton;
+    m_btnRefresh = frame.refreshButton;
+    m_progressLine = frame.progressLine;
+    m_logEdit = frame.logEdit;
 
-    buttonLayout->addStretch();
-    buttonLayout->addWidget(m_btnUpload);
-    buttonLayout->addWidget(m_btnDownload);
-    buttonLayout->addWidget(m_btnNewFolder);
-    buttonLayout->addWidget(m_btnDelete);
-    buttonLayout->addWidget(m_btnRefresh);
-    buttonLayout->addStretch();
-    mainLayout->addLayout(buttonLayout);
-
-    // Hidden, and then taking no room, while no transfer runs.
-    m_progressLine = new TransferProgressLine(this);
-    m_progressLine->setEnglish(english);
-    mainLayout->addWidget(m_progressLine);
-
-    // The caption is not retranslated, so it is not kept as a member.
-    auto *logCaption =
-        new QLabel(english ? QStringLiteral("Operation Log") : QStringLiteral("操作日志"), this);
-    logCaption->setObjectName(QStringLiteral("logCaption"));
-    logCaption->setStyleSheet(QStringLiteral(
-        "QLabel { font-weight: 600; font-size: 14px; color: #374151; margin-top: 10px; }"));
-    mainLayout->addWidget(logCaption);
-
-    m_logEdit = new QPlainTextEdit(this);
-    m_logEdit->setObjectName(QStringLiteral("m_logEdit"));
-    m_logEdit->setReadOnly(true);
-    // A controller left off over a weekend writes tens of thousands of lines: the oldest go.
-    // The plain text edit drops them without laying out the rest again.
-    m_logEdit->setMaximumBlockCount(kLogLines);
-    m_logEdit->setMaximumHeight(140);
-    m_logEdit->setStyleSheet(WindowStyles::logEdit());
-    mainLayout->addWidget(m_logEdit);
-
+    connect(m_btnLanguage, &QPushButton::clicked, this, &mainwindow::onLanguageToggled);
     connect(m_treeView, &QTreeView::doubleClicked, this, &mainwindow::onRemoteDoubleClicked);
     setupFileActions();
     setupListActions();
@@ -305,9 +182,6 @@ void mainwindow::setupFileActions()
     connect(actions->remove(), &QAction::triggered, this, &mainwindow::onDeleteClicked);
     connect(actions->rename(), &QAction::triggered, this, &mainwindow::onRenameClicked);
     connect(actions->refresh(), &QAction::triggered, this, &mainwindow::onRefreshClicked);
-    // The keys act on the list; F5 anywhere in the window.
-    m_treeView->addActions({actions->download(), actions->rename(), actions->remove(),
-                            actions->newFolder(), actions->refresh()});
 
     m_fileRequests = new FileRequests(
         this, m_treeView, [this] { return isEnglishUi(); },
@@ -329,26 +203,15 @@ void mainwindow::setupFileActions()
 
 void mainwindow::setupListActions()
 {
-    auto *actions = new RemoteListActions(m_treeView);
-    for (QAction *action :
-         {m_fileActions->download(), m_fileActions->rename(), m_fileActions->remove(),
-          m_fileActions->newFolder(), m_fileActions->refresh()})
-        actions->addMenuAction(action);
-    // Keys only: they move and select as a double click and a plain file manager do.
-    actions->addKeys({Qt::Key_Return, Qt::Key_Enter},
-                     [this] { onRemoteDoubleClicked(m_treeView->currentIndex()); });
-    actions->addKeys({Qt::Key_Backspace}, [this, actions] {
-        if (actions->parentRow().isValid())
-            onRemoteDoubleClicked(actions->parentRow());
-    });
-    actions->addKeys({QKeySequence::SelectAll}, [actions] { actions->selectAllEntries(); });
+    auto *actions = new RemoteListActions(m_treeView, m_fileActions);
+    connect(actions, &RemoteListActions::openRequested, this, &mainwindow::onRemoteDoubleClicked);
 
     // Previews are no file operations: they are open while transfers run.
     m_previewLauncher = new PreviewLauncher(
         m_pSshClient,
         [this] {
             const DownloadSelection selection =
-                downloadSelection(RemoteListModel::rows(selectedNameIndexes(m_treeView)));
+                downloadSelection(RemoteListModel::selectedRows(m_treeView->selectionModel()));
             return selection.files.isEmpty()
                        ? QString()
                        : RemotePath::join(m_strCurrentPath, selection.files.first());
@@ -375,23 +238,7 @@ void mainwindow::setupModel()
 
 void mainwindow::adjustColumnWidths()
 {
-    const ColumnWidths widths = columnWidthsForViewWidth(m_treeView->width());
-
-    QHeaderView *header = m_treeView->header();
-    header->setSectionResizeMode(0, QHeaderView::Interactive);
-    header->setSectionResizeMode(1, QHeaderView::Fixed);
-    header->setSectionResizeMode(2, QHeaderView::Fixed);
-    header->setSectionResizeMode(3, QHeaderView::Fixed);
-    header->resizeSection(0, widths.name);
-    header->resizeSection(1, widths.type);
-    header->resizeSection(2, widths.size);
-    header->resizeSection(3, widths.modified);
-    header->setMinimumSectionSize(60);
-    header->setSectionResizeMode(0, QHeaderView::Interactive);
-
-    qCDebug(lcWindow).noquote() << "列宽度调整完成:"
-                                << "名称:" << widths.name << "类型:" << widths.type
-                                << "大小:" << widths.size << "时间:" << widths.modified;
+    WindowFrame::fitColumns(m_treeView);
 }
 
 void mainwindow::resizeEvent(QResizeEvent *event)
@@ -403,9 +250,7 @@ void mainwindow::resizeEvent(QResizeEvent *event)
 
 bool mainwindow::isEnglishUi() const
 {
-    const QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    return settings.value(QLatin1String(languageKey), QStringLiteral("zh")).toString() ==
-           QLatin1String("en");
+    return UiLanguage::isEnglish();
 }
 
 void mainwindow::appendLog(const QString &text)
@@ -434,9 +279,7 @@ QString mainwindow::workerHostText() const
 
 QString mainwindow::connectedTitle(const QString &host) const
 {
-    return (isEnglishUi() ? QStringLiteral("CNC Controller File Manager - Connected to %1")
-                          : QStringLiteral("CNC控制器文件管理 - 已连接到 %1"))
-        .arg(host);
+    return WindowFrame::connectedTitle(isEnglishUi(), host);
 }
 
 void mainwindow::updateActions()
@@ -447,7 +290,8 @@ void mainwindow::updateActions()
 
 void mainwindow::showSelectionCounts()
 {
-    m_fileActions->showSelectionCounts(RemoteListModel::counts(selectedNameIndexes(m_treeView)));
+    m_fileActions->showSelectionCounts(
+        RemoteListModel::selectionCounts(m_treeView->selectionModel()));
 }
 
 void mainwindow::clearSelectionCounts()
@@ -457,16 +301,8 @@ void mainwindow::clearSelectionCounts()
 
 void mainwindow::onLanguageToggled()
 {
-    // The settings object stays open during the retranslation; the language queries made
-    // there open their own objects on the same file and already see the new value.
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    const QString current =
-        settings.value(QLatin1String(languageKey), QStringLiteral("zh")).toString();
-    settings.setValue(QLatin1String(languageKey),
-                      current == QLatin1String("zh") ? QStringLiteral("en") : QStringLiteral("zh"));
-
+    UiLanguage::toggle();
     retranslateUi();
-
     appendLog(isEnglishUi() ? QStringLiteral("Language switched to English")
                             : QStringLiteral("语言已切换为中文"));
 }
@@ -475,21 +311,16 @@ void mainwindow::retranslateUi()
 {
     const bool english = isEnglishUi();
     if (!m_bConnectState) {
-        setWindowTitle(english ? QStringLiteral("CNC Controller File Manager - Reconnecting...")
-                               : QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
+        setWindowTitle(WindowFrame::reconnectingTitle(english));
     } else if (m_pSshClient) {
         setWindowTitle(connectedTitle(workerHostText()));
     } else {
-        setWindowTitle(english ? QStringLiteral("CNC Controller File Manager")
-                               : QStringLiteral("CNC控制器文件管理"));
+        setWindowTitle(WindowFrame::title(english));
     }
 
-    m_btnLanguage->setText(english ? QStringLiteral("中文") : QStringLiteral("English"));
-    m_pathLabel->setText(
-        (english ? QStringLiteral("CNC Controller Files: ") : QStringLiteral("CNC控制器文件: ")) +
-        m_strCurrentPath);
-    m_statusLabel->setText(english ? QStringLiteral("Connection Status:")
-                                   : QStringLiteral("连接状态:"));
+    m_btnLanguage->setText(WindowFrame::languageButtonText(english));
+    m_pathLabel->setText(WindowFrame::pathText(english, m_strCurrentPath));
+    m_statusLabel->setText(WindowFrame::statusLabelText(english));
     m_fileActions->setEnglish(english);
     // The count labels follow the selection.
     showSelectionCounts();
@@ -524,7 +355,7 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
     if (!bState && m_isListingRemote)
         abandonListing();
     if (!bState)
-        m_listingProgress.forgetEarlierCommands();
+        m_listing->forgetEarlierCommands();
 
     if (bState && m_bReconnecting) {
         m_bReconnecting = false;
@@ -537,9 +368,7 @@ void mainwindow::slotConnectStateChanged(bool bState, QString strIp, int nPort)
                                 : QStringLiteral("等待SFTP通道初始化..."));
     } else if (!bState && !m_bReconnecting) {
         m_bReconnecting = true;
-        setWindowTitle(isEnglishUi()
-                           ? QStringLiteral("CNC Controller File Manager - Reconnecting...")
-                           : QStringLiteral("CNC控制器文件管理 - 重新连接中..."));
+        setWindowTitle(WindowFrame::reconnectingTitle(isEnglishUi()));
         m_reconnectTimer->start();
     }
 }
@@ -554,9 +383,7 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
 
     // The outcome lines of delete and folder creation by shell command. They count whether or
     // not a listing is outstanding; their lines are taken out of a listing below.
-    const ShellMarkerScan scan = scanShellMarkers(m_strMarkerCarry, strMsg);
-    m_strMarkerCarry = scan.carry;
-    for (const ShellMarker marker : scan.outcomes) {
+    for (const ShellMarker marker : m_listing->takeMarkers(strMsg)) {
         appendLog(shellMarkerLogLine(marker, isEnglishUi()));
         clearSelectionCounts();
         if (shellMarkerIsSuccess(marker))
@@ -568,18 +395,12 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
             qCDebug(lcWindow).noquote() << "忽略纯控制序列";
         return;
     }
-    // During a listing every piece is kept, also one of white space or digits alone: a lone
-    // line feed separates two entries, a lone digit belongs to a size or a time, and the
-    // prompt's last blank may come by itself. Control sequences go when the text is cleaned;
-    // the lines of delete and create commands go now, so that their prompt is no end.
-    const int lastLineStart = m_strRecvBuffer.lastIndexOf(QLatin1Char('\n')) + 1;
-    m_strRecvBuffer += strMsg;
-    removeMarkerLines(&m_strRecvBuffer, lastLineStart);
+    const ListingProgress::State state = m_listing->append(&m_strRecvBuffer, strMsg);
     qCDebug(lcWindow).noquote() << "累积数据:" << m_strRecvBuffer;
 
     // The quiet time may end a listing only once its output has begun: ls prints nothing
     // until it has read the whole folder, which can take long.
-    switch (m_listingProgress.update(m_strRecvBuffer, lastLineStart)) {
+    switch (state) {
     case ListingProgress::State::Complete:
         qCDebug(lcWindow).noquote() << "检测到命令提示符，处理数据";
         m_bufferTimer->stop();
@@ -600,30 +421,22 @@ void mainwindow::processBufferedData()
     qCDebug(lcWindow).noquote() << now()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
 
-    // Output that went quiet before the shell's prompt came back is cut short (the link or the
-    // controller paused): the listing waits for the rest, up to its time limit.
-    if (m_listingProgress.state() != ListingProgress::State::Complete &&
-        !ShellPromptWatch::endsAtPrompt(m_strRecvBuffer)) {
+    switch (m_listing->ending(m_strRecvBuffer)) {
+    case ShellListing::Ending::CutShort:
         qCDebug(lcWindow).noquote() << now() << "输出在提示符之前停顿，继续等待";
         return;
-    }
-
-    // Rows that may be another command's are never shown as this folder's.
-    if (!m_listingProgress.isOwnOutput()) {
+    case ShellListing::Ending::Foreign:
         qCDebug(lcWindow).noquote() << now() << "输出可能属于先前放弃的列表命令，重新列出";
         clearListingState();
         listDirectory(m_strCurrentPath);
         return;
+    case ShellListing::Ending::Own:
+        break;
     }
 
     showNavigationOnly();
-
-    const QString cleaned = ListingParser::cleanOutput(m_listingProgress.output(m_strRecvBuffer),
-                                                       ControllerShell::prompt());
-    qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
-    const RemoteListing listing = ListingParser::parse(cleaned);
-
-    m_model->appendListing(listing, [this](const QString &size) { return formatFileSize(size); });
+    m_model->appendListing(m_listing->rows(m_strRecvBuffer),
+                           [this](const QString &size) { return formatFileSize(size); });
 
     qCDebug(lcWindow).noquote() << now() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();
@@ -659,7 +472,7 @@ QString mainwindow::formatFileSize(const QString &size) const
 void mainwindow::clearListingState()
 {
     m_bufferTimer->stop();
-    m_listingTimeoutTimer->stop();
+    m_listing->stop();
     m_isListingRemote = false;
     m_strRecvBuffer.clear();
     // Only while a listing can be sent.
@@ -674,7 +487,7 @@ void mainwindow::showNavigationOnly()
 
 void mainwindow::abandonListing()
 {
-    m_listingProgress.abandon();
+    m_listing->abandon();
     clearListingState();
     showNavigationOnly();
 }
@@ -757,14 +570,11 @@ void mainwindow::listDirectory(const QString &directory)
     appendLog((english ? QStringLiteral("Refreshing remote directory: %1")
                        : QStringLiteral("正在刷新远程目录: %1"))
                   .arg(m_strCurrentPath));
-    m_pathLabel->setText(
-        (english ? QStringLiteral("CNC Controller Files: %1") : QStringLiteral("CNC控制器文件: %1"))
-            .arg(m_strCurrentPath));
+    m_pathLabel->setText(WindowFrame::pathText(english, m_strCurrentPath));
     m_model->clearRows(english);
     clearSelectionCounts();
 
-    m_listingProgress.start(command.trimmed(), ControllerShell::prompt());
-    m_listingTimeoutTimer->start();
+    m_listing->start(command);
     qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 发送命令:" << command.trimmed();
     emit sigSend(command);
 }
@@ -782,7 +592,7 @@ void mainwindow::onRemoteDoubleClicked(QModelIndex index)
     if (kind == RemoteRowKind::Folder)
         listDirectory(RemotePath::join(m_strCurrentPath, name) + QLatin1Char('/'));
     else if (kind == RemoteRowKind::Navigation && m_strRootPath.size() < m_strCurrentPath.size())
-        listDirectory(parentDirectory(m_strCurrentPath));
+        listDirectory(RemotePath::parent(m_strCurrentPath));
 }
 
 void mainwindow::onSelectionChanged()
@@ -833,20 +643,7 @@ void mainwindow::onRenameClicked()
 
 void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
 {
-    const QString cancelledName = m_progressLine->finishTransfer(job);
-    if (!error.isEmpty() && !cancelledName.isNull()) {
-        appendLog((isEnglishUi() ? QStringLiteral("Transfer cancelled: %1")
-                                 : QStringLiteral("传输已取消: %1"))
-                      .arg(cancelledName));
-    } else if (error.isEmpty()) {
-        appendLog((isEnglishUi() ? QStringLiteral("SFTP task %1 completed successfully.")
-                                 : QStringLiteral("SFTP任务 %1 已成功完成。"))
-                      .arg(job));
-    } else {
-        appendLog((isEnglishUi() ? QStringLiteral("SFTP task %1 failed: %2")
-                                 : QStringLiteral("SFTP任务 %1 失败: %2"))
-                      .arg(QString::number(job), error));
-    }
+    m_jobReportLog.jobFinished(job, error, m_progressLine->finishTransfer(job));
 
     // Failures too give the window back, so that the operator may retry at once; not a job
     // that ends after its connection went.
@@ -861,7 +658,7 @@ void mainwindow::onSftpJobFinished(QSsh::SftpJobId job, QString error)
 void mainwindow::onReplacementRecovered(QString remotePath, QString backupPath,
                                         QSsh::SftpRecovery outcome, QString error)
 {
-    m_fileRequests->reportRecovery(remotePath, backupPath, outcome, error);
+    m_jobReportLog.replacementRecovered(remotePath, backupPath, outcome, error);
 }
 
 // The worker did not type a line of ours: too long, or the shell stayed busy too long.
@@ -883,6 +680,6 @@ void mainwindow::onSendFailed(QString strMsg, QString error)
 
 void mainwindow::onRenameFinished(QString oldPath, QString newPath, QString error)
 {
-    m_fileRequests->reportRename(oldPath, newPath, error);
+    m_jobReportLog.renameFinished(oldPath, newPath, error);
     QTimer::singleShot(200, this, &mainwindow::onRefreshClicked);
 }

@@ -2,11 +2,10 @@
 
 #include "CConnectionForSshClient.h"
 #include "HostKeyMessages.h"
-#include "ListingProgress.h"
+#include "JobReportLog.h"
 #include "SftpChannel.h"
 #include "SshTypes.h"
 
-#include <QLoggingCategory>
 #include <QModelIndex>
 #include <QPointer>
 #include <QSharedPointer>
@@ -17,6 +16,7 @@ class FileActions;
 class FileRequests;
 class HostKeyLog;
 class PreviewLauncher;
+class ShellListing;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -27,8 +27,6 @@ class RemoteListModel;
 class QTimer;
 class QTreeView;
 class TransferProgressLine;
-
-Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
 // The file manager window: the controller's remote directory as a list, the file operation
 // buttons, the language toggle, the connection indicator and the operation log. It drives the
@@ -122,13 +120,9 @@ private:
     QString m_strCurrentPath = m_strRootPath;
     bool m_isListingRemote = false;
     QString m_strRecvBuffer;
-    // The unterminated last line of the shell output, so that a marker line that arrives in
-    // two pieces is still seen whole.
-    QString m_strMarkerCarry;
-    ListingProgress m_listingProgress;
     QTimer *m_bufferTimer = nullptr;
-    // Bounds a listing that never ends (a lost command, a shell that says nothing).
-    QTimer *m_listingTimeoutTimer = nullptr;
+    // How far the outstanding listing has come, and the shell's outcome lines.
+    ShellListing *m_listing = nullptr;
     bool m_bReconnecting = false;
     QTimer *m_reconnectTimer = nullptr;
     QTreeView *m_treeView = nullptr;
@@ -156,6 +150,7 @@ private:
     QPointer<CConnectionForSshClient> m_pSshClient;
     QSharedPointer<QSsh::SftpChannel> m_sftpChannel;
     HostKeyLog *m_hostKeyLog = nullptr;
+    const JobReportLog m_jobReportLog;
     // Previews of the selected remote file (Space) and of local files.
     PreviewLauncher *m_previewLauncher = nullptr;
 };
