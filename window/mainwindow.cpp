@@ -189,12 +189,8 @@ mainwindow::mainwindow(CConnectionForSshClient *pSshClient, QWidget *parent)
             &CConnectionForSshClient::slotDownloadFile);
     connect(this, &mainwindow::sigCreateRemoteFolder, pSshClient,
             &CConnectionForSshClient::slotCreateRemoteFolder);
-    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRecorded, m_hostKeyLog,
-            &HostKeyLog::slotHostKeyRecorded);
-    connect(pSshClient, &CConnectionForSshClient::sigHostKeyRefused, m_hostKeyLog,
-            &HostKeyLog::slotHostKeyRefused);
-    connect(pSshClient, &CConnectionForSshClient::sigKnownHostsUnusable, m_hostKeyLog,
-            &HostKeyLog::slotKnownHostsUnusable);
+    connect(pSshClient, &CConnectionForSshClient::sigHostKeyChecked, m_hostKeyLog,
+            &HostKeyLog::slotHostKeyChecked);
     connect(pSshClient, &CConnectionForSshClient::sigConnectStateChanged, m_hostKeyLog,
             &HostKeyLog::slotConnectStateChanged);
     connect(this, &mainwindow::sigRenameRemotePath, pSshClient,
@@ -236,9 +232,9 @@ mainwindow::~mainwindow()
         m_pSshClient->quitThread();
 }
 
-void mainwindow::logRecordedHostKey(const RecordedHostKey &key)
+void mainwindow::logRecordedHostKey(const HostKeyReport &key)
 {
-    m_hostKeyLog->slotHostKeyRecorded(key.strIp, key.strKey, key.strKnownHostsFile, key.strError);
+    m_hostKeyLog->slotHostKeyChecked(key);
 }
 
 void mainwindow::setupUi()
