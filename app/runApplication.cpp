@@ -15,7 +15,7 @@ int runApplication(QApplication &app)
 
     mainwindow window(dialog.connectionWorker());
     // A key recorded during the login is told once the operation log exists.
-    for (const RecordedHostKey &key : dialog.recordedHostKeys())
+    for (const HostKeyReport &key : dialog.recordedHostKeys())
         window.logRecordedHostKey(key);
     window.show();
     return app.exec();

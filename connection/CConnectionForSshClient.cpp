@@ -49,7 +49,6 @@ std::unique_ptr<QTextDecoder> makeUtf8Decoder()
 {
     return std::unique_ptr<QTextDecoder>(QTextCodec::codecForMib(106)->makeDecoder());
 }
-
 } // namespace
 
 CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QString strPwd,
@@ -61,6 +60,7 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
 {
     // Queued sftpJobFinished and error(QSsh::SshError) may travel before any connection exists.
     QSsh::registerMetaTypes();
+    qRegisterMetaType<HostKeyReport>();
     connect(m_shellInput, &ShellCommandQueue::lineSent, this,
             &CConnectionForSshClient::onShellLineSent);
     connect(m_shellInput, &ShellCommandQueue::lineFailed, this,
@@ -186,13 +186,9 @@ void CConnectionForSshClient::slotDataReceived()
 
 void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePath)
 {
-    const auto sftp = readySftpChannel();
-    if (!sftp) {
-        qCWarning(lcConnection).noquote()
-            << "SFTP channel not ready for upload, job aborted in worker thread.";
-        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+    const auto sftp = sftpForRequest("upload");
+    if (!sftp)
         return;
-    }
     qCDebug(lcConnection).noquote()
         << "Initiating SFTP upload via slot:" << localPath << "to" << remotePath;
     const QSsh::SftpJobId job =
@@ -208,43 +204,25 @@ void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePa
 
 void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
 {
-    const auto sftp = readySftpChannel();
-    if (!sftp) {
-        qCWarning(lcConnection).noquote()
-            << "SFTP channel not ready for deletion, job aborted in worker thread.";
-        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+    const auto sftp = sftpForRequest("deletion");
+    if (!sftp)
         return;
-    }
     qCDebug(lcConnection).noquote() << "Initiating SFTP deletion via slot:" << path;
     // The path is used exactly as the controller listed it: converted to another Unicode form
     // it could name nothing, and "rm -f" would still report success.
     const bool isDirectory = type == QLatin1String("dir");
     const QString command =
         shellCommand(isDirectory ? kDeleteDirectoryCommand : kDeleteFileCommand, path);
-
-    if (containsNonAscii(path)) {
-        qCDebug(lcConnection).noquote()
-            << "Path contains non-ASCII characters, using shell command for:" << path;
-        sendFallbackCommand(command, "Sending shell command:");
-        return;
-    }
-    const QSsh::SftpJobId job = isDirectory ? sftp->removeDirectory(path) : sftp->removeFile(path);
-    if (job == QSsh::SftpInvalidJob) {
-        qCWarning(lcConnection).noquote()
-            << "SFTP operation failed, trying shell command for:" << path;
-        sendFallbackCommand(command, "SFTP failed, using shell command:");
-    }
+    startOrFallBack(path, command, [&] {
+        return isDirectory ? sftp->removeDirectory(path) : sftp->removeFile(path);
+    });
 }
 
 void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString localPath)
 {
-    const auto sftp = readySftpChannel();
-    if (!sftp) {
-        qCWarning(lcConnection).noquote()
-            << "SFTP channel not ready for download, job aborted in worker thread.";
-        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+    const auto sftp = sftpForRequest("download");
+    if (!sftp)
         return;
-    }
     qCDebug(lcConnection).noquote()
         << "Initiating SFTP download via slot:" << remotePath << "to" << localPath;
     const QSsh::SftpJobId job =
@@ -260,41 +238,26 @@ void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString local
 
 void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
 {
-    const auto sftp = readySftpChannel();
-    if (!sftp) {
-        qCWarning(lcConnection).noquote()
-            << "SFTP channel not ready for folder creation, job aborted in worker thread.";
-        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+    const auto sftp = sftpForRequest("folder creation");
+    if (!sftp)
         return;
-    }
     qCDebug(lcConnection).noquote() << "Initiating SFTP folder creation via slot:" << remotePath;
     // Used as it came: the folders it goes into are named as the controller listed them, and
     // in another Unicode form "mkdir -p" would make a twin of one of them.
-    const QString command = shellCommand(kCreateDirectoryCommand, remotePath);
-
-    if (containsNonAscii(remotePath)) {
-        qCDebug(lcConnection).noquote()
-            << "Path contains non-ASCII characters, using shell command for:" << remotePath;
-        sendFallbackCommand(command, "Sending shell command:");
-        return;
-    }
-    if (sftp->createDirectory(remotePath) == QSsh::SftpInvalidJob) {
-        qCWarning(lcConnection).noquote()
-            << "SFTP operation failed, trying shell command for:" << remotePath;
-        sendFallbackCommand(command, "SFTP failed, using shell command:");
-    }
+    startOrFallBack(remotePath, shellCommand(kCreateDirectoryCommand, remotePath),
+                    [&] { return sftp->createDirectory(remotePath); });
 }
 
 void CConnectionForSshClient::slotCancelTransfers()
 {
     const auto sftp = readySftpChannel();
-    for (auto it = m_transfers.cbegin(); it != m_transfers.cend(); ++it) {
-        if (!sftp || it.value() != sftp.data())
-            continue;
-        qCDebug(lcConnection).noquote() << "Cancelling SFTP transfer" << it.key();
-        emit sftpTransferCancelling(it.key());
+    if (!sftp)
+        return;
+    for (const QSsh::SftpJobId job : m_jobs.transfersOf(sftp.data())) {
+        qCDebug(lcConnection).noquote() << "Cancelling SFTP transfer" << job;
+        emit sftpTransferCancelling(job);
         // The channel reports the end later, even of a job that stops at once.
-        sftp->cancelJob(it.key());
+        sftp->cancelJob(job);
     }
 }
 
@@ -312,7 +275,7 @@ void CConnectionForSshClient::slotRenameRemotePath(QString oldPath, QString newP
     }
     qCDebug(lcConnection).noquote()
         << "Initiating SFTP rename via slot:" << oldPath << "to" << newPath;
-    if (!startOwnJob(sftp.data(), sftp->renamePath(oldPath, newPath), answer)) {
+    if (!m_jobs.addOwnJob(sftp.data(), sftp->renamePath(oldPath, newPath), answer)) {
         qCWarning(lcConnection).noquote() << "Failed to create SFTP rename job in worker thread.";
         answer(tr("Failed to create rename job."));
     }
@@ -386,7 +349,7 @@ void CConnectionForSshClient::slotConnected()
     const QSsh::HostKeyCheck check = m_pSshConnection->hostKeyCheck();
     if (check.outcome == QSsh::HostKeyCheck::Recorded ||
         check.outcome == QSsh::HostKeyCheck::NotRecorded)
-        emit sigHostKeyRecorded(m_strIp, check.offeredKey, check.knownHostsFile, check.error);
+        emit sigHostKeyChecked(HostKeyReport::fromCheck(m_strIp, check));
 
     m_shell = m_pSshConnection->createRemoteShell();
     m_shellDecoder = makeUtf8Decoder();
@@ -434,7 +397,7 @@ void CConnectionForSshClient::slotConnected()
             &CConnectionForSshClient::onSftpFileRead);
     connect(sftp.data(), &QSsh::SftpChannel::replacementRecovered, this,
             [this](QSsh::SftpJobId job, QSsh::SftpRecovery outcome) {
-                m_recoveryOutcomes.insert(job, outcome);
+                m_jobs.setRecoveryOutcome(job, outcome);
             });
     if (m_pSftpStartTimer)
         m_pSftpStartTimer->start();
@@ -454,7 +417,7 @@ void CConnectionForSshClient::slotSshConnectError(QSsh::SshError sshError)
     m_bShellConnected = false;
     m_bSshConnected = false;
     if (m_pSshConnection && sshError == QSsh::SshHostKeyError)
-        reportHostKeyRefusal(m_pSshConnection->hostKeyCheck());
+        emit sigHostKeyChecked(HostKeyReport::fromCheck(m_strIp, m_pSshConnection->hostKeyCheck()));
     if (m_pSshConnection) {
         m_pSshConnection->disconnect();
         m_pSshConnection->deleteLater();
@@ -509,7 +472,7 @@ void CConnectionForSshClient::onSftpChannelReady()
         qCDebug(lcConnection).noquote()
             << "Removing the temporary file of an interrupted upload:" << path;
         const QPointer<QSsh::SftpChannel> channel = m_sftp.data();
-        const bool started = startOwnJob(
+        const bool started = m_jobs.addOwnJob(
             channel, m_sftp->removeFile(path), [this, channel, path](const QString &error) {
                 // Cut short by the loss of this channel: tried again on the next one. Any other
                 // failure (the file is gone already) ends it.
@@ -534,8 +497,8 @@ void CConnectionForSshClient::startRecoveries()
             << "Setting right the interrupted replacement of" << replacement.target;
         const QSsh::SftpJobId job = m_sftp->recoverReplacement(replacement);
         const bool started =
-            startOwnJob(channel, job, [this, channel, replacement, job](const QString &error) {
-                const QSsh::SftpRecovery outcome = m_recoveryOutcomes.take(job);
+            m_jobs.addOwnJob(channel, job, [this, channel, replacement, job](const QString &error) {
+                const QSsh::SftpRecovery outcome = m_jobs.takeRecoveryOutcome(job);
                 if (!error.isEmpty() &&
                     (!channel || channel->state() != QSsh::SftpChannel::Initialized)) {
                     // Cut short by the loss of this channel too: tried again on the next one.
@@ -619,22 +582,13 @@ void CConnectionForSshClient::onSftpStartFailed(const QString &reason)
     slotDisconnected();
 }
 
-void CConnectionForSshClient::reportHostKeyRefusal(const QSsh::HostKeyCheck &check)
-{
-    if (check.outcome == QSsh::HostKeyCheck::FileUnusable)
-        emit sigKnownHostsUnusable(m_strIp, check.knownHostsFile, check.line, check.error);
-    else
-        emit sigHostKeyRefused(m_strIp, check.recordedKey, check.offeredKey, check.knownHostsFile,
-                               check.line);
-}
-
 void CConnectionForSshClient::slotReadRemoteFile(quint64 request, QString remotePath,
                                                  qint64 maxSize)
 {
     const auto sftp = readySftpChannel();
     const QSsh::SftpJobId job = sftp ? sftp->readFile(remotePath, maxSize) : QSsh::SftpInvalidJob;
-    const bool started = startOwnJob(sftp.data(), job, [this, job](const QString &error) {
-        const RemoteRead read = m_remoteReads.take(job);
+    const bool started = m_jobs.addOwnJob(sftp.data(), job, [this, job](const QString &error) {
+        const WorkerJobTable::RemoteRead read = m_jobs.takeRemoteRead(job);
         if (!read.dropped)
             emit sigRemoteFileRead(read.request, read.data, read.fileSize, error);
     });
@@ -644,68 +598,46 @@ void CConnectionForSshClient::slotReadRemoteFile(quint64 request, QString remote
         return;
     }
     qCDebug(lcConnection).noquote() << "Reading remote file" << remotePath << "as job" << job;
-    m_remoteReads.insert(job, RemoteRead{request, {}, -1, false});
+    m_jobs.addRemoteRead(job, request);
 }
 
 void CConnectionForSshClient::slotCancelRemoteRead(quint64 request)
 {
-    for (auto it = m_remoteReads.begin(); it != m_remoteReads.end(); ++it) {
-        if (it->request != request || it->dropped)
-            continue;
-        it->dropped = true;
-        const auto sftp = readySftpChannel();
-        if (sftp && m_ownJobs.value(it.key()).channel == sftp.data())
-            sftp->cancelJob(it.key());
+    const QSsh::SftpJobId job = m_jobs.dropRemoteRead(request);
+    if (job == QSsh::SftpInvalidJob)
         return;
-    }
+    const auto sftp = readySftpChannel();
+    if (sftp && m_jobs.isOwnJob(sftp.data(), job))
+        sftp->cancelJob(job);
 }
 
 void CConnectionForSshClient::onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data,
                                              qint64 fileSize)
 {
-    const auto own = m_ownJobs.constFind(job);
-    if (own == m_ownJobs.constEnd() || own->channel != sender())
-        return;
-    RemoteRead &read = m_remoteReads[job];
-    read.data = data;
-    read.fileSize = fileSize;
+    m_jobs.keepReadData(sender(), job, data, fileSize);
 }
 
 void CConnectionForSshClient::onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job,
                                                 const QString &error)
 {
-    const auto own = m_ownJobs.find(job);
-    if (own != m_ownJobs.end() && own->channel == channel) {
-        const auto answer = std::move(own->answer);
-        m_ownJobs.erase(own);
+    if (const WorkerJobTable::Answer answer = m_jobs.takeOwnJob(channel, job)) {
         answer(error);
         return;
     }
-    m_transfers.remove(job);
+    m_jobs.removeTransfer(job);
     emit sftpJobFinished(job, error);
 }
 
 void CConnectionForSshClient::onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone,
                                                      quint64 bytesTotal)
 {
-    if (m_transfers.contains(job))
+    if (m_jobs.isTransfer(job))
         emit sftpTransferProgress(job, bytesDone, bytesTotal);
 }
 
 void CConnectionForSshClient::forgetJobsOf(const QObject *channel)
 {
-    for (auto it = m_transfers.begin(); it != m_transfers.end();)
-        it = it.value() == channel ? m_transfers.erase(it) : std::next(it);
-    QList<std::function<void(const QString &)>> unanswered;
-    for (auto it = m_ownJobs.begin(); it != m_ownJobs.end();) {
-        if (it->channel == channel) {
-            unanswered.append(std::move(it->answer));
-            it = m_ownJobs.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (const auto &answer : qAsConst(unanswered))
+    for (const WorkerJobTable::Answer &answer : m_jobs.forgetChannel(channel))
         answer(tr("The connection to the controller was lost."));
 }
 
@@ -720,18 +652,37 @@ void CConnectionForSshClient::announceTransfer(QSsh::SftpChannel *channel, QSsh:
                 &CConnectionForSshClient::onSftpTransferProgress, Qt::UniqueConnection);
     else
         disconnect(channel, &QSsh::SftpChannel::transferProgress, this, nullptr);
-    m_transfers.insert(job, channel);
+    m_jobs.addTransfer(channel, job);
     emit sftpTransferStarted(job, remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1),
                              bytesTotal);
 }
 
-bool CConnectionForSshClient::startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
-                                          std::function<void(const QString &)> answer)
+QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::sftpForRequest(const char *request)
 {
-    if (job == QSsh::SftpInvalidJob)
-        return false;
-    m_ownJobs.insert(job, {channel, std::move(answer)});
-    return true;
+    auto sftp = readySftpChannel();
+    if (!sftp) {
+        qCWarning(lcConnection).noquote()
+            << QStringLiteral("SFTP channel not ready for %1, job aborted in worker thread.")
+                   .arg(QLatin1String(request));
+        emit sftpJobFinished(QSsh::SftpInvalidJob, tr("SFTP channel not ready."));
+    }
+    return sftp;
+}
+
+void CConnectionForSshClient::startOrFallBack(const QString &path, const QString &command,
+                                              const std::function<QSsh::SftpJobId()> &sftpJob)
+{
+    if (containsNonAscii(path)) {
+        qCDebug(lcConnection).noquote()
+            << "Path contains non-ASCII characters, using shell command for:" << path;
+        sendFallbackCommand(command, "Sending shell command:");
+        return;
+    }
+    if (sftpJob() == QSsh::SftpInvalidJob) {
+        qCWarning(lcConnection).noquote()
+            << "SFTP operation failed, trying shell command for:" << path;
+        sendFallbackCommand(command, "SFTP failed, using shell command:");
+    }
 }
 
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)

@@ -1,23 +1,20 @@
 #pragma once
 
+#include "HostKeyReport.h"
 #include "SftpChannel.h"
 #include "ShellCommandQueue.h"
 #include "SshConnection.h"
 #include "SshConnectionParameters.h"
 #include "SshRemoteProcess.h"
 #include "SshTypes.h"
+#include "WorkerJobTable.h"
 
-#include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QObject>
-#include <QSet>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
-#include <QVector>
-
-#include <QHash>
-#include <QSet>
 
 #include <atomic>
 #include <functional>
@@ -33,7 +30,7 @@ class QTimer;
 //
 // The password goes only to a controller whose host key matches the one recorded for its
 // address in the program's known-hosts file (ProgramFiles); a new address has its key recorded.
-// The host key signals below come just before the connection state report of the same attempt.
+// sigHostKeyChecked comes just before the connection state report of the same attempt.
 class CConnectionForSshClient : public QObject
 {
     Q_OBJECT
@@ -93,31 +90,10 @@ private:
     // it is reported ready, so that nothing the window asks for meets them half done.
     QList<QSsh::SftpInterruptedReplacement> m_interruptedReplacements;
     int m_nRecoveriesRunning = 0;
-    QHash<QSsh::SftpJobId, QSsh::SftpRecovery> m_recoveryOutcomes;
-
-    // Jobs the worker started for itself or for requests that answer with a signal of their
-    // own instead of sftpJobFinished (a rename, a read for a preview, the removal of an upload's
-    // leftover), by job id: the answer is called with the job's error text, empty on success. A
-    // new request of that kind starts its job with startOwnJob().
-    struct OwnJob
-    {
-        const QObject *channel = nullptr;
-        std::function<void(const QString &error)> answer;
-    };
-    QHash<QSsh::SftpJobId, OwnJob> m_ownJobs;
-    // Transfers announced with sftpTransferStarted and not yet finished, by job id, with the
-    // channel that runs them: their progress is forwarded, and they can be cancelled.
-    QHash<QSsh::SftpJobId, const QObject *> m_transfers;
-
-    // Remote reads under way, by job: the requester's number and what the job delivered.
-    struct RemoteRead
-    {
-        quint64 request = 0;
-        QByteArray data;
-        qint64 fileSize = -1;
-        bool dropped = false; // the requester has gone; nothing is sent back
-    };
-    QHash<QSsh::SftpJobId, RemoteRead> m_remoteReads;
+    // The jobs the worker started for itself or for requests that answer with a signal of their
+    // own instead of sftpJobFinished, the transfers announced with sftpTransferStarted and not
+    // yet finished, and the remote reads under way.
+    WorkerJobTable m_jobs;
 
 signals:
     void sigInitForClild();
@@ -128,18 +104,9 @@ signals:
     // A line sent with slotSend was not typed into the shell while the shell was up: too long,
     // or the shell was busy with an earlier command for too long. Its output never comes.
     void sigSendFailed(QString strMsg, QString error);
-    // A new address: its key (type and SHA-256 fingerprint) was added to the known-hosts file,
-    // or, with strError, could not be; the connection goes on either way.
-    void sigHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
-                            QString strError);
-    // The controller showed another key than the one recorded on line nLine of the known-hosts
-    // file: the attempt failed and the password was not sent.
-    void sigHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
-                           QString strKnownHostsFile, int nLine);
-    // The known-hosts file could not be read (nLine 0) or line nLine is not a known-hosts line:
-    // nothing could be checked, the attempt failed and the password was not sent.
-    void sigKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
-                               QString strError);
+    // A new address had its key recorded (or could not), or the controller's key was refused,
+    // or the known-hosts file could not be used; see HostKeyReport.
+    void sigHostKeyChecked(HostKeyReport report);
     // An upload or download has started as job; name is the remote file's name, bytesTotal the
     // size if known (0 otherwise). Its progress follows as sftpTransferProgress, its end as
     // sftpJobFinished.
@@ -196,16 +163,19 @@ private:
     void onSftpChannelError(const QString &reason);
     // The connection is up but its SFTP channel did not start (refused, or no answer in time).
     void onSftpStartFailed(const QString &reason);
-    void reportHostKeyRefusal(const QSsh::HostKeyCheck &check);
     void onSftpJobFinished(const QObject *channel, QSsh::SftpJobId job, const QString &error);
     void onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
     // Forgets the jobs of a channel that is gone; requests of the worker's own get an answer.
     void forgetJobsOf(const QObject *channel);
     void announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
                           const QString &remotePath, quint64 bytesTotal);
-    // Keeps job of channel as one of the worker's own; false for an invalid job.
-    bool startOwnJob(const QSsh::SftpChannel *channel, QSsh::SftpJobId job,
-                     std::function<void(const QString &error)> answer);
+    // The channel for a request answered by sftpJobFinished; null, with that answer given, when
+    // it is not ready.
+    QSharedPointer<QSsh::SftpChannel> sftpForRequest(const char *request);
+    // Runs the request as an SFTP job when the path is plain ASCII; otherwise, or when the job
+    // cannot start, as the shell command.
+    void startOrFallBack(const QString &path, const QString &command,
+                         const std::function<QSsh::SftpJobId()> &sftpJob);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
     void onShellLineSent(ShellCommandQueue::Origin origin);
     void onShellLineFailed(ShellCommandQueue::Origin origin, const QByteArray &line,

@@ -1,6 +1,7 @@
 #include "LoginDialog.h"
 
 #include "CConnectionForSshClient.h"
+#include "HostKeyMessages.h"
 #include "ProgramFiles.h"
 #include "isEnglish.h"
 
@@ -134,12 +135,8 @@ void LoginDialog::attemptConnection()
     m_recordedHostKeys.clear();
     connect(m_pConnection.data(), &CConnectionForSshClient::sigConnectStateChanged, this,
             &LoginDialog::onConnectionStateChanged);
-    connect(m_pConnection.data(), &CConnectionForSshClient::sigHostKeyRecorded, this,
-            &LoginDialog::onHostKeyRecorded);
-    connect(m_pConnection.data(), &CConnectionForSshClient::sigHostKeyRefused, this,
-            &LoginDialog::onHostKeyRefused);
-    connect(m_pConnection.data(), &CConnectionForSshClient::sigKnownHostsUnusable, this,
-            &LoginDialog::onKnownHostsUnusable);
+    connect(m_pConnection.data(), &CConnectionForSshClient::sigHostKeyChecked, this,
+            &LoginDialog::onHostKeyChecked);
     m_pConnection->init();
     m_workerThread = m_pConnection->thread();
 
@@ -197,41 +194,22 @@ void LoginDialog::onConnectionTimeout()
         QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-void LoginDialog::onHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
-                                    QString strError)
+void LoginDialog::onHostKeyChecked(HostKeyReport report)
 {
-    if (isReportOfAttempt(strIp))
-        m_recordedHostKeys.append({strIp, strKey, strKnownHostsFile, strError});
-}
-
-void LoginDialog::onHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
-                                   QString strKnownHostsFile, int nLine)
-{
-    if (!isReportOfAttempt(strIp))
+    if (!isReportOfAttempt(report.address))
         return;
+    if (report.outcome == HostKeyReport::Outcome::Recorded) {
+        m_recordedHostKeys.append(report);
+        return;
+    }
     // This box stands in for the failure box: the failure report that follows finds the attempt
     // ended.
     m_timeoutTimer->stop();
     failAttempt();
     const bool english = isEnglish();
-    QMessageBox::critical(this, HostKeyMessages::refusedTitle(english),
-                          HostKeyMessages::refusedText(english, strIp, strRecordedKey,
-                                                       strOfferedKey, strKnownHostsFile, nLine),
-                          QMessageBox::Ok, QMessageBox::NoButton);
-}
-
-void LoginDialog::onKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
-                                       QString strError)
-{
-    if (!isReportOfAttempt(strIp))
-        return;
-    m_timeoutTimer->stop();
-    failAttempt();
-    const bool english = isEnglish();
-    QMessageBox::critical(
-        this, HostKeyMessages::unusableTitle(english),
-        HostKeyMessages::unusableText(english, strIp, strKnownHostsFile, nLine, strError),
-        QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox::critical(this, HostKeyMessages::boxTitle(english, report),
+                          HostKeyMessages::boxText(english, report), QMessageBox::Ok,
+                          QMessageBox::NoButton);
 }
 
 bool LoginDialog::isReportOfAttempt(const QString &strIp) const

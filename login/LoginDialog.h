@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HostKeyMessages.h"
+#include "HostKeyReport.h"
 
 #include <QDialog>
 #include <QList>
@@ -38,18 +38,13 @@ public:
     CConnectionForSshClient *connectionWorker() const;
     // The host key the successful attempt recorded for a new address, for the main window's
     // operation log; empty when the key was already on record.
-    QList<RecordedHostKey> recordedHostKeys() const { return m_recordedHostKeys; }
+    QList<HostKeyReport> recordedHostKeys() const { return m_recordedHostKeys; }
 
 private slots:
     void attemptConnection();
     void onConnectionStateChanged(bool bState, QString strIp, int nPort);
     void onConnectionTimeout();
-    void onHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
-                           QString strError);
-    void onHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
-                          QString strKnownHostsFile, int nLine);
-    void onKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
-                              QString strError);
+    void onHostKeyChecked(HostKeyReport report);
 
 private:
     void setupUi();
@@ -67,5 +62,5 @@ private:
     // The thread of the current or successful worker. Unlike the worker, it is deleted in this
     // thread only, so it can be asked to quit even when the worker may be going away.
     QPointer<QThread> m_workerThread;
-    QList<RecordedHostKey> m_recordedHostKeys;
+    QList<HostKeyReport> m_recordedHostKeys;
 };

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "HostKeyMessages.h"
+#include "HostKeyReport.h"
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The operation log's lines about the controller's host key. A key recorded for a new address
 // is told once. While the controller's key is refused, every reconnection attempt 10 s apart is
@@ -20,19 +21,12 @@ public:
                QObject *parent);
 
 public slots:
-    void slotHostKeyRecorded(QString strIp, QString strKey, QString strKnownHostsFile,
-                             QString strError);
-    void slotHostKeyRefused(QString strIp, QString strRecordedKey, QString strOfferedKey,
-                            QString strKnownHostsFile, int nLine);
-    void slotKnownHostsUnusable(QString strIp, QString strKnownHostsFile, int nLine,
-                                QString strError);
+    void slotHostKeyChecked(HostKeyReport report);
     void slotConnectStateChanged(bool bState);
 
 private:
-    // Writes the line unless the same refusal was the last one told.
-    void logRefusal(const QString &reason, const std::function<QString(bool)> &line);
-
     const std::function<bool()> m_english;
     const std::function<void(const QString &)> m_append;
-    QString m_lastRefusal;
+    // The refusal told last, until the connection is up again.
+    std::optional<HostKeyReport> m_lastRefusal;
 };

@@ -106,11 +106,7 @@ void mainwindow::connectWorker(CConnectionForSshClient *pSshClient)
     connect(this, &mainwindow::sigDeleteRemotePath, pSshClient, &Worker::slotDeleteRemotePath);
     connect(this, &mainwindow::sigDownloadFile, pSshClient, &Worker::slotDownloadFile);
     connect(this, &mainwindow::sigCreateRemoteFolder, pSshClient, &Worker::slotCreateRemoteFolder);
-    connect(pSshClient, &Worker::sigHostKeyRecorded, m_hostKeyLog,
-            &HostKeyLog::slotHostKeyRecorded);
-    connect(pSshClient, &Worker::sigHostKeyRefused, m_hostKeyLog, &HostKeyLog::slotHostKeyRefused);
-    connect(pSshClient, &Worker::sigKnownHostsUnusable, m_hostKeyLog,
-            &HostKeyLog::slotKnownHostsUnusable);
+    connect(pSshClient, &Worker::sigHostKeyChecked, m_hostKeyLog, &HostKeyLog::slotHostKeyChecked);
     connect(pSshClient, &Worker::sigConnectStateChanged, m_hostKeyLog,
             &HostKeyLog::slotConnectStateChanged);
     connect(this, &mainwindow::sigRenameRemotePath, pSshClient, &Worker::slotRenameRemotePath);
@@ -135,9 +131,9 @@ mainwindow::~mainwindow()
         m_pSshClient->quitThread();
 }
 
-void mainwindow::logRecordedHostKey(const RecordedHostKey &key)
+void mainwindow::logRecordedHostKey(const HostKeyReport &key)
 {
-    m_hostKeyLog->slotHostKeyRecorded(key.strIp, key.strKey, key.strKnownHostsFile, key.strError);
+    m_hostKeyLog->slotHostKeyChecked(key);
 }
 
 void mainwindow::setupUi()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CConnectionForSshClient.h"
-#include "HostKeyMessages.h"
+#include "HostKeyReport.h"
 #include "JobReportLog.h"
 #include "SftpChannel.h"
 #include "SshTypes.h"
@@ -44,7 +44,7 @@ public:
 
     // Tells the operation log about a host key that the login recorded before this window
     // existed.
-    void logRecordedHostKey(const RecordedHostKey &key);
+    void logRecordedHostKey(const HostKeyReport &key);
 
 signals:
     void sigSend(QString strMsg);

@@ -329,6 +329,19 @@ void TestLogin::reinstalledControllerIsRefused()
     QVERIFY(dialog.result() != QDialog::Accepted);
     QCOMPARE(readFile(appFile("known_hosts")), "# workshop\n" + oldKey);
     QVERIFY2(m_sim.endedWithoutPassword(before), qPrintable(m_sim.lastError()));
+
+    // A line this program cannot check: a box of its own, and the password kept back as well.
+    QVERIFY(writeFile(appFile("known_hosts"), "# workshop\n@cert-authority " + oldKey));
+    m_answer.boxes.clear();
+    const SimController::SshdCounts beforeUnusable = m_sim.sshdCounts();
+    connectButton(dialog)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(m_answer.boxes.size(), 1, 15000);
+    QCOMPARE(m_answer.boxes.first().title, QStringLiteral("Known Hosts Error"));
+    QCOMPARE(m_answer.boxes.first().text,
+             QString("The host key of %1 cannot be checked: line 2 of %2 is not a known-hosts "
+                     "line this program can check. The password was not sent.")
+                 .arg(m_sim.address(), appFile("known_hosts")));
+    QVERIFY2(m_sim.endedWithoutPassword(beforeUnusable), qPrintable(m_sim.lastError()));
 }
 
 QTEST_MAIN(TestLogin)
