@@ -1,7 +1,5 @@
 #include "SftpDownloadJob.h"
 
-#include "RemoteFileName.h"
-
 #include <QFileInfo>
 #include <QtConcurrent>
 
@@ -22,7 +20,7 @@ constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
 
 SftpDownloadJob::SftpDownloadJob(SftpJobId id, const QString &remotePath, const QString &localPath,
                                  bool overwrite)
-    : SftpJob(id), m_remotePath(remotePath), m_local(localPath), m_overwrite(overwrite)
+    : SftpFetchJob(id, remotePath, Phase::OpenLocal), m_local(localPath), m_overwrite(overwrite)
 {
     // Never write the target in place, not even where a temporary file cannot be created.
     m_local.setDirectWriteFallback(false);
@@ -33,117 +31,72 @@ SftpDownloadJob::~SftpDownloadJob()
     m_commit.waitForFinished(); // the pool's thread is still using m_local
 }
 
-SftpJob::Result SftpDownloadJob::step()
+SftpJob::Result SftpDownloadJob::stepPhase()
 {
-    if (m_cancelRequested && !insideCall())
-        stopForCancel();
-    const Result result = stepPhase();
-    if (result == Result::Fatal || m_phase != Phase::Done)
-        return result;
+    switch (phase()) {
+    case Phase::OpenLocal:
+        return openLocal();
+    case Phase::StatRemote:
+        return statRemote();
+    case Phase::OpenRemote:
+        return openRemote();
+    case Phase::Reading:
+        return repeatWithinBudget([this] { return read(); },
+                                  [this] { return phase() == Phase::Reading; });
+    case Phase::Close:
+        return closeRemote();
+    case Phase::Commit:
+        return awaitCommit();
+    case Phase::Done:
+        break;
+    }
     return Result::Done;
 }
 
-SftpJob::Result SftpDownloadJob::fail(const QString &text)
+SftpJob::Result SftpDownloadJob::openLocal()
 {
-    if (m_error.isEmpty())
-        m_error = text;
-    m_local.cancelWriting();
-    m_buffer.clear();
-    m_buffer.squeeze();
-    m_phase = m_handle ? Phase::Close : Phase::Done;
+    if (!m_overwrite && QFileInfo::exists(m_local.fileName())) {
+        return fail(
+            sftpTr("Cannot write local file \"%1\": it already exists.").arg(m_local.fileName()));
+    }
+    if (!m_local.open(QIODevice::WriteOnly)) {
+        return fail(sftpTr("Cannot write local file \"%1\": %2.")
+                        .arg(m_local.fileName(), m_local.errorString()));
+    }
+    setPhase(Phase::StatRemote);
     return Result::Progress;
 }
 
-SftpJob::Result SftpDownloadJob::stepPhase()
+QString SftpDownloadJob::takeRemoteSize(qint64 size)
 {
-    switch (m_phase) {
-    case Phase::OpenLocal:
-        if (!m_overwrite && QFileInfo::exists(m_local.fileName())) {
-            m_error = sftpTr("Cannot write local file \"%1\": it already exists.")
-                          .arg(m_local.fileName());
-            m_phase = Phase::Done;
-            return Result::Done;
-        }
-        if (!m_local.open(QIODevice::WriteOnly)) {
-            m_error = sftpTr("Cannot write local file \"%1\": %2.")
-                          .arg(m_local.fileName(), m_local.errorString());
-            m_phase = Phase::Done;
-            return Result::Done;
-        }
-        m_phase = Phase::StatRemote;
-        return Result::Progress;
+    m_expectedSize = size;
+    m_bytesTotal = quint64(size);
+    return QString();
+}
 
-    case Phase::StatRemote: {
-        LIBSSH2_SFTP_ATTRIBUTES attributes{};
-        QString failure;
-        const Result result = statForReading(m_remotePath, attributes, &failure);
-        if (!failure.isEmpty())
-            return fail(failure);
-        if (result != Result::Progress)
-            return result;
-        // Regular files report their size; the end of the data is checked against it so that
-        // a stream that ends early can never pass for a complete file.
-        if (attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) {
-            m_expectedSize = qint64(attributes.filesize);
-            m_bytesTotal = attributes.filesize;
-        }
-        m_phase = Phase::OpenRemote;
-        return Result::Progress;
-    }
+void SftpDownloadJob::prepareReading()
+{
+    m_buffer.resize(kBufferSize);
+}
 
-    case Phase::OpenRemote: {
-        QString failure;
-        const Result result = openForReading(m_remotePath, &failure);
-        if (!failure.isEmpty())
-            return fail(failure);
-        if (result == Result::Progress) {
-            m_buffer.resize(kBufferSize);
-            m_phase = Phase::Reading;
-        }
-        return result;
-    }
+void SftpDownloadJob::dropData()
+{
+    m_local.cancelWriting();
+    m_buffer.clear();
+    m_buffer.squeeze();
+}
 
-    case Phase::Reading:
-        return repeatWithinBudget([this] { return read(); },
-                                  [this] { return m_phase == Phase::Reading; });
-
-    case Phase::Close: {
-        if (!acquire())
-            return Result::Idle;
-        const int rc = settle(libssh2_sftp_close_handle(m_handle));
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return Result::Blocked;
-        m_handle = nullptr;
-        if (SshSession::isSessionError(rc))
-            return Result::Fatal;
-        m_phase = Phase::Done;
-        if (!m_error.isEmpty())
-            return Result::Done;
-        if (rc < 0) {
-            m_local.cancelWriting();
-            m_error = failureText(SftpOperation::Close, m_remotePath, rc);
-        } else if (m_cancelRequested) {
-            m_local.cancelWriting();
-            m_error = sftpCancelledText(m_remotePath);
-        } else {
-            startCommit();
-            return Result::Idle;
-        }
-        return Result::Done;
-    }
-
-    case Phase::Commit:
-        return awaitCommit();
-
-    case Phase::Done:
-        return Result::Done;
-    }
-    return Result::Done;
+SftpJob::Result SftpDownloadJob::complete()
+{
+    if (m_cancelRequested)
+        return fail(sftpCancelledText(m_remotePath));
+    startCommit();
+    return Result::Idle;
 }
 
 void SftpDownloadJob::startCommit()
 {
-    m_phase = Phase::Commit;
+    setPhase(Phase::Commit);
     SshSession *const session = m_context->session;
     QObject::connect(&m_commitWatcher, &QFutureWatcherBase::finished, session,
                      [session] { session->schedule(); });
@@ -158,7 +111,7 @@ SftpJob::Result SftpDownloadJob::awaitCommit()
         return Result::Idle;
     if (m_error.isEmpty())
         m_error = m_commit.result();
-    m_phase = Phase::Done;
+    setPhase(Phase::Done);
     return Result::Done;
 }
 
@@ -184,7 +137,7 @@ SftpJob::Result SftpDownloadJob::read()
         m_buffer.clear();
         m_buffer.squeeze();
         m_dataComplete = true;
-        m_phase = Phase::Close;
+        setPhase(Phase::Close);
         return Result::Progress;
     }
     // A read ends inside a call most of the time (the next one answers EAGAIN), so a cancel
@@ -218,40 +171,10 @@ QString SftpDownloadJob::localWriteError() const
     return sftpTr("Cannot write local file \"%1\": %2.").arg(m_local.fileName(), reason);
 }
 
-bool SftpDownloadJob::cancel()
-{
-    m_cancelRequested = true;
-    if (insideCall())
-        return false;
-    stopForCancel();
-    return m_phase == Phase::Done;
-}
-
-void SftpDownloadJob::stopForCancel()
-{
-    switch (m_phase) {
-    case Phase::OpenLocal:
-        m_error = sftpCancelledText(m_remotePath);
-        m_phase = Phase::Done;
-        break;
-    case Phase::OpenRemote:
-    case Phase::StatRemote:
-    case Phase::Reading:
-        // Requests still in flight are answered after the close; libssh2 drops the answers.
-        fail(sftpCancelledText(m_remotePath));
-        break;
-    case Phase::Close:
-    case Phase::Commit:
-    case Phase::Done:
-        return;
-    }
-    m_cancelRequested = false;
-}
-
 void SftpDownloadJob::abandon(const QString &reason)
 {
     // Every byte had arrived: the commit decides, whatever happens to the connection.
-    if (m_phase == Phase::Commit) {
+    if (phase() == Phase::Commit) {
         m_commit.waitForFinished();
         awaitCommit();
         return;
@@ -260,7 +183,7 @@ void SftpDownloadJob::abandon(const QString &reason)
     m_local.commit(); // after cancelWriting this only removes the temporary file
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Read, m_remotePath, reason);
-    m_phase = Phase::Done;
+    setPhase(Phase::Done);
 }
 
 } // namespace QSsh::Internal

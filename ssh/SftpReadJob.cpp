@@ -9,27 +9,8 @@ constexpr qint64 kChunk = 1024 * 1024;
 } // namespace
 
 SftpReadJob::SftpReadJob(SftpJobId id, const QString &remotePath, qint64 maxSize)
-    : SftpJob(id), m_remotePath(remotePath), m_maxSize(maxSize)
+    : SftpFetchJob(id, remotePath, Phase::StatRemote), m_maxSize(maxSize)
 {}
-
-SftpJob::Result SftpReadJob::step()
-{
-    if (m_cancelRequested && !insideCall())
-        stopForCancel();
-    const Result result = stepPhase();
-    if (result == Result::Fatal || m_phase != Phase::Done)
-        return result;
-    return Result::Done;
-}
-
-SftpJob::Result SftpReadJob::fail(const QString &text)
-{
-    if (m_error.isEmpty())
-        m_error = text;
-    m_data = QByteArray();
-    m_phase = m_handle ? Phase::Close : Phase::Done;
-    return Result::Progress;
-}
 
 QString SftpReadJob::tooLargeText() const
 {
@@ -39,60 +20,45 @@ QString SftpReadJob::tooLargeText() const
 
 SftpJob::Result SftpReadJob::stepPhase()
 {
-    switch (m_phase) {
-    case Phase::StatRemote: {
-        LIBSSH2_SFTP_ATTRIBUTES attributes{};
-        QString failure;
-        const Result result = statForReading(m_remotePath, attributes, &failure);
-        if (!failure.isEmpty())
-            return fail(failure);
-        if (result != Result::Progress)
-            return result;
-        if (attributes.flags & LIBSSH2_SFTP_ATTR_SIZE) {
-            m_fileSize = qint64(attributes.filesize);
-            if (m_fileSize > m_maxSize)
-                return fail(tooLargeText());
-        }
-        m_phase = Phase::OpenRemote;
-        return Result::Progress;
-    }
-
-    case Phase::OpenRemote: {
-        QString failure;
-        const Result result = openForReading(m_remotePath, &failure);
-        if (!failure.isEmpty())
-            return fail(failure);
-        if (result == Result::Progress) {
-            if (m_fileSize >= 0)
-                m_data.reserve(int(m_fileSize + 1));
-            m_phase = Phase::Reading;
-        }
-        return result;
-    }
-
+    switch (phase()) {
+    case Phase::StatRemote:
+        return statRemote();
+    case Phase::OpenRemote:
+        return openRemote();
     case Phase::Reading:
         return repeatWithinBudget(
             [this] { return read(); },
-            [this] { return m_phase == Phase::Reading && !m_cancelRequested; });
-
-    case Phase::Close: {
-        if (!acquire())
-            return Result::Idle;
-        const int rc = settle(libssh2_sftp_close_handle(m_handle));
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return Result::Blocked;
-        m_handle = nullptr;
-        if (SshSession::isSessionError(rc))
-            return Result::Fatal;
-        if (rc < 0 && m_error.isEmpty())
-            m_error = failureText(SftpOperation::Close, m_remotePath, rc);
-        m_phase = Phase::Done;
-        return Result::Done;
-    }
-
+            [this] { return phase() == Phase::Reading && !m_cancelRequested; });
+    case Phase::Close:
+        return closeRemote();
+    case Phase::OpenLocal: // a read has no local file
+    case Phase::Commit:
     case Phase::Done:
-        return Result::Done;
+        break;
     }
+    return Result::Done;
+}
+
+QString SftpReadJob::takeRemoteSize(qint64 size)
+{
+    m_fileSize = size;
+    return m_fileSize > m_maxSize ? tooLargeText() : QString();
+}
+
+void SftpReadJob::prepareReading()
+{
+    if (m_fileSize >= 0)
+        m_data.reserve(int(m_fileSize + 1));
+}
+
+void SftpReadJob::dropData()
+{
+    m_data = QByteArray();
+}
+
+SftpJob::Result SftpReadJob::complete()
+{
+    setPhase(Phase::Done);
     return Result::Done;
 }
 
@@ -129,26 +95,9 @@ SftpJob::Result SftpReadJob::read()
                 sftpTr("the data ended after %1 of %2 bytes").arg(m_received).arg(m_fileSize)));
         }
         m_fileSize = m_received;
-        m_phase = Phase::Close;
+        setPhase(Phase::Close);
     }
     return Result::Progress;
-}
-
-bool SftpReadJob::cancel()
-{
-    // A cancellation waits until no call of this job is half done: libssh2 must see a call
-    // that answered EAGAIN through before the SFTP session serves anybody else.
-    m_cancelRequested = true;
-    if (insideCall())
-        return false;
-    stopForCancel();
-    return m_phase == Phase::Done;
-}
-
-void SftpReadJob::stopForCancel()
-{
-    if (m_phase < Phase::Close)
-        fail(sftpCancelledText(m_remotePath));
 }
 
 void SftpReadJob::abandon(const QString &reason)
@@ -156,7 +105,7 @@ void SftpReadJob::abandon(const QString &reason)
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Read, m_remotePath, reason);
     m_data = QByteArray();
-    m_phase = Phase::Done;
+    setPhase(Phase::Done);
 }
 
 } // namespace QSsh::Internal
