@@ -31,26 +31,19 @@ SftpDownloadJob::~SftpDownloadJob()
     m_commit.waitForFinished(); // the pool's thread is still using m_local
 }
 
-SftpJob::Result SftpDownloadJob::stepPhase()
+SftpJob::Result SftpDownloadJob::stepOwnPhase()
 {
     switch (phase()) {
     case Phase::OpenLocal:
         return openLocal();
-    case Phase::StatRemote:
-        return statRemote();
-    case Phase::OpenRemote:
-        return openRemote();
     case Phase::Reading:
         return repeatWithinBudget([this] { return read(); },
                                   [this] { return phase() == Phase::Reading; });
-    case Phase::Close:
-        return closeRemote();
     case Phase::Commit:
         return awaitCommit();
-    case Phase::Done:
-        break;
+    default:
+        return Result::Done;
     }
-    return Result::Done;
 }
 
 SftpJob::Result SftpDownloadJob::openLocal()
@@ -121,19 +114,11 @@ SftpJob::Result SftpDownloadJob::read()
         return Result::Idle;
     const ssize_t n =
         settle(int(libssh2_sftp_read(m_handle, m_buffer.data(), size_t(m_buffer.size()))));
-    if (n == LIBSSH2_ERROR_EAGAIN)
-        return Result::Blocked;
-    if (n < 0) {
-        if (SshSession::isSessionError(int(n)))
-            return Result::Fatal;
-        return fail(failureText(SftpOperation::Read, m_remotePath, int(n)));
-    }
+    if (n < 0)
+        return readFailed(int(n));
     if (n == 0) {
-        if (m_expectedSize >= 0 && m_received != m_expectedSize) {
-            return fail(sftpFailureText(
-                SftpOperation::Read, m_remotePath,
-                sftpTr("the data ended after %1 of %2 bytes").arg(m_received).arg(m_expectedSize)));
-        }
+        if (m_expectedSize >= 0 && m_received != m_expectedSize)
+            return failEndedEarly(m_received, m_expectedSize);
         m_buffer.clear();
         m_buffer.squeeze();
         m_dataComplete = true;

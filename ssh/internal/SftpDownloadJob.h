@@ -22,7 +22,7 @@ public:
     void abandon(const QString &reason) override;
 
 private:
-    Result stepPhase() override;
+    Result stepOwnPhase() override;
     QString takeRemoteSize(qint64 size) override;
     void prepareReading() override;
     void dropData() override;

@@ -22,7 +22,25 @@ SftpJob::Result SftpFetchJob::step()
 {
     if (m_cancelRequested && !insideCall())
         stopForCancel();
-    const Result result = stepPhase();
+    Result result = Result::Done;
+    switch (m_phase) {
+    case Phase::StatRemote:
+        result = statRemote();
+        break;
+    case Phase::OpenRemote:
+        result = openRemote();
+        break;
+    case Phase::Close:
+        result = closeRemote();
+        break;
+    case Phase::Done:
+        break;
+    case Phase::OpenLocal:
+    case Phase::Reading:
+    case Phase::Commit:
+        result = stepOwnPhase();
+        break;
+    }
     if (result == Result::Fatal || m_phase != Phase::Done)
         return result;
     return Result::Done;
@@ -53,6 +71,22 @@ SftpJob::Result SftpFetchJob::fail(const QString &text)
     dropData();
     setPhase(m_handle ? Phase::Close : Phase::Done);
     return Result::Progress;
+}
+
+SftpJob::Result SftpFetchJob::readFailed(int rc)
+{
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (SshSession::isSessionError(rc))
+        return Result::Fatal;
+    return fail(failureText(SftpOperation::Read, m_remotePath, rc));
+}
+
+SftpJob::Result SftpFetchJob::failEndedEarly(qint64 received, qint64 expected)
+{
+    return fail(
+        sftpFailureText(SftpOperation::Read, m_remotePath,
+                        sftpTr("the data ended after %1 of %2 bytes").arg(received).arg(expected)));
 }
 
 SftpJob::Result SftpFetchJob::statRemote()

@@ -30,12 +30,9 @@ protected:
     Phase phase() const { return m_phase; }
     void setPhase(Phase next) { changePhase(m_phase, next); }
 
-    // One step of the job's phase; StatRemote, OpenRemote and Close step through
-    // statRemote(), openRemote() and closeRemote().
-    virtual Result stepPhase() = 0;
-    Result statRemote();
-    Result openRemote();
-    Result closeRemote();
+    // One step of a phase that is the job's own: Reading, and a download's OpenLocal and
+    // Commit. The others step here.
+    virtual Result stepOwnPhase() = 0;
     // The size the controller reports for the file, before it is opened: a failure text
     // refuses the file.
     virtual QString takeRemoteSize(qint64 size) = 0;
@@ -49,12 +46,21 @@ protected:
     // Ends the job with text as its error, unless it has one already: drops the data, and
     // closes the remote handle first if one is open.
     Result fail(const QString &text);
+    // A read call that answered rc < 0: Blocked for EAGAIN, Fatal when the session is lost,
+    // else the job fails.
+    Result readFailed(int rc);
+    // The data ended before the size the controller reported.
+    Result failEndedEarly(qint64 received, qint64 expected);
     // A cancel ends the job before its handle is closing; from then on it takes its course.
     void stopForCancel();
 
     const QString m_remotePath;
 
 private:
+    Result statRemote();
+    Result openRemote();
+    Result closeRemote();
+
     Phase m_phase;
 };
 

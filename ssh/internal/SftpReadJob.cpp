@@ -18,25 +18,11 @@ QString SftpReadJob::tooLargeText() const
                            sftpTr("it holds more than %1 bytes").arg(m_maxSize));
 }
 
-SftpJob::Result SftpReadJob::stepPhase()
+// Reading is the one phase of its own.
+SftpJob::Result SftpReadJob::stepOwnPhase()
 {
-    switch (phase()) {
-    case Phase::StatRemote:
-        return statRemote();
-    case Phase::OpenRemote:
-        return openRemote();
-    case Phase::Reading:
-        return repeatWithinBudget(
-            [this] { return read(); },
-            [this] { return phase() == Phase::Reading && !m_cancelRequested; });
-    case Phase::Close:
-        return closeRemote();
-    case Phase::OpenLocal: // a read has no local file
-    case Phase::Commit:
-    case Phase::Done:
-        break;
-    }
-    return Result::Done;
+    return repeatWithinBudget([this] { return read(); },
+                              [this] { return phase() == Phase::Reading && !m_cancelRequested; });
 }
 
 QString SftpReadJob::takeRemoteSize(qint64 size)
@@ -75,13 +61,8 @@ SftpJob::Result SftpReadJob::read()
         m_data.resize(int(m_received + room));
     const ssize_t n =
         settle(int(libssh2_sftp_read(m_handle, m_data.data() + m_received, size_t(room))));
-    if (n == LIBSSH2_ERROR_EAGAIN)
-        return Result::Blocked;
-    if (n < 0) {
-        if (SshSession::isSessionError(int(n)))
-            return Result::Fatal;
-        return fail(failureText(SftpOperation::Read, m_remotePath, int(n)));
-    }
+    if (n < 0)
+        return readFailed(int(n));
     m_received += n;
     if (m_received > m_maxSize) {
         m_fileSize = std::max(m_fileSize, m_received);
@@ -89,11 +70,8 @@ SftpJob::Result SftpReadJob::read()
     }
     if (n == 0) {
         m_data.resize(int(m_received));
-        if (m_fileSize >= 0 && m_received != m_fileSize) {
-            return fail(sftpFailureText(
-                SftpOperation::Read, m_remotePath,
-                sftpTr("the data ended after %1 of %2 bytes").arg(m_received).arg(m_fileSize)));
-        }
+        if (m_fileSize >= 0 && m_received != m_fileSize)
+            return failEndedEarly(m_received, m_fileSize);
         m_fileSize = m_received;
         setPhase(Phase::Close);
     }

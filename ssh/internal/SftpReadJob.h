@@ -21,7 +21,7 @@ public:
     qint64 fileSize() const { return m_fileSize; }
 
 private:
-    Result stepPhase() override;
+    Result stepOwnPhase() override;
     QString takeRemoteSize(qint64 size) override;
     void prepareReading() override;
     void dropData() override;
