@@ -26,7 +26,7 @@ constexpr int kConnectTimeoutSeconds = 10;
 constexpr int kSftpStartTimeoutMs = 15000;
 // Reported for a request carried out by a shell command: its real outcome is the marker the
 // command prints.
-constexpr QSsh::SftpJobId kShellFallbackJob = 1;
+constexpr QSsh::SftpJobId kShellFallbackJob = QSsh::SftpReservedJob;
 
 const char kDeleteDirectoryCommand[] =
     "rm -rf \"%1\" && echo \"DELETE_SUCCESS\" || echo \"DELETE_FAILED\"\n";

@@ -97,19 +97,17 @@ public:
     size_t nextLane = 0; // the one whose job steps first in the next round
     QStringList leftBehind;
     QList<SftpInterruptedReplacement> interrupted;
-    static constexpr SftpJobId kFirstJobId = 2;
 };
 
 SftpJobId SftpChannel::Private::nextId()
 {
     // Unique in the process: the connection worker keeps job ids across reconnections, and a
-    // new channel must not hand out an id that an old one may still report. The worker reports
-    // a request it carried out by a shell command as job 1, so SFTP jobs never take that id
-    // (nor SftpInvalidJob, should the counter wrap).
-    static QAtomicInteger<SftpJobId> counter(kFirstJobId - 1);
+    // new channel must not hand out an id that an old one may still report. Neither
+    // SftpInvalidJob nor SftpReservedJob is ever given, not even once the counter wraps.
+    static QAtomicInteger<SftpJobId> counter(SftpReservedJob);
     for (;;) {
         const SftpJobId id = counter.fetchAndAddRelaxed(1) + 1;
-        if (id >= kFirstJobId)
+        if (id != SftpInvalidJob && id != SftpReservedJob)
             return id;
     }
 }

@@ -21,7 +21,7 @@ class SshSession;
 // file and renames it over the target once complete.
 //
 // Job ids are unique in the whole process, so ids of a closed channel are never reused by
-// the next one.
+// the next one. No job is ever given SftpReservedJob.
 //
 // Everything but state() is to be called in the thread the channel lives in.
 class SftpChannel : public QObject

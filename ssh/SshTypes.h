@@ -6,10 +6,13 @@
 
 namespace QSsh {
 
-// Identifies one SFTP job of a channel; ids of a channel are unique for its lifetime. Job ids
-// start at 2: id 1 is left to requests the connection worker carries out by a shell command.
+// Identifies one SFTP job of a channel; ids of a channel are unique for its lifetime.
 using SftpJobId = quint32;
 constexpr SftpJobId SftpInvalidJob = 0;
+// An id the channel never gives to a job, for callers that report work done outside the
+// channel in the same terms (the connection worker, for a request it carries out by a shell
+// command).
+constexpr SftpJobId SftpReservedJob = 1;
 
 enum SshError {
     SshNoError,

@@ -55,14 +55,14 @@ SftpJob::Result SftpRecoveryJob::stat(const QString &path, bool *exists)
     if (rc < 0 && status != LIBSSH2_FX_NO_SUCH_FILE && status != LIBSSH2_FX_NO_SUCH_PATH) {
         if (failWith(SftpOperation::Stat, path, rc) == Result::Fatal)
             return Result::Fatal;
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
         return Result::Progress;
     }
     *exists = rc == 0;
     if (m_phase == Phase::StatTarget)
-        m_phase = Phase::StatBackup;
+        setPhase(Phase::StatBackup);
     else if (m_phase == Phase::StatBackup)
-        m_phase = Phase::StatTemporary;
+        setPhase(Phase::StatTemporary);
     else
         decide();
     return Result::Progress;
@@ -78,16 +78,16 @@ void SftpRecoveryJob::decide()
         // was moved aside, or the temporary is gone, the replacement had happened.
         m_outcome = m_backupExists || !m_temporaryExists ? SftpRecovery::Completed
                                                          : SftpRecovery::Untouched;
-        m_phase = cleanUpPhase();
+        setPhase(cleanUpPhase());
     } else if (m_backupExists) {
         m_outcome = SftpRecovery::Restored;
-        m_phase = Phase::PutBackOld;
+        setPhase(Phase::PutBackOld);
     } else if (m_temporaryExists) {
         m_outcome = SftpRecovery::Completed;
-        m_phase = Phase::PutNewInPlace;
+        setPhase(Phase::PutNewInPlace);
     } else {
         m_error = sftpFailureText(SftpOperation::Stat, m_names.target, LIBSSH2_FX_NO_SUCH_FILE);
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
     }
 }
 
@@ -109,12 +109,12 @@ SftpJob::Result SftpRecoveryJob::rename(const QString &from, const QString &to)
     if (rc < 0) {
         if (failWith(SftpOperation::Rename, to, rc) == Result::Fatal)
             return Result::Fatal;
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
         return Result::Progress;
     }
     (m_phase == Phase::PutBackOld ? m_backupExists : m_temporaryExists) = false;
     m_targetExists = true;
-    m_phase = cleanUpPhase();
+    setPhase(cleanUpPhase());
     return Result::Progress;
 }
 
@@ -133,7 +133,7 @@ SftpJob::Result SftpRecoveryJob::remove(const QString &path)
         qCWarning(lcSsh).noquote()
             << "Cannot remove" << path << ":" << failureText(SftpOperation::Remove, path, rc);
     (m_phase == Phase::RemoveBackup ? m_backupExists : m_temporaryExists) = false;
-    m_phase = cleanUpPhase();
+    setPhase(cleanUpPhase());
     return Result::Progress;
 }
 
@@ -141,7 +141,7 @@ void SftpRecoveryJob::abandon(const QString &reason)
 {
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Rename, m_names.target, reason);
-    m_phase = Phase::Done;
+    setPhase(Phase::Done);
 }
 
 bool SftpRecoveryJob::cancel()
@@ -151,7 +151,7 @@ bool SftpRecoveryJob::cancel()
         return false;
     if (m_error.isEmpty())
         m_error = sftpCancelledText(m_names.target);
-    m_phase = Phase::Done;
+    setPhase(Phase::Done);
     return true;
 }
 

@@ -28,28 +28,9 @@ namespace QSsh::Internal {
 // job names what it left (interruptedReplacement()) for SftpRecoveryJob to set right.
 class SftpUploadJob : public SftpJob
 {
+    Q_GADGET
 public:
-    SftpUploadJob(SftpJobId id, const QString &localPath, const QString &remotePath,
-                  bool overwrite);
-    ~SftpUploadJob() override;
-    Result step() override;
-    bool isTransfer() const override { return true; }
-    bool isFileTransfer() const override { return true; }
-    void abandon(const QString &reason) override;
-    bool cancel() override;
-
-    void releaseHandle(bool immediately) override;
-    QString leftBehind() const override { return m_leftBehind; }
-    std::optional<SftpInterruptedReplacement> interruptedReplacement() const override;
-
-    // ".NAME.part-TAG" in the directory of remotePath.
-    static QString sideName(const QString &remotePath, const QString &kind, const QString &tag);
-    // The shell command that moves from over to and prints kReplacedMarker on success.
-    static QByteArray replaceCommand(const QString &from, const QString &to);
-    static constexpr char kReplacedMarker[] = "replaced";
-    static constexpr int kMaxNameBytes = 255;
-
-private:
+    // Public so that the meta-object system can name the phases in traces.
     enum class Phase {
         OpenLocal,
         StatTarget,
@@ -71,6 +52,30 @@ private:
         RemoveTemporary,
         Done
     };
+    Q_ENUM(Phase)
+
+    SftpUploadJob(SftpJobId id, const QString &localPath, const QString &remotePath,
+                  bool overwrite);
+    ~SftpUploadJob() override;
+    Result step() override;
+    bool isTransfer() const override { return true; }
+    bool isFileTransfer() const override { return true; }
+    void abandon(const QString &reason) override;
+    bool cancel() override;
+
+    void releaseHandle(bool immediately) override;
+    QString leftBehind() const override { return m_leftBehind; }
+    std::optional<SftpInterruptedReplacement> interruptedReplacement() const override;
+
+    // ".NAME.part-TAG" in the directory of remotePath.
+    static QString sideName(const QString &remotePath, const QString &kind, const QString &tag);
+    // The shell command that moves from over to and prints kReplacedMarker on success.
+    static QByteArray replaceCommand(const QString &from, const QString &to);
+    static constexpr char kReplacedMarker[] = "replaced";
+    static constexpr int kMaxNameBytes = 255;
+
+private:
+    void setPhase(Phase next) { changePhase(m_phase, next); }
 
     Result stepPhase();
     QString temporaryThatMayExist() const;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SftpJob.h"
+#include "SftpFetchJob.h"
 
 #include <QByteArray>
 
@@ -9,32 +9,27 @@ namespace QSsh::Internal {
 // Reads a remote file into memory, up to a size limit: a larger file ends the job with an
 // error before its data is fetched (or as soon as it is seen to grow past the limit). Nothing
 // is written anywhere. A cancelled read closes its handle and ends with an error.
-class SftpReadJob : public SftpJob
+class SftpReadJob : public SftpFetchJob
 {
 public:
     SftpReadJob(SftpJobId id, const QString &remotePath, qint64 maxSize);
-    Result step() override;
-    bool isTransfer() const override { return true; }
     void abandon(const QString &reason) override;
 
-    bool cancel() override;
     // The file's contents once the job has succeeded, empty otherwise.
     QByteArray data() const { return m_error.isEmpty() ? m_data : QByteArray(); }
     // The size the controller reported, or the bytes seen when it reported none; -1 unknown.
     qint64 fileSize() const { return m_fileSize; }
 
 private:
-    enum class Phase { StatRemote, OpenRemote, Reading, Close, Done };
-
-    Result stepPhase();
+    Result stepOwnPhase() override;
+    QString takeRemoteSize(qint64 size) override;
+    void prepareReading() override;
+    void dropData() override;
+    Result complete() override;
     Result read();
-    Result fail(const QString &text);
-    void stopForCancel();
     QString tooLargeText() const;
 
-    const QString m_remotePath;
     const qint64 m_maxSize;
-    Phase m_phase = Phase::StatRemote;
     QByteArray m_data;
     qint64 m_received = 0;
     qint64 m_fileSize = -1;

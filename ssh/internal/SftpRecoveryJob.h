@@ -10,16 +10,9 @@ namespace QSsh::Internal {
 // longer needs. Nothing that may be the only copy of a content is ever removed.
 class SftpRecoveryJob : public SftpJob
 {
+    Q_GADGET
 public:
-    SftpRecoveryJob(SftpJobId id, const SftpInterruptedReplacement &replacement);
-    Result step() override;
-    void abandon(const QString &reason) override;
-    bool cancel() override;
-
-    // Once the job has succeeded: what it found and did.
-    SftpRecovery outcome() const { return m_outcome; }
-
-private:
+    // Public so that the meta-object system can name the phases in traces.
     enum class Phase {
         StatTarget,
         StatBackup,
@@ -30,6 +23,18 @@ private:
         RemoveTemporary,
         Done
     };
+    Q_ENUM(Phase)
+
+    SftpRecoveryJob(SftpJobId id, const SftpInterruptedReplacement &replacement);
+    Result step() override;
+    void abandon(const QString &reason) override;
+    bool cancel() override;
+
+    // Once the job has succeeded: what it found and did.
+    SftpRecovery outcome() const { return m_outcome; }
+
+private:
+    void setPhase(Phase next) { changePhase(m_phase, next); }
 
     Result stepPhase();
     // Looks path up without following a link; *exists tells the answer once it has come.

@@ -104,11 +104,11 @@ SftpJob::Result SftpUploadJob::stepPhase()
         if (!m_local.open(QIODevice::ReadOnly)) {
             m_error = sftpTr("Cannot read local file \"%1\": %2.")
                           .arg(m_local.fileName(), m_local.errorString());
-            m_phase = Phase::Done;
+            setPhase(Phase::Done);
             return Result::Done;
         }
         m_bytesTotal = quint64(qMax<qint64>(0, m_local.size()));
-        m_phase = Phase::StatTarget;
+        setPhase(Phase::StatTarget);
         return Result::Progress;
 
     case Phase::StatTarget: {
@@ -127,7 +127,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
                 m_error = sftpFailureText(SftpOperation::OpenForWriting, m_remotePath,
                                           isDirectory ? sftpTr("it is a directory")
                                                       : sftpTr("it already exists"));
-                m_phase = Phase::Done;
+                setPhase(Phase::Done);
                 return Result::Done;
             }
             m_targetExists = true;
@@ -143,11 +143,11 @@ SftpJob::Result SftpUploadJob::stepPhase()
             if (!missing) {
                 if (failWith(SftpOperation::Stat, m_remotePath, rc) == Result::Fatal)
                     return Result::Fatal;
-                m_phase = Phase::Done;
+                setPhase(Phase::Done);
                 return Result::Done;
             }
         }
-        m_phase = Phase::OpenTemporary;
+        setPhase(Phase::OpenTemporary);
         return Result::Progress;
     }
 
@@ -165,12 +165,12 @@ SftpJob::Result SftpUploadJob::stepPhase()
         if (!handle) {
             if (failWith(SftpOperation::OpenForWriting, m_remotePath, rc) == Result::Fatal)
                 return Result::Fatal;
-            m_phase = Phase::Done;
+            setPhase(Phase::Done);
             return Result::Done;
         }
         m_handle = handle;
         m_buffer.resize(kBufferSize);
-        m_phase = Phase::Writing;
+        setPhase(Phase::Writing);
         return Result::Progress;
     }
 
@@ -180,22 +180,20 @@ SftpJob::Result SftpUploadJob::stepPhase()
 
     case Phase::CloseTemporary:
     case Phase::CloseAfterFailure: {
-        if (!acquire())
-            return Result::Idle;
-        const int rc = settle(libssh2_sftp_close_handle(m_handle));
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return Result::Blocked;
-        m_handle = nullptr;
-        if (rc < 0 && failWith(SftpOperation::Close, m_remotePath, rc) == Result::Fatal)
-            return Result::Fatal;
-        m_phase = m_phase == Phase::CloseTemporary && rc == 0 ? Phase::RenameIntoPlace
-                                                              : Phase::RemoveTemporary;
+        int rc = 0;
+        const Result closing = closeHandle(&rc);
+        if (closing != Result::Progress)
+            return closing;
+        if (rc < 0)
+            failWith(SftpOperation::Close, m_remotePath, rc);
+        setPhase(m_phase == Phase::CloseTemporary && rc == 0 ? Phase::RenameIntoPlace
+                                                             : Phase::RemoveTemporary);
         return Result::Progress;
     }
 
     case Phase::RenameIntoPlace: {
         if (m_targetExists) {
-            m_phase = Phase::PosixReplace;
+            setPhase(Phase::PosixReplace);
             return Result::Progress;
         }
         if (!acquire())
@@ -207,19 +205,19 @@ SftpJob::Result SftpUploadJob::stepPhase()
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (rc == 0) {
-            m_phase = Phase::Done;
+            setPhase(Phase::Done);
             return Result::Done;
         }
         // The target appeared meanwhile: replace it the careful way.
         const unsigned long status =
             rc == LIBSSH2_ERROR_SFTP_PROTOCOL ? libssh2_sftp_last_error(sftp) : LIBSSH2_FX_OK;
         if (status == LIBSSH2_FX_FAILURE || status == LIBSSH2_FX_FILE_ALREADY_EXISTS) {
-            m_phase = Phase::PosixReplace;
+            setPhase(Phase::PosixReplace);
             return Result::Progress;
         }
         if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
             return Result::Fatal;
-        m_phase = Phase::RemoveTemporary;
+        setPhase(Phase::RemoveTemporary);
         return Result::Progress;
     }
 
@@ -257,7 +255,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
         if (rc < 0)
             qCWarning(lcSsh).noquote() << "Cannot remove" << victim << ":"
                                        << failureText(SftpOperation::Remove, victim, rc);
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
         return Result::Done;
     }
 
@@ -295,7 +293,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         m_buffer.clear();
         m_buffer.squeeze();
         m_dataComplete = !m_draining;
-        m_phase = m_draining ? Phase::CloseAfterFailure : Phase::CloseTemporary;
+        setPhase(m_draining ? Phase::CloseAfterFailure : Phase::CloseTemporary);
         return Result::Progress;
     }
     if (!acquire(WindowNeed::Any))
@@ -307,7 +305,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
     if (rc < 0) {
         if (failWith(SftpOperation::Write, m_remotePath, int(rc)) == Result::Fatal)
             return Result::Fatal;
-        m_phase = Phase::CloseAfterFailure;
+        setPhase(Phase::CloseAfterFailure);
         return Result::Progress;
     }
     m_begin += int(rc);
@@ -326,7 +324,7 @@ SftpJob::Result SftpUploadJob::posixReplace()
             renamer->start();
             return Result::Idle;
         case PosixRenameSession::Support::NotOffered:
-            m_phase = Phase::OpenReplaceChannel;
+            setPhase(Phase::OpenReplaceChannel);
             return Result::Progress;
         case PosixRenameSession::Support::Offered:
             m_posixRename = renamer->rename(remoteNameToBytes(m_temporaryPath),
@@ -339,11 +337,11 @@ SftpJob::Result SftpUploadJob::posixReplace()
         return Result::Idle;
     m_posixRename.reset();
     if (answer->status == LIBSSH2_FX_OK) {
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
         return Result::Done;
     }
     if (answer->status == LIBSSH2_FX_OP_UNSUPPORTED) {
-        m_phase = Phase::OpenReplaceChannel;
+        setPhase(Phase::OpenReplaceChannel);
         return Result::Progress;
     }
     // Whatever happened, the target is either the old or the new file, and the temporary is
@@ -351,7 +349,7 @@ SftpJob::Result SftpUploadJob::posixReplace()
     m_error = answer->status == LIBSSH2_FX_CONNECTION_LOST
                   ? sftpFailureText(SftpOperation::Rename, m_remotePath, answer->message)
                   : sftpFailureText(SftpOperation::Rename, m_remotePath, answer->status);
-    m_phase = Phase::RemoveTemporary;
+    setPhase(Phase::RemoveTemporary);
     return Result::Progress;
 }
 
@@ -392,10 +390,10 @@ SftpJob::Result SftpUploadJob::stepReplace()
             qCWarning(lcSsh).noquote() << "The controller opens no command channel (" +
                                               session->lastErrorText() + "); replacing"
                                        << m_remotePath << "by renaming it aside first";
-            m_phase = Phase::MoveTargetAside;
+            setPhase(Phase::MoveTargetAside);
             return Result::Progress;
         }
-        m_phase = Phase::StartReplace;
+        setPhase(Phase::StartReplace);
         return Result::Progress;
     }
     case Phase::StartReplace: {
@@ -431,10 +429,10 @@ SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
         m_error = sftpFailureText(SftpOperation::Rename, m_remotePath,
                                   m_context->session->lastErrorText());
         freeReplaceChannel();
-        m_phase = Phase::RemoveTemporary;
+        setPhase(Phase::RemoveTemporary);
         return Result::Progress;
     }
-    m_phase = next;
+    setPhase(next);
     return Result::Progress;
 }
 
@@ -465,7 +463,7 @@ SftpJob::Result SftpUploadJob::readReplaceOutput()
     }
     if (!atEnd)
         return progress ? Result::Progress : Result::Blocked;
-    m_phase = Phase::AwaitReplaceClose;
+    setPhase(Phase::AwaitReplaceClose);
     return Result::Progress;
 }
 
@@ -484,7 +482,7 @@ SftpJob::Result SftpUploadJob::awaitReplaceClose()
     // the last line, and the command's exit status must say success as well.
     const QList<QByteArray> lines = m_replaceOutput.trimmed().split('\n');
     if (exitStatus == 0 && lines.last().trimmed() == kReplacedMarker) {
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
         return Result::Done;
     }
     const QByteArray errors = m_replaceErrors.trimmed();
@@ -492,7 +490,7 @@ SftpJob::Result SftpUploadJob::awaitReplaceClose()
                                ? sftpTr("the controller did not carry out the replacement")
                                : QString::fromUtf8(errors);
     m_error = sftpFailureText(SftpOperation::Rename, m_remotePath, reason);
-    m_phase = Phase::RemoveTemporary;
+    setPhase(Phase::RemoveTemporary);
     return Result::Progress;
 }
 
@@ -525,9 +523,9 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
     if (rc < 0) {
         if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
             return Result::Fatal;
-        m_phase = onFailure;
+        setPhase(onFailure);
     } else {
-        m_phase = onSuccess;
+        setPhase(onSuccess);
     }
     return Result::Progress;
 }
@@ -549,29 +547,29 @@ void SftpUploadJob::stopForCancel()
     case Phase::OpenTemporary:
         // Nothing exists on the controller yet.
         m_local.close();
-        m_phase = Phase::Done;
+        setPhase(Phase::Done);
         break;
     case Phase::Writing:
         m_draining = true;
         break;
     case Phase::CloseTemporary:
-        m_phase = Phase::CloseAfterFailure;
+        setPhase(Phase::CloseAfterFailure);
         break;
     case Phase::StartReplace:
         freeReplaceChannel();
-        m_phase = Phase::RemoveTemporary;
+        setPhase(Phase::RemoveTemporary);
         break;
     case Phase::PosixReplace:
         if (m_posixRename) {
             m_cancelRequested = false; // the replacement is under way
             return;
         }
-        m_phase = Phase::RemoveTemporary;
+        setPhase(Phase::RemoveTemporary);
         break;
     case Phase::RenameIntoPlace:
     case Phase::OpenReplaceChannel:
     case Phase::MoveTargetAside:
-        m_phase = Phase::RemoveTemporary;
+        setPhase(Phase::RemoveTemporary);
         break;
     default:
         // The target is being replaced, or the job is failing already: it ends as it will.
@@ -599,7 +597,7 @@ void SftpUploadJob::abandon(const QString &reason)
     m_local.close();
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Write, m_remotePath, reason);
-    m_phase = Phase::Done;
+    setPhase(Phase::Done);
 }
 
 std::optional<SftpInterruptedReplacement> SftpUploadJob::interruptedReplacement() const

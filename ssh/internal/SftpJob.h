@@ -1,10 +1,12 @@
 #pragma once
 
 #include "SftpErrorText.h"
+#include "SshLogging.h"
 #include "SshSession.h"
 #include "SshTypes.h"
 
 #include <QElapsedTimer>
+#include <QMetaEnum>
 #include <QString>
 
 #include <optional>
@@ -117,14 +119,9 @@ protected:
     // Result for a negative rc that is not EAGAIN: Fatal for session errors, else Idle after
     // recording the failure text (the caller then moves to its clean-up phase).
     Result failWith(SftpOperation operation, const QString &path, int rc);
-    // The first two steps of reading a remote file: looking it up, following symbolic links,
-    // and opening it into m_handle. Only a regular file is opened: the SFTP server would wait
-    // for ever in the open of a named pipe, and a device such as /dev/zero never ends. Each
-    // gives Progress once done, Idle, Blocked or Fatal as usual, and Idle with the failure text
-    // in *failure when the server refuses or the file is no regular one.
-    Result statForReading(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes,
-                          QString *failure);
-    Result openForReading(const QString &path, QString *failure);
+    // Closes m_handle: Idle, Blocked or Fatal as usual, else Progress with the server's answer
+    // in *rc (negative when it refused; the handle is gone either way).
+    Result closeHandle(int *rc);
     Result resultForEagainOrFatal(int rc) const
     {
         return rc == LIBSSH2_ERROR_EAGAIN ? Result::Blocked : Result::Fatal;
@@ -145,6 +142,18 @@ protected:
             result = call();
         } while (result == Result::Progress && stillInPhase() && budget.elapsed() < kStepBudgetMs);
         return result;
+    }
+    // Moves a job's phase (a Q_ENUM of the job) on to next, traced under cnc.ssh debug. Each
+    // job changes its phase only through its setPhase(), which calls this.
+    template <typename Phase> void changePhase(Phase &phase, Phase next) const
+    {
+        if (next == phase)
+            return;
+        const QMetaEnum phases = QMetaEnum::fromType<Phase>();
+        qCDebug(lcSsh).nospace().noquote()
+            << "SFTP job " << m_id << ": " << phases.valueToKey(int(phase)) << " -> "
+            << phases.valueToKey(int(next));
+        phase = next;
     }
 
     const SftpJobId m_id;

@@ -134,55 +134,15 @@ SftpJob::Result SftpJob::failWith(SftpOperation operation, const QString &path, 
     return Result::Idle;
 }
 
-SftpJob::Result SftpJob::openForReading(const QString &path, QString *failure)
+SftpJob::Result SftpJob::closeHandle(int *rc)
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray name = remoteNameToBytes(path);
-    LIBSSH2_SFTP_HANDLE *const handle =
-        libssh2_sftp_open_ex(m_context->sftp, name.constData(), unsigned(name.size()),
-                             LIBSSH2_FXF_READ, 0, LIBSSH2_SFTP_OPENFILE);
-    const int rc = settle(handle ? 0 : lastErrno());
-    if (rc == LIBSSH2_ERROR_EAGAIN)
+    *rc = settle(libssh2_sftp_close_handle(m_handle));
+    if (*rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
-    if (!handle) {
-        if (SshSession::isSessionError(rc))
-            return Result::Fatal;
-        *failure = failureText(SftpOperation::OpenForReading, path, rc);
-        return Result::Idle;
-    }
-    m_handle = handle;
-    return Result::Progress;
-}
-
-SftpJob::Result SftpJob::statForReading(const QString &path, LIBSSH2_SFTP_ATTRIBUTES &attributes,
-                                        QString *failure)
-{
-    if (!acquire())
-        return Result::Idle;
-    const QByteArray name = remoteNameToBytes(path);
-    const int rc = settle(libssh2_sftp_stat_ex(
-        m_context->sftp, name.constData(), unsigned(name.size()), LIBSSH2_SFTP_STAT, &attributes));
-    if (rc == LIBSSH2_ERROR_EAGAIN)
-        return Result::Blocked;
-    if (rc < 0) {
-        if (SshSession::isSessionError(rc))
-            return Result::Fatal;
-        *failure = failureText(SftpOperation::OpenForReading, path, rc);
-        return Result::Idle;
-    }
-    if (!(attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) ||
-        LIBSSH2_SFTP_S_ISREG(attributes.permissions))
-        return Result::Progress;
-    const unsigned long mode = attributes.permissions;
-    const QString what = LIBSSH2_SFTP_S_ISDIR(mode)    ? sftpTr("it is a directory")
-                         : LIBSSH2_SFTP_S_ISFIFO(mode) ? sftpTr("it is a named pipe, not a file")
-                         : LIBSSH2_SFTP_S_ISCHR(mode) || LIBSSH2_SFTP_S_ISBLK(mode)
-                             ? sftpTr("it is a device, not a file")
-                         : LIBSSH2_SFTP_S_ISSOCK(mode) ? sftpTr("it is a socket, not a file")
-                                                       : sftpTr("it is not a regular file");
-    *failure = sftpFailureText(SftpOperation::OpenForReading, path, what);
-    return Result::Idle;
+    m_handle = nullptr;
+    return SshSession::isSessionError(*rc) ? Result::Fatal : Result::Progress;
 }
 
 SftpPathJob::SftpPathJob(SftpJobId id, Kind kind, const QString &path, const QString &newPath)
