@@ -15,6 +15,9 @@ PreviewLauncher::PreviewLauncher(CConnectionForSshClient *worker,
       m_previewLocalAction(new QAction(this))
 {
     m_previewAction->setObjectName(QStringLiteral("previewAction"));
+    // Space previews the selected file where the list offers the action.
+    m_previewAction->setShortcut(Qt::Key_Space);
+    m_previewAction->setShortcutContext(Qt::WidgetShortcut);
     m_previewLocalAction->setObjectName(QStringLiteral("previewLocalAction"));
     retranslate();
     connect(m_previewAction, &QAction::triggered, this, &PreviewLauncher::onPreviewTriggered);

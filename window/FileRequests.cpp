@@ -79,6 +79,11 @@ void FileRequests::upload()
     emit requestsSent();
 }
 
+bool FileRequests::acceptsDrop(const QMimeData *data, bool ready)
+{
+    return data->hasUrls() && ready;
+}
+
 bool FileRequests::uploadDropped(const QMimeData *data, bool ready)
 {
     if (!ready) {
@@ -120,6 +125,13 @@ bool FileRequests::uploadDropped(const QMimeData *data, bool ready)
         }
     }
     return true;
+}
+
+QString FileRequests::selectedRemoteFile() const
+{
+    const DownloadSelection selection = downloadSelection(selectedRows(m_view));
+    return selection.files.isEmpty() ? QString()
+                                     : RemotePath::join(m_currentFolder(), selection.files.first());
 }
 
 void FileRequests::download()

@@ -21,9 +21,12 @@ public:
     FileRequests(QWidget *window, const QTreeView *view, std::function<bool()> english,
                  std::function<bool()> sftpReady, std::function<QString()> currentFolder);
 
-    // Local files dropped onto the window; false when the drop is not taken. ready: the
-    // connection is up and its SFTP channel ready.
+    // Local files dragged over or dropped onto the window; false when they are not taken.
+    // ready: the connection is up and its SFTP channel ready.
+    static bool acceptsDrop(const QMimeData *data, bool ready);
     bool uploadDropped(const QMimeData *data, bool ready);
+    // The remote path of the first file selected, or an empty text.
+    QString selectedRemoteFile() const;
 
 public slots:
     void upload();

@@ -15,10 +15,8 @@ RemoteListActions::RemoteListActions(QTreeView *view, const FileActions *actions
     connect(m_view, &QWidget::customContextMenuRequested, this, &RemoteListActions::showMenu);
 
     for (QAction *action : {actions->download(), actions->rename(), actions->remove(),
-                            actions->newFolder(), actions->refresh()}) {
-        m_view->addAction(action);
+                            actions->newFolder(), actions->refresh()})
         addMenuAction(action);
-    }
     // Keys only: they move and select as a double click and a plain file manager do.
     connect(addKeys({Qt::Key_Return, Qt::Key_Enter}), &QAction::triggered, this,
             [this] { emit openRequested(m_view->currentIndex()); });
@@ -34,6 +32,8 @@ RemoteListActions::RemoteListActions(QTreeView *view, const FileActions *actions
 
 void RemoteListActions::addMenuAction(QAction *action, bool anywhere)
 {
+    // Its keys act on the list.
+    m_view->addAction(action);
     m_menuEntries.append({action, anywhere});
 }
 

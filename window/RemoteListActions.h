@@ -20,7 +20,8 @@ class RemoteListActions : public QObject
 public:
     RemoteListActions(QTreeView *view, const FileActions *actions);
 
-    // A further menu entry after the file actions; also on empty space when anywhere is set.
+    // A further menu entry after the file actions, with its keys; also on empty space when
+    // anywhere is set.
     void addMenuAction(QAction *action, bool anywhere = false);
 
 signals:

@@ -69,3 +69,26 @@ RemoteListing ShellListing::rows(const QString &output) const
     qCDebug(lcWindow).noquote() << "清理后的数据:" << cleaned;
     return ListingParser::parse(cleaned);
 }
+
+QString ShellListing::tooLongLine(bool english, const QString &folder)
+{
+    return (english ? QStringLiteral("The path of %1 is too long to be typed into the controller's "
+                                     "shell; the folder is not listed.")
+                    : QStringLiteral("%1 的路径过长，无法输入控制器的shell；未列出该文件夹。"))
+        .arg(folder);
+}
+
+QString ShellListing::notSentLine(bool english, const QString &folder, const QString &error)
+{
+    return (english ? QStringLiteral("The listing of %1 was not sent: %2")
+                    : QStringLiteral("目录 %1 的列表未发送: %2"))
+        .arg(folder, error);
+}
+
+QString ShellListing::timedOutLine(bool english, const QString &folder)
+{
+    return (english ? QStringLiteral("The listing of %1 did not finish within 20 seconds; its "
+                                     "content is not shown.")
+                    : QStringLiteral("目录 %1 的列表未能在20秒内完成，未显示其内容。"))
+        .arg(folder);
+}

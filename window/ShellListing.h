@@ -41,6 +41,11 @@ public:
     Ending ending(const QString &output) const;
     RemoteListing rows(const QString &output) const;
 
+    // The operation log's lines for a listing of folder that did not come about.
+    static QString tooLongLine(bool english, const QString &folder);
+    static QString notSentLine(bool english, const QString &folder, const QString &error);
+    static QString timedOutLine(bool english, const QString &folder);
+
 signals:
     void timedOut();
 

@@ -1,5 +1,6 @@
 #include "TransferProgressLine.h"
 
+#include "CConnectionForSshClient.h"
 #include "FileSizeText.h"
 
 #include <QHBoxLayout>
@@ -82,6 +83,15 @@ void TransferProgressLine::setEnglish(bool english)
     m_english = english;
     m_cancel->setText(english ? QStringLiteral("Cancel") : QStringLiteral("取消"));
     refresh();
+}
+
+void TransferProgressLine::follow(CConnectionForSshClient *worker)
+{
+    using Worker = CConnectionForSshClient;
+    connect(worker, &Worker::sftpTransferStarted, this, &TransferProgressLine::addTransfer);
+    connect(worker, &Worker::sftpTransferProgress, this, &TransferProgressLine::setProgress);
+    connect(worker, &Worker::sftpTransferCancelling, this, &TransferProgressLine::markCancelling);
+    connect(this, &TransferProgressLine::cancelRequested, worker, &Worker::slotCancelTransfers);
 }
 
 void TransferProgressLine::addTransfer(QSsh::SftpJobId job, const QString &name, quint64 bytesTotal)

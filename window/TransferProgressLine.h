@@ -8,6 +8,7 @@
 #include <QVector>
 #include <QWidget>
 
+class CConnectionForSshClient;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -25,6 +26,9 @@ public:
     explicit TransferProgressLine(QWidget *parent = nullptr);
 
     void setEnglish(bool english);
+
+    // Shows the transfers of worker, and asks it to cancel them.
+    void follow(CConnectionForSshClient *worker);
 
     void addTransfer(QSsh::SftpJobId job, const QString &name, quint64 bytesTotal);
     void setProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);

@@ -24,7 +24,6 @@
 #include <QDropEvent>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -35,17 +34,6 @@
 Q_LOGGING_CATEGORY(lcWindow, "cnc.window", QtWarningMsg)
 
 namespace {
-
-// Time of day at the start of the listing path's diagnostic lines.
-QString now()
-{
-    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-}
-
-const char *boolText(bool value)
-{
-    return value ? "true" : "false";
-}
 
 bool isSftpReady(const QSharedPointer<QSsh::SftpChannel> &channel)
 {
@@ -113,14 +101,7 @@ void mainwindow::connectWorker(CConnectionForSshClient *pSshClient)
     connect(pSshClient, &Worker::sigRenameFinished, this, &mainwindow::onRenameFinished);
     connect(pSshClient, &Worker::sigReplacementRecovered, this,
             &mainwindow::onReplacementRecovered);
-    connect(pSshClient, &Worker::sftpTransferStarted, m_progressLine,
-            &TransferProgressLine::addTransfer);
-    connect(pSshClient, &Worker::sftpTransferProgress, m_progressLine,
-            &TransferProgressLine::setProgress);
-    connect(pSshClient, &Worker::sftpTransferCancelling, m_progressLine,
-            &TransferProgressLine::markCancelling);
-    connect(m_progressLine, &TransferProgressLine::cancelRequested, pSshClient,
-            &Worker::slotCancelTransfers);
+    m_progressLine->follow(pSshClient);
 }
 
 mainwindow::~mainwindow()
@@ -171,7 +152,7 @@ void mainwindow::setupUi()
 void mainwindow::setupFileActions()
 {
     const FileActions *actions = m_fileActions;
-    // Every action goes through its slot, the one the Parts of the window name.
+    // Every action goes through the window's slot of its operation.
     connect(actions->upload(), &QAction::triggered, this, &mainwindow::onUploadClicked);
     connect(actions->download(), &QAction::triggered, this, &mainwindow::onDownloadClicked);
     connect(actions->newFolder(), &QAction::triggered, this, &mainwindow::onNewFolderClicked);
@@ -204,18 +185,8 @@ void mainwindow::setupListActions()
 
     // Previews are no file operations: they are open while transfers run.
     m_previewLauncher = new PreviewLauncher(
-        m_pSshClient,
-        [this] {
-            const DownloadSelection selection =
-                downloadSelection(RemoteListModel::selectedRows(m_treeView->selectionModel()));
-            return selection.files.isEmpty()
-                       ? QString()
-                       : RemotePath::join(m_strCurrentPath, selection.files.first());
-        },
+        m_pSshClient, [this] { return m_fileRequests->selectedRemoteFile(); },
         [this] { return isEnglishUi(); }, this);
-    m_previewLauncher->previewAction()->setShortcut(Qt::Key_Space);
-    m_previewLauncher->previewAction()->setShortcutContext(Qt::WidgetShortcut);
-    m_treeView->addAction(m_previewLauncher->previewAction());
     actions->addMenuAction(m_previewLauncher->previewAction());
     actions->addMenuAction(m_previewLauncher->previewLocalAction(), true);
     connect(m_previewLauncher, &PreviewLauncher::failureLogged, this, &mainwindow::appendLog);
@@ -375,7 +346,7 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
     Q_UNUSED(nPort)
 
     qCDebug(lcWindow).noquote() << "收到数据:" << strMsg
-                                << "当前状态m_isListingRemote:" << boolText(m_isListingRemote);
+                                << "当前状态m_isListingRemote:" << debugBool(m_isListingRemote);
 
     // The outcome lines of delete and folder creation by shell command. They count whether or
     // not a listing is outstanding; their lines are taken out of a listing below.
@@ -414,15 +385,15 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
 
 void mainwindow::processBufferedData()
 {
-    qCDebug(lcWindow).noquote() << now()
+    qCDebug(lcWindow).noquote() << debugTime()
                                 << "processBufferedData() 开始处理缓冲数据:" << m_strRecvBuffer;
 
     switch (m_listing->ending(m_strRecvBuffer)) {
     case ShellListing::Ending::CutShort:
-        qCDebug(lcWindow).noquote() << now() << "输出在提示符之前停顿，继续等待";
+        qCDebug(lcWindow).noquote() << debugTime() << "输出在提示符之前停顿，继续等待";
         return;
     case ShellListing::Ending::Foreign:
-        qCDebug(lcWindow).noquote() << now() << "输出可能属于先前放弃的列表命令，重新列出";
+        qCDebug(lcWindow).noquote() << debugTime() << "输出可能属于先前放弃的列表命令，重新列出";
         clearListingState();
         listDirectory(m_strCurrentPath);
         return;
@@ -434,22 +405,22 @@ void mainwindow::processBufferedData()
     m_model->appendListing(m_listing->rows(m_strRecvBuffer),
                            [this](const QString &size) { return formatFileSize(size); });
 
-    qCDebug(lcWindow).noquote() << now() << "processBufferedData() 处理完成，模型行数:"
+    qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();
 
     m_treeView->reset();
     m_treeView->update();
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &mainwindow::onSelectionChanged, Qt::UniqueConnection);
-    qCDebug(lcWindow).noquote() << now() << "processBufferedData() UI更新完成，重置状态";
+    qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() UI更新完成，重置状态";
 
     // The first listing after a connection can be spoiled by a terminal error of the
     // controller's login profile; the next one normally goes through.
     if (m_model->rowCount() == 0 && m_strRecvBuffer.contains(QLatin1String("resize:"))) {
-        qCDebug(lcWindow).noquote() << now() << "检测到首次连接resize错误，2秒后自动重试";
+        qCDebug(lcWindow).noquote() << debugTime() << "检测到首次连接resize错误，2秒后自动重试";
         clearListingState();
         QTimer::singleShot(2000, this, [this] {
-            qCDebug(lcWindow).noquote() << now() << "执行首次连接重试";
+            qCDebug(lcWindow).noquote() << debugTime() << "执行首次连接重试";
             onRefreshClicked();
         });
         return;
@@ -492,18 +463,15 @@ void mainwindow::onListingTimedOut()
 {
     if (!m_isListingRemote)
         return;
-    appendLog((isEnglishUi() ? QStringLiteral("The listing of %1 did not finish within 20 seconds; "
-                                              "its content is not shown.")
-                             : QStringLiteral("目录 %1 的列表未能在20秒内完成，未显示其内容。"))
-                  .arg(m_strCurrentPath));
+    appendLog(ShellListing::timedOutLine(isEnglishUi(), m_strCurrentPath));
     abandonListing();
 }
 
 void mainwindow::onSftpInitialized()
 {
-    qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 开始"
-                                << "m_bConnectState:" << boolText(m_bConnectState)
-                                << "m_isListingRemote:" << boolText(m_isListingRemote);
+    qCDebug(lcWindow).noquote() << debugTime() << "onSftpInitialized() 开始"
+                                << "m_bConnectState:" << debugBool(m_bConnectState)
+                                << "m_isListingRemote:" << debugBool(m_isListingRemote);
 
     if (m_pSshClient)
         m_sftpChannel = m_pSshClient->getSftpChannel();
@@ -516,44 +484,40 @@ void mainwindow::onSftpInitialized()
     m_bRefreshOffered = m_bConnectState;
     updateActions();
 
-    qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 发送echo命令清空shell缓冲";
+    qCDebug(lcWindow).noquote() << debugTime() << "onSftpInitialized() 发送echo命令清空shell缓冲";
     emit sigSend(ControllerShell::flushCommand());
 
-    qCDebug(lcWindow).noquote() << now() << "onSftpInitialized() 延迟3秒后调用刷新";
+    qCDebug(lcWindow).noquote() << debugTime() << "onSftpInitialized() 延迟3秒后调用刷新";
     QTimer::singleShot(3000, this, [this] {
-        qCDebug(lcWindow).noquote() << now() << "延迟刷新定时器触发"
-                                    << "m_bConnectState:" << boolText(m_bConnectState)
-                                    << "m_isListingRemote:" << boolText(m_isListingRemote);
+        qCDebug(lcWindow).noquote() << debugTime() << "延迟刷新定时器触发"
+                                    << "m_bConnectState:" << debugBool(m_bConnectState)
+                                    << "m_isListingRemote:" << debugBool(m_isListingRemote);
         onRefreshClicked();
     });
 }
 
 void mainwindow::onRefreshClicked()
 {
-    qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 开始";
+    qCDebug(lcWindow).noquote() << debugTime() << "onRefreshClicked() 开始";
     listDirectory(m_strCurrentPath);
 }
 
 void mainwindow::listDirectory(const QString &directory)
 {
     if (!m_bConnectState || m_isListingRemote) {
-        qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 条件不满足，返回"
-                                    << "m_bConnectState:" << boolText(m_bConnectState)
-                                    << "m_isListingRemote:" << boolText(m_isListingRemote);
+        qCDebug(lcWindow).noquote() << debugTime() << "onRefreshClicked() 条件不满足，返回"
+                                    << "m_bConnectState:" << debugBool(m_bConnectState)
+                                    << "m_isListingRemote:" << debugBool(m_isListingRemote);
         return;
     }
     // Refused before anything changes: the list and the path stay those of the folder shown.
     const QString command = ControllerShell::listingCommand(directory);
     if (!ShellCommandQueue::fits(command.toUtf8())) {
-        appendLog((isEnglishUi() ? QStringLiteral("The path of %1 is too long to be typed into the "
-                                                  "controller's shell; the folder is not listed.")
-                                 : QStringLiteral("%1 的路径过长，无法输入控制器的shell；"
-                                                  "未列出该文件夹。"))
-                      .arg(directory));
+        appendLog(ShellListing::tooLongLine(isEnglishUi(), directory));
         return;
     }
 
-    qCDebug(lcWindow).noquote() << now()
+    qCDebug(lcWindow).noquote() << debugTime()
                                 << "onRefreshClicked() 设置m_isListingRemote=true前，清空缓冲";
     m_strRecvBuffer.clear();
     m_bufferTimer->stop();
@@ -571,7 +535,8 @@ void mainwindow::listDirectory(const QString &directory)
     clearSelectionCounts();
 
     m_listing->start(command);
-    qCDebug(lcWindow).noquote() << now() << "onRefreshClicked() 发送命令:" << command.trimmed();
+    qCDebug(lcWindow).noquote() << debugTime()
+                                << "onRefreshClicked() 发送命令:" << command.trimmed();
     emit sigSend(command);
 }
 
@@ -603,7 +568,7 @@ void mainwindow::onUploadClicked()
 
 void mainwindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls() && fileOperationsPossible())
+    if (FileRequests::acceptsDrop(event->mimeData(), fileOperationsPossible()))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -661,9 +626,7 @@ void mainwindow::onReplacementRecovered(QString remotePath, QString backupPath,
 void mainwindow::onSendFailed(QString strMsg, QString error)
 {
     if (m_isListingRemote && strMsg == ControllerShell::listingCommand(m_strCurrentPath)) {
-        appendLog((isEnglishUi() ? QStringLiteral("The listing of %1 was not sent: %2")
-                                 : QStringLiteral("目录 %1 的列表未发送: %2"))
-                      .arg(m_strCurrentPath, error));
+        appendLog(ShellListing::notSentLine(isEnglishUi(), m_strCurrentPath, error));
         // Never typed, so no answer of it can arrive later: nothing for the progress to remember.
         clearListingState();
         showNavigationOnly();
