@@ -35,6 +35,13 @@ bool runUntil(const std::function<bool()> &done, int timeoutMs)
     return held;
 }
 
+int simInstance(int byDefault)
+{
+    bool ok = false;
+    const int instance = qEnvironmentVariableIntValue("CNCSIM_INSTANCE", &ok);
+    return ok && instance >= 1 && instance <= 200 ? instance : byDefault;
+}
+
 qint64 procStatusKiB(const char *field)
 {
     QFile status(QStringLiteral("/proc/self/status"));

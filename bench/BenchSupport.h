@@ -14,6 +14,9 @@ namespace Bench {
 // Runs the event loop until done() is true or timeoutMs has passed; true once done() held,
 // even if events that ran before the loop returned made it false again.
 bool runUntil(const std::function<bool()> &done, int timeoutMs);
+// The simulated controller instance to use: CNCSIM_INSTANCE when set (as the tests take theirs),
+// otherwise byDefault, so that runs beside other build trees can keep to their own instances.
+int simInstance(int byDefault);
 // A field of /proc/self/status in KiB (VmRSS, VmHWM, ...); -1 when unknown.
 qint64 procStatusKiB(const char *field);
 // Runs a program to its end; its exit code, or -1 when it could not run.

@@ -6,6 +6,7 @@
 
 #include <QEvent>
 #include <QEventLoop>
+#include <QPointer>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -76,12 +77,14 @@ BenchWindow::BenchWindow(const QString &host, int port, const QElapsedTimer &clo
 BenchWindow::~BenchWindow()
 {
     m_watcher.reset();
+    const QPointer<CConnectionForSshClient> worker = m_worker;
     if (m_window)
         m_window.reset(); // its end asks the worker's thread to quit
     else
         m_worker->quitThread();
     // The worker deletes itself once its thread has finished.
-    QTest::qWait(200);
+    if (!QTest::qWaitFor([&] { return worker.isNull(); }, 20000))
+        qWarning("BenchWindow: the worker did not end after the window closed");
 }
 
 bool BenchWindow::open(const QString &folder, int entries, QString *error)

@@ -32,7 +32,7 @@ namespace {
 
 using Bench::out;
 
-constexpr int kSimInstance = 192;
+const int kSimInstance = Bench::simInstance(192);
 constexpr qint64 kLargeSize = 32 * 1024 * 1024;
 constexpr int kSmallFiles = 40;
 constexpr qint64 kSmallSize = 20 * 1024;

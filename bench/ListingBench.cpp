@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kSimInstance = 191;
+const int kSimInstance = Bench::simInstance(191);
 constexpr int kRounds = 5;
 constexpr int kEntryCounts[] = {10000, 20000};
 constexpr qint64 kWindowBudgetMs = 150;

@@ -18,7 +18,7 @@ namespace {
 using Bench::out;
 
 // Run after the throughput benchmark, on the same instance.
-constexpr int kSimInstance = 190;
+const int kSimInstance = Bench::simInstance(190);
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kTransferSize = 512 * kMiB;
 constexpr int kRounds = 7;

@@ -24,7 +24,7 @@ namespace {
 
 using Bench::out;
 
-constexpr int kSimInstance = 190;
+const int kSimInstance = Bench::simInstance(190);
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kTransferSize = 256 * kMiB;
 constexpr qint64 kLargeSize = 1024 * kMiB;

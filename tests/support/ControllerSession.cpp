@@ -32,6 +32,7 @@ ControllerSession::~ControllerSession()
         delete m_worker;
         return;
     }
+    followUps.reset();
     if (window)
         window.reset(); // asks the worker's thread to quit
     else if (!watch.gone)
@@ -89,6 +90,7 @@ mainwindow &ControllerSession::open()
     if (!m_started)
         start();
     window = std::make_unique<mainwindow>(m_worker);
+    followUps = std::make_unique<FollowUpListings>(*window);
     window->show();
     return *window;
 }

@@ -2,6 +2,7 @@
 
 #include "CConnectionForSshClient.h"
 #include "DeathWatch.h"
+#include "FollowUpListings.h"
 #include "SimController.h"
 #include "mainwindow.h"
 
@@ -49,6 +50,7 @@ public:
     DeathWatch watch{m_worker};
     QPointer<QThread> thread;
     std::unique_ptr<mainwindow> window;
+    std::unique_ptr<FollowUpListings> followUps; // of the window, from open() on
     QSignalSpy stateSpy{this, &ControllerSession::connectStateChanged};
     QSignalSpy dataSpy{this, &ControllerSession::dataArrived};
     QSignalSpy readySpy{this, &ControllerSession::sftpChannelInitialized};

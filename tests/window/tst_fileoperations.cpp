@@ -97,9 +97,10 @@ bool TestFileOperations::refresh(const QStringList &names)
 {
     if (!QTest::qWaitFor([&] { return fileButtonsEnabled(*m_session->window); }, 30000))
         return false;
-    // The window lists again by itself 200 ms after a job's report and 500 ms after a marker;
-    // such a listing must not empty the list under the next step.
-    QTest::qWait(600);
+    // The listings the window begins by itself after an outcome must not empty the list under
+    // the next step.
+    if (!m_session->followUps->wait())
+        return false;
     clickable("m_btnRefresh")->click();
     return m_session->waitListed(names, 10000);
 }

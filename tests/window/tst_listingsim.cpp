@@ -192,7 +192,7 @@ void TestListingSim::hostileNamesAreData()
     for (int i = 0; i < rowNames.size(); ++i)
         QCOMPARE(readFile(local.filePath(QString::number(i))),
                  QSsh::remoteNameToBytes(rowNames[i]));
-    QTest::qWait(600); // the listings that follow the reports, 200 ms after each
+    QVERIFY(session.followUps->wait()); // the listings that follow the reports
     QVERIFY(session.waitListed(listed));
     deleteAll(window, answer);
     QTRY_VERIFY_WITH_TIMEOUT(entriesOf(sftpDir).isEmpty(), 30000);
