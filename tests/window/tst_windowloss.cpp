@@ -1,8 +1,7 @@
 // The cable pulled while an upload runs: the window shows the loss, the upload fails and the
 // controller keeps its file; while the cable is out the worker tries every 10 s, and the cable
 // back brings the connection, a new channel and the window back and clears what the upload
-// left on the controller; an upload cut off while it renamed the file aside is set right.
-// Its own executable: it waits for the worker's timer.
+// left on the controller. Its own executable: it waits for the worker's timer.
 #include "DropEvents.h"
 #include "WindowTestSupport.h"
 
@@ -15,8 +14,6 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void pulledCableDuringAnUpload();
-    void pulledCableWhileAnUploadReplacesTheFile_data();
-    void pulledCableWhileAnUploadReplacesTheFile();
 
 private:
     SimController m_sim;
@@ -104,59 +101,6 @@ void TestWindowLoss::pulledCableDuringAnUpload()
     QTRY_VERIFY_WITH_TIMEOUT(
         fileHash(root.filePath("up.bin")) == fileHash(local.filePath("up.bin")), 30000);
     QCOMPARE(first.stateSpy.size(), 1);
-}
-
-void TestWindowLoss::pulledCableWhileAnUploadReplacesTheFile_data()
-{
-    // The request the controller holds back when the cable goes, and whether the file holds
-    // its old content once the window is back (else the new one).
-    QTest::addColumn<QString>("held");
-    QTest::addColumn<bool>("old");
-    QTest::newRow("old file aside, name free") << "rename+1" << true;
-    QTest::newRow("new file in place, old aside") << "remove" << false;
-}
-
-// A controller that opens no command channel (a shell and one SFTP session are all it allows)
-// and no one-request replacement: the upload renames the file aside, the new one into its
-// place, and removes the old. Once connected again, the worker sets right what the lost cable
-// left halfway before the window works again, and the log says what the file now holds.
-void TestWindowLoss::pulledCableWhileAnUploadReplacesTheFile()
-{
-    QFETCH(QString, held);
-    QFETCH(bool, old);
-    SimController::Options options;
-    options.sftpHold = true;
-    options.maxSessions = 2;
-    CNC_START_SIM(m_sim, options);
-    const QDir root(m_sim.rootDir());
-    const QString target = root.filePath("cut.nc");
-    QTemporaryDir local;
-    const QString source = local.filePath("cut.nc");
-    QVERIFY(writeFile(target, randomBytes(4096, 3)) && writeRandomFile(source, 65536));
-    const QByteArray expected = fileHash(old ? target : source);
-    ControllerSession session(m_sim.address());
-    mainwindow &window = session.open();
-    QVERIFY(session.waitListed(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
-    QVERIFY(m_sim.holdSftpRequests({held}));
-    const int mark = session.logSize();
-    QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(source)}));
-    QTRY_COMPARE_WITH_TIMEOUT(m_sim.heldSftpRequest(), held.section('+', 0, 0), 20000);
-    QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
-    QTRY_VERIFY_WITH_TIMEOUT(session.logSince(mark).contains("Connection lost."), 25000);
-    // The held request went with the cable: it never reaches the SFTP server.
-    QCOMPARE(m_sim.exec({"bash", "-c", "pkill --ns $$ --nslist net -f sftp-relay"}), 0);
-    QVERIFY(m_sim.holdSftpRequests({}));
-    QVERIFY2(m_sim.linkUp(), qPrintable(m_sim.lastError()));
-
-    QTRY_VERIFY_WITH_TIMEOUT(fileButtonsEnabled(window), 30000);
-    QVERIFY2(
-        session.logSince(mark).contains(
-            "The upload of /home/pi/cnc/cut.nc was cut off by the lost connection while it "
-            "replaced the file; " +
-            QString(old ? "the previous file has been put back." : "the new file is in place.")),
-        qPrintable(session.logSince(mark).join('\n')));
-    QCOMPARE(fileHash(target), expected);
-    QCOMPARE(strayTemporaries(root.path()), QStringList());
 }
 
 QTEST_MAIN(TestWindowLoss)
