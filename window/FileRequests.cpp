@@ -44,12 +44,17 @@ QString FileRequests::text(const QString &english, const QString &chinese) const
     return m_english() ? english : chinese;
 }
 
+void FileRequests::logNotReady(const QString &english, const QString &chinese)
+{
+    log(text(QStringLiteral("Error: SFTP not ready, unable to %1.").arg(english),
+             QStringLiteral("错误: SFTP尚未准备就绪，无法%1。").arg(chinese)));
+}
+
 bool FileRequests::checkReady(const QString &english, const QString &chinese)
 {
     if (m_sftpReady())
         return true;
-    log(text(QStringLiteral("Error: SFTP not ready, unable to %1.").arg(english),
-             QStringLiteral("错误: SFTP尚未准备就绪，无法%1。").arg(chinese)));
+    logNotReady(english, chinese);
     return false;
 }
 
@@ -87,8 +92,7 @@ bool FileRequests::acceptsDrop(const QMimeData *data, bool ready)
 bool FileRequests::uploadDropped(const QMimeData *data, bool ready)
 {
     if (!ready) {
-        log(text(QStringLiteral("Error: SFTP not ready, unable to upload."),
-                 QStringLiteral("错误: SFTP尚未准备就绪，无法上传。")));
+        logNotReady(QStringLiteral("upload"), QStringLiteral("上传"));
         return false;
     }
     if (!data->hasUrls())

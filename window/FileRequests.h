@@ -48,7 +48,9 @@ signals:
 private:
     // The text of the language shown: English or Chinese.
     QString text(const QString &english, const QString &chinese) const;
-    // Logs the not-ready line of `operation` unless the SFTP channel is ready.
+    // The operation, named in both languages, cannot start: the SFTP channel is not ready.
+    void logNotReady(const QString &english, const QString &chinese);
+    // Logs the not-ready line unless the SFTP channel is ready.
     bool checkReady(const QString &english, const QString &chinese);
     void log(const QString &line) { emit logged(line); }
 
