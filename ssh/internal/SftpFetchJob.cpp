@@ -93,10 +93,8 @@ SftpJob::Result SftpFetchJob::statRemote()
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray name = remoteNameToBytes(m_remotePath);
     LIBSSH2_SFTP_ATTRIBUTES attributes{};
-    const int rc = settle(libssh2_sftp_stat_ex(
-        m_context->sftp, name.constData(), unsigned(name.size()), LIBSSH2_SFTP_STAT, &attributes));
+    const int rc = settle(statPath(m_remotePath, LIBSSH2_SFTP_STAT, &attributes));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (rc < 0) {

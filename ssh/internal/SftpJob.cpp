@@ -110,6 +110,13 @@ int SftpJob::renameRemote(const QString &from, const QString &to, long flags)
                                   target.constData(), unsigned(target.size()), flags);
 }
 
+int SftpJob::statPath(const QString &path, int statType, LIBSSH2_SFTP_ATTRIBUTES *attributes)
+{
+    const QByteArray name = remoteNameToBytes(path);
+    return libssh2_sftp_stat_ex(m_context->sftp, name.constData(), unsigned(name.size()), statType,
+                                attributes);
+}
+
 int SftpJob::settle(int rc)
 {
     m_context->session->track(this, rc);

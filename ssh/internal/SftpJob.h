@@ -112,6 +112,10 @@ protected:
     // Renames on the controller, both paths through the one byte mapping of remote names;
     // the caller has acquired the session and settles rc.
     int renameRemote(const QString &from, const QString &to, long flags);
+    // Reads the attributes of a remote path (statType LIBSSH2_SFTP_STAT, or LIBSSH2_SFTP_LSTAT
+    // not to follow a link), through the same byte mapping; the caller has acquired the
+    // session and settles rc.
+    int statPath(const QString &path, int statType, LIBSSH2_SFTP_ATTRIBUTES *attributes);
     // The error code behind a null handle.
     int lastErrno() const { return m_context->session->lastErrno(); }
     // A failure text for rc, which is not EAGAIN and not a session error.

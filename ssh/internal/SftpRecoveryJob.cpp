@@ -44,10 +44,8 @@ SftpJob::Result SftpRecoveryJob::stat(const QString &path, bool *exists)
 {
     if (!acquire())
         return Result::Idle;
-    const QByteArray name = remoteNameToBytes(path);
     LIBSSH2_SFTP_ATTRIBUTES attributes{};
-    const int rc = settle(libssh2_sftp_stat_ex(
-        m_context->sftp, name.constData(), unsigned(name.size()), LIBSSH2_SFTP_LSTAT, &attributes));
+    const int rc = settle(statPath(path, LIBSSH2_SFTP_LSTAT, &attributes));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     const unsigned long status =

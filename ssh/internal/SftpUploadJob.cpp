@@ -114,10 +114,8 @@ SftpJob::Result SftpUploadJob::stepPhase()
     case Phase::StatTarget: {
         if (!acquire())
             return Result::Idle;
-        const QByteArray path = remoteNameToBytes(m_remotePath);
         LIBSSH2_SFTP_ATTRIBUTES attributes{};
-        const int rc = settle(libssh2_sftp_stat_ex(sftp, path.constData(), unsigned(path.size()),
-                                                   LIBSSH2_SFTP_STAT, &attributes));
+        const int rc = settle(statPath(m_remotePath, LIBSSH2_SFTP_STAT, &attributes));
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
         if (rc == 0) {
