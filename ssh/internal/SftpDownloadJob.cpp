@@ -1,10 +1,6 @@
 #include "SftpDownloadJob.h"
 
 #include <QFileInfo>
-#include <QtConcurrent>
-
-#include <cerrno>
-#include <fcntl.h>
 
 namespace QSsh::Internal {
 
@@ -14,22 +10,13 @@ namespace {
 // measured slower: one call then copies and decrypts a larger piece, and 1 MiB downloads
 // ran about a quarter faster than 2 MiB ones.
 constexpr int kBufferSize = 1024 * 1024;
-constexpr qint64 kWriteBackChunk = 8 * 1024 * 1024;
 
 } // namespace
 
 SftpDownloadJob::SftpDownloadJob(SftpJobId id, const QString &remotePath, const QString &localPath,
                                  bool overwrite)
-    : SftpFetchJob(id, remotePath, Phase::OpenLocal), m_local(localPath), m_overwrite(overwrite)
-{
-    // Never write the target in place, not even where a temporary file cannot be created.
-    m_local.setDirectWriteFallback(false);
-}
-
-SftpDownloadJob::~SftpDownloadJob()
-{
-    m_commit.waitForFinished(); // the pool's thread is still using m_local
-}
+    : SftpFetchJob(id, remotePath, Phase::OpenLocal), m_writer(localPath), m_overwrite(overwrite)
+{}
 
 SftpJob::Result SftpDownloadJob::stepOwnPhase()
 {
@@ -48,14 +35,18 @@ SftpJob::Result SftpDownloadJob::stepOwnPhase()
 
 SftpJob::Result SftpDownloadJob::openLocal()
 {
-    if (!m_overwrite && QFileInfo::exists(m_local.fileName())) {
+    if (!m_overwrite && QFileInfo::exists(m_writer.fileName())) {
         return fail(
-            sftpTr("Cannot write local file \"%1\": it already exists.").arg(m_local.fileName()));
+            sftpTr("Cannot write local file \"%1\": it already exists.").arg(m_writer.fileName()));
     }
-    if (!m_local.open(QIODevice::WriteOnly)) {
-        return fail(sftpTr("Cannot write local file \"%1\": %2.")
-                        .arg(m_local.fileName(), m_local.errorString()));
-    }
+    // The writer's thread wakes the session up when the job may go on.
+    SshSession *const session = m_context->session;
+    const QString failure = m_writer.open([session] {
+        QMetaObject::invokeMethod(
+            session, [session] { session->schedule(); }, Qt::QueuedConnection);
+    });
+    if (!failure.isEmpty())
+        return fail(failure);
     setPhase(Phase::StatRemote);
     return Result::Progress;
 }
@@ -69,12 +60,12 @@ QString SftpDownloadJob::takeRemoteSize(qint64 size)
 
 void SftpDownloadJob::prepareReading()
 {
-    m_buffer.resize(kBufferSize);
+    m_buffer = m_writer.takeBuffer(kBufferSize);
 }
 
 void SftpDownloadJob::dropData()
 {
-    m_local.cancelWriting();
+    m_writer.discard();
     m_buffer.clear();
     m_buffer.squeeze();
 }
@@ -83,33 +74,32 @@ SftpJob::Result SftpDownloadJob::complete()
 {
     if (m_cancelRequested)
         return fail(sftpCancelledText(m_remotePath));
-    startCommit();
-    return Result::Idle;
-}
-
-void SftpDownloadJob::startCommit()
-{
     setPhase(Phase::Commit);
-    SshSession *const session = m_context->session;
-    QObject::connect(&m_commitWatcher, &QFutureWatcherBase::finished, session,
-                     [session] { session->schedule(); });
-    m_commit =
-        QtConcurrent::run([this] { return m_local.commit() ? QString() : localWriteError(); });
-    m_commitWatcher.setFuture(m_commit);
+    m_writer.commit();
+    return Result::Idle;
 }
 
 SftpJob::Result SftpDownloadJob::awaitCommit()
 {
-    if (!m_commit.isFinished())
+    if (!m_writer.isFinished())
         return Result::Idle;
     if (m_error.isEmpty())
-        m_error = m_commit.result();
+        m_error = m_writer.error();
     setPhase(Phase::Done);
     return Result::Done;
 }
 
 SftpJob::Result SftpDownloadJob::read()
 {
+    // A call that answered EAGAIN is repeated into the same buffer whatever the writer does;
+    // a new one starts only while the writer has room for what it brings.
+    if (!insideCall()) {
+        const QString failure = m_writer.error();
+        if (!failure.isEmpty())
+            return fail(failure);
+        if (!m_writer.hasRoom())
+            return Result::Idle;
+    }
     if (!acquire())
         return Result::Idle;
     const ssize_t n =
@@ -131,41 +121,24 @@ SftpJob::Result SftpDownloadJob::read()
         stopForCancel();
         return Result::Progress;
     }
-    if (m_local.write(m_buffer.constData(), n) != n)
-        return fail(localWriteError());
+    m_buffer.resize(int(n));
+    m_writer.write(std::move(m_buffer));
+    m_buffer = m_writer.takeBuffer(kBufferSize);
     m_received += n;
     m_bytesDone = quint64(m_received);
-    // QSaveFile syncs the file to disk when it commits. Starting the write-back of every few
-    // megabytes now keeps that final sync short, so it does not stall the event loop.
-    if (m_received - m_writeBackStart >= kWriteBackChunk && m_local.flush()) {
-        ::sync_file_range(m_local.handle(), m_writeBackStart, m_received - m_writeBackStart,
-                          SYNC_FILE_RANGE_WRITE);
-        m_writeBackStart = m_received;
-    }
     return Result::Progress;
-}
-
-// QSaveFile reports some failed writes (a full disk among them) as "Unknown error"; the
-// system's error code then tells what happened.
-QString SftpDownloadJob::localWriteError() const
-{
-    const int systemError = errno;
-    QString reason = m_local.errorString();
-    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
-        reason = qt_error_string(systemError);
-    return sftpTr("Cannot write local file \"%1\": %2.").arg(m_local.fileName(), reason);
 }
 
 void SftpDownloadJob::abandon(const QString &reason)
 {
     // Every byte had arrived: the commit decides, whatever happens to the connection.
     if (phase() == Phase::Commit) {
-        m_commit.waitForFinished();
+        m_writer.waitForFinished();
         awaitCommit();
         return;
     }
-    m_local.cancelWriting();
-    m_local.commit(); // after cancelWriting this only removes the temporary file
+    m_writer.discard();
+    m_writer.waitForFinished();
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Read, m_remotePath, reason);
     setPhase(Phase::Done);

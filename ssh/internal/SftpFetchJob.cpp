@@ -43,7 +43,7 @@ SftpJob::Result SftpFetchJob::step()
     }
     if (result == Result::Fatal || m_phase != Phase::Done)
         return result;
-    return Result::Done;
+    return localWorkFinished() ? Result::Done : Result::Idle;
 }
 
 bool SftpFetchJob::cancel()

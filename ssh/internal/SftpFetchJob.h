@@ -42,6 +42,9 @@ protected:
     virtual Result complete() = 0;
     // Forgets what has been read so far, as the job fails.
     virtual void dropData() = 0;
+    // Local work that goes on beside the job (the removal of a dropped file) has ended: only
+    // then does the job end.
+    virtual bool localWorkFinished() const { return true; }
 
     // Ends the job with text as its error, unless it has one already: drops the data, and
     // closes the remote handle first if one is open.
