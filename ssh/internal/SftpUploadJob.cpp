@@ -26,7 +26,7 @@ QString randomTag()
 
 SftpUploadJob::SftpUploadJob(SftpJobId id, const QString &localPath, const QString &remotePath,
                              bool overwrite)
-    : SftpJob(id), m_local(localPath), m_remotePath(remotePath),
+    : SftpJob(id), m_reader(localPath), m_remotePath(remotePath),
       m_temporaryPath(sideName(remotePath, QStringLiteral("part"), randomTag())),
       m_backupPath(sideName(remotePath, QStringLiteral("old"), randomTag())), m_overwrite(overwrite)
 {}
@@ -100,14 +100,19 @@ SftpJob::Result SftpUploadJob::stepPhase()
 {
     LIBSSH2_SFTP *const sftp = m_context->sftp;
     switch (m_phase) {
-    case Phase::OpenLocal:
-        if (!m_local.open(QIODevice::ReadOnly)) {
-            m_error = sftpTr("Cannot read local file \"%1\": %2.")
-                          .arg(m_local.fileName(), m_local.errorString());
+    case Phase::OpenLocal: {
+        // The reader's thread wakes the session up when data is ready.
+        SshSession *const session = m_context->session;
+        m_error = m_reader.open([session] {
+            QMetaObject::invokeMethod(
+                session, [session] { session->schedule(); }, Qt::QueuedConnection);
+        });
+        if (!m_error.isEmpty()) {
             setPhase(Phase::Done);
             return Result::Done;
         }
-        m_bytesTotal = quint64(qMax<qint64>(0, m_local.size()));
+        m_bytesTotal = quint64(m_reader.size());
+    }
         setPhase(Phase::StatTarget);
         return Result::Progress;
 
@@ -274,20 +279,23 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
             m_end -= m_begin;
             m_begin = 0;
         }
-        const qint64 n = m_local.read(data + m_end, kBufferSize - m_end);
-        if (n < 0) {
-            m_error = sftpTr("Cannot read local file \"%1\": %2.")
-                          .arg(m_local.fileName(), m_local.errorString());
+        const qint64 n = m_reader.read(data + m_end, kBufferSize - m_end);
+        if (n == LocalFileReader::kNotReady) {
+            if (m_begin == m_end)
+                return Result::Idle; // the reader wakes the session up
+        } else if (n < 0) {
+            m_error = m_reader.error();
             m_draining = true;
             return Result::Progress;
+        } else {
+            m_localAtEnd = n == 0;
+            m_end += int(n);
         }
-        m_localAtEnd = n == 0;
-        m_end += int(n);
     }
     if (m_begin == m_end) {
         if (!m_localAtEnd && !m_draining)
             return Result::Progress;
-        m_local.close();
+        m_reader.close();
         m_buffer.clear();
         m_buffer.squeeze();
         m_dataComplete = !m_draining;
@@ -544,7 +552,7 @@ void SftpUploadJob::stopForCancel()
     case Phase::StatTarget:
     case Phase::OpenTemporary:
         // Nothing exists on the controller yet.
-        m_local.close();
+        m_reader.close();
         setPhase(Phase::Done);
         break;
     case Phase::Writing:
@@ -592,7 +600,7 @@ void SftpUploadJob::abandon(const QString &reason)
     default:
         break;
     }
-    m_local.close();
+    m_reader.close();
     if (m_error.isEmpty())
         m_error = sftpFailureText(SftpOperation::Write, m_remotePath, reason);
     setPhase(Phase::Done);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "LocalFileReader.h"
 #include "SftpJob.h"
 
 #include <QByteArray>
-#include <QFile>
 
 #include <optional>
 
@@ -92,7 +92,7 @@ private:
     Result rename(const QString &from, const QString &to, long flags, Phase onSuccess,
                   Phase onFailure);
 
-    QFile m_local;
+    LocalFileReader m_reader;
     const QString m_remotePath;
     const QString m_temporaryPath;
     const QString m_backupPath;
