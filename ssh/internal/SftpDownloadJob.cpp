@@ -60,6 +60,12 @@ QString SftpDownloadJob::takeRemoteSize(qint64 size)
 
 void SftpDownloadJob::prepareReading()
 {
+    // libssh2 asks for four times what a call may take, in pieces of 30,000 bytes, before it
+    // answers: with a whole buffer, a small file cost over a hundred requests, answered by the
+    // end of the file. A call needs no more than the size the controller reported. The size
+    // stays the same for the whole file, as libssh2 expects.
+    m_readSize =
+        m_expectedSize < 0 ? kBufferSize : int(qBound<qint64>(1, m_expectedSize, kBufferSize));
     m_buffer = m_writer.takeBuffer(kBufferSize);
 }
 
@@ -102,8 +108,7 @@ SftpJob::Result SftpDownloadJob::read()
     }
     if (!acquire())
         return Result::Idle;
-    const ssize_t n =
-        settle(int(libssh2_sftp_read(m_handle, m_buffer.data(), size_t(m_buffer.size()))));
+    const ssize_t n = settle(int(libssh2_sftp_read(m_handle, m_buffer.data(), size_t(m_readSize))));
     if (n < 0)
         return readFailed(int(n));
     if (n == 0) {

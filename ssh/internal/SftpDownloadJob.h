@@ -36,6 +36,7 @@ private:
     QByteArray m_buffer;
     qint64 m_expectedSize = -1;
     qint64 m_received = 0;
+    int m_readSize = 0; // asked of each read call
 };
 
 } // namespace QSsh::Internal
