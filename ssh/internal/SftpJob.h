@@ -44,7 +44,7 @@ public:
 
     enum class Result { Idle, Progress, Blocked, Fatal, Done };
 
-    explicit SftpJob(SftpJobId id) : m_id(id) {}
+    explicit SftpJob(SftpJobId id) : m_id(id) { m_inPhase.start(); }
     virtual ~SftpJob();
     SftpJob(const SftpJob &) = delete;
     SftpJob &operator=(const SftpJob &) = delete;
@@ -156,7 +156,9 @@ protected:
         const QMetaEnum phases = QMetaEnum::fromType<Phase>();
         qCDebug(lcSsh).nospace().noquote()
             << "SFTP job " << m_id << ": " << phases.valueToKey(int(phase)) << " -> "
-            << phases.valueToKey(int(next));
+            << phases.valueToKey(int(next)) << " after "
+            << QString::number(double(m_inPhase.nsecsElapsed()) / 1e6, 'f', 3) << " ms";
+        m_inPhase.start();
         phase = next;
     }
 
@@ -173,6 +175,7 @@ private:
     void recordReport(quint64 *done, quint64 *total);
 
     QElapsedTimer m_sinceReport;
+    mutable QElapsedTimer m_inPhase; // since the last change of phase, for the trace
     quint64 m_reportedDone = 0;
     bool m_finalReported = false;
 };
