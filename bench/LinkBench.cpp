@@ -234,8 +234,9 @@ public:
 private:
     bool measureLarge(const Profile &profile, const Endpoint &endpoint, Bench::BenchWorker &worker);
     bool measureSmall(const Profile &profile, const Endpoint &endpoint, Bench::BenchWorker &worker);
-    // One sftp batch, its milliseconds or -1; a login of sftp with it, kept in m_login.
-    qint64 sftpWithLogin(const Endpoint &endpoint, const QString &batch);
+    // One round of sftp: a login (kept in m_login), then the batch of puts and that of gets.
+    bool sftpRound(const Endpoint &endpoint, const QString &puts, const QString &gets,
+                   Bench::RoundSeries *up, Bench::RoundSeries *down);
     bool measureListing(const Profile &profile, const Endpoint &endpoint);
     QString local(const QString &name) const { return m_scratch.filePath(name); }
     QString onController(const QString &name) const { return m_sim.rootDir() + "/link/" + name; }
@@ -306,19 +307,23 @@ bool LinkBench::runProfile(const Profile &profile)
     return measureListing(profile, endpoint);
 }
 
-qint64 LinkBench::sftpWithLogin(const Endpoint &endpoint, const QString &batch)
+bool LinkBench::sftpRound(const Endpoint &endpoint, const QString &puts, const QString &gets,
+                          Bench::RoundSeries *up, Bench::RoundSeries *down)
 {
-    // sftp's figures hold its login; a batch that moves nothing measures that part, in the
-    // same rounds so that it sees the same machine.
+    // sftp's figures hold its login; a batch that moves nothing measures that part, once a
+    // round so that it sees the same machine as the transfers.
     const qint64 login = Bench::runSftpBatch(endpoint.host, endpoint.port, QStringLiteral("pwd\n"),
                                              m_scratch.path());
-    const qint64 ms = Bench::runSftpBatch(endpoint.host, endpoint.port, batch, m_scratch.path());
-    if (login < 0 || ms < 0) {
+    const qint64 put = Bench::runSftpBatch(endpoint.host, endpoint.port, puts, m_scratch.path());
+    const qint64 get = Bench::runSftpBatch(endpoint.host, endpoint.port, gets, m_scratch.path());
+    if (login < 0 || put < 0 || get < 0) {
         out() << "OpenSSH sftp failed" << Qt::endl;
-        return -1;
+        return false;
     }
     m_login.add(login);
-    return ms;
+    up->add(put);
+    down->add(get);
+    return true;
 }
 
 bool LinkBench::measureLarge(const Profile &profile, const Endpoint &endpoint,
@@ -346,15 +351,11 @@ bool LinkBench::measureLarge(const Profile &profile, const Endpoint &endpoint,
         return true;
     };
     const auto sftp = [&] {
-        const qint64 put = sftpWithLogin(
+        return sftpRound(
             endpoint,
-            QStringLiteral("put \"%1\" \"%2large-sftp.bin\"\n").arg(local("large.bin"), kRemote));
-        const qint64 get = sftpWithLogin(
-            endpoint,
-            QStringLiteral("get \"%1large.bin\" \"%2\"\n").arg(kRemote, local("large-sftp.bin")));
-        peerUp.add(put);
-        peerDown.add(get);
-        return put >= 0 && get >= 0;
+            QStringLiteral("put \"%1\" \"%2large-sftp.bin\"\n").arg(local("large.bin"), kRemote),
+            QStringLiteral("get \"%1large.bin\" \"%2\"\n").arg(kRemote, local("large-sftp.bin")),
+            &peerUp, &peerDown);
     };
     // A LAN moves 32 MiB in a fraction of a second, where a busy moment of this machine
     // decides as with the small files: more rounds there.
@@ -411,11 +412,7 @@ bool LinkBench::measureSmall(const Profile &profile, const Endpoint &endpoint,
         return true;
     };
     const auto sftp = [&] {
-        const qint64 put = sftpWithLogin(endpoint, puts);
-        const qint64 get = sftpWithLogin(endpoint, gets);
-        peerUp.add(put);
-        peerDown.add(get);
-        return put >= 0 && get >= 0;
+        return sftpRound(endpoint, puts, gets, &peerUp, &peerDown);
     };
     // A batch takes a few tens of milliseconds on a LAN, where one busy moment of this
     // machine's two cores decides: more rounds there.

@@ -127,9 +127,9 @@ QString verdict(bool met)
 // else the two cores do at the time only adds to it.
 struct Rates
 {
-    double ours;
-    double blocking;
-    double openssh;
+    double ours = 0.0;
+    double blocking = 0.0;
+    double openssh = 0.0;
     QString spread;
 };
 
