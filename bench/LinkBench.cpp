@@ -91,9 +91,15 @@ struct Row
     bool met = true;
 };
 
+// Enough decimals that rounds a few percent apart do not print alike.
+int decimals(double megabytesPerSecond)
+{
+    return megabytesPerSecond < 10 ? 2 : 1;
+}
+
 QString megabytes(double value)
 {
-    return QStringLiteral("%1 MB/s").arg(value, 0, 'f', value < 10 ? 2 : 1);
+    return QStringLiteral("%1 MB/s").arg(value, 0, 'f', decimals(value));
 }
 
 QString smallName(int i)
@@ -124,16 +130,16 @@ Row rateRow(const Profile &profile, const QString &what, qint64 bytes,
     const double peer = peerRate(peerMs.best());
     const double share = ours * 8.0 / profile.mbit;
     const double ratio = peer > 0 ? ours / peer : 0.0;
-    Row row{QLatin1String(profile.name),
-            what,
-            megabytes(ours),
-            QStringLiteral("%1 %").arg(share * 100.0, 0, 'f', 0),
-            megabytes(peer),
-            QString::number(ratio, 'f', 2),
-            QStringLiteral("-"),
-            QStringLiteral("ours %1, sftp %2 MB/s")
-                .arg(oursMs.range(oursRate, ours < 10 ? 2 : 0),
-                     peerMs.range(peerRate, peer < 10 ? 2 : 0))};
+    Row row{
+        QLatin1String(profile.name),
+        what,
+        megabytes(ours),
+        QStringLiteral("%1 %").arg(share * 100.0, 0, 'f', 0),
+        megabytes(peer),
+        QString::number(ratio, 'f', 2),
+        QStringLiteral("-"),
+        QStringLiteral("ours %1, sftp %2 MB/s")
+            .arg(oursMs.range(oursRate, decimals(ours)), peerMs.range(peerRate, decimals(peer)))};
     QStringList targets;
     if (minRatio > 0) {
         targets << QStringLiteral(">= %1x sftp").arg(minRatio, 0, 'f', 2);
