@@ -42,13 +42,17 @@ demo: release-config
 	sim/demo.sh $(RELEASE_BUILD)
 
 # Fails when a benchmark cannot run or misses a target; the bare link's 1.2 times sftp is
-# printed but does not count (out of reach with libssh2 1.10, see README).
+# printed but does not count (out of reach with libssh2 1.10, see README). Ends with one line
+# per target row and its verdict, the same rows in the same order every run.
+BENCH_VERDICTS = $(abspath $(RELEASE_BUILD))/bench-verdicts.txt
 bench: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_bench cnc_listing_bench cnc_link_bench
-	@status=0; \
+	@status=0; rm -f $(BENCH_VERDICTS); \
+	export CNC_BENCH_SUMMARY=$(BENCH_VERDICTS); \
 	$(RELEASE_BUILD)/bench/cnc_bench || status=1; \
 	$(RELEASE_BUILD)/bench/cnc_listing_bench || status=1; \
 	$(RELEASE_BUILD)/bench/cnc_link_bench || status=1; \
+	echo "== verdicts of make bench"; cat $(BENCH_VERDICTS); \
 	exit $$status
 
 soak: release-config

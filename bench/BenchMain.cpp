@@ -1,3 +1,5 @@
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -28,5 +30,6 @@ int main(int argc, char *argv[])
         QTextStream(stdout) << "== " << bench.name << (passed ? ": done" : ": FAILED") << Qt::endl;
         allPassed = allPassed && passed;
     }
+    Bench::printVerdicts(QStringLiteral("cnc_bench"));
     return allPassed ? 0 : 1;
 }

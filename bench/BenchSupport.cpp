@@ -11,6 +11,8 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <ctime>
+
 namespace Bench {
 
 bool runUntil(const std::function<bool()> &done, int timeoutMs)
@@ -133,6 +135,41 @@ qint64 runSftpBatch(const QString &host, int port, const QString &batch, const Q
     clock.start();
     const int rc = runProgram(QStringLiteral("sshpass"), arguments, 15 * 60 * 1000);
     return rc == 0 ? clock.elapsed() : -1;
+}
+
+qint64 currentThreadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+namespace {
+QStringList &verdicts()
+{
+    static QStringList lines;
+    return lines;
+}
+} // namespace
+
+bool judge(const QString &row, bool met)
+{
+    verdicts() << QStringLiteral("%1  %2").arg(
+        met ? QLatin1String("met   ") : QLatin1String("MISSED"), row);
+    return met;
+}
+
+void printVerdicts(const QString &program)
+{
+    out() << "-- verdicts of " << program << ":" << Qt::endl;
+    for (const QString &line : verdicts())
+        out() << line << Qt::endl;
+    const QString summary = qEnvironmentVariable("CNC_BENCH_SUMMARY");
+    QFile file(summary);
+    if (summary.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    for (const QString &line : verdicts())
+        file.write(QStringLiteral("%1: %2\n").arg(program, line).toUtf8());
 }
 
 double megabytesPerSecond(qint64 bytes, qint64 milliseconds)

@@ -3,9 +3,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
-#include <QVector>
-
-#include <algorithm>
 #include <functional>
 
 // Small helpers shared by the benchmarks.
@@ -31,11 +28,14 @@ bool fillFolder(const QString &dir, int count);
 // The benchmarks' report, on standard output.
 QTextStream &out();
 
-template <typename T> T median(QVector<T> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? T() : values.at(values.size() / 2);
-}
+// CPU time the calling thread has used so far, in nanoseconds.
+qint64 currentThreadCpuNs();
+
+// Keeps the verdict of a row that has a target, for the summary at the end; returns met.
+bool judge(const QString &row, bool met);
+// Prints every verdict kept, one line each, so that runs can be compared line by line; appends
+// them to the file named by CNC_BENCH_SUMMARY as well, which make bench prints at its end.
+void printVerdicts(const QString &program);
 
 // OpenSSH's client options for a simulated controller: its password comes from sshpass, its
 // host key is taken as it is, and only errors are printed.

@@ -10,8 +10,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <ctime>
-
 namespace Bench {
 
 BenchWorker::BenchWorker(const QString &host, int port)
@@ -69,13 +67,7 @@ qint64 BenchWorker::threadCpuNs() const
 {
     qint64 ns = 0;
     QMetaObject::invokeMethod(
-        m_worker,
-        [&ns] {
-            timespec now{};
-            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-            ns = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-        },
-        Qt::BlockingQueuedConnection);
+        m_worker, [&ns] { ns = currentThreadCpuNs(); }, Qt::BlockingQueuedConnection);
     return ns;
 }
 

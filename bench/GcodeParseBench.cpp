@@ -187,5 +187,13 @@ bool gcodeParseBench()
     out << "plain line-by-line read: " << QString::number(read.seconds * 1000, 'f', 0)
         << " ms; parse / read: " << QString::number(parse.seconds / read.seconds, 'f', 2)
         << Qt::endl;
-    return linesPerSecond >= kTargetLinesPerSecond && bytesPerLine < kTargetBytesPerLine;
+    const bool fast = Bench::judge(QStringLiteral("G-code parse: %1 million lines/s (target >= %2)")
+                                       .arg(linesPerSecond / 1e6, 0, 'f', 2)
+                                       .arg(kTargetLinesPerSecond / 1e6, 0, 'f', 0),
+                                   linesPerSecond >= kTargetLinesPerSecond);
+    const bool small = Bench::judge(QStringLiteral("G-code parse: %1 bytes a line (target < %2)")
+                                        .arg(bytesPerLine, 0, 'f', 0)
+                                        .arg(kTargetBytesPerLine),
+                                    bytesPerLine < kTargetBytesPerLine);
+    return fast && small;
 }
