@@ -116,27 +116,6 @@ QStringList openSshOptions()
             QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR")};
 }
 
-qint64 runSftpBatch(const QString &host, int port, const QString &batch, const QString &scratchDir)
-{
-    const QString batchPath = QDir(scratchDir).filePath(QStringLiteral("sftp-batch"));
-    QFile file(batchPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(batch.toUtf8()) < 0)
-        return -1;
-    file.close();
-    // -b implies BatchMode, which refuses password logins unless turned off first.
-    const QStringList arguments =
-        QStringList{QStringLiteral("-p"),   SimController::rootPassword(),
-                    QStringLiteral("sftp"), QStringLiteral("-q"),
-                    QStringLiteral("-o"),   QStringLiteral("BatchMode=no")} +
-        openSshOptions() +
-        QStringList{QStringLiteral("-P"), QString::number(port), QStringLiteral("-b"), batchPath,
-                    QStringLiteral("root@") + host};
-    QElapsedTimer clock;
-    clock.start();
-    const int rc = runProgram(QStringLiteral("sshpass"), arguments, 15 * 60 * 1000);
-    return rc == 0 ? clock.elapsed() : -1;
-}
-
 qint64 currentThreadCpuNs()
 {
     timespec now{};

@@ -40,8 +40,5 @@ void printVerdicts(const QString &program);
 // OpenSSH's client options for a simulated controller: its password comes from sshpass, its
 // host key is taken as it is, and only errors are printed.
 QStringList openSshOptions();
-// Runs OpenSSH's sftp as root against host:port with a batch of commands (written to a file
-// in scratchDir); its duration in milliseconds, login included, or -1 when it failed.
-qint64 runSftpBatch(const QString &host, int port, const QString &batch, const QString &scratchDir);
 
 } // namespace Bench

@@ -3,7 +3,8 @@
 // and, for its one-way delay, puts a relay in front of the controller that holds every byte
 // back that long in each direction; the program and OpenSSH's clients alike go through it.
 // Each profile measures, against OpenSSH in the same run:
-//  - 32 MiB uploaded and downloaded, against sftp in batch mode, its login subtracted;
+//  - 32 MiB uploaded and downloaded, against sftp logged in once and given batches, as the
+//    worker is connected once and given requests;
 //  - 40 files of 20 KiB uploaded at once and downloaded at once through the connection
 //    worker, as a drop of 40 files requests them, against one sftp batch of 40 puts or gets;
 //  - the main window listing a folder of 2,000 entries, from the refresh to the filled model,
@@ -17,6 +18,7 @@
 #include "ControllerShell.h"
 #include "DelayRelay.h"
 #include "RoundSeries.h"
+#include "SftpClientSession.h"
 #include "SimController.h"
 
 #include <QApplication>
@@ -63,12 +65,12 @@ constexpr Profile kProfiles[] = {
 };
 
 // Targets: large files at least this share of sftp's rate and of the link's; many small files
-// this many times as fast as sftp on the slow links, and not slower on the LANs; a listing at
-// most this many times as long as ssh's.
+// this many times as fast as sftp on the slow links, and not slower on the LANs, either way; a
+// listing at most this many times as long as ssh's.
 constexpr double kLargeRatio = 0.97;
 constexpr double kLinkShare = 0.90;
 constexpr double kSmallRatioSlowLinks = 1.5;
-constexpr double kSmallUploadRatioLans = 1.0;
+constexpr double kSmallRatioLans = 1.0;
 constexpr double kListingRatio = 1.5;
 
 struct Endpoint
@@ -114,32 +116,28 @@ bool interleaved(int round, const std::function<bool()> &first, const std::funct
     return round % 2 ? second() && first() : first() && second();
 }
 
-// A rate row: MB/s of both (best against best, sftp's rounds less its login), the share of the
-// link, the ratio to sftp, its target and the range of both sides' rounds.
+// A rate row: MB/s of both (best against best), the share of the link, the ratio to sftp, its
+// target and the range of both sides' rounds.
 Row rateRow(const Profile &profile, const QString &what, qint64 bytes,
-            const Bench::RoundSeries &oursMs, const Bench::RoundSeries &peerMs, double loginMs,
-            double minRatio, double minShare)
+            const Bench::RoundSeries &oursMs, const Bench::RoundSeries &peerMs, double minRatio,
+            double minShare)
 {
-    const auto oursRate = [bytes](double ms) {
+    const auto rate = [bytes](double ms) {
         return Bench::megabytesPerSecond(bytes, qint64(ms));
     };
-    const auto peerRate = [bytes, loginMs](double ms) {
-        return Bench::megabytesPerSecond(bytes, qMax<qint64>(1, qint64(ms - loginMs)));
-    };
-    const double ours = oursRate(oursMs.best());
-    const double peer = peerRate(peerMs.best());
+    const double ours = rate(oursMs.best());
+    const double peer = rate(peerMs.best());
     const double share = ours * 8.0 / profile.mbit;
     const double ratio = peer > 0 ? ours / peer : 0.0;
-    Row row{
-        QLatin1String(profile.name),
-        what,
-        megabytes(ours),
-        QStringLiteral("%1 %").arg(share * 100.0, 0, 'f', 0),
-        megabytes(peer),
-        QString::number(ratio, 'f', 2),
-        QStringLiteral("-"),
-        QStringLiteral("ours %1, sftp %2 MB/s")
-            .arg(oursMs.range(oursRate, decimals(ours)), peerMs.range(peerRate, decimals(peer)))};
+    Row row{QLatin1String(profile.name),
+            what,
+            megabytes(ours),
+            QStringLiteral("%1 %").arg(share * 100.0, 0, 'f', 0),
+            megabytes(peer),
+            QString::number(ratio, 'f', 2),
+            QStringLiteral("-"),
+            QStringLiteral("ours %1, sftp %2 MB/s")
+                .arg(oursMs.range(rate, decimals(ours)), peerMs.range(rate, decimals(peer)))};
     QStringList targets;
     if (minRatio > 0) {
         targets << QStringLiteral(">= %1x sftp").arg(minRatio, 0, 'f', 2);
@@ -238,28 +236,31 @@ public:
     void finish() { m_sim.setLinkRate(QString()); }
 
 private:
-    bool measureLarge(const Profile &profile, const Endpoint &endpoint, Bench::BenchWorker &worker);
-    bool measureSmall(const Profile &profile, const Endpoint &endpoint, Bench::BenchWorker &worker);
-    // One round of sftp: a login (kept in m_login), then the batch of puts and that of gets.
-    bool sftpRound(const Endpoint &endpoint, const QString &puts, const QString &gets,
-                   Bench::RoundSeries *up, Bench::RoundSeries *down);
+    bool measureLarge(const Profile &profile, Bench::BenchWorker &worker);
+    bool measureSmall(const Profile &profile, Bench::BenchWorker &worker);
+    // One round of sftp: the batch of puts, then that of gets.
+    bool sftpRound(const QString &puts, const QString &gets, Bench::RoundSeries *up,
+                   Bench::RoundSeries *down);
     bool measureListing(const Profile &profile, const Endpoint &endpoint);
     QString local(const QString &name) const { return m_scratch.filePath(name); }
     QString onController(const QString &name) const { return m_sim.rootDir() + "/link/" + name; }
 
     SimController m_sim{kSimInstance};
-    // In memory, as the controller's files are: the link is measured, not this machine's disk.
+    // In memory, as the controller's files are (a tmpfs): the link is measured, not this
+    // machine's disk.
     QTemporaryDir m_scratch{QStringLiteral("/dev/shm/cnc-link-bench-XXXXXX")};
     QElapsedTimer m_clock;
     QVector<Row> m_rows;
-    // sftp's login on the current profile, a batch that moves nothing, once a round.
-    Bench::RoundSeries m_login;
+    // OpenSSH's sftp, logged in over the current profile's link.
+    std::unique_ptr<Bench::SftpClientSession> m_sftp;
 };
 
 bool LinkBench::prepare()
 {
     m_clock.start();
-    if (!m_sim.start() || !m_scratch.isValid()) {
+    SimController::Options options;
+    options.filesInMemory = true;
+    if (!m_sim.start(options) || !m_scratch.isValid()) {
         out() << "simulated controller: " << m_sim.lastError() << Qt::endl;
         return false;
     }
@@ -298,42 +299,36 @@ bool LinkBench::runProfile(const Profile &profile)
         }
         endpoint = {relay->address(), relay->port()};
     }
-    m_login = {};
     {
         Bench::BenchWorker worker(endpoint.host, endpoint.port);
-        if (!worker.waitReady()) {
-            out() << "the worker did not get ready" << Qt::endl;
+        m_sftp = std::make_unique<Bench::SftpClientSession>(endpoint.host, endpoint.port);
+        if (!worker.waitReady() || !m_sftp->start()) {
+            out() << "the worker or sftp did not get ready" << Qt::endl;
             return false;
         }
-        if (!measureLarge(profile, endpoint, worker) || !measureSmall(profile, endpoint, worker))
+        const bool measured = measureLarge(profile, worker) && measureSmall(profile, worker);
+        m_sftp.reset();
+        if (!measured)
             return false;
     }
-    out() << "sftp's login: " << m_login.best() << " ms, best of " << m_login.count() << " (range "
-          << m_login.range(0) << " ms; subtracted)" << Qt::endl;
     return measureListing(profile, endpoint);
 }
 
-bool LinkBench::sftpRound(const Endpoint &endpoint, const QString &puts, const QString &gets,
-                          Bench::RoundSeries *up, Bench::RoundSeries *down)
+bool LinkBench::sftpRound(const QString &puts, const QString &gets, Bench::RoundSeries *up,
+                          Bench::RoundSeries *down)
 {
-    // sftp's figures hold its login; a batch that moves nothing measures that part, once a
-    // round so that it sees the same machine as the transfers.
-    const qint64 login = Bench::runSftpBatch(endpoint.host, endpoint.port, QStringLiteral("pwd\n"),
-                                             m_scratch.path());
-    const qint64 put = Bench::runSftpBatch(endpoint.host, endpoint.port, puts, m_scratch.path());
-    const qint64 get = Bench::runSftpBatch(endpoint.host, endpoint.port, gets, m_scratch.path());
-    if (login < 0 || put < 0 || get < 0) {
+    const qint64 put = m_sftp->run(puts);
+    const qint64 get = m_sftp->run(gets);
+    if (put < 0 || get < 0) {
         out() << "OpenSSH sftp failed" << Qt::endl;
         return false;
     }
-    m_login.add(login);
     up->add(put);
     down->add(get);
     return true;
 }
 
-bool LinkBench::measureLarge(const Profile &profile, const Endpoint &endpoint,
-                             Bench::BenchWorker &worker)
+bool LinkBench::measureLarge(const Profile &profile, Bench::BenchWorker &worker)
 {
     Bench::RoundSeries oursUp, oursDown, peerUp, peerDown;
     const auto ours = [&] {
@@ -358,7 +353,6 @@ bool LinkBench::measureLarge(const Profile &profile, const Endpoint &endpoint,
     };
     const auto sftp = [&] {
         return sftpRound(
-            endpoint,
             QStringLiteral("put \"%1\" \"%2large-sftp.bin\"\n").arg(local("large.bin"), kRemote),
             QStringLiteral("get \"%1large.bin\" \"%2\"\n").arg(kRemote, local("large-sftp.bin")),
             &peerUp, &peerDown);
@@ -376,14 +370,13 @@ bool LinkBench::measureLarge(const Profile &profile, const Endpoint &endpoint,
         return false;
     }
     m_rows << rateRow(profile, QStringLiteral("32 MiB upload"), kLargeSize, oursUp, peerUp,
-                      m_login.best(), kLargeRatio, kLinkShare)
+                      kLargeRatio, kLinkShare)
            << rateRow(profile, QStringLiteral("32 MiB download"), kLargeSize, oursDown, peerDown,
-                      m_login.best(), kLargeRatio, kLinkShare);
+                      kLargeRatio, kLinkShare);
     return true;
 }
 
-bool LinkBench::measureSmall(const Profile &profile, const Endpoint &endpoint,
-                             Bench::BenchWorker &worker)
+bool LinkBench::measureSmall(const Profile &profile, Bench::BenchWorker &worker)
 {
     QString puts, gets;
     for (int i = 0; i < kSmallFiles; ++i) {
@@ -418,7 +411,7 @@ bool LinkBench::measureSmall(const Profile &profile, const Endpoint &endpoint,
         return true;
     };
     const auto sftp = [&] {
-        return sftpRound(endpoint, puts, gets, &peerUp, &peerDown);
+        return sftpRound(puts, gets, &peerUp, &peerDown);
     };
     // A batch takes a few tens of milliseconds on a LAN, where one busy moment of this
     // machine's two cores decides: more rounds there.
@@ -436,11 +429,11 @@ bool LinkBench::measureSmall(const Profile &profile, const Endpoint &endpoint,
             return false;
         }
     }
-    const double slow = profile.lan ? 0.0 : kSmallRatioSlowLinks;
+    const double minRatio = profile.lan ? kSmallRatioLans : kSmallRatioSlowLinks;
     m_rows << rateRow(profile, QStringLiteral("40 x 20 KiB up"), kSmallFiles * kSmallSize, oursUp,
-                      peerUp, m_login.best(), profile.lan ? kSmallUploadRatioLans : slow, 0.0)
+                      peerUp, minRatio, 0.0)
            << rateRow(profile, QStringLiteral("40 x 20 KiB down"), kSmallFiles * kSmallSize,
-                      oursDown, peerDown, m_login.best(), slow, 0.0);
+                      oursDown, peerDown, minRatio, 0.0);
     return true;
 }
 
@@ -522,7 +515,7 @@ void LinkBench::printTable() const
           << " rounds on the LANs, of " << kLargeRounds << " on the others; small files: best of "
           << kSmallRoundsLan << " on the LANs, of " << kSmallRounds
           << " on the others; listings: median of " << kListingRounds
-          << ". OpenSSH: sftp -b (its login, measured once a round, subtracted), ssh over a "
+          << ". OpenSSH: sftp logged in once and given batches on its input, ssh over a "
              "multiplexed connection."
           << Qt::endl;
 }

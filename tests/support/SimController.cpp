@@ -89,11 +89,10 @@ bool SimController::start(Options options)
         arguments << "--idle-logout" << QString::number(options.idleLogoutSeconds);
     if (options.maxSessions > 0)
         arguments << "--max-sessions" << QString::number(options.maxSessions);
-    const std::pair<bool, const char *> flags[] = {{options.resizeError, "--resize-error"},
-                                                   {options.cLocale, "--c-locale"},
-                                                   {options.execGreeting, "--exec-greeting"},
-                                                   {options.refusePty, "--refuse-pty"},
-                                                   {options.sftpHold, "--sftp-hold"}};
+    const std::pair<bool, const char *> flags[] = {
+        {options.resizeError, "--resize-error"},   {options.cLocale, "--c-locale"},
+        {options.execGreeting, "--exec-greeting"}, {options.refusePty, "--refuse-pty"},
+        {options.sftpHold, "--sftp-hold"},         {options.filesInMemory, "--files-in-memory"}};
     for (const auto &[on, flag] : flags) {
         if (on)
             arguments << flag;

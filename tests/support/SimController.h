@@ -24,6 +24,7 @@ public:
         int dropbearWindow = 0; // Dropbear's receive window in bytes (its -W); 0: its default
         bool sftpHold = false;  // SFTP requests can be held back (holdSftpRequests)
         int maxSessions = 0;    // sshd refuses channels beyond this many (OpenSSH); 0: its default
+        bool filesInMemory = false; // the files folder is a tmpfs, not the host's disk
     };
 
     // The test's instance (CTest sets CNCSIM_INSTANCE and CNCSIM_DROPBEAR_INSTANCE).
