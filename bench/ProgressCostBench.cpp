@@ -91,10 +91,13 @@ bool progressCostBench()
     // rounds, where that work would fall on some rounds and not on others.
     ::sync();
     SimController sim(kSimInstance);
-    // In memory: the disk's own variations would drown what is measured.
+    SimController::Options options;
+    options.filesInMemory = true;
+    // In memory, on both ends: the disk's own variations would drown what is measured.
     QTemporaryDir scratch(QStringLiteral("/dev/shm/cnc-progress-cost-XXXXXX"));
     const QString local = scratch.filePath(QStringLiteral("up.bin"));
-    if (!sim.start() || !scratch.isValid() || !Bench::writeRandomFile(local, kTransferSize) ||
+    if (!sim.start(options) || !scratch.isValid() ||
+        !Bench::writeRandomFile(local, kTransferSize) ||
         !Bench::writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
         out() << "cannot set up: " << sim.lastError() << Qt::endl;
         return false;

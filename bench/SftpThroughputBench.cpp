@@ -422,6 +422,7 @@ bool dropbearRows(SimController &sim, const QTemporaryDir &scratch, const QStrin
         SimController::Options options;
         options.server = SimController::Server::Dropbear;
         options.dropbearWindow = window;
+        options.filesInMemory = true;
         if (!sim.start(options) ||
             !Bench::writeRandomFile(sim.rootDir() + QStringLiteral("/source.bin"), kTransferSize)) {
             out() << "Dropbear controller: " << sim.lastError() << Qt::endl;
@@ -452,13 +453,15 @@ bool sftpThroughputBench()
         return false;
     }
     SimController sim(kSimInstance);
-    if (!sim.start()) {
+    SimController::Options options;
+    options.filesInMemory = true;
+    if (!sim.start(options)) {
         out() << "simulated controller: " << sim.lastError() << Qt::endl;
         return false;
     }
-    // The comparisons' local files are in memory, as the controller's are: our layer syncs
-    // every download before it reports it and the peers do not, so on a disk the comparison
-    // would weigh this machine's disk rather than the transfers.
+    // The comparisons' local files are in memory, as the controller's are (a tmpfs): our layer
+    // syncs every download before it reports it and the peers do not, so on a disk the
+    // comparison would weigh this machine's disk rather than the transfers.
     QTemporaryDir scratch(QStringLiteral("/dev/shm/cnc-sftp-bench-XXXXXX"));
     // The 1 GiB transfers and the queued calls' downloads go to this machine's own disk.
     QTemporaryDir disk;
