@@ -104,7 +104,7 @@ struct Comparison
 
 double rate(double milliseconds)
 {
-    return milliseconds > 0 ? double(kTransferSize) / 1e6 / (milliseconds / 1000.0) : 0.0;
+    return Bench::megabytesPerSecond(kTransferSize, qint64(milliseconds));
 }
 
 double ratio(double a, double b)

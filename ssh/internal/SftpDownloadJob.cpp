@@ -40,12 +40,7 @@ SftpJob::Result SftpDownloadJob::openLocal()
         return fail(
             sftpTr("Cannot write local file \"%1\": it already exists.").arg(m_writer.fileName()));
     }
-    // The writer's thread wakes the session up when the job may go on.
-    SshSession *const session = m_context->session;
-    const QString failure = m_writer.open([session] {
-        QMetaObject::invokeMethod(
-            session, [session] { session->schedule(); }, Qt::QueuedConnection);
-    });
+    const QString failure = m_writer.open(wakeFromAnyThread());
     if (!failure.isEmpty())
         return fail(failure);
     setPhase(Phase::StatRemote);

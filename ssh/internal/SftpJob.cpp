@@ -117,6 +117,15 @@ int SftpJob::statPath(const QString &path, int statType, LIBSSH2_SFTP_ATTRIBUTES
                                 attributes);
 }
 
+std::function<void()> SftpJob::wakeFromAnyThread() const
+{
+    SshSession *const session = m_context->session;
+    return [session] {
+        QMetaObject::invokeMethod(
+            session, [session] { session->schedule(); }, Qt::QueuedConnection);
+    };
+}
+
 int SftpJob::settle(int rc)
 {
     m_context->session->track(this, rc);

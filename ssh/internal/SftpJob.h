@@ -9,6 +9,7 @@
 #include <QMetaEnum>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include <libssh2.h>
@@ -116,6 +117,9 @@ protected:
     // not to follow a link), through the same byte mapping; the caller has acquired the
     // session and settles rc.
     int statPath(const QString &path, int statType, LIBSSH2_SFTP_ATTRIBUTES *attributes);
+    // A wake-up for work on another thread (the local file's): it schedules the session from
+    // any thread, through the session's event loop.
+    std::function<void()> wakeFromAnyThread() const;
     // The error code behind a null handle.
     int lastErrno() const { return m_context->session->lastErrno(); }
     // A failure text for rc, which is not EAGAIN and not a session error.

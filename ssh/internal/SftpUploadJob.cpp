@@ -100,19 +100,13 @@ SftpJob::Result SftpUploadJob::stepPhase()
 {
     LIBSSH2_SFTP *const sftp = m_context->sftp;
     switch (m_phase) {
-    case Phase::OpenLocal: {
-        // The reader's thread wakes the session up when data is ready.
-        SshSession *const session = m_context->session;
-        m_error = m_reader.open([session] {
-            QMetaObject::invokeMethod(
-                session, [session] { session->schedule(); }, Qt::QueuedConnection);
-        });
+    case Phase::OpenLocal:
+        m_error = m_reader.open(wakeFromAnyThread());
         if (!m_error.isEmpty()) {
             setPhase(Phase::Done);
             return Result::Done;
         }
         m_bytesTotal = quint64(m_reader.size());
-    }
         setPhase(Phase::StatTarget);
         return Result::Progress;
 
