@@ -34,7 +34,7 @@ release: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS)
 
 test: build
-	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j3 --timeout 600
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j6 --timeout 600
 
 # The demo, the benchmarks and the soak build only what they run.
 demo: release-config

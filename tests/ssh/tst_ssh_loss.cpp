@@ -101,7 +101,7 @@ void TestSshLoss::liveButQuietControllerIsNotDead()
 {
     QTemporaryDir local;
     const QString source = local.filePath("slow.bin");
-    QVERIFY(writeRandomFile(source, 128 * 1024 * 1024));
+    QVERIFY(writeRandomFile(source, 64 * 1024 * 1024));
     QSsh::SshConnectionParameters quick = controllerParameters(m_dropbear.address());
     quick.deadPeerTimeout = 6;
     const auto connection = std::make_unique<QSsh::SshConnection>(quick);
