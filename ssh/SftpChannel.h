@@ -45,6 +45,15 @@ public:
                            SftpOverwriteMode mode);
     SftpJobId removeFile(const QString &path);
     SftpJobId removeDirectory(const QString &path);
+    // Removes path with everything inside it, depth first; links are removed as links and
+    // never followed. A failure ends the job at once: its error names the entry that could not
+    // be removed, and whatever was not removed yet stays as it was.
+    SftpJobId removeTree(const QString &path);
+    // Lists path and, when it is a folder, everything inside it, without following links:
+    // treeListed(job, entries) and then finished(job, error). The path itself comes first (with
+    // an empty relative path), and every folder before what it holds. A path that does not
+    // exist gives no entries and no error. cancelJob() ends it early, without treeListed().
+    SftpJobId listTree(const QString &path);
     SftpJobId createDirectory(const QString &path);
     // Gives a file or folder a new name; an entry that already holds the new name stays as it
     // is and the job fails.
@@ -88,6 +97,8 @@ signals:
     // The end of a readFile job, just before its finished(): the contents on success (else
     // empty) and the file's size as far as it is known (-1 when not).
     void fileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
+    // The entries a listTree job found, just before its successful finished().
+    void treeListed(QSsh::SftpJobId job, const QSsh::SftpTree &entries);
     // A recoverReplacement job has succeeded, just before its finished().
     void replacementRecovered(QSsh::SftpJobId job, QSsh::SftpRecovery outcome);
 

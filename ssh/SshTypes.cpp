@@ -14,6 +14,7 @@ void registerMetaTypes()
         qRegisterMetaType<QSsh::SftpJobId>("QSsh::SftpJobId");
         qRegisterMetaType<QSsh::SshError>("QSsh::SshError");
         qRegisterMetaType<QSsh::SftpRecovery>("QSsh::SftpRecovery");
+        qRegisterMetaType<QSsh::SftpTree>("QSsh::SftpTree");
         return true;
     }();
     Q_UNUSED(registered)

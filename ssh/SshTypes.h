@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 namespace QSsh {
@@ -48,6 +50,21 @@ enum class SftpRecovery {
     Completed  // the new content holds the target's name: the old content is removed
 };
 
+// One entry of a remote tree as SftpChannel::listTree() reports it. Links are reported as
+// links, never followed.
+struct SftpTreeEntry
+{
+    enum class Kind { Folder, File, Link, Other };
+
+    // Relative to the listed path, names joined by '/', carried as remoteNameFromBytes() does;
+    // empty for the listed path itself.
+    QString path;
+    Kind kind = Kind::Other;
+    quint64 size = 0;
+    QDateTime modified; // UTC; invalid when the server did not say
+};
+using SftpTree = QVector<SftpTreeEntry>;
+
 // Registers SftpJobId, SshError and SftpRecovery under their names ("QSsh::SftpJobId", ...)
 // so that they can travel through queued connections. Safe to call any number of times,
 // from any thread.
@@ -57,3 +74,4 @@ void registerMetaTypes();
 
 Q_DECLARE_METATYPE(QSsh::SshError)
 Q_DECLARE_METATYPE(QSsh::SftpRecovery)
+Q_DECLARE_METATYPE(QSsh::SftpTree)
