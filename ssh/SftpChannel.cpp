@@ -5,6 +5,7 @@
 #include "SftpJob.h"
 #include "SftpReadJob.h"
 #include "SftpRecoveryJob.h"
+#include "SftpTreeJob.h"
 #include "SftpUploadJob.h"
 #include "SshLogging.h"
 #include "SshSession.h"
@@ -74,7 +75,8 @@ public:
     SftpJobId addJob(std::unique_ptr<SftpJob> job);
     void removeJob(const SftpJob *job);
     static SftpJobId nextId();
-    // Reports the end of a job: a read's contents (fileRead), then finished().
+    // Reports the end of a job: a read's contents (fileRead) or a tree's entries (treeListed),
+    // then finished().
     void postFinished(const SftpJob &ended);
     SshSession::Step readServerErrors(Lane &lane);
     bool progressWanted() const;
@@ -313,6 +315,12 @@ void SftpChannel::Private::postFinished(const SftpJob &ended)
             },
             Qt::QueuedConnection);
     }
+    const auto *tree = dynamic_cast<const Internal::SftpTreeJob *>(&ended);
+    if (tree && tree->mode() == Internal::SftpTreeJob::Mode::List && error.isEmpty()) {
+        QMetaObject::invokeMethod(
+            q, [q = q, job, entries = tree->entries()] { emit q->treeListed(job, entries); },
+            Qt::QueuedConnection);
+    }
     const auto *recovery = dynamic_cast<const Internal::SftpRecoveryJob *>(&ended);
     if (recovery && error.isEmpty()) {
         QMetaObject::invokeMethod(
@@ -534,6 +542,22 @@ SftpJobId SftpChannel::removeDirectory(const QString &path)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpPathJob>(
         d->nextId(), Internal::SftpPathJob::Kind::RemoveDirectory, path));
+}
+
+SftpJobId SftpChannel::removeTree(const QString &path)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpTreeJob>(
+        d->nextId(), Internal::SftpTreeJob::Mode::Remove, path));
+}
+
+SftpJobId SftpChannel::listTree(const QString &path)
+{
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpTreeJob>(
+        d->nextId(), Internal::SftpTreeJob::Mode::List, path));
 }
 
 SftpJobId SftpChannel::createDirectory(const QString &path)

@@ -39,6 +39,10 @@ QString operationText(SftpOperation operation, const QString &path)
         return sftpTr("Cannot remove remote directory \"%1\"").arg(path);
     case SftpOperation::CreateDirectory:
         return sftpTr("Cannot create remote directory \"%1\"").arg(path);
+    case SftpOperation::ListDirectory:
+        return sftpTr("Cannot list remote directory \"%1\"").arg(path);
+    case SftpOperation::RemoveTree:
+        return sftpTr("Cannot remove remote path \"%1\"").arg(path);
     }
     return sftpTr("Remote operation on \"%1\" failed").arg(path);
 }

@@ -15,7 +15,9 @@ enum class SftpOperation {
     RenameEntry,
     Remove,
     RemoveDirectory,
-    CreateDirectory
+    CreateDirectory,
+    ListDirectory,
+    RemoveTree
 };
 
 // A text of the SFTP layer in the operator's language; all of them share one translation

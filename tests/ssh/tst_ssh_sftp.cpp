@@ -1,19 +1,88 @@
 // The SSH layer against the simulated controller: replacement of existing targets, progress
-// and cancelling in every stage of a job, failures that harm nothing, and the shell beside
-// SFTP work on both SSH servers. The OpenSSH controller's SFTP server can
-// hold requests back, as a slow one would, so that a job can be caught in each of its stages;
+// and cancelling in every stage of a job, failures that harm nothing, whole trees listed and
+// removed, and the shell beside SFTP work on both SSH servers. The OpenSSH controller's SFTP server
+// can hold requests back, as a slow one would, so that a job can be caught in each of its stages;
 // its profile greets every command run over SSH.
 #include "SimController.h"
 #include "SshTestSupport.h"
 #include "TestSupport.h"
 
+#include <RemoteFileName.h>
+
 #include <QtTest>
 
+#include <fcntl.h>
+#include <ftw.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using Server = SimController::Server;
+
+namespace {
+
+// One line per entry of a tree, as listTree must report it: relative path (bytes), kind, size,
+// modification time; sorted.
+QByteArray treeLine(const QByteArray &path, char kind, qint64 size, qint64 modified)
+{
+    return path + '|' + kind + '|' + QByteArray::number(size) + '|' + QByteArray::number(modified);
+}
+
+QByteArrayList *g_walked = nullptr;
+int g_rootLength = 0;
+
+// The tree at root on the host, walked by lstat as the controller's SFTP server sees it.
+QByteArrayList hostTree(const QByteArray &root)
+{
+    QByteArrayList lines;
+    g_walked = &lines;
+    g_rootLength = root.size() + 1;
+    nftw(
+        root.constData(),
+        [](const char *path, const struct stat *st, int, FTW *) {
+            const char kind = S_ISDIR(st->st_mode)   ? 'd'
+                              : S_ISREG(st->st_mode) ? 'f'
+                              : S_ISLNK(st->st_mode) ? 'l'
+                                                     : 'o';
+            g_walked->append(treeLine(QByteArray(path).mid(g_rootLength), kind, qint64(st->st_size),
+                                      qint64(st->st_mtime)));
+            return 0;
+        },
+        16, FTW_PHYS);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// The lines of a listing; fails unless the root comes first and every folder before what it
+// holds.
+QByteArrayList treeLines(const QSsh::SftpTree &tree)
+{
+    QByteArrayList lines;
+    QHash<QByteArray, int> folders;
+    for (int i = 0; i < tree.size(); ++i) {
+        const QByteArray path = QSsh::remoteNameToBytes(tree[i].path);
+        const int slash = path.lastIndexOf('/');
+        if ((i == 0) != path.isEmpty() || (i > 0 && !folders.contains(path.left(qMax(0, slash)))))
+            return {"out of order: " + path};
+        static const char kinds[] = {'d', 'f', 'l', 'o'};
+        const char kind = kinds[int(tree[i].kind)];
+        if (kind == 'd')
+            folders.insert(path, i);
+        lines << treeLine(path, kind, qint64(tree[i].size), tree[i].modified.toSecsSinceEpoch());
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+bool makeFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool written =
+        fd >= 0 && ::write(fd, path.constData(), size_t(path.size())) == path.size();
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
 
 class TestSshSftp : public QObject
 {
@@ -25,6 +94,10 @@ private slots:
     void progressAndCancel_data();
     void progressAndCancel();
     void failuresHarmNothing();
+    void treeListedAndRemoved_data();
+    void treeListedAndRemoved();
+    void treeJobsStopPartWay_data();
+    void treeJobsStopPartWay();
     void shellAnswersPromptlyDuringSftpWork_data();
     void shellAnswersPromptlyDuringSftpWork();
     void receiverMayDeleteTheShell();
@@ -34,6 +107,9 @@ private:
     QString onController(const QString &name) const { return m_sims[0].rootDir() + '/' + name; }
     // Files a job left behind: upload temporaries on the controllers, QSaveFile's locally.
     QStringList strays() const;
+    // The tree listed by listTree, or "<no report>"/the error as its only line.
+    QByteArrayList listTree(QSsh::SftpChannel *sftp, const QString &path,
+                            QSsh::SftpTree *entries = nullptr);
 
     SimController m_sims[2] = {SimController(Server::OpenSsh), SimController(Server::Dropbear)};
     std::unique_ptr<QSsh::SshConnection> m_connections[2];
@@ -305,6 +381,137 @@ void TestSshSftp::failuresHarmNothing()
     QCOMPARE(QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"target.nc"});
     QCOMPARE(strays(), QStringList());
+}
+
+QByteArrayList TestSshSftp::listTree(QSsh::SftpChannel *sftp, const QString &path,
+                                     QSsh::SftpTree *entries)
+{
+    JobReports reports(sftp);
+    QSignalSpy listed(sftp, &QSsh::SftpChannel::treeListed);
+    const QString error = reports.wait(sftp->listTree(path));
+    if (!error.isEmpty() || listed.count() != 1)
+        return {error.toUtf8()};
+    const auto tree = listed.at(0).at(1).value<QSsh::SftpTree>();
+    if (entries)
+        *entries = tree;
+    return treeLines(tree);
+}
+
+void TestSshSftp::treeListedAndRemoved_data()
+{
+    SimController::addServerColumn();
+    QTest::addColumn<QString>("root");
+    for (const Server server : {Server::OpenSsh, Server::Dropbear}) {
+        SimController::newServerRow(server, "ascii") << "tree";
+        SimController::newServerRow(server, "chinese") << QStringLiteral("零件 树");
+    }
+}
+
+// A tree is listed exactly as the controller's file system holds it, links as links, and
+// removed whole, without a step through a link. Names are the controller's bytes, whatever
+// they are, and a listed name names that very entry again. A missing tree lists empty.
+void TestSshSftp::treeListedAndRemoved()
+{
+    QFETCH(Server, server);
+    QFETCH(QString, root);
+    const int index = server == Server::Dropbear;
+    QSsh::SftpChannel *const sftp = m_channels[index].data();
+    const QByteArray top = QFile::encodeName(m_sims[index].rootDir() + '/' + root);
+    const QByteArray outside = QFile::encodeName(m_sims[index].rootDir() + "/outside");
+    const QByteArray deep = QStringLiteral("零件 程序/子 目录").toUtf8();
+    const auto cleanUp = qScopeGuard([&] {
+        QProcess::execute("rm", {"-rf", "--", QFile::decodeName(top), QFile::decodeName(outside)});
+    });
+    for (const QByteArray &folder : {top + '/' + deep, top + "/empty", top + "/a b", outside})
+        QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
+    for (const QByteArray &file :
+         {top + '/' + deep + "/深.nc", top + "/a b/it's \"q\" $HOME `id`.nc", top + "/caf\xe9.nc",
+          outside + "/keep.nc"})
+        QVERIFY(makeFile(file));
+    QVERIFY(::symlink(outside.constData(), (top + "/link-out").constData()) == 0 &&
+            ::symlink((deep + "/深.nc").constData(), (top + "/link-file").constData()) == 0);
+
+    QSsh::SftpTree entries;
+    const QByteArrayList tree = listTree(sftp, remote(root), &entries);
+    QCOMPARE(tree.size(), 10);
+    QCOMPARE(tree, hostTree(top));
+    const auto latin1 = std::find_if(entries.cbegin(), entries.cend(), [](const auto &entry) {
+        return QSsh::remoteNameToBytes(entry.path) == "caf\xe9.nc";
+    });
+    QVERIFY(latin1 != entries.cend());
+    JobReports reports(sftp);
+    QCOMPARE(
+        reports.wait(sftp->downloadFile(remote(root) + '/' + latin1->path,
+                                        m_local.filePath("latin1"), QSsh::SftpOverwriteExisting)),
+        QString());
+    QCOMPARE(readFile(m_local.filePath("latin1")), top + "/caf\xe9.nc");
+
+    QCOMPARE(reports.wait(sftp->removeTree(remote(root))), QString());
+    struct stat st;
+    QVERIFY(::lstat(top.constData(), &st) != 0);
+    QCOMPARE(readFile(QFile::decodeName(outside + "/keep.nc")), outside + "/keep.nc");
+    QCOMPARE(listTree(sftp, remote(root)), QByteArrayList());
+    const QString error = reports.wait(sftp->removeTree(remote(root)));
+    QVERIFY2(error.contains(remote(root)) && error.contains("no such file"), qPrintable(error));
+}
+
+void TestSshSftp::treeJobsStopPartWay_data()
+{
+    SimController::addServerColumn();
+    for (const Server server : {Server::OpenSsh, Server::Dropbear})
+        SimController::newServerRow(server);
+}
+
+// A removal that meets an entry it cannot remove (a read-only folder, even for root) stops
+// there and names it; a cancelled removal or listing stops part way. Whatever was not removed
+// stays, and the session goes on serving.
+void TestSshSftp::treeJobsStopPartWay()
+{
+    QFETCH(Server, server);
+    const int index = server == Server::Dropbear;
+    SimController &sim = m_sims[index];
+    QSsh::SftpChannel *const sftp = m_channels[index].data();
+    const QString big = sim.rootDir() + "/big";
+    const auto cleanUp = qScopeGuard([&] {
+        sim.setReadOnly("big/locked", false);
+        QProcess::execute("rm", {"-rf", "--", big});
+    });
+    for (int i = 0; i < 3000; ++i) {
+        QVERIFY(i % 1000 != 0 || QDir().mkpath(big + QString("/d%1").arg(i / 1000)));
+        QVERIFY(makeFile(QFile::encodeName(big + QString("/d%1/f%2.nc").arg(i / 1000).arg(i))));
+    }
+
+    // A listing cancelled while its folder is still being read says nothing of the tree.
+    JobReports reports(sftp);
+    if (server == Server::OpenSsh) {
+        QSignalSpy listed(sftp, &QSsh::SftpChannel::treeListed);
+        QVERIFY(sim.holdSftpRequests({"readdir+1"}));
+        const QSsh::SftpJobId job = sftp->listTree(remote("big"));
+        QTRY_COMPARE(sim.heldSftpRequest(), QString("readdir"));
+        sftp->cancelJob(job);
+        QVERIFY(sim.holdSftpRequests({}));
+        QVERIFY(reports.wait(job).contains("cancelled"));
+        QCOMPARE(listed.count(), 0);
+    }
+    // Cancelled once the removal is under way.
+    const QSsh::SftpJobId removal = sftp->removeTree(remote("big"));
+    QVERIFY(QTest::qWaitFor([&] { return hostTree(QFile::encodeName(big)).size() < 3002; }));
+    sftp->cancelJob(removal);
+    QVERIFY(reports.wait(removal).contains("cancelled"));
+    QByteArrayList left = hostTree(QFile::encodeName(big));
+    QVERIFY2(left.size() > 4, qPrintable(QString::number(left.size())));
+    QCOMPARE(listTree(sftp, remote("big")), left);
+
+    QVERIFY(QDir().mkpath(big + "/locked") && makeFile(QFile::encodeName(big + "/locked/x.nc")));
+    QVERIFY(sim.setReadOnly("big/locked", true));
+    const QString error = reports.wait(sftp->removeTree(remote("big")));
+    QVERIFY2(error.contains(remote("big/locked/x.nc")), qPrintable(error));
+    left = hostTree(QFile::encodeName(big));
+    QCOMPARE(listTree(sftp, remote("big")), left);
+    QVERIFY(QFileInfo::exists(big + "/locked/x.nc"));
+    QVERIFY(sim.setReadOnly("big/locked", false));
+    QCOMPARE(reports.wait(sftp->removeTree(remote("big"))), QString());
+    QVERIFY(!QFileInfo::exists(big));
 }
 
 void TestSshSftp::shellAnswersPromptlyDuringSftpWork_data()

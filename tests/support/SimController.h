@@ -62,6 +62,11 @@ public:
     bool endShell() { return run({"end-shell"}); }
     // rm typed into root's shell waits until the hold is lifted: a slow rm -rf of a large tree.
     bool holdRm(bool held) { return run({"hold-rm", held ? "on" : "off"}); }
+    // A folder under rootDir() that even root on the controller can remove nothing from.
+    bool setReadOnly(const QString &folder, bool readOnly)
+    {
+        return run({"read-only", folder, readOnly ? "on" : "off"});
+    }
     // A slower link: both directions limited to rate ("20mbit", "1gbit"); empty lifts it.
     bool setLinkRate(const QString &rate)
     {
