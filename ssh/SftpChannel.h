@@ -47,7 +47,9 @@ public:
     SftpJobId removeDirectory(const QString &path);
     // Removes path with everything inside it, depth first; links are removed as links and
     // never followed. A failure ends the job at once: its error names the entry that could not
-    // be removed, and whatever was not removed yet stays as it was.
+    // be removed (its full remote path) and why, and whatever was not removed yet stays as it
+    // was. A path that is a file or a link is removed as such; one that does not exist fails.
+    // cancelJob() stops it at its next safe point, with what is removed staying removed.
     SftpJobId removeTree(const QString &path);
     // Lists path and, when it is a folder, everything inside it, without following links:
     // treeListed(job, entries) and then finished(job, error). The path itself comes first (with

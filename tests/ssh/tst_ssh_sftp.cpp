@@ -446,8 +446,12 @@ void TestSshSftp::treeListedAndRemoved()
         QString());
     QCOMPARE(readFile(m_local.filePath("latin1")), top + "/caf\xe9.nc");
 
-    QCOMPARE(reports.wait(sftp->removeTree(remote(root))), QString());
+    // A link goes as a link, even when named as its folder would be.
     struct stat st;
+    QVERIFY(::symlink(outside.constData(), (top + "/again").constData()) == 0);
+    QCOMPARE(reports.wait(sftp->removeTree(remote(root) + "/again/")), QString());
+    QVERIFY(::lstat((top + "/again").constData(), &st) != 0);
+    QCOMPARE(reports.wait(sftp->removeTree(remote(root))), QString());
     QVERIFY(::lstat(top.constData(), &st) != 0);
     QCOMPARE(readFile(QFile::decodeName(outside + "/keep.nc")), outside + "/keep.nc");
     QCOMPARE(listTree(sftp, remote(root)), QByteArrayList());
