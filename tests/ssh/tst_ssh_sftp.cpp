@@ -1,8 +1,8 @@
 // The SSH layer against the simulated controller: replacement of existing targets, progress
 // and cancelling in every stage of a job, failures that harm nothing, whole trees listed and
-// removed, and the shell beside SFTP work on both SSH servers. The OpenSSH controller's SFTP server
-// can hold requests back, as a slow one would, so that a job can be caught in each of its stages;
-// its profile greets every command run over SSH.
+// removed, and the shell beside SFTP work on both SSH servers. The OpenSSH controller's SFTP
+// server can hold requests back, as a slow one would, so that a job can be caught in each of its
+// stages; its profile greets every command run over SSH.
 #include "SimController.h"
 #include "SshTestSupport.h"
 #include "TestSupport.h"
@@ -58,7 +58,7 @@ QByteArrayList hostTree(const QByteArray &root)
 QByteArrayList treeLines(const QSsh::SftpTree &tree)
 {
     QByteArrayList lines;
-    QHash<QByteArray, int> folders;
+    QSet<QByteArray> folders;
     for (int i = 0; i < tree.size(); ++i) {
         const QByteArray path = QSsh::remoteNameToBytes(tree[i].path);
         const int slash = path.lastIndexOf('/');
@@ -67,13 +67,29 @@ QByteArrayList treeLines(const QSsh::SftpTree &tree)
         static const char kinds[] = {'d', 'f', 'l', 'o'};
         const char kind = kinds[int(tree[i].kind)];
         if (kind == 'd')
-            folders.insert(path, i);
+            folders.insert(path);
         lines << treeLine(path, kind, qint64(tree[i].size), tree[i].modified.toSecsSinceEpoch());
     }
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
+// The lines of the tree listTree reports, or its error (or "<no report>") as the only line.
+QByteArrayList listTree(QSsh::SftpChannel *sftp, const QString &path,
+                        QSsh::SftpTree *entries = nullptr)
+{
+    JobReports reports(sftp);
+    QSignalSpy listed(sftp, &QSsh::SftpChannel::treeListed);
+    const QString error = reports.wait(sftp->listTree(path));
+    if (!error.isEmpty() || listed.count() != 1)
+        return {error.toUtf8()};
+    const auto tree = listed.at(0).at(1).value<QSsh::SftpTree>();
+    if (entries)
+        *entries = tree;
+    return treeLines(tree);
+}
+
+// A file that holds its own path, named by bytes that need not be UTF-8.
 bool makeFile(const QByteArray &path)
 {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -107,9 +123,6 @@ private:
     QString onController(const QString &name) const { return m_sims[0].rootDir() + '/' + name; }
     // Files a job left behind: upload temporaries on the controllers, QSaveFile's locally.
     QStringList strays() const;
-    // The tree listed by listTree, or "<no report>"/the error as its only line.
-    QByteArrayList listTree(QSsh::SftpChannel *sftp, const QString &path,
-                            QSsh::SftpTree *entries = nullptr);
 
     SimController m_sims[2] = {SimController(Server::OpenSsh), SimController(Server::Dropbear)};
     std::unique_ptr<QSsh::SshConnection> m_connections[2];
@@ -383,20 +396,6 @@ void TestSshSftp::failuresHarmNothing()
     QCOMPARE(strays(), QStringList());
 }
 
-QByteArrayList TestSshSftp::listTree(QSsh::SftpChannel *sftp, const QString &path,
-                                     QSsh::SftpTree *entries)
-{
-    JobReports reports(sftp);
-    QSignalSpy listed(sftp, &QSsh::SftpChannel::treeListed);
-    const QString error = reports.wait(sftp->listTree(path));
-    if (!error.isEmpty() || listed.count() != 1)
-        return {error.toUtf8()};
-    const auto tree = listed.at(0).at(1).value<QSsh::SftpTree>();
-    if (entries)
-        *entries = tree;
-    return treeLines(tree);
-}
-
 void TestSshSftp::treeListedAndRemoved_data()
 {
     SimController::addServerColumn();
@@ -461,9 +460,7 @@ void TestSshSftp::treeListedAndRemoved()
 
 void TestSshSftp::treeJobsStopPartWay_data()
 {
-    SimController::addServerColumn();
-    for (const Server server : {Server::OpenSsh, Server::Dropbear})
-        SimController::newServerRow(server);
+    shellAnswersPromptlyDuringSftpWork_data(); // a row for each server
 }
 
 // A removal that meets an entry it cannot remove (a read-only folder, even for root) stops
