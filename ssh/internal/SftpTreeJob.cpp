@@ -140,9 +140,7 @@ SftpJob::Result SftpTreeJob::statRoot()
     if (!acquire())
         return Result::Idle;
     LIBSSH2_SFTP_ATTRIBUTES attributes{};
-    const int rc =
-        settle(libssh2_sftp_stat_ex(m_context->sftp, m_root.constData(), unsigned(m_root.size()),
-                                    LIBSSH2_SFTP_LSTAT, &attributes));
+    const int rc = settle(statPath(text(m_root), LIBSSH2_SFTP_LSTAT, &attributes));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
     if (rc < 0 && m_mode == Mode::List && isMissing(rc, m_context->sftp)) {
@@ -235,13 +233,14 @@ SftpJob::Result SftpTreeJob::remove(SftpOperation operation)
                    : libssh2_sftp_rmdir_ex(sftp, m_target.constData(), unsigned(m_target.size())));
     if (rc == LIBSSH2_ERROR_EAGAIN)
         return Result::Blocked;
-    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL && operation == SftpOperation::Remove) {
+    // An entry gone since its folder was read has been removed by someone else: the walk goes on.
+    if (rc < 0 && !isMissing(rc, sftp)) {
         // The walk knows this is no folder: a generic refusal means just that.
-        return fail(sftpFailureText(operation, text(m_target),
-                                    sftpStatusText(libssh2_sftp_last_error(sftp))));
-    }
-    if (rc < 0)
+        if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL && operation == SftpOperation::Remove)
+            return fail(sftpFailureText(operation, text(m_target),
+                                        sftpStatusText(libssh2_sftp_last_error(sftp))));
         return failWithRc(operation, m_target, rc);
+    }
     if (operation == SftpOperation::RemoveDirectory)
         m_stack.pop_back();
     advance();
