@@ -62,7 +62,8 @@ public:
     bool endShell() { return run({"end-shell"}); }
     // rm typed into root's shell waits until the hold is lifted: a slow rm -rf of a large tree.
     bool holdRm(bool held) { return run({"hold-rm", held ? "on" : "off"}); }
-    // A folder under rootDir() that even root on the controller can remove nothing from.
+    // Makes a folder under rootDir() read-only where the SSH server sees it (even root removes
+    // nothing in it), or writable again.
     bool setReadOnly(const QString &folder, bool readOnly)
     {
         return run({"read-only", folder, readOnly ? "on" : "off"});
