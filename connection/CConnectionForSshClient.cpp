@@ -35,11 +35,6 @@ const char kDeleteFileCommand[] =
 const char kCreateDirectoryCommand[] =
     "mkdir -p \"%1\" && echo \"CREATE_SUCCESS\" || echo \"CREATE_FAILED\"\n";
 
-bool containsNonAscii(const QString &text)
-{
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() > 0x7F; });
-}
-
 QString shellCommand(const char *format, const QString &workingPath)
 {
     return QString::fromLatin1(format).arg(escapeForDoubleQuotes(workingPath));
@@ -58,6 +53,22 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
       m_strKnownHostsFile(ProgramFiles::knownHostsFile()), m_shellDecoder(makeUtf8Decoder()),
       m_shellInput(new ShellCommandQueue(this))
 {
+    FolderJobs::Hooks hooks;
+    hooks.readyChannel = [this] {
+        return readySftpChannel();
+    };
+    hooks.uploadFile = [this](const QString &local, const QString &remote) {
+        slotUploadFile(local, remote);
+    };
+    hooks.downloadFile = [this](const QString &remote, const QString &local) {
+        slotDownloadFile(remote, local);
+    };
+    hooks.fileFailed = [this](const QString &error) {
+        emit sftpJobFinished(QSsh::SftpInvalidJob, error);
+    };
+    m_folders = new FolderJobs(m_jobs, std::move(hooks), this);
+    connect(m_folders, &FolderJobs::treeListed, this,
+            &CConnectionForSshClient::sigRemoteTreeListed);
     // Queued sftpJobFinished and error(QSsh::SshError) may travel before any connection exists.
     QSsh::registerMetaTypes();
     qRegisterMetaType<HostKeyReport>();
@@ -204,17 +215,18 @@ void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePa
 
 void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
 {
-    const auto sftp = sftpForRequest("deletion");
-    if (!sftp)
-        return;
-    qCDebug(lcConnection).noquote() << "Initiating SFTP deletion via slot:" << path;
+    const auto sftp = readySftpChannel();
+    qCDebug(lcConnection).noquote() << "Initiating deletion via slot:" << path;
     // The path is used exactly as the controller listed it: converted to another Unicode form
-    // it could name nothing, and "rm -f" would still report success.
+    // it could name nothing, and "rm -f" would still report success. A folder goes with all
+    // it holds, whatever its name.
     const bool isDirectory = type == QLatin1String("dir");
     const QString command =
         shellCommand(isDirectory ? kDeleteDirectoryCommand : kDeleteFileCommand, path);
     startOrFallBack(path, command, [&] {
-        return isDirectory ? sftp->removeDirectory(path) : sftp->removeFile(path);
+        if (!sftp)
+            return QSsh::SftpInvalidJob;
+        return isDirectory ? sftp->removeTree(path) : sftp->removeFile(path);
     });
 }
 
@@ -238,18 +250,18 @@ void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString local
 
 void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
 {
-    const auto sftp = sftpForRequest("folder creation");
-    if (!sftp)
-        return;
-    qCDebug(lcConnection).noquote() << "Initiating SFTP folder creation via slot:" << remotePath;
+    const auto sftp = readySftpChannel();
+    qCDebug(lcConnection).noquote() << "Initiating folder creation via slot:" << remotePath;
     // Used as it came: the folders it goes into are named as the controller listed them, and
     // in another Unicode form "mkdir -p" would make a twin of one of them.
-    startOrFallBack(remotePath, shellCommand(kCreateDirectoryCommand, remotePath),
-                    [&] { return sftp->createDirectory(remotePath); });
+    startOrFallBack(remotePath, shellCommand(kCreateDirectoryCommand, remotePath), [&] {
+        return sftp ? sftp->createDirectory(remotePath) : QSsh::SftpInvalidJob;
+    });
 }
 
 void CConnectionForSshClient::slotCancelTransfers()
 {
+    m_folders->cancelPending();
     const auto sftp = readySftpChannel();
     if (!sftp)
         return;
@@ -395,6 +407,10 @@ void CConnectionForSshClient::slotConnected()
             [this](QObject *channel) { forgetJobsOf(channel); });
     connect(sftp.data(), &QSsh::SftpChannel::fileRead, this,
             &CConnectionForSshClient::onSftpFileRead);
+    connect(sftp.data(), &QSsh::SftpChannel::treeListed, this,
+            [this, channel = sftp.data()](QSsh::SftpJobId job, const QSsh::SftpTree &entries) {
+                m_folders->keepTree(channel, job, entries);
+            });
     connect(sftp.data(), &QSsh::SftpChannel::replacementRecovered, this,
             [this](QSsh::SftpJobId job, QSsh::SftpRecovery outcome) {
                 m_jobs.setRecoveryOutcome(job, outcome);
@@ -611,6 +627,28 @@ void CConnectionForSshClient::slotCancelRemoteRead(quint64 request)
         sftp->cancelJob(job);
 }
 
+void CConnectionForSshClient::slotListRemoteTree(quint64 request, QString remotePath)
+{
+    m_folders->listTree(request, remotePath);
+}
+
+void CConnectionForSshClient::slotCancelRemoteTreeListing(quint64 request)
+{
+    m_folders->dropListing(request);
+}
+
+void CConnectionForSshClient::slotUploadTree(QStringList remoteFolders, QStringList localFiles,
+                                             QStringList remoteFiles)
+{
+    m_folders->uploadTree(remoteFolders, localFiles, remoteFiles);
+}
+
+void CConnectionForSshClient::slotDownloadTree(QStringList localFolders, QStringList remoteFiles,
+                                               QStringList localFiles)
+{
+    m_folders->downloadTree(localFolders, remoteFiles, localFiles);
+}
+
 void CConnectionForSshClient::onSftpFileRead(QSsh::SftpJobId job, const QByteArray &data,
                                              qint64 fileSize)
 {
@@ -672,16 +710,10 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::sftpForRequest(const 
 void CConnectionForSshClient::startOrFallBack(const QString &path, const QString &command,
                                               const std::function<QSsh::SftpJobId()> &sftpJob)
 {
-    if (containsNonAscii(path)) {
-        qCDebug(lcConnection).noquote()
-            << "Path contains non-ASCII characters, using shell command for:" << path;
-        sendFallbackCommand(command, "Sending shell command:");
-        return;
-    }
     if (sftpJob() == QSsh::SftpInvalidJob) {
         qCWarning(lcConnection).noquote()
-            << "SFTP operation failed, trying shell command for:" << path;
-        sendFallbackCommand(command, "SFTP failed, using shell command:");
+            << "No SFTP job could start, trying shell command for:" << path;
+        sendFallbackCommand(command, "No SFTP job, using shell command:");
     }
 }
 

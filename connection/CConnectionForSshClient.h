@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderJobs.h"
 #include "HostKeyReport.h"
 #include "SftpChannel.h"
 #include "ShellCommandQueue.h"
@@ -94,6 +95,7 @@ private:
     // own instead of sftpJobFinished, the transfers announced with sftpTransferStarted and not
     // yet finished, and the remote reads under way.
     WorkerJobTable m_jobs;
+    FolderJobs *m_folders = nullptr;
 
 signals:
     void sigInitForClild();
@@ -124,6 +126,8 @@ signals:
     // may then be under backupPath).
     void sigReplacementRecovered(QString remotePath, QString backupPath, QSsh::SftpRecovery outcome,
                                  QString error);
+    // The answer to slotListRemoteTree: the entries on success (empty error), else the reason.
+    void sigRemoteTreeListed(quint64 request, QSsh::SftpTree entries, QString error);
 
 public slots:
     void slotResetConnection(QString strIpPort);
@@ -144,6 +148,20 @@ public slots:
     void slotReadRemoteFile(quint64 request, QString remotePath, qint64 maxSize);
     // The requester no longer wants the answer: the read stops and nothing is sent back.
     void slotCancelRemoteRead(quint64 request);
+    // Lists a remote path and everything inside it (SftpChannel::listTree), for a look at it:
+    // answered by sigRemoteTreeListed alone.
+    void slotListRemoteTree(quint64 request, QString remotePath);
+    // The requester no longer wants the listing: it stops and nothing is sent back.
+    void slotCancelRemoteTreeListing(quint64 request);
+    // A folder upload: creates remoteFolders in their order (parents first; one that exists
+    // already is taken as it is), then uploads each of localFiles to the remote path at the
+    // same index, each as slotUploadFile does. Should a folder fail, or Cancel come first, the
+    // files are not sent and each is reported failed.
+    void slotUploadTree(QStringList remoteFolders, QStringList localFiles, QStringList remoteFiles);
+    // A folder download: creates localFolders (parents first), then downloads each of
+    // remoteFiles to the local path at the same index, each as slotDownloadFile does.
+    void slotDownloadTree(QStringList localFolders, QStringList remoteFiles,
+                          QStringList localFiles);
 
 private slots:
     void slotInitForClild();
@@ -172,8 +190,8 @@ private:
     // The channel for a request answered by sftpJobFinished; null, with that answer given, when
     // it is not ready.
     QSharedPointer<QSsh::SftpChannel> sftpForRequest(const char *request);
-    // Runs the request as an SFTP job when the path is plain ASCII; otherwise, or when the job
-    // cannot start, as the shell command.
+    // Runs the request as an SFTP job, whatever the path's name; as the shell command only when
+    // no job can start (no SFTP channel is ready while the shell is up).
     void startOrFallBack(const QString &path, const QString &command,
                          const std::function<QSsh::SftpJobId()> &sftpJob);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
