@@ -5,9 +5,9 @@
 
 FileActions::FileActions(bool english, QObject *parent)
     : QObject(parent), m_english(english), m_upload(addAction("uploadAction")),
-      m_download(addAction("downloadAction")), m_newFolder(addAction("newFolderAction")),
-      m_remove(addAction("deleteAction")), m_rename(addAction("renameAction")),
-      m_refresh(addAction("refreshAction"))
+      m_uploadFolder(addAction("uploadFolderAction")), m_download(addAction("downloadAction")),
+      m_newFolder(addAction("newFolderAction")), m_remove(addAction("deleteAction")),
+      m_rename(addAction("renameAction")), m_refresh(addAction("refreshAction"))
 {
     m_remove->setShortcuts(QKeySequence::Delete);
     m_rename->setShortcut(Qt::Key_F2);
@@ -48,6 +48,8 @@ void FileActions::updateTexts()
     };
     set(m_upload, en ? QStringLiteral("Upload File") : QStringLiteral("上传文件"),
         en ? QStringLiteral("Upload File") : QStringLiteral("上传文件"));
+    set(m_uploadFolder, en ? QStringLiteral("Upload Folder") : QStringLiteral("上传文件夹"),
+        en ? QStringLiteral("Upload Folder") : QStringLiteral("上传文件夹"));
     set(m_download, en ? QStringLiteral("Download") : QStringLiteral("下载"),
         m_counts.files > 1
             ? (en ? QStringLiteral("Download %1 Files") : QStringLiteral("下载 %1 个文件"))
@@ -71,7 +73,7 @@ void FileActions::setState(const FileActionState &state)
     // Every file request turns the four file operations off together and every job report
     // turns them on together; rename goes with them, Refresh follows the listing.
     const bool fileOperations = state.connected && state.sftpReady && !state.requestOutstanding;
-    for (QAction *action : {m_upload, m_download, m_newFolder, m_remove, m_rename})
+    for (QAction *action : {m_upload, m_uploadFolder, m_download, m_newFolder, m_remove, m_rename})
         action->setEnabled(fileOperations);
     m_refresh->setEnabled(state.connected && state.refreshOffered && !state.listing);
 }

@@ -32,6 +32,7 @@ public:
     FileActions(bool english, QObject *parent);
 
     QAction *upload() const { return m_upload; }
+    QAction *uploadFolder() const { return m_uploadFolder; }
     QAction *download() const { return m_download; }
     QAction *newFolder() const { return m_newFolder; }
     QAction *remove() const { return m_remove; }
@@ -54,6 +55,7 @@ private:
     bool m_english = false;
     SelectionCounts m_counts;
     QAction *const m_upload;
+    QAction *const m_uploadFolder;
     QAction *const m_download;
     QAction *const m_newFolder;
     QAction *const m_remove;

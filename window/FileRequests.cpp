@@ -1,6 +1,7 @@
 #include "FileRequests.h"
 
 #include "FolderName.h"
+#include "FolderTransfers.h"
 #include "ListSelection.h"
 #include "ProgramFiles.h"
 #include "RemoteListModel.h"
@@ -33,11 +34,18 @@ QVector<ListRow> selectedRows(const QTreeView *view)
 
 } // namespace
 
-FileRequests::FileRequests(QWidget *window, const QTreeView *view, std::function<bool()> english,
-                           std::function<bool()> sftpReady, std::function<QString()> currentFolder)
-    : QObject(window), m_window(window), m_view(view), m_english(std::move(english)),
-      m_sftpReady(std::move(sftpReady)), m_currentFolder(std::move(currentFolder))
-{}
+FileRequests::FileRequests(QWidget *window, const QTreeView *view, CConnectionForSshClient *worker,
+                           std::function<bool()> english, std::function<bool()> sftpReady,
+                           std::function<QString()> currentFolder)
+    : QObject(window), m_window(window), m_view(view), m_english(english),
+      m_sftpReady(std::move(sftpReady)), m_currentFolder(std::move(currentFolder)),
+      m_folders(new FolderTransfers(window, worker, std::move(english)))
+{
+    connect(m_folders, &FolderTransfers::logged, this, &FileRequests::logged);
+    connect(m_folders, &FolderTransfers::uploadFile, this, &FileRequests::uploadFile);
+    connect(m_folders, &FolderTransfers::downloadFile, this, &FileRequests::downloadFile);
+    connect(m_folders, &FolderTransfers::requestsSent, this, &FileRequests::requestsSent);
+}
 
 QString FileRequests::text(const QString &english, const QString &chinese) const
 {
@@ -72,16 +80,25 @@ void FileRequests::upload()
         log(text(QStringLiteral("Upload cancelled."), QStringLiteral("上传已取消。")));
         return;
     }
-    const QFileInfo localFile(localPath);
-    settings.setValue(kLastUploadDir, localFile.absolutePath());
+    settings.setValue(kLastUploadDir, QFileInfo(localPath).absolutePath());
+    m_folders->upload({localPath}, m_currentFolder(), FolderTransfers::Origin::Dialog);
+}
 
-    // The current remote directory always ends with "/".
-    const QString remotePath = m_currentFolder() + localFile.fileName();
-    log(text(QStringLiteral("Requesting upload %1 to %2..."),
-             QStringLiteral("请求上传 %1 到 %2 ..."))
-            .arg(localPath, remotePath));
-    emit uploadFile(localPath, remotePath);
-    emit requestsSent();
+void FileRequests::uploadFolder()
+{
+    if (!checkReady(QStringLiteral("upload"), QStringLiteral("上传")))
+        return;
+    QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
+    const QString localPath = QFileDialog::getExistingDirectory(
+        m_window,
+        text(QStringLiteral("Select folder to upload"), QStringLiteral("选择要上传的文件夹")),
+        settings.value(kLastUploadDir, QDir::homePath()).toString(), QFileDialog::ShowDirsOnly);
+    if (localPath.isEmpty()) {
+        log(text(QStringLiteral("Upload cancelled."), QStringLiteral("上传已取消。")));
+        return;
+    }
+    settings.setValue(kLastUploadDir, QFileInfo(localPath).absolutePath());
+    m_folders->upload({localPath}, m_currentFolder(), FolderTransfers::Origin::Dialog);
 }
 
 bool FileRequests::acceptsDrop(const QMimeData *data, bool ready)
@@ -99,35 +116,18 @@ bool FileRequests::uploadDropped(const QMimeData *data, bool ready)
         return false;
 
     const QList<QUrl> urls = data->urls();
-    int uploadCount = 0;
+    QStringList localPaths;
     for (const QUrl &url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const QString localPath = url.toLocalFile();
-        const QFileInfo localFile(localPath);
-        if (!localFile.isFile()) {
-            log(text(QStringLiteral("Skip folder: %1 (only file upload is supported)"),
-                     QStringLiteral("跳过文件夹: %1 (仅支持文件上传)"))
-                    .arg(localPath));
-            continue;
-        }
-        const QString remotePath = m_currentFolder() + localFile.fileName();
-        log(text(QStringLiteral("Drag and drop upload %1 to %2..."),
-                 QStringLiteral("拖放上传 %1 到 %2 ..."))
-                .arg(localPath, remotePath));
-        emit uploadFile(localPath, remotePath);
-        ++uploadCount;
+        if (url.isLocalFile())
+            localPaths << url.toLocalFile();
     }
-
-    if (uploadCount > 0) {
-        emit requestsSent();
-        // The next upload dialog opens where this drag came from, even when the first item
-        // was a folder: its parent is that place.
-        if (urls.first().isLocalFile()) {
-            QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
-            settings.setValue(kLastUploadDir, QFileInfo(urls.first().toLocalFile()).absolutePath());
-        }
-    }
+    if (localPaths.isEmpty())
+        return true;
+    m_folders->upload(localPaths, m_currentFolder(), FolderTransfers::Origin::Drop);
+    // The next upload dialog opens where this drag came from, even when the first item was a
+    // folder: its parent is that place.
+    QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
+    settings.setValue(kLastUploadDir, QFileInfo(localPaths.first()).absolutePath());
     return true;
 }
 
@@ -150,12 +150,7 @@ void FileRequests::download()
     }
 
     const DownloadSelection selection = downloadSelection(rows);
-    for (const QString &name : selection.skipped) {
-        log(text(QStringLiteral("Skipping folder: %1 (only files can be downloaded)"),
-                 QStringLiteral("跳过文件夹: %1 (只能下载文件)"))
-                .arg(name));
-    }
-    if (selection.files.isEmpty()) {
+    if (selection.files.isEmpty() && selection.folders.isEmpty()) {
         log(text(QStringLiteral("No files selected for download."),
                  QStringLiteral("没有选择可下载的文件。")));
         return;
@@ -165,7 +160,7 @@ void FileRequests::download()
     const QString startDir = settings.value(kLastDownloadDir, QDir::homePath()).toString();
     const QString folder = m_currentFolder();
 
-    if (selection.files.size() == 1) {
+    if (selection.files.size() == 1 && selection.folders.isEmpty()) {
         const QString &name = selection.files.first();
         // The save dialog asks before it lets an existing file be chosen.
         const QString localPath = QFileDialog::getSaveFileName(
@@ -181,32 +176,19 @@ void FileRequests::download()
                  QStringLiteral("请求下载 %1 到 %2 ..."))
                 .arg(remotePath, localPath));
         emit downloadFile(remotePath, localPath);
-    } else {
-        const QString localDir = QFileDialog::getExistingDirectory(
-            m_window,
-            text(QStringLiteral("Select download directory"), QStringLiteral("选择下载目录")),
-            startDir, QFileDialog::ShowDirsOnly);
-        if (localDir.isEmpty()) {
-            log(text(QStringLiteral("Download cancelled."), QStringLiteral("下载已取消。")));
-            return;
-        }
-        settings.setValue(kLastDownloadDir, localDir);
-        // Two files must never be written over each other without a word.
-        QStringList files = selection.files;
-        for (const LocalNameClash &clash : takeLocalNameClashes(&files)) {
-            log(text(QStringLiteral("Skipping %1: it would be saved as the same local file as %2."),
-                     QStringLiteral("跳过 %1: 它会与 %2 保存为同一个本地文件。"))
-                    .arg(clash.name, clash.sameAs));
-        }
-        log(text(QStringLiteral("Requesting download %1 files to %2..."),
-                 QStringLiteral("请求下载 %1 个文件到 %2 ..."))
-                .arg(QString::number(files.size()), localDir));
-        // Existing files of the same names are replaced by the worker, each only once its
-        // download is complete.
-        for (const QString &name : qAsConst(files))
-            emit downloadFile(RemotePath::join(folder, name), localDir + QLatin1Char('/') + name);
+        emit requestsSent();
+        return;
     }
-    emit requestsSent();
+    const QString localDir = QFileDialog::getExistingDirectory(
+        m_window, text(QStringLiteral("Select download directory"), QStringLiteral("选择下载目录")),
+        startDir, QFileDialog::ShowDirsOnly);
+    if (localDir.isEmpty()) {
+        log(text(QStringLiteral("Download cancelled."), QStringLiteral("下载已取消。")));
+        return;
+    }
+    settings.setValue(kLastDownloadDir, localDir);
+    // Folders come with their whole trees; nothing is written over without the operator's word.
+    m_folders->download(selection.files + selection.folders, folder, localDir);
 }
 
 void FileRequests::remove()
@@ -226,6 +208,23 @@ void FileRequests::remove()
         return;
     }
 
+    QStringList folders;
+    for (const DeleteCandidate &candidate : candidates) {
+        if (candidate.type == QLatin1String("dir"))
+            folders << candidate.path;
+    }
+    if (folders.isEmpty()) {
+        confirmDelete(candidates, QString());
+        return;
+    }
+    // What will go is counted before the operator is asked.
+    m_folders->countForDelete(folders, [this, candidates](const QString &summary) {
+        confirmDelete(candidates, summary);
+    });
+}
+
+void FileRequests::confirmDelete(const QVector<DeleteCandidate> &candidates, const QString &summary)
+{
     QMessageBox box(m_window);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(text(QStringLiteral("Confirm Delete"), QStringLiteral("确认删除")));
@@ -238,8 +237,9 @@ void FileRequests::remove()
                          QStringLiteral("您确定要删除选中的 %1 个项目吗？"))
                         .arg(candidates.size()));
     }
-    box.setInformativeText(text(QStringLiteral("This operation cannot be undone."),
-                                QStringLiteral("此操作无法撤销。")));
+    const QString undone = text(QStringLiteral("This operation cannot be undone."),
+                                QStringLiteral("此操作无法撤销。"));
+    box.setInformativeText(summary.isEmpty() ? undone : summary + QLatin1Char('\n') + undone);
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
     box.button(QMessageBox::Yes)->setText(text(QStringLiteral("Delete"), QStringLiteral("删除")));
     box.button(QMessageBox::Cancel)

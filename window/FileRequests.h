@@ -1,25 +1,32 @@
 #pragma once
 
+#include "ListSelection.h"
+
 #include <QObject>
 #include <QString>
 
 #include <functional>
 
+class CConnectionForSshClient;
+class FolderTransfers;
 class QMimeData;
 class QTreeView;
 class QWidget;
 
-// The operator's file requests: upload (file dialog and drop), download, delete, new folder and
-// rename. Each asks what it needs (dialogs, confirmation), checks it, writes its log lines and
-// sends its requests as signals; the connection worker carries them out.
+// The operator's file requests: upload (file dialog, folder dialog and drop), download, delete,
+// new folder and rename. Each asks what it needs (dialogs, confirmation), checks it, writes its
+// log lines and sends its requests as signals; the connection worker carries them out. Batches
+// and folders go through FolderTransfers, which asks before anything is written over.
 class FileRequests : public QObject
 {
     Q_OBJECT
 public:
     // window parents the dialogs; view is the remote list, whose selection the requests take.
-    // english, sftpReady and currentFolder are asked at each request.
-    FileRequests(QWidget *window, const QTreeView *view, std::function<bool()> english,
-                 std::function<bool()> sftpReady, std::function<QString()> currentFolder);
+    // english, sftpReady and currentFolder are asked at each request. worker (may be null)
+    // answers the listings that folders and batches need.
+    FileRequests(QWidget *window, const QTreeView *view, CConnectionForSshClient *worker,
+                 std::function<bool()> english, std::function<bool()> sftpReady,
+                 std::function<QString()> currentFolder);
 
     // Local files dragged over or dropped onto the window; false when they are not taken.
     // ready: the connection is up and its SFTP channel ready.
@@ -30,6 +37,7 @@ public:
 
 public slots:
     void upload();
+    void uploadFolder();
     void download();
     void remove();
     void newFolder();
@@ -53,10 +61,13 @@ private:
     // Logs the not-ready line unless the SFTP channel is ready.
     bool checkReady(const QString &english, const QString &chinese);
     void log(const QString &line) { emit logged(line); }
+    // The confirmation box of a delete; summary says what the folders among it hold.
+    void confirmDelete(const QVector<DeleteCandidate> &candidates, const QString &summary);
 
     QWidget *const m_window;
     const QTreeView *const m_view;
     const std::function<bool()> m_english;
     const std::function<bool()> m_sftpReady;
     const std::function<QString()> m_currentFolder;
+    FolderTransfers *const m_folders;
 };

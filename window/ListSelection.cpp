@@ -30,25 +30,7 @@ DownloadSelection downloadSelection(const QVector<ListRow> &rows)
         if (row.kind == RemoteRowKind::File)
             selection.files.append(row.name);
         else
-            selection.skipped.append(row.name);
+            selection.folders.append(row.name);
     }
     return selection;
-}
-
-QVector<LocalNameClash> takeLocalNameClashes(QStringList *files)
-{
-    QVector<LocalNameClash> clashes;
-    QHash<QString, QString> firstByLocalName;
-    for (auto it = files->begin(); it != files->end();) {
-        const QString localName = QFile::decodeName(QFile::encodeName(*it)).toCaseFolded();
-        const auto first = firstByLocalName.constFind(localName);
-        if (first != firstByLocalName.constEnd()) {
-            clashes.append({*it, first.value()});
-            it = files->erase(it);
-        } else {
-            firstByLocalName.insert(localName, *it);
-            ++it;
-        }
-    }
-    return clashes;
 }

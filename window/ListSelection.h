@@ -26,24 +26,12 @@ struct DeleteCandidate
 // The delete candidates of the selected rows, in row order. The ".." row is never one.
 QVector<DeleteCandidate> deleteCandidates(const QVector<ListRow> &rows, const QString &currentDir);
 
-// What a download of the selected rows fetches: the names of the file rows, and the names of
-// the other rows, which are reported as skipped. The ".." row is in neither list.
+// What a download of the selected rows fetches: the names of the file rows and of the folder
+// rows. The ".." row is in neither list.
 struct DownloadSelection
 {
     QStringList files;
-    QStringList skipped;
+    QStringList folders;
 };
 
 DownloadSelection downloadSelection(const QVector<ListRow> &rows);
-
-// A file left out of a download into one folder: its local name would be the same file as
-// that of an earlier file in the list (names that differ only in letter case, on a FAT USB
-// stick, or bytes that the local file system cannot keep apart).
-struct LocalNameClash
-{
-    QString name;
-    QString sameAs;
-};
-
-// Takes out of `files` every name whose local file would be that of an earlier name.
-QVector<LocalNameClash> takeLocalNameClashes(QStringList *files);

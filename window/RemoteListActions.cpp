@@ -17,6 +17,7 @@ RemoteListActions::RemoteListActions(QTreeView *view, const FileActions *actions
     for (QAction *action : {actions->download(), actions->rename(), actions->remove(),
                             actions->newFolder(), actions->refresh()})
         addMenuAction(action);
+    addMenuAction(actions->uploadFolder(), true);
     // Keys only: they move and select as a double click and a plain file manager do.
     connect(addKeys({Qt::Key_Return, Qt::Key_Enter}), &QAction::triggered, this,
             [this] { emit openRequested(m_view->currentIndex()); });

@@ -161,9 +161,11 @@ void mainwindow::setupFileActions()
     connect(actions->refresh(), &QAction::triggered, this, &mainwindow::onRefreshClicked);
 
     m_fileRequests = new FileRequests(
-        this, m_treeView, [this] { return isEnglishUi(); },
+        this, m_treeView, m_pSshClient, [this] { return isEnglishUi(); },
         [this] { return isSftpReady(m_sftpChannel); }, [this] { return m_strCurrentPath; });
     connect(m_fileRequests, &FileRequests::logged, this, &mainwindow::appendLog);
+    connect(actions->uploadFolder(), &QAction::triggered, m_fileRequests,
+            &FileRequests::uploadFolder);
     connect(m_fileRequests, &FileRequests::uploadFile, this, &mainwindow::sigUploadFile);
     connect(m_fileRequests, &FileRequests::downloadFile, this, &mainwindow::sigDownloadFile);
     connect(m_fileRequests, &FileRequests::deleteRemotePath, this,
