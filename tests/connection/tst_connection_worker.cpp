@@ -97,16 +97,18 @@ void TestConnectionWorker::shellKeepsCommandsAndCharactersWhole()
     QVERIFY(session.shell("echo " + line).contains("echo " + line + "; echo"));
 }
 
-// A shell-route command counts as done only once it went out: the shell closed before it is
-// reported as such, and nothing is deleted.
+// With no SFTP channel ready, a delete takes the shell route; its command counts as done only
+// once it went out: the shell closed before it is reported as such, and nothing is deleted.
 void TestConnectionWorker::shellCommandIsReportedOnlyOnceSent()
 {
     QVERIFY(writeFile(onController("发送.nc"), "") && writeFile(onController("未发送.nc"), ""));
     ControllerSession session(m_sim.address());
     session.start();
     QVERIFY(session.waitReady());
-    QVERIFY(session.inWorker(
-        [&] { session.worker()->slotDeleteRemotePath("/home/pi/cnc/发送.nc", "file"); }));
+    QVERIFY(session.inWorker([&] {
+        session.worker()->getSftpChannel()->closeChannel();
+        session.worker()->slotDeleteRemotePath("/home/pi/cnc/发送.nc", "file");
+    }));
     QTRY_COMPARE_WITH_TIMEOUT(session.jobSpy.count(), 1, 10000);
     QCOMPARE(session.jobSpy.at(0), (QVariantList{1u, QString()}));
     QTRY_COMPARE_WITH_TIMEOUT(countMarkerLines(session.output, "DELETE_SUCCESS"), 1, 10000);

@@ -7,6 +7,7 @@ ModalAnswerer::Seen ModalAnswerer::describe(QWidget *dialog)
     Seen seen{dialog->windowTitle(), {}, {}, QMessageBox::NoIcon, dialog->parentWidget()};
     if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
         seen.text = box->text();
+        seen.detail = box->informativeText();
         seen.icon = box->icon();
     } else if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
         seen.text = files->directory().absolutePath();
@@ -65,5 +66,18 @@ void ModalAnswerer::answerEveryBox(std::function<bool()> mayClose)
             box->button(QMessageBox::Ok)->click();
         }
         return false;
+    });
+}
+
+void ModalAnswerer::answerPrompts(QStringList buttons, QList<Seen> *seen)
+{
+    poll([buttons, seen]() mutable {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("overwritePrompt"))
+            return false;
+        if (seen)
+            seen->append(describe(box));
+        box->findChild<QPushButton *>(buttons.takeFirst())->click();
+        return buttons.isEmpty();
     });
 }

@@ -11,7 +11,8 @@
 class ModalAnswerer : public QObject
 {
 public:
-    // What a dialog showed: a message box's title, text and icon; a file dialog's start folder
+    // What a dialog showed: a message box's title, text, informative text and icon; a file
+    // dialog's start folder
     // and proposed name; an input dialog's label and value.
     struct Seen
     {
@@ -39,6 +40,9 @@ public:
     void answerBox(QMessageBox::StandardButton button, Seen *seen = nullptr);
     void answerFileDialog(const QString &choice, Seen *seen = nullptr);
     void answerInput(const QString &choice);
+    // Answers the next overwrite prompts with the buttons of these names, in order ("replace",
+    // "skip", "replaceAll", "skipAll", "cancel"), recording each in *seen.
+    void answerPrompts(QStringList buttons, QList<Seen> *seen = nullptr);
     // From now on every message box is recorded in `boxes` and closed with Ok once mayClose
     // allows.
     void answerEveryBox(std::function<bool()> mayClose = {});

@@ -2,6 +2,11 @@
 
 #include <QtCore>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -71,4 +76,47 @@ QStringList strayTemporaries(const QString &directory)
 {
     static const QRegularExpression temporary("\\.part-|\\.old-|\\.[A-Za-z0-9]{6}$");
     return QDir(directory).entryList(QDir::Files | QDir::Hidden).filter(temporary);
+}
+
+static void addTree(const QByteArray &root, const QByteArray &relative,
+                    QMap<QByteArray, QByteArray> *tree)
+{
+    DIR *dir = ::opendir((root + '/' + relative).constData());
+    if (!dir)
+        return;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
+        const QByteArray full = root + '/' + path;
+        struct stat info;
+        if (::lstat(full.constData(), &info) != 0)
+            continue;
+        if (S_ISDIR(info.st_mode)) {
+            tree->insert(path, "dir");
+            addTree(root, path, tree);
+        } else if (S_ISLNK(info.st_mode)) {
+            QByteArray target(4096, '\0');
+            target.resize(int(qMax<ssize_t>(0, ::readlink(full.constData(), target.data(), 4096))));
+            tree->insert(path, "-> " + target);
+        } else {
+            // Opened by its bytes: the name need not be text.
+            QFile file;
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            const int fd = ::open(full.constData(), O_RDONLY);
+            const bool read = fd >= 0 &&
+                              file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) &&
+                              hash.addData(&file);
+            tree->insert(path, read ? hash.result().toHex() : QByteArray("<unreadable>"));
+        }
+    }
+    ::closedir(dir);
+}
+
+QMap<QByteArray, QByteArray> treeOf(const QString &root)
+{
+    QMap<QByteArray, QByteArray> tree;
+    addTree(QFile::encodeName(root), QByteArray(), &tree);
+    return tree;
 }

@@ -3,6 +3,7 @@
 // Helpers shared by every test: files, and OpenSSH's view of host keys.
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +18,10 @@ QByteArray fileHash(const QString &path);
 // What transfers left behind in a folder: upload temporaries (".part-", ".old-") and the
 // temporaries of local saves.
 QStringList strayTemporaries(const QString &directory);
+
+// Every entry under root by its path relative to root, as the file system's bytes: "dir" for a
+// folder, "-> target" for a link (never followed), else the content's hash.
+QMap<QByteArray, QByteArray> treeOf(const QString &root);
 
 // The keys of known-hosts lines as "ssh-keygen -l" names them ("ED25519 SHA256:..."), in order.
 QStringList sshFingerprints(const QByteArray &knownHostsLines);

@@ -25,6 +25,8 @@ private slots:
     void uploadAndDownload();
     void deleteCreateAndRename_data() { serverRows(); }
     void deleteCreateAndRename();
+    void foldersUpDownAndDelete_data() { serverRows(); }
+    void foldersUpDownAndDelete();
     void progressLineAndCancel();
 
 private:
@@ -134,8 +136,9 @@ void TestFileOperations::uploadAndDownload()
     QCOMPARE(fileHash(remote("part one.nc")), fileHash(source));
     QCOMPARE(setting("lastUploadDir"), local.path());
 
-    // A drop: a folder first (whose place becomes the upload folder), files of 0 B, 1 B and
-    // 5 MiB, a web link. The log shows a name that looks like markup as it is.
+    // A drop: an empty folder first (whose place becomes the upload folder), the file just sent
+    // (replaced once the operator says so), files of 0 B, 1 B and 5 MiB, a web link. The log
+    // shows a name that looks like markup as it is.
     QVERIFY(QDir(other.path()).mkdir("drawings"));
     const QString folder = other.filePath("drawings"), chinese = local.filePath("<b>零件&lt; b.nc");
     const QString one = local.filePath("one.nc"), five = local.filePath("five.nc");
@@ -147,28 +150,34 @@ void TestFileOperations::uploadAndDownload()
         if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
             progressLine << (event->type() == QEvent::Show ? "shown" : "hidden");
     });
+    bool requestOutstanding = false;
+    QAction *uploadAction = window.findChild<QAction *>("uploadAction");
+    connect(uploadAction, &QAction::changed, &recorder,
+            [&] { requestOutstanding |= !uploadAction->isEnabled(); });
     int mark = m_session->logSize();
+    m_answer.answerPrompts({"replace"});
     QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(folder), QUrl::fromLocalFile(source),
                                QUrl("https://example.invalid/c.nc"), QUrl::fromLocalFile(chinese),
                                QUrl::fromLocalFile(one), QUrl::fromLocalFile(five)}));
-    QCOMPARE(
+    QTRY_COMPARE(
         m_session->logSince(mark),
-        QStringList({"Skip folder: " + folder + " (only file upload is supported)",
-                     "Drag and drop upload " + source + " to " + kRootDir + "part one.nc...",
+        QStringList({"Drag and drop upload " + source + " to " + kRootDir + "part one.nc...",
                      "Drag and drop upload " + chinese + " to " + kRootDir + "<b>零件&lt; b.nc...",
                      "Drag and drop upload " + one + " to " + kRootDir + "one.nc...",
-                     "Drag and drop upload " + five + " to " + kRootDir + "five.nc..."}));
-    QVERIFY(!fileButtonsEnabled(window));
+                     "Drag and drop upload " + five + " to " + kRootDir + "five.nc...",
+                     "Uploading 1 new folders and the 0 files in them to " + kRootDir + "..."}));
+    QVERIFY(requestOutstanding);
     QCOMPARE(setting("lastUploadDir"), other.path());
     QTRY_COMPARE_WITH_TIMEOUT(m_session->logSince(mark).filter("completed").size(), 4, 30000);
     QCOMPARE(readFile(remote("<b>零件&lt; b.nc")), QByteArray());
     QCOMPARE(readFile(remote("one.nc")), QByteArray("G"));
     QCOMPARE(fileHash(remote("five.nc")), fileHash(five));
+    QVERIFY(QFileInfo(remote("drawings")).isDir());
     QCOMPARE(progressLine, QStringList({"shown", "hidden"}));
 
     // One file, with ".." selected too, from a subfolder: the save dialog, named after it.
     QVERIFY(makeRemote("jobs/part.nc", bytes.left(300001)));
-    QVERIFY(refresh({"part one.nc", "<b>零件&lt; b.nc", "one.nc", "five.nc", "jobs"}));
+    QVERIFY(refresh({"part one.nc", "<b>零件&lt; b.nc", "one.nc", "five.nc", "drawings", "jobs"}));
     doubleClick(window, "jobs");
     QVERIFY(m_session->waitListed({"..", "part.nc"}));
     QVERIFY(selectRows(window, {"..", "part.nc"}));
@@ -182,16 +191,17 @@ void TestFileOperations::uploadAndDownload()
     QCOMPARE(setting("lastDownloadDir"), other.path());
     doubleClick(window, "..");
 
-    // Several into a folder: folders skipped, and a name that a FAT stick would take for the
-    // same file (older, so listed after its twin). The file already there is replaced whole,
-    // not written over: its second name keeps the old bytes.
+    // Several into a folder, a folder among them, and a name that a FAT stick would take for
+    // the same file (older, so listed after its twin; skipped, as the operator says). The file
+    // already there is replaced whole once the operator says so, not written over: its second
+    // name keeps the old bytes.
     QVERIFY(makeRemote("A.NC", "the other program\n") && makeRemote("a.nc", bytes));
     QFile older(remote("A.NC"));
     QVERIFY(older.open(QIODevice::ReadWrite) &&
             older.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(8, 0)),
                               QFileDevice::FileModificationTime));
-    QVERIFY(
-        refresh({"part one.nc", "<b>零件&lt; b.nc", "one.nc", "five.nc", "jobs", "a.nc", "A.NC"}));
+    QVERIFY(refresh({"part one.nc", "<b>零件&lt; b.nc", "one.nc", "five.nc", "drawings", "jobs",
+                     "a.nc", "A.NC"}));
     QTemporaryDir target;
     QVERIFY(writeFile(target.filePath("a.nc"), "the operator's own version\n"));
     QCOMPARE(::link(QFile::encodeName(target.filePath("a.nc")).constData(),
@@ -199,10 +209,11 @@ void TestFileOperations::uploadAndDownload()
              0);
     QVERIFY(selectRows(window, {"jobs", "a.nc", "A.NC", "<b>零件&lt; b.nc", "one.nc", "five.nc"}));
     m_answer.answerFileDialog(target.path());
-    QCOMPARE(click("m_btnDownload", 4).mid(0, 3),
-             QStringList({"Skipping folder: jobs (only files can be downloaded)",
-                          "Skipping A.NC: it would be saved as the same local file as a.nc.",
-                          "Requesting download 4 files to " + target.path() + "..."}));
+    m_answer.answerPrompts({"replace", "skip"});
+    QCOMPARE(click("m_btnDownload", 5).mid(0, 2),
+             QStringList({"Skipping A.NC: it would be saved as the same local file as a.nc.",
+                          "Requesting download 5 files to " + target.path() + "..."}));
+    QCOMPARE(readFile(target.filePath("jobs/part.nc")), bytes.left(300001));
     QCOMPARE(fileHash(target.filePath("a.nc")), fileHash(source));
     QCOMPARE(readFile(target.filePath("<b>零件&lt; b.nc")), QByteArray());
     QCOMPARE(readFile(target.filePath("one.nc")), QByteArray("G"));
@@ -231,8 +242,8 @@ void TestFileOperations::deleteCreateAndRename()
     m_answer.onNext<QMessageBox>([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
     QVERIFY(click("m_btnDelete").isEmpty() && deletes.isEmpty());
 
-    // The lookalikes downloaded and deleted are exactly the rows chosen: two by SFTP, the
-    // accent by the shell route with its marker; and an empty folder.
+    // The lookalikes downloaded and deleted are exactly the rows chosen, all by SFTP; and an
+    // empty folder.
     QTemporaryDir local;
     QVERIFY(selectRows(window, {lead, "link.nc -> target.nc"}));
     m_answer.answerFileDialog(local.path());
@@ -243,7 +254,7 @@ void TestFileOperations::deleteCreateAndRename()
                      "full", "more", "empty", "加工程序"}));
     QVERIFY(selectRows(window, {lead, "link.nc -> target.nc", decomposed, "empty"}));
     m_answer.answerBox(QMessageBox::Yes);
-    QStringList lines = click("m_btnDelete", 4); // the shell route reports task 1 at once
+    QStringList lines = click("m_btnDelete", 4);
     QCOMPARE(lines.value(0), QStringLiteral("Requesting delete 4 items..."));
     QStringList requested;
     for (const QVariantList &request : qAsConst(deletes))
@@ -251,32 +262,29 @@ void TestFileOperations::deleteCreateAndRename()
     requested.sort();
     QCOMPARE(requested, QStringList({kRootDir + lead + ":file", kRootDir + decomposed + ":file",
                                      kRootDir + "empty:dir", kRootDir + "link.nc:file"}));
-    QTRY_VERIFY(m_session->logSince(0).contains("Delete operation completed successfully"));
+    QVERIFY(!QFileInfo::exists(remote(decomposed)) && QFileInfo::exists(remote(composed)));
 
-    // A folder named in Chinese, not empty, goes the shell route: its marker tells the outcome.
+    // A folder named in Chinese, not empty, goes whole, as any other.
     QVERIFY(refresh({"lead.nc", composed, "target.nc", "full", "more", "加工程序"}));
     QVERIFY(selectRows(window, {"加工程序"}));
     m_answer.answerBox(QMessageBox::Yes);
-    const int mark = m_session->logSize();
-    clickable("m_btnDelete")->click();
-    QTRY_VERIFY(m_session->logSince(mark).contains("Delete operation completed successfully"));
+    click("m_btnDelete", 1);
     QVERIFY(!QFileInfo::exists(remote("加工程序")));
 
-    // Folders that are not empty, by SFTP: the errors as they came, and the buttons back with
-    // their base labels.
+    // Folders that are not empty: the box counts what would go; Cancel keeps them.
     QVERIFY(refresh({"lead.nc", composed, "target.nc", "full", "more"}));
     QVERIFY(selectRows(window, {"full", "more"}));
     QCOMPARE(clickable("m_btnDelete")->text(), QStringLiteral("Delete 2 Items"));
-    m_answer.answerBox(QMessageBox::Yes);
-    lines = click("m_btnDelete", 2, true);
-    QCOMPARE(lines.filter(QRegularExpression("failed: Cannot remove remote directory .*not empty"))
-                 .size(),
-             2);
-    QVERIFY(fileButtonsEnabled(window));
-    QCOMPARE(clickable("m_btnDelete")->text(), QStringLiteral("Delete File"));
-    QVERIFY(QFileInfo::exists(remote("full/in.nc")));
+    ModalAnswerer::Seen box;
+    m_answer.answerBox(QMessageBox::Cancel, &box);
+    const int deletesBefore = int(deletes.size());
+    clickable("m_btnDelete")->click();
+    QTRY_COMPARE(box.detail,
+                 QStringLiteral("2 folders, 2 files, 6 B\nThis operation cannot be undone."));
+    QCOMPARE(int(deletes.size()), deletesBefore);
+    QVERIFY(fileButtonsEnabled(window) && QFileInfo::exists(remote("full/in.nc")));
 
-    // New folders: the default name; Chinese by the shell route; blanks kept.
+    // New folders: the default name; Chinese; blanks kept.
     QVERIFY(refresh({"lead.nc", composed, "target.nc", "full", "more"}));
     QSignalSpy creates(&window, &mainwindow::sigCreateRemoteFolder);
     m_answer.answerInput(QString());
@@ -355,15 +363,128 @@ void TestFileOperations::deleteCreateAndRename()
     QVERIFY(QFileInfo::exists(remote("target.old")) && !QFileInfo::exists(remote("target.nc")));
 }
 
-// Two downloads over a slow link: the progress line shows them, in the language of the window;
-// Cancel stops both, each logged by its name, and the local files stay as they were.
+// A folder of awkward names goes up by a drop and comes back by Download, byte for byte; links
+// inside are skipped, a name this computer cannot store is reported. Nothing is written over
+// without the operator's word. A delete counts what goes first, removes the folder whatever its
+// name, and one that fails part way says where and leaves the rest.
+void TestFileOperations::foldersUpDownAndDelete()
+{
+    mainwindow &window = *m_session->window;
+    QTemporaryDir local, outside, target;
+    const QString job = local.filePath("job 作业");
+    for (const char *file : {"主程序.nc", "sub program.nc", "it's $HOME `x`.nc", "a/b/deep.nc"}) {
+        QVERIFY(QDir().mkpath(QFileInfo(job + '/' + file).path()));
+        QVERIFY(writeFile(job + '/' + file, QByteArray(file) + "\nG0 X1\n"));
+    }
+    QVERIFY(QDir().mkpath(job + "/empty") && writeFile(outside.filePath("secret.nc"), "M30\n"));
+    QCOMPARE(::symlink(QFile::encodeName(outside.path()).constData(),
+                       QFile::encodeName(job + "/out").constData()),
+             0);
+    QMap<QByteArray, QByteArray> sent = treeOf(job);
+    sent.remove("out");
+
+    // Up: the link is skipped and logged, the rest arrives whole.
+    int mark = m_session->logSize();
+    QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(job)}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_session->logSince(mark).filter("completed successfully").size(), 4,
+                              30000);
+    QVERIFY(m_session->logSince(mark).contains("Skipping link " + job +
+                                               "/out: links are not followed."));
+    QCOMPARE(treeOf(remote("job 作业")), sent);
+    QVERIFY(strayTemporaries(remote("job 作业")).isEmpty());
+
+    // Down, with a name that is not UTF-8 and a link added on the controller.
+    const QByteArray root = QFile::encodeName(remote("job 作业"));
+    QVERIFY(::close(::open((root + "/caf\xE9.nc").constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+    QCOMPARE(::symlink("/etc", (root + "/etc").constData()), 0);
+    QVERIFY(refresh({"job 作业"}));
+    QVERIFY(selectRows(window, {"job 作业"}));
+    m_answer.answerFileDialog(target.path());
+    QStringList lines = click("m_btnDownload", 4);
+    QVERIFY(lines.contains("Skipping link " + kRootDir + "job 作业/etc: links are not followed."));
+    QVERIFY(lines.contains("Skipping " + kRootDir + "job 作业/" +
+                           QSsh::remoteNameFromBytes("caf\xE9.nc") +
+                           ": its name cannot be stored on this computer."));
+    QCOMPARE(treeOf(target.filePath("job 作业")), sent);
+
+    // Up again, two files changed: Replace the first asked about, Skip all the rest. Then
+    // Cancel at the first question: nothing goes.
+    QVERIFY(writeFile(job + "/it's $HOME `x`.nc", "changed\n") &&
+            writeFile(job + "/a/b/deep.nc", "changed\n"));
+    QVERIFY(refresh({"job 作业"}));
+    QList<ModalAnswerer::Seen> seen;
+    m_answer.answerPrompts({"replace", "skipAll"}, &seen);
+    mark = m_session->logSize();
+    QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(job)}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_session->logSince(mark).filter("completed successfully").size(), 1,
+                              30000);
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen.at(0).text, "\"job 作业/a/b/deep.nc\" already exists. Replace it?");
+    QVERIFY2(seen.at(0).detail.contains(QRegularExpression(
+                 "^Existing \\(On the controller\\): 18 B, 20\\d\\d-.*\nNew \\(Local\\): 8 B, ")),
+             qPrintable(seen.at(0).detail));
+    QCOMPARE(readFile(remote("job 作业/a/b/deep.nc")), QByteArray("changed\n"));
+    QCOMPARE(readFile(remote("job 作业/it's $HOME `x`.nc")),
+             QByteArray("it's $HOME `x`.nc\nG0 X1\n"));
+    QTRY_VERIFY(fileButtonsEnabled(window));
+    m_answer.answerPrompts({"cancel"});
+    mark = m_session->logSize();
+    QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(job)}));
+    QTRY_VERIFY(m_session->logSince(mark).contains("Upload cancelled."));
+    QCOMPARE(readFile(remote("job 作业/it's $HOME `x`.nc")),
+             QByteArray("it's $HOME `x`.nc\nG0 X1\n"));
+
+    // Two names one local folder would merge: both kept, the later under a free name.
+    QVERIFY(makeRemote("twins/A.NC", "upper\n") && makeRemote("twins/a.nc", "lower\n"));
+    QVERIFY(refresh({"job 作业", "twins"}));
+    QVERIFY(selectRows(window, {"twins"}));
+    m_answer.answerFileDialog(target.path());
+    m_answer.answerPrompts({"replace"});
+    click("m_btnDownload", 2);
+    QStringList twins = QDir(target.filePath("twins")).entryList(QDir::Files);
+    QCOMPARE(twins.size(), 2);
+    QCOMPARE(readFile(target.filePath("twins/" + twins[0])) +
+                 readFile(target.filePath("twins/" + twins[1])),
+             twins[0].startsWith('A') ? QByteArray("upper\nlower\n")
+                                      : QByteArray("lower\nupper\n"));
+
+    // Delete: counted first, then gone whatever the name.
+    QVERIFY(refresh({"job 作业", "twins"}));
+    QVERIFY(selectRows(window, {"job 作业", "twins"}));
+    ModalAnswerer::Seen box;
+    m_answer.answerBox(QMessageBox::Yes, &box);
+    click("m_btnDelete", 2);
+    QCOMPARE(box.detail,
+             QStringLiteral("5 folders, 8 files, 84 B\nThis operation cannot be undone."));
+    QVERIFY(!QFileInfo::exists(remote("job 作业")) && !QFileInfo::exists(remote("twins")));
+    QVERIFY(QFileInfo::exists(outside.filePath("secret.nc")));
+
+    // A folder the controller will not let go of completely: the failure names the entry,
+    // and what was not reached stays.
+    QVERIFY(makeRemote("ro/keep/a.nc") && makeRemote("ro/keep/b.nc"));
+    QVERIFY2(m_sim->setReadOnly("ro/keep", true), qPrintable(m_sim->lastError()));
+    const auto writable = qScopeGuard([this] { m_sim->setReadOnly("ro/keep", false); });
+    QVERIFY(refresh({"ro"}));
+    QVERIFY(selectRows(window, {"ro"}));
+    m_answer.answerBox(QMessageBox::Yes);
+    lines = click("m_btnDelete", 1, true);
+    QVERIFY2(lines.filter(QRegularExpression("failed: .*/ro/keep/[ab]\\.nc")).size() == 1,
+             qPrintable(lines.join('\n')));
+    QCOMPARE(QDir(remote("ro/keep")).entryList(QDir::Files).size(), 2);
+    QVERIFY(refresh({"ro"}));
+}
+
+// A folder of two files downloaded over a slow link, one of them replacing a local file: the
+// progress line shows them, in the language of the window; Cancel stops both, each logged by
+// its name, and the local files stay as they were, with no temporaries left.
 void TestFileOperations::progressLineAndCancel()
 {
-    QVERIFY(makeRemote("a.bin", randomBytes(16 << 20, 11)) &&
-            makeRemote("b.bin", randomBytes(16 << 20, 12)));
-    QVERIFY(refresh({"a.bin", "b.bin"}));
+    QVERIFY(makeRemote("big/a.bin", randomBytes(16 << 20, 11)) &&
+            makeRemote("big/b.bin", randomBytes(16 << 20, 12)));
+    QVERIFY(refresh({"big"}));
     QTemporaryDir target;
-    QVERIFY(writeFile(target.filePath("a.bin"), "the operator's own copy\n"));
+    QVERIFY(QDir(target.path()).mkdir("big") &&
+            writeFile(target.filePath("big/a.bin"), "the operator's own copy\n"));
     // Slow, yet not so slow that the answers to the reads still in flight take long.
     QCOMPARE(m_sim->exec({"tc", "qdisc", "replace", "dev", "eth0", "root", "tbf", "rate", "20mbit",
                           "burst", "16kb", "latency", "500ms"}),
@@ -379,8 +500,9 @@ void TestFileOperations::progressLineAndCancel()
     QVERIFY(!line->isVisible());
 
     int mark = m_session->logSize();
-    QVERIFY(selectRows(window, {"a.bin", "b.bin"}));
+    QVERIFY(selectRows(window, {"big"}));
     m_answer.answerFileDialog(target.path());
+    m_answer.answerPrompts({"replace"});
     clickable("m_btnDownload")->click();
     // The rate needs half a second of figures.
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -398,8 +520,9 @@ void TestFileOperations::progressLineAndCancel()
     QCOMPARE(cancelled, QStringList({"传输已取消: a.bin", "传输已取消: b.bin"}));
     QVERIFY(m_session->logSince(mark).filter("SFTP任务").isEmpty());
     QTRY_VERIFY(fileButtonsEnabled(window));
-    QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bin"});
-    QCOMPARE(readFile(target.filePath("a.bin")), QByteArray("the operator's own copy\n"));
+    QCOMPARE(QDir(target.filePath("big")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"a.bin"});
+    QCOMPARE(readFile(target.filePath("big/a.bin")), QByteArray("the operator's own copy\n"));
 }
 
 QTEST_MAIN(TestFileOperations)

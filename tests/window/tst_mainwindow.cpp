@@ -131,7 +131,8 @@ void TestMainWindow::keysFollowTheButtons_data()
     // chooses an entry of the context menu opened on the row (on empty space without a row).
     const QString refresh = "Refreshing remote directory: " + kRootDir;
     const char *const notReady = "Error: SFTP not ready, unable to ";
-    const QString menu = "Download|Rename|Delete|New Folder|Refresh|Preview|Preview local file…";
+    const QString menu =
+        "Download|Rename|Delete|New Folder|Refresh|Upload Folder|Preview|Preview local file…";
     const struct
     {
         const char *tag, *folder, *row, *input, *gate;
@@ -150,7 +151,9 @@ void TestMainWindow::keysFollowTheButtons_data()
         {"menu Refresh", "", "a.nc", "menu:Refresh", "refreshAction", refresh, menu},
         {"menu Rename off", "", "a.nc", "menu:Rename", "renameAction deleteAction", "",
          QString(menu).replace("Rename|Delete", "~Rename|~Delete")},
-        {"menu on empty space", "", "", "menu:", "", "", "Preview local file…"},
+        {"menu on empty space", "", "", "menu:", "", "", "Upload Folder|Preview local file…"},
+        {"menu Upload Folder", "", "", "menu:Upload Folder", "uploadFolderAction",
+         notReady + QString("upload."), "Upload Folder|Preview local file…"},
     };
     for (const auto &r : rows)
         QTest::newRow(r.tag) << r.folder << r.row << r.input << r.gate << r.effect << r.menu;
@@ -175,8 +178,8 @@ void TestMainWindow::keysFollowTheButtons()
         w.list(kRootDir + folder + '/');
     }
     // The actions come on as with a ready channel, but for those an "off" row turns off.
-    for (QAction *a : w.window.findChildren<QAction *>(
-             QRegularExpression("^(upload|download|newFolder|delete|rename|refresh)Action$")))
+    for (QAction *a : w.window.findChildren<QAction *>(QRegularExpression(
+             "^(upload|uploadFolder|download|newFolder|delete|rename|refresh)Action$")))
         a->setEnabled(!gate.split(' ').contains(a->objectName()) || !effect.isEmpty());
     auto *view = w.window.findChild<QTreeView *>("m_treeView");
     const QModelIndex index = listModel(w.window)->index(column(w.window).indexOf(row), 0);

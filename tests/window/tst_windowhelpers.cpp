@@ -1,11 +1,13 @@
 // The window's pure helpers: the listing parser and the shell markers on output captured from
 // the simulated controller's shell (fixtures/, made by capture.py there), sizes and column
-// widths.
+// widths, the plan of a folder transfer and the count of a folder delete.
 #include "ColumnWidths.h"
 #include "ControllerShell.h"
 #include "FileSizeText.h"
 #include "ListingParser.h"
 #include "ShellMarkers.h"
+#include "TransferPlan.h"
+#include "TreeSummary.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -51,6 +53,8 @@ private slots:
     void outputsAroundTheListing();
     void markerCountsOnlyAsOutcomeLineSeenOnce();
     void sizesAndColumnWidths();
+    void transferPlans_data();
+    void transferPlans();
 };
 
 void TestWindowHelpers::realListing()
@@ -196,6 +200,80 @@ void TestWindowHelpers::sizesAndColumnWidths()
         QCOMPARE(QVector<int>({w[0], c.name, c.type, c.size, c.modified}),
                  QVector<int>(std::begin(w), std::end(w)));
     }
+}
+
+// Items written "path" for a file, "path/" for a folder.
+static QVector<TransferItem> items(const QString &list)
+{
+    QVector<TransferItem> result;
+    for (const QString &item : list.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const bool folder = item.endsWith(QLatin1Char('/'));
+        result.append({folder ? item.chopped(1) : item, folder, 0, {}});
+    }
+    return result;
+}
+
+void TestWindowHelpers::transferPlans_data()
+{
+    QTest::addColumn<QString>("sources");
+    QTest::addColumn<QString>("targetSide");
+    QTest::addColumn<bool>("foldCase");
+    // What the plan does: folders made, files (those replacing marked "!"), clashes as
+    // "name=earlier", blocked sources; the four parts joined by ';'.
+    QTest::addColumn<QString>("plan");
+    QTest::newRow("new tree") << "job/ job/a.nc job/sub/ job/sub/b.nc"
+                              << "" << false << "job|job/sub;job/a.nc job/sub/b.nc;;";
+    QTest::newRow("into an existing tree")
+        << "job/ job/a.nc job/sub/ job/sub/b.nc"
+        << "job/ job/a.nc" << false << "job/sub;job/a.nc! job/sub/b.nc;;";
+    QTest::newRow("a file where a folder is, and the other way round")
+        << "job/ job/a.nc job/sub/ job/sub/b.nc"
+        << "job/ job/a.nc/ job/sub" << false << ";;;job/a.nc|job/sub";
+    QTest::newRow("letter case, on a side that merges it")
+        << "job/ job/A.nc job/a.nc job/Sub/ job/sub/ job/sub/b.nc"
+        << "job/ job/SUB/" << true << ";job/A.nc job/sub/b.nc;job/a.nc=job/A.nc;";
+    QTest::newRow("letter case, on a side that keeps it apart")
+        << "job/A.nc job/a.nc"
+        << "" << false << ";job/A.nc job/a.nc;;";
+}
+
+void TestWindowHelpers::transferPlans()
+{
+    QFETCH(QString, sources);
+    QFETCH(QString, targetSide);
+    QFETCH(bool, foldCase);
+    QFETCH(QString, plan);
+    const TransferPlan made = TransferPlan::make(items(sources), items(targetSide), foldCase);
+    QStringList files;
+    for (const TransferPlan::File &file : made.files)
+        files << file.target + (file.replaces ? "!" : "");
+    QStringList clashes;
+    for (const TransferPlan::Clash &clash : made.clashes)
+        clashes << clash.source.path + "=" + clash.sameAs;
+    QCOMPARE(QStringList({made.folders.join('|'), files.join(' '), clashes.join(' '),
+                          made.blocked.join('|')})
+                 .join(';'),
+             plan);
+
+    const QStringList taken{"p (2).nc", "P (3).NC", "notes (2)"};
+    const auto isTaken = [&](const QString &name) {
+        return taken.contains(name, Qt::CaseInsensitive);
+    };
+    QCOMPARE(TransferPlan::freeName("job/p.nc", isTaken), QString("job/p (2).nc"));
+    QCOMPARE(TransferPlan::freeName("p.nc", isTaken), QString("p (4).nc"));
+    QCOMPARE(TransferPlan::freeName("notes", isTaken), QString("notes (3)"));
+    QCOMPARE(TransferPlan::freeName("dir.d/.profile", isTaken), QString("dir.d/.profile (2)"));
+
+    TreeSummary summary;
+    using Kind = QSsh::SftpTreeEntry::Kind;
+    summary.add({{"", Kind::Folder, 4096, {}},
+                 {"a.nc", Kind::File, 1000, {}},
+                 {"link", Kind::Link, 9, {}},
+                 {"sub", Kind::Folder, 4096, {}}});
+    summary.add({{"", Kind::Folder, 4096, {}}, {"b.nc", Kind::File, 14889779, {}}});
+    QCOMPARE(summary.text(true), QString("3 folders, 3 files, 14.2 MB"));
+    QCOMPARE(summary.text(false), QString("3 个文件夹，3 个文件，14.2 MB"));
+    QCOMPARE((TreeSummary{1, 1, 10}).text(true), QString("1 folder, 1 file, 10 B"));
 }
 
 QTEST_APPLESS_MAIN(TestWindowHelpers)

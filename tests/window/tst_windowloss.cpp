@@ -3,6 +3,7 @@
 // back brings the connection, a new channel and the window back and clears what the upload
 // left on the controller. Its own executable: it waits for the worker's timer.
 #include "DropEvents.h"
+#include "ModalAnswerer.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -46,6 +47,8 @@ void TestWindowLoss::pulledCableDuringAnUpload()
     // data is what the controller receives, so both ends of the link are limited.
     QVERIFY2(m_sim.setLinkRate("2mbit"), qPrintable(m_sim.lastError()));
     int mark = session.logSize();
+    ModalAnswerer answer;
+    answer.answerPrompts({"replace"});
     QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(local.filePath("up.bin"))}));
     const auto leftovers = [&] {
         return root.entryInfoList({".up.bin.part-*"}, QDir::Files | QDir::Hidden);
@@ -96,6 +99,7 @@ void TestWindowLoss::pulledCableDuringAnUpload()
     QVERIFY(session.waitListed(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
     QTRY_VERIFY(leftovers().isEmpty());
     // The window works with the new channel.
+    answer.answerPrompts({"replace"});
     QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(local.filePath("up.bin"))}));
     QTRY_VERIFY_WITH_TIMEOUT(
         fileHash(root.filePath("up.bin")) == fileHash(local.filePath("up.bin")), 30000);

@@ -2,6 +2,7 @@
 // cable is back, and the log says what the file holds. Its own executable: it waits for the
 // worker's reconnection timer, side by side with the other tests.
 #include "DropEvents.h"
+#include "ModalAnswerer.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -58,6 +59,8 @@ void TestWindowRecovery::pulledCableWhileAnUploadReplacesTheFile()
     QVERIFY(session.waitListed(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
     QVERIFY(m_sim.holdSftpRequests({held}));
     const int mark = session.logSize();
+    ModalAnswerer answer;
+    answer.answerPrompts({"replace"});
     QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(source)}));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim.heldSftpRequest(), held.section('+', 0, 0), 20000);
     QVERIFY2(m_sim.linkDown(), qPrintable(m_sim.lastError()));
