@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -90,6 +91,21 @@ QByteArray fileHash(const QString &path)
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return {};
     return hash.result();
+}
+
+QMap<QString, QByteArray> treeHashes(const QString &root)
+{
+    QMap<QString, QByteArray> tree;
+    const QDir base(root);
+    QDirIterator entries(root,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        tree.insert(base.relativeFilePath(path),
+                    entries.fileInfo().isDir() ? QByteArrayLiteral("folder") : fileHash(path));
+    }
+    return tree;
 }
 
 bool fillFolder(const QString &dir, int count)

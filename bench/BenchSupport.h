@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -23,6 +25,9 @@ double megabytesPerSecond(qint64 bytes, qint64 milliseconds);
 bool writeRandomFile(const QString &path, qint64 size);
 // SHA-256 of a file, read in pieces; empty when it cannot be read.
 QByteArray fileHash(const QString &path);
+// Every folder and file under root by its path relative to root, a file with its SHA-256 and a
+// folder with "folder": two trees with equal maps hold the same names and bytes.
+QMap<QString, QByteArray> treeHashes(const QString &root);
 // Fills a folder with count small G-code files of assorted sizes (program_000000.nc, ...).
 bool fillFolder(const QString &dir, int count);
 // The benchmarks' report, on standard output.
