@@ -42,6 +42,12 @@ bool judge(const QString &row, bool met);
 // them to the file named by CNC_BENCH_SUMMARY as well, which make bench prints at its end.
 void printVerdicts(const QString &program);
 
+// Whether the simulated controller can run here and sshpass, which gives OpenSSH's clients the
+// password, is installed; prints why not.
+bool canRunAgainstOpenSsh();
+// Milliseconds for OpenSSH's ssh to log in, run the command and end; -1 when it failed.
+qint64 sshWithLoginMs(const QString &host, int port, const QString &command);
+
 // OpenSSH's client options for a simulated controller: its password comes from sshpass, its
 // host key is taken as it is, and only errors are printed.
 QStringList openSshOptions();

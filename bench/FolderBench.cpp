@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace {
@@ -77,24 +76,6 @@ JobTree jobTree()
             addFolder(operation + QStringLiteral("/setup%1").arg(j), kFilesInSubfolder);
     }
     return tree;
-}
-
-// Milliseconds for OpenSSH's ssh to log in, run the command and end; -1 when it failed.
-qint64 sshWithLogin(const Endpoint &endpoint, const QString &command)
-{
-    QProcess ssh;
-    ssh.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer clock;
-    clock.start();
-    ssh.start(
-        QStringLiteral("sshpass"),
-        QStringList{QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("ssh")} +
-            Bench::openSshOptions() +
-            QStringList{QStringLiteral("-p"), QString::number(endpoint.port),
-                        QStringLiteral("root@") + endpoint.host, command});
-    const bool ran = ssh.waitForFinished(60000) && ssh.exitStatus() == QProcess::NormalExit &&
-                     ssh.exitCode() == 0;
-    return ran ? clock.elapsed() : -1;
 }
 
 class FolderBench
@@ -307,6 +288,8 @@ bool FolderBench::measureDelete(const LinkProfile &profile, const Endpoint &endp
                       },
                       1, &error)
                 : -1;
+        if (!error.isEmpty())
+            out() << "our delete: " << error << Qt::endl;
         return deleted(QStringLiteral("del-ours"), ms, &ours);
     };
     const auto bySsh = [&] {
@@ -315,7 +298,7 @@ bool FolderBench::measureDelete(const LinkProfile &profile, const Endpoint &endp
                        &peer) &&
                deleted(QStringLiteral("del-login"),
                        writeTree(onController("del-login"))
-                           ? sshWithLogin(endpoint, rm + "del-login")
+                           ? Bench::sshWithLoginMs(endpoint.host, endpoint.port, rm + "del-login")
                            : -1,
                        &peerWithLogin);
     };
@@ -337,8 +320,8 @@ bool FolderBench::measureDelete(const LinkProfile &profile, const Endpoint &endp
                      QStringLiteral("-"),
                      QStringLiteral("ours %1, ssh %2 ms").arg(ours.range(0), theirs.range(0))});
     };
-    addRow(QStringLiteral("delete folder; ssh rm -rf open"), peer);
-    addRow(QStringLiteral("delete folder; ssh rm -rf login"), peerWithLogin);
+    addRow(QStringLiteral("delete folder vs open ssh"), peer);
+    addRow(QStringLiteral("delete folder vs ssh login"), peerWithLogin);
     return true;
 }
 
@@ -349,7 +332,8 @@ void FolderBench::printTable() const
           << kTransferRounds << "; OpenSSH: sftp logged in once, one put -r or get -r a batch. "
           << "Deletes: median of " << kDeleteRounds
           << ", for information; the ratio is our time over ssh's; ssh ran rm -rf over a "
-             "multiplexed connection (open) or logging in for it (login). RTT: the link's round "
+             "multiplexed connection (open ssh) or logging in for it (ssh login). RTT: the link's "
+             "round "
              "trip, twice its one-way delay."
           << Qt::endl;
 }
@@ -360,25 +344,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     out() << "== folders" << Qt::endl;
-    if (!Bench::linkRigReady())
+    if (!Bench::canRunAgainstOpenSsh())
         return 1;
-    FolderBench bench;
-    bool ran = bench.prepare();
-    const QStringList selected = app.arguments().mid(1);
     // The slow links alone: on a LAN a folder's round trips cost next to nothing.
-    for (const LinkProfile &profile : Bench::kLinkProfiles) {
-        if (ran && !profile.lan && Bench::profileChosen(profile, selected))
-            ran = bench.runProfile(profile);
-    }
-    bench.finish();
-    if (ran)
-        bench.printTable();
-    const bool met = ran && bench.allMet();
-    Bench::printVerdicts(QStringLiteral("cnc_folder_bench"));
-    out() << "== folders: "
-          << (!ran  ? "FAILED"
-              : met ? "done, every target met"
-                    : "TARGET MISSED")
-          << Qt::endl;
-    return met ? 0 : 1;
+    FolderBench bench;
+    return Bench::runOverProfiles(bench, QStringLiteral("folders"),
+                                  QStringLiteral("cnc_folder_bench"), app.arguments().mid(1), true);
 }

@@ -335,24 +335,9 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     out() << "== link" << Qt::endl;
-    if (!Bench::linkRigReady())
+    if (!Bench::canRunAgainstOpenSsh())
         return 1;
     LinkBench bench;
-    bool ran = bench.prepare();
-    const QStringList selected = app.arguments().mid(1);
-    for (const LinkProfile &profile : Bench::kLinkProfiles) {
-        if (ran && Bench::profileChosen(profile, selected))
-            ran = bench.runProfile(profile);
-    }
-    bench.finish();
-    if (ran)
-        bench.printTable();
-    const bool met = ran && bench.allMet();
-    Bench::printVerdicts(QStringLiteral("cnc_link_bench"));
-    out() << "== link: "
-          << (!ran  ? "FAILED"
-              : met ? "done, every target met"
-                    : "TARGET MISSED")
-          << Qt::endl;
-    return met ? 0 : 1;
+    return Bench::runOverProfiles(bench, QStringLiteral("link"), QStringLiteral("cnc_link_bench"),
+                                  app.arguments().mid(1), false);
 }

@@ -4,23 +4,7 @@
 #include "DelayRelay.h"
 #include "SimController.h"
 
-#include <QStandardPaths>
-
 namespace Bench {
-
-bool linkRigReady()
-{
-    QString reason;
-    if (!SimController::canRun(&reason)) {
-        out() << "cannot start the simulated controller: " << reason << Qt::endl;
-        return false;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("sshpass")).isEmpty()) {
-        out() << "sshpass is missing (Debian package sshpass)" << Qt::endl;
-        return false;
-    }
-    return true;
-}
 
 bool profileChosen(const LinkProfile &profile, const QStringList &names)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BenchSupport.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,11 +30,35 @@ inline constexpr LinkProfile kLinkProfiles[] = {
     {"VPN", "20mbit", 20, 40, false},
 };
 
-// Whether the simulated controller can run here and sshpass, which gives OpenSSH's clients the
-// password, is installed; prints why not.
-bool linkRigReady();
 // Whether a profile is among those named on the command line; none named takes every one.
 bool profileChosen(const LinkProfile &profile, const QStringList &names);
+
+// The main part of a benchmark over the link profiles: prepares it, measures it on each profile
+// chosen by name on the command line (the slow links alone when slowLinksOnly), lifts the rate
+// limit, prints its table and its verdicts, and says how it ended under title; the exit code.
+// Benchmark has bool prepare(), bool runProfile(profile), finish(), printTable() and
+// bool allMet().
+template <typename Benchmark>
+int runOverProfiles(Benchmark &bench, const QString &title, const QString &program,
+                    const QStringList &chosen, bool slowLinksOnly)
+{
+    bool ran = bench.prepare();
+    for (const LinkProfile &profile : kLinkProfiles) {
+        if (ran && !(slowLinksOnly && profile.lan) && profileChosen(profile, chosen))
+            ran = bench.runProfile(profile);
+    }
+    bench.finish();
+    if (ran)
+        bench.printTable();
+    const bool met = ran && bench.allMet();
+    printVerdicts(program);
+    out() << "== " << title << ": "
+          << (!ran  ? "FAILED"
+              : met ? "done, every target met"
+                    : "TARGET MISSED")
+          << Qt::endl;
+    return met ? 0 : 1;
+}
 
 struct Endpoint
 {
