@@ -4,11 +4,13 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <ctime>
@@ -92,6 +94,21 @@ QByteArray fileHash(const QString &path)
     return hash.result();
 }
 
+QMap<QString, QByteArray> treeHashes(const QString &root)
+{
+    QMap<QString, QByteArray> tree;
+    const QDir base(root);
+    QDirIterator entries(root,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        tree.insert(base.relativeFilePath(path),
+                    entries.fileInfo().isDir() ? QByteArrayLiteral("folder") : fileHash(path));
+    }
+    return tree;
+}
+
 bool fillFolder(const QString &dir, int count)
 {
     QDir().mkpath(dir);
@@ -114,6 +131,37 @@ QStringList openSshOptions()
     return {QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
             QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
             QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR")};
+}
+
+bool canRunAgainstOpenSsh()
+{
+    QString reason;
+    if (!SimController::canRun(&reason)) {
+        out() << "cannot start the simulated controller: " << reason << Qt::endl;
+        return false;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("sshpass")).isEmpty()) {
+        out() << "sshpass is missing (Debian package sshpass)" << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+qint64 sshWithLoginMs(const QString &host, int port, const QString &command)
+{
+    QProcess ssh;
+    ssh.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    ssh.start(
+        QStringLiteral("sshpass"),
+        QStringList{QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("ssh")} +
+            openSshOptions() +
+            QStringList{QStringLiteral("-p"), QString::number(port), QStringLiteral("root@") + host,
+                        command});
+    const bool ran = ssh.waitForFinished(60000) && ssh.exitStatus() == QProcess::NormalExit &&
+                     ssh.exitCode() == 0;
+    return ran ? clock.elapsed() : -1;
 }
 
 qint64 currentThreadCpuNs()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -23,6 +25,9 @@ double megabytesPerSecond(qint64 bytes, qint64 milliseconds);
 bool writeRandomFile(const QString &path, qint64 size);
 // SHA-256 of a file, read in pieces; empty when it cannot be read.
 QByteArray fileHash(const QString &path);
+// Every folder and file under root by its path relative to root, a file with its SHA-256 and a
+// folder with "folder": two trees with equal maps hold the same names and bytes.
+QMap<QString, QByteArray> treeHashes(const QString &root);
 // Fills a folder with count small G-code files of assorted sizes (program_000000.nc, ...).
 bool fillFolder(const QString &dir, int count);
 // The benchmarks' report, on standard output.
@@ -36,6 +41,12 @@ bool judge(const QString &row, bool met);
 // Prints every verdict kept, one line each, so that runs can be compared line by line; appends
 // them to the file named by CNC_BENCH_SUMMARY as well, which make bench prints at its end.
 void printVerdicts(const QString &program);
+
+// Whether the simulated controller can run here and sshpass, which gives OpenSSH's clients the
+// password, is installed; prints why not.
+bool canRunAgainstOpenSsh();
+// Milliseconds for OpenSSH's ssh to log in, run the command and end; -1 when it failed.
+qint64 sshWithLoginMs(const QString &host, int port, const QString &command);
 
 // OpenSSH's client options for a simulated controller: its password comes from sshpass, its
 // host key is taken as it is, and only errors are printed.

@@ -22,7 +22,17 @@ BenchWorker::BenchWorker(const QString &host, int port)
             [this](QSsh::SftpJobId, const QString &error) {
                 if (m_error.isEmpty())
                     m_error = error;
-                if (++m_reports >= m_wanted && m_loop)
+                if (m_wanted > 0 && ++m_reports >= m_wanted && m_loop)
+                    m_loop->quit();
+            });
+    connect(m_worker, &CConnectionForSshClient::sigRemoteTreeListed, this,
+            [this](quint64 request, const QSsh::SftpTree &entries, const QString &error) {
+                if (request != m_listRequest)
+                    return;
+                m_listed = true;
+                m_tree = entries;
+                m_error = error;
+                if (m_loop)
                     m_loop->quit();
             });
     m_worker->init();
@@ -47,20 +57,39 @@ qint64 BenchWorker::run(const std::function<void(CConnectionForSshClient *)> &re
     m_reports = 0;
     m_wanted = reports;
     m_error.clear();
-    // The last report ends the wait: no polling timer that would wake this thread all the time.
+    const qint64 ms = request(requests);
+    const bool answered = m_reports >= reports;
+    *error = answered ? m_error : QStringLiteral("no answer");
+    return error->isEmpty() ? ms : -1;
+}
+
+qint64 BenchWorker::listTree(const QString &remotePath, QSsh::SftpTree *entries, QString *error)
+{
+    const quint64 id = ++m_listRequest;
+    m_wanted = 0; // no job report ends this wait
+    m_listed = false;
+    m_tree.clear();
+    m_error.clear();
+    const qint64 ms = request(
+        [id, remotePath](CConnectionForSshClient *w) { w->slotListRemoteTree(id, remotePath); });
+    *entries = m_tree;
+    *error = m_listed ? m_error : QStringLiteral("no answer");
+    return error->isEmpty() ? ms : -1;
+}
+
+qint64 BenchWorker::request(const std::function<void(CConnectionForSshClient *)> &call)
+{
+    // The answer ends the wait: no polling timer that would wake this thread all the time.
     QEventLoop loop;
     m_loop = &loop;
     QTimer::singleShot(15 * 60 * 1000, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     QMetaObject::invokeMethod(
-        m_worker, [this, requests] { requests(m_worker); }, Qt::QueuedConnection);
+        m_worker, [this, call] { call(m_worker); }, Qt::QueuedConnection);
     loop.exec();
-    const qint64 ms = clock.elapsed();
     m_loop = nullptr;
-    const bool answered = m_reports >= reports;
-    *error = answered ? m_error : QStringLiteral("no answer");
-    return error->isEmpty() ? ms : -1;
+    return clock.elapsed();
 }
 
 qint64 BenchWorker::threadCpuNs() const

@@ -15,8 +15,10 @@
 #include "BenchWindow.h"
 #include "BenchWorker.h"
 #include "CConnectionForSshClient.h"
+#include "ComparisonTable.h"
 #include "ControllerShell.h"
-#include "DelayRelay.h"
+#include "LinkProfile.h"
+#include "MultiplexedSsh.h"
 #include "RoundSeries.h"
 #include "SftpClientSession.h"
 #include "SimController.h"
@@ -24,15 +26,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtTest/qtestsystem.h>
 
 #include <memory>
 
 namespace {
 
+using Bench::Endpoint;
+using Bench::LinkProfile;
 using Bench::out;
 
 const int kSimInstance = Bench::simInstance(192);
@@ -48,22 +49,6 @@ constexpr int kListingRounds = 6;
 const QString kRemote = QStringLiteral("/home/pi/cnc/link/");
 const QString kListingFolder = QStringLiteral("list2000");
 
-struct Profile
-{
-    const char *name;
-    const char *rate; // as tc writes it
-    int mbit;
-    int delayMs; // one way
-    bool lan;
-};
-
-constexpr Profile kProfiles[] = {
-    {"gigabit LAN", "1gbit", 1000, 0, true},
-    {"100 Mbit LAN", "100mbit", 100, 1, true},
-    {"shop Wi-Fi", "50mbit", 50, 10, false},
-    {"VPN", "20mbit", 20, 40, false},
-};
-
 // Targets: large files at least this share of sftp's rate and of the link's; many small files
 // this many times as fast as sftp on the slow links, and not slower on the LANs, either way; a
 // listing at most this many times as long as ssh's.
@@ -73,175 +58,27 @@ constexpr double kSmallRatioSlowLinks = 1.5;
 constexpr double kSmallRatioLans = 1.0;
 constexpr double kListingRatio = 1.5;
 
-struct Endpoint
-{
-    QString host;
-    int port = 22;
-};
-
-// One line of the table.
-struct Row
-{
-    QString profile;
-    QString what;
-    QString ours;
-    QString share;
-    QString peer;
-    QString ratio;
-    QString target;
-    QString spread;
-    bool met = true;
-};
-
-// Enough decimals that rounds a few percent apart do not print alike.
-int decimals(double megabytesPerSecond)
-{
-    return megabytesPerSecond < 10 ? 2 : 1;
-}
-
-QString megabytes(double value)
-{
-    return QStringLiteral("%1 MB/s").arg(value, 0, 'f', decimals(value));
-}
-
 QString smallName(int i)
 {
     return QStringLiteral("program_%1.nc").arg(i, 2, 10, QLatin1Char('0'));
 }
 
-// Runs each side of a comparison once, in the order given or the reverse one on odd rounds, so
-// that a drift of the machine hits both sides alike; false as soon as one fails.
-bool interleaved(int round, const std::function<bool()> &first, const std::function<bool()> &second)
-{
-    return round % 2 ? second() && first() : first() && second();
-}
-
-// A rate row: MB/s of both (best against best), the share of the link, the ratio to sftp, its
-// target and the range of both sides' rounds.
-Row rateRow(const Profile &profile, const QString &what, qint64 bytes,
-            const Bench::RoundSeries &oursMs, const Bench::RoundSeries &peerMs, double minRatio,
-            double minShare)
-{
-    const auto rate = [bytes](double ms) {
-        return Bench::megabytesPerSecond(bytes, qint64(ms));
-    };
-    const double ours = rate(oursMs.best());
-    const double peer = rate(peerMs.best());
-    const double share = ours * 8.0 / profile.mbit;
-    const double ratio = peer > 0 ? ours / peer : 0.0;
-    Row row{QLatin1String(profile.name),
-            what,
-            megabytes(ours),
-            QStringLiteral("%1 %").arg(share * 100.0, 0, 'f', 0),
-            megabytes(peer),
-            QString::number(ratio, 'f', 2),
-            QStringLiteral("-"),
-            QStringLiteral("ours %1, sftp %2 MB/s")
-                .arg(oursMs.range(rate, decimals(ours)), peerMs.range(rate, decimals(peer)))};
-    QStringList targets;
-    if (minRatio > 0) {
-        targets << QStringLiteral(">= %1x sftp").arg(minRatio, 0, 'f', 2);
-        row.met = row.met && ratio >= minRatio;
-    }
-    if (minShare > 0) {
-        targets << QStringLiteral(">= %1 % of link").arg(minShare * 100.0, 0, 'f', 0);
-        row.met = row.met && share >= minShare;
-    }
-    if (!targets.isEmpty())
-        row.target = targets.join(QStringLiteral(", "));
-    return row;
-}
-
-// The same ls as the window's, run by OpenSSH's ssh over a connection that is already open.
-class MultiplexedSsh
-{
-public:
-    MultiplexedSsh(const Endpoint &endpoint, const QString &socket)
-        : m_endpoint(endpoint),
-          m_options(Bench::openSshOptions() +
-                    QStringList{QStringLiteral("-o"), QStringLiteral("ControlPath=") + socket,
-                                QStringLiteral("-p"), QString::number(endpoint.port)})
-    {}
-    ~MultiplexedSsh()
-    {
-        if (m_master.state() == QProcess::NotRunning)
-            return;
-        control(QStringLiteral("exit"));
-        if (!m_master.waitForFinished(10000))
-            m_master.kill();
-        m_master.waitForFinished();
-    }
-    // Starts the master connection, which logs in once and stays; true once it serves.
-    bool start()
-    {
-        m_master.setStandardOutputFile(QProcess::nullDevice());
-        m_master.start(QStringLiteral("sshpass"),
-                       QStringList{QStringLiteral("-p"), SimController::rootPassword(),
-                                   QStringLiteral("ssh")} +
-                           m_options +
-                           QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=yes"),
-                                       QStringLiteral("-N"),
-                                       QStringLiteral("root@") + m_endpoint.host});
-        return QTest::qWaitFor(
-            [&] {
-                return m_master.state() == QProcess::Running && control(QStringLiteral("check"));
-            },
-            30000);
-    }
-    // Milliseconds to run the command and take in its output, or -1.
-    qint64 run(const QString &command, int minimumLines)
-    {
-        QProcess ssh;
-        QElapsedTimer clock;
-        clock.start();
-        ssh.start(QStringLiteral("ssh"),
-                  m_options + QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
-                                          QStringLiteral("root@") + m_endpoint.host, command});
-        QByteArray output;
-        while (ssh.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
-            ssh.waitForReadyRead(100);
-            output += ssh.readAllStandardOutput();
-        }
-        output += ssh.readAllStandardOutput();
-        const qint64 ms = clock.elapsed();
-        return ssh.exitCode() == 0 && output.count('\n') >= minimumLines ? ms : -1;
-    }
-
-private:
-    // Asks the master to check or exit, quietly.
-    bool control(const QString &request)
-    {
-        QProcess ssh;
-        ssh.setStandardOutputFile(QProcess::nullDevice());
-        ssh.setStandardErrorFile(QProcess::nullDevice());
-        ssh.start(QStringLiteral("ssh"),
-                  m_options + QStringList{QStringLiteral("-O"), request,
-                                          QStringLiteral("root@") + m_endpoint.host});
-        return ssh.waitForFinished(10000) && ssh.exitStatus() == QProcess::NormalExit &&
-               ssh.exitCode() == 0;
-    }
-
-    const Endpoint m_endpoint;
-    const QStringList m_options;
-    QProcess m_master;
-};
-
 class LinkBench
 {
 public:
     bool prepare();
-    bool runProfile(const Profile &profile);
+    bool runProfile(const LinkProfile &profile);
     void printTable() const;
     bool allMet() const;
     void finish() { m_sim.setLinkRate(QString()); }
 
 private:
-    bool measureLarge(const Profile &profile, Bench::BenchWorker &worker);
-    bool measureSmall(const Profile &profile, Bench::BenchWorker &worker);
+    bool measureLarge(const LinkProfile &profile, Bench::BenchWorker &worker);
+    bool measureSmall(const LinkProfile &profile, Bench::BenchWorker &worker);
     // One round of sftp: the batch of puts, then that of gets.
     bool sftpRound(const QString &puts, const QString &gets, Bench::RoundSeries *up,
                    Bench::RoundSeries *down);
-    bool measureListing(const Profile &profile, const Endpoint &endpoint);
+    bool measureListing(const LinkProfile &profile, const Endpoint &endpoint);
     QString local(const QString &name) const { return m_scratch.filePath(name); }
     QString onController(const QString &name) const { return m_sim.rootDir() + "/link/" + name; }
 
@@ -250,7 +87,7 @@ private:
     // machine's disk.
     QTemporaryDir m_scratch{QStringLiteral("/dev/shm/cnc-link-bench-XXXXXX")};
     QElapsedTimer m_clock;
-    QVector<Row> m_rows;
+    Bench::ComparisonTable m_table;
     // OpenSSH's sftp, logged in over the current profile's link.
     std::unique_ptr<Bench::SftpClientSession> m_sftp;
 };
@@ -280,25 +117,12 @@ bool LinkBench::prepare()
     return ok;
 }
 
-bool LinkBench::runProfile(const Profile &profile)
+bool LinkBench::runProfile(const LinkProfile &profile)
 {
-    out() << "-- " << profile.name << ": " << profile.mbit << " Mbit/s, " << profile.delayMs
-          << " ms each way" << Qt::endl;
-    if (!m_sim.setLinkRate(QLatin1String(profile.rate))) {
-        out() << "cannot limit the link: " << m_sim.lastError() << Qt::endl;
+    Bench::ShapedLink link;
+    if (!link.open(m_sim, profile))
         return false;
-    }
-    std::unique_ptr<DelayRelay> relay;
-    Endpoint endpoint{m_sim.address(), 22};
-    if (profile.delayMs > 0) {
-        relay = std::make_unique<DelayRelay>(m_sim.address(), 22, profile.delayMs);
-        QString error;
-        if (!relay->start(&error)) {
-            out() << error << Qt::endl;
-            return false;
-        }
-        endpoint = {relay->address(), relay->port()};
-    }
+    const Endpoint endpoint = link.endpoint();
     {
         Bench::BenchWorker worker(endpoint.host, endpoint.port);
         m_sftp = std::make_unique<Bench::SftpClientSession>(endpoint.host, endpoint.port);
@@ -328,7 +152,7 @@ bool LinkBench::sftpRound(const QString &puts, const QString &gets, Bench::Round
     return true;
 }
 
-bool LinkBench::measureLarge(const Profile &profile, Bench::BenchWorker &worker)
+bool LinkBench::measureLarge(const LinkProfile &profile, Bench::BenchWorker &worker)
 {
     Bench::RoundSeries oursUp, oursDown, peerUp, peerDown;
     const auto ours = [&] {
@@ -361,7 +185,7 @@ bool LinkBench::measureLarge(const Profile &profile, Bench::BenchWorker &worker)
     // decides as with the small files: more rounds there.
     const int rounds = profile.lan ? kLargeRoundsLan : kLargeRounds;
     for (int round = 0; round < rounds; ++round) {
-        if (!interleaved(round, ours, sftp))
+        if (!Bench::interleaved(round, ours, sftp))
             return false;
     }
     if (Bench::fileHash(onController("large-ours.bin")) != Bench::fileHash(local("large.bin")) ||
@@ -369,14 +193,14 @@ bool LinkBench::measureLarge(const Profile &profile, Bench::BenchWorker &worker)
         out() << "the 32 MiB transfers did not arrive intact" << Qt::endl;
         return false;
     }
-    m_rows << rateRow(profile, QStringLiteral("32 MiB upload"), kLargeSize, oursUp, peerUp,
-                      kLargeRatio, kLinkShare)
-           << rateRow(profile, QStringLiteral("32 MiB download"), kLargeSize, oursDown, peerDown,
-                      kLargeRatio, kLinkShare);
+    m_table.addRate(profile, QStringLiteral("32 MiB upload"), kLargeSize, oursUp, peerUp,
+                    kLargeRatio, kLinkShare);
+    m_table.addRate(profile, QStringLiteral("32 MiB download"), kLargeSize, oursDown, peerDown,
+                    kLargeRatio, kLinkShare);
     return true;
 }
 
-bool LinkBench::measureSmall(const Profile &profile, Bench::BenchWorker &worker)
+bool LinkBench::measureSmall(const LinkProfile &profile, Bench::BenchWorker &worker)
 {
     QString puts, gets;
     for (int i = 0; i < kSmallFiles; ++i) {
@@ -417,7 +241,7 @@ bool LinkBench::measureSmall(const Profile &profile, Bench::BenchWorker &worker)
     // machine's two cores decides: more rounds there.
     const int rounds = profile.lan ? kSmallRoundsLan : kSmallRounds;
     for (int round = 0; round < rounds; ++round) {
-        if (!interleaved(round, ours, sftp))
+        if (!Bench::interleaved(round, ours, sftp))
             return false;
     }
     for (int i = 0; i < kSmallFiles; ++i) {
@@ -430,17 +254,17 @@ bool LinkBench::measureSmall(const Profile &profile, Bench::BenchWorker &worker)
         }
     }
     const double minRatio = profile.lan ? kSmallRatioLans : kSmallRatioSlowLinks;
-    m_rows << rateRow(profile, QStringLiteral("40 x 20 KiB up"), kSmallFiles * kSmallSize, oursUp,
-                      peerUp, minRatio, 0.0)
-           << rateRow(profile, QStringLiteral("40 x 20 KiB down"), kSmallFiles * kSmallSize,
-                      oursDown, peerDown, minRatio, 0.0);
+    m_table.addRate(profile, QStringLiteral("40 x 20 KiB up"), kSmallFiles * kSmallSize, oursUp,
+                    peerUp, minRatio, 0.0);
+    m_table.addRate(profile, QStringLiteral("40 x 20 KiB down"), kSmallFiles * kSmallSize, oursDown,
+                    peerDown, minRatio, 0.0);
     return true;
 }
 
-bool LinkBench::measureListing(const Profile &profile, const Endpoint &endpoint)
+bool LinkBench::measureListing(const LinkProfile &profile, const Endpoint &endpoint)
 {
     Bench::BenchWindow window(endpoint.host, endpoint.port, m_clock);
-    MultiplexedSsh ssh(endpoint, local("mux"));
+    Bench::MultiplexedSsh ssh(endpoint, local("mux"));
     QString error;
     if (!window.open(kListingFolder, kListingEntries, &error) || !ssh.start()) {
         out() << (error.isEmpty() ? QStringLiteral("ssh's master did not start") : error)
@@ -465,7 +289,7 @@ bool LinkBench::measureListing(const Profile &profile, const Endpoint &endpoint)
         return ms >= 0;
     };
     for (int round = 0; round < kListingRounds; ++round) {
-        if (!interleaved(round, bySsh, byWindow)) {
+        if (!Bench::interleaved(round, bySsh, byWindow)) {
             out() << "the listing did not arrive" << Qt::endl;
             return false;
         }
@@ -477,40 +301,18 @@ bool LinkBench::measureListing(const Profile &profile, const Endpoint &endpoint)
           << windowParts.median() << " ms in the window after the last byte; ssh " << peerMs
           << " ms" << Qt::endl;
     const double ratio = peerMs > 0 ? oursMs / peerMs : 0.0;
-    m_rows << Row{QLatin1String(profile.name),
-                  QStringLiteral("list 2,000 entries"),
-                  QStringLiteral("%1 ms").arg(oursMs, 0, 'f', 0),
-                  QStringLiteral("-"),
-                  QStringLiteral("%1 ms").arg(peerMs, 0, 'f', 0),
-                  QString::number(ratio, 'f', 2),
-                  QStringLiteral("<= %1x ssh").arg(kListingRatio, 0, 'f', 1),
-                  QStringLiteral("ours %1, ssh %2 ms").arg(ours.range(0), peer.range(0)),
-                  ratio <= kListingRatio};
+    m_table.add({QLatin1String(profile.name), QStringLiteral("list 2,000 entries"),
+                 QStringLiteral("%1 ms").arg(oursMs, 0, 'f', 0), QStringLiteral("-"),
+                 QStringLiteral("%1 ms").arg(peerMs, 0, 'f', 0), QString::number(ratio, 'f', 2),
+                 QStringLiteral("<= %1x ssh").arg(kListingRatio, 0, 'f', 1),
+                 QStringLiteral("ours %1, ssh %2 ms").arg(ours.range(0), peer.range(0)),
+                 ratio <= kListingRatio});
     return true;
 }
 
 void LinkBench::printTable() const
 {
-    const QStringList header = {"profile",    "measure", "this program",
-                                "link share", "OpenSSH", "ratio",
-                                "target",     "",        "rounds' range"};
-    QVector<QStringList> lines{header};
-    for (const Row &row : m_rows) {
-        lines << QStringList{row.profile, row.what,  row.ours,   row.share,
-                             row.peer,    row.ratio, row.target, row.met ? "met" : "MISSED",
-                             row.spread};
-    }
-    QVector<int> widths(header.size(), 0);
-    for (const QStringList &line : lines) {
-        for (int i = 0; i < line.size(); ++i)
-            widths[i] = qMax(widths[i], line.at(i).size());
-    }
-    for (const QStringList &line : lines) {
-        QStringList cells;
-        for (int i = 0; i < line.size(); ++i)
-            cells << line.at(i).leftJustified(widths[i]);
-        out() << cells.join(QStringLiteral(" | ")).trimmed() << Qt::endl;
-    }
+    m_table.print();
     out() << "Rounds interleaved. Large files: best of " << kLargeRoundsLan
           << " rounds on the LANs, of " << kLargeRounds << " on the others; small files: best of "
           << kSmallRoundsLan << " on the LANs, of " << kSmallRounds
@@ -522,16 +324,7 @@ void LinkBench::printTable() const
 
 bool LinkBench::allMet() const
 {
-    bool met = true;
-    for (const Row &row : m_rows) {
-        if (row.target != QLatin1String("-"))
-            met = Bench::judge(
-                      QStringLiteral("%1, %2: %3 against %4, ratio %5 (%6)")
-                          .arg(row.profile, row.what, row.ours, row.peer, row.ratio, row.target),
-                      row.met) &&
-                  met;
-    }
-    return met;
+    return m_table.judgeAll();
 }
 
 } // namespace
@@ -542,31 +335,9 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     out() << "== link" << Qt::endl;
-    QString reason;
-    if (!SimController::canRun(&reason)) {
-        out() << "cannot start the simulated controller: " << reason << Qt::endl;
+    if (!Bench::canRunAgainstOpenSsh())
         return 1;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("sshpass")).isEmpty()) {
-        out() << "sshpass is missing (Debian package sshpass)" << Qt::endl;
-        return 1;
-    }
     LinkBench bench;
-    bool ran = bench.prepare();
-    const QStringList selected = app.arguments().mid(1);
-    for (const Profile &profile : kProfiles) {
-        if (ran && (selected.isEmpty() || selected.contains(QLatin1String(profile.name))))
-            ran = bench.runProfile(profile);
-    }
-    bench.finish();
-    if (ran)
-        bench.printTable();
-    const bool met = ran && bench.allMet();
-    Bench::printVerdicts(QStringLiteral("cnc_link_bench"));
-    out() << "== link: "
-          << (!ran  ? "FAILED"
-              : met ? "done, every target met"
-                    : "TARGET MISSED")
-          << Qt::endl;
-    return met ? 0 : 1;
+    return Bench::runOverProfiles(bench, QStringLiteral("link"), QStringLiteral("cnc_link_bench"),
+                                  app.arguments().mid(1), false);
 }

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTextStream>
 #include <QtTest/qtestsystem.h>
 
@@ -31,25 +30,6 @@ QElapsedTimer &benchClock()
 {
     static QElapsedTimer timer;
     return timer;
-}
-
-// Milliseconds that OpenSSH takes to log in, run the listing command and come back.
-qint64 openSshListingMs(const QString &address, const QString &dir)
-{
-    const QString command = ControllerShell::listingCommand(dir).trimmed();
-    QProcess ssh;
-    ssh.setStandardOutputFile(QProcess::nullDevice());
-    QElapsedTimer timer;
-    timer.start();
-    ssh.start(QStringLiteral("sshpass"),
-              {QStringLiteral("-p"), SimController::rootPassword(), QStringLiteral("ssh"),
-               QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
-               QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
-               QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR"),
-               QStringLiteral("root@") + address, command});
-    if (!ssh.waitForFinished(60000) || ssh.exitCode() != 0)
-        return -1;
-    return timer.elapsed();
 }
 
 bool benchFolder(SimController &sim, int entries)
@@ -77,7 +57,8 @@ bool benchFolder(SimController &sim, int entries)
         return true;
     };
     const auto byOpenSsh = [&] {
-        const qint64 ms = openSshListingMs(sim.address(), remoteDir);
+        const qint64 ms = Bench::sshWithLoginMs(
+            sim.address(), 22, ControllerShell::listingCommand(remoteDir).trimmed());
         baselines.add(ms);
         return ms >= 0;
     };

@@ -45,4 +45,9 @@ QString RoundSeries::range(int decimals) const
     return range([](double value) { return value; }, decimals);
 }
 
+bool interleaved(int round, const std::function<bool()> &first, const std::function<bool()> &second)
+{
+    return round % 2 ? second() && first() : first() && second();
+}
+
 } // namespace Bench

@@ -31,4 +31,9 @@ private:
     QVector<double> m_values;
 };
 
+// Runs each side of a comparison once, in the order given or the reverse one on odd rounds, so
+// that a drift of the machine hits both sides alike; false as soon as one fails.
+bool interleaved(int round, const std::function<bool()> &first,
+                 const std::function<bool()> &second);
+
 } // namespace Bench

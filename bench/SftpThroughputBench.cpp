@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -443,15 +442,8 @@ bool dropbearRows(SimController &sim, const QTemporaryDir &scratch, const QStrin
 
 bool sftpThroughputBench()
 {
-    QString reason;
-    if (!SimController::canRun(&reason)) {
-        out() << "cannot start the simulated controller: " << reason << Qt::endl;
+    if (!Bench::canRunAgainstOpenSsh())
         return false;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("sshpass")).isEmpty()) {
-        out() << "sshpass is missing (Debian package sshpass)" << Qt::endl;
-        return false;
-    }
     SimController sim(kSimInstance);
     SimController::Options options;
     options.filesInMemory = true;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "LinkProfile.h"
+
+#include <QString>
+#include <QVector>
+
+namespace Bench {
+
+class RoundSeries;
+
+// One line of a comparison with OpenSSH on a link profile. A row whose target is "-" is shown
+// for information and judges nothing.
+struct ComparisonRow
+{
+    QString profile;
+    QString what;
+    QString ours;
+    QString share; // of the link
+    QString peer;
+    QString ratio;
+    QString target;
+    QString spread;
+    bool met = true;
+};
+
+// The rows of a benchmark against OpenSSH: printed as one table, and every row with a target
+// judged for the summary of make bench.
+class ComparisonTable
+{
+public:
+    void add(const ComparisonRow &row) { m_rows << row; }
+    // A rate row: MB/s of both (best against best), the share of the link, the ratio to sftp
+    // (peer's time over ours), the targets that are above 0, and the range of both sides' rounds.
+    void addRate(const LinkProfile &profile, const QString &what, qint64 bytes,
+                 const RoundSeries &oursMs, const RoundSeries &peerMs, double minRatio,
+                 double minShare);
+    void print() const;
+    // Judges every row that has a target; true when all met theirs.
+    bool judgeAll() const;
+
+private:
+    QVector<ComparisonRow> m_rows;
+};
+
+} // namespace Bench

@@ -1,0 +1,39 @@
+#include "LinkProfile.h"
+
+#include "BenchSupport.h"
+#include "DelayRelay.h"
+#include "SimController.h"
+
+namespace Bench {
+
+bool profileChosen(const LinkProfile &profile, const QStringList &names)
+{
+    return names.isEmpty() || names.contains(QLatin1String(profile.name));
+}
+
+ShapedLink::ShapedLink() = default;
+ShapedLink::~ShapedLink() = default;
+
+bool ShapedLink::open(SimController &sim, const LinkProfile &profile)
+{
+    out() << "-- " << profile.name << ": " << profile.mbit << " Mbit/s, " << profile.delayMs
+          << " ms each way" << Qt::endl;
+    m_relay.reset();
+    if (!sim.setLinkRate(QLatin1String(profile.rate))) {
+        out() << "cannot limit the link: " << sim.lastError() << Qt::endl;
+        return false;
+    }
+    m_endpoint = {sim.address(), 22};
+    if (profile.delayMs <= 0)
+        return true;
+    m_relay = std::make_unique<DelayRelay>(sim.address(), 22, profile.delayMs);
+    QString error;
+    if (!m_relay->start(&error)) {
+        out() << error << Qt::endl;
+        return false;
+    }
+    m_endpoint = {m_relay->address(), m_relay->port()};
+    return true;
+}
+
+} // namespace Bench

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "BenchSupport.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class DelayRelay;
+class SimController;
+
+namespace Bench {
+
+// A link operators have between this program and the controller: its rate and its one-way
+// delay.
+struct LinkProfile
+{
+    const char *name;
+    const char *rate; // as tc writes it
+    int mbit;
+    int delayMs; // one way
+    bool lan;
+};
+
+inline constexpr LinkProfile kLinkProfiles[] = {
+    {"gigabit LAN", "1gbit", 1000, 0, true},
+    {"100 Mbit LAN", "100mbit", 100, 1, true},
+    {"shop Wi-Fi", "50mbit", 50, 10, false},
+    {"VPN", "20mbit", 20, 40, false},
+};
+
+// Whether a profile is among those named on the command line; none named takes every one.
+bool profileChosen(const LinkProfile &profile, const QStringList &names);
+
+// The main part of a benchmark over the link profiles: prepares it, measures it on each profile
+// chosen by name on the command line (the slow links alone when slowLinksOnly), lifts the rate
+// limit, prints its table and its verdicts, and says how it ended under title; the exit code.
+// Benchmark has bool prepare(), bool runProfile(profile), finish(), printTable() and
+// bool allMet().
+template <typename Benchmark>
+int runOverProfiles(Benchmark &bench, const QString &title, const QString &program,
+                    const QStringList &chosen, bool slowLinksOnly)
+{
+    bool ran = bench.prepare();
+    for (const LinkProfile &profile : kLinkProfiles) {
+        if (ran && !(slowLinksOnly && profile.lan) && profileChosen(profile, chosen))
+            ran = bench.runProfile(profile);
+    }
+    bench.finish();
+    if (ran)
+        bench.printTable();
+    const bool met = ran && bench.allMet();
+    printVerdicts(program);
+    out() << "== " << title << ": "
+          << (!ran  ? "FAILED"
+              : met ? "done, every target met"
+                    : "TARGET MISSED")
+          << Qt::endl;
+    return met ? 0 : 1;
+}
+
+struct Endpoint
+{
+    QString host;
+    int port = 22;
+};
+
+// The simulated controller's link held to a profile: its rate limited on the veth pair (tbf)
+// and, for the delay, a relay in front of the controller that holds every byte back that long
+// in each direction. Connections to endpoint() go through both. The relay stops with this
+// object; the rate stays until the next profile or SimController::setLinkRate(QString()).
+class ShapedLink
+{
+public:
+    ShapedLink();
+    ~ShapedLink();
+    ShapedLink(const ShapedLink &) = delete;
+    ShapedLink &operator=(const ShapedLink &) = delete;
+
+    // Prints the profile's heading; false, saying why, when the link could not be shaped.
+    bool open(SimController &sim, const LinkProfile &profile);
+    Endpoint endpoint() const { return m_endpoint; }
+
+private:
+    std::unique_ptr<DelayRelay> m_relay;
+    Endpoint m_endpoint;
+};
+
+} // namespace Bench
