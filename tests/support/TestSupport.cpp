@@ -97,9 +97,9 @@ static void addTree(const QByteArray &root, const QByteArray &relative,
             tree->insert(path, "dir");
             addTree(root, path, tree);
         } else if (S_ISLNK(info.st_mode)) {
-            QByteArray target(4096, '\0');
-            target.resize(int(qMax<ssize_t>(0, ::readlink(full.constData(), target.data(), 4096))));
-            tree->insert(path, "-> " + target);
+            char target[4096];
+            const ssize_t length = ::readlink(full.constData(), target, sizeof target);
+            tree->insert(path, "-> " + QByteArray(target, int(qMax<ssize_t>(0, length))));
         } else {
             // Opened by its bytes: the name need not be text.
             QFile file;
