@@ -169,7 +169,8 @@ bool FolderTransfers::confirm(TransferPlan *plan, bool uploading, const QString 
                 return QFileInfo::exists(localFolder + QLatin1Char('/') + name) ||
                        std::any_of(plan->files.cbegin(), plan->files.cend(),
                                    [&name](const TransferPlan::File &other) {
-                                       return other.target.compare(name, Qt::CaseInsensitive) == 0;
+                                       return TransferPlan::storedName(other.target, true) ==
+                                              TransferPlan::storedName(name, true);
                                    });
             };
             file.target = TransferPlan::freeName(clash.source.path, taken);

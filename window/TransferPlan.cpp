@@ -5,12 +5,6 @@
 
 namespace {
 
-// The name a target side that merges letter case (and bytes it cannot keep) would store.
-QString storedName(const QString &path, bool foldCase)
-{
-    return foldCase ? QFile::decodeName(QFile::encodeName(path)).toCaseFolded() : path;
-}
-
 bool insideBlocked(const QString &path, const QStringList &blocked)
 {
     for (const QString &folder : blocked) {
@@ -21,6 +15,11 @@ bool insideBlocked(const QString &path, const QStringList &blocked)
 }
 
 } // namespace
+
+QString TransferPlan::storedName(const QString &path, bool foldCase)
+{
+    return foldCase ? QFile::decodeName(QFile::encodeName(path)).toCaseFolded() : path;
+}
 
 TransferPlan TransferPlan::make(const QVector<TransferItem> &sources,
                                 const QVector<TransferItem> &targetSide, bool foldCase)

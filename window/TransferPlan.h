@@ -49,6 +49,10 @@ struct TransferPlan
     static TransferPlan make(const QVector<TransferItem> &sources,
                              const QVector<TransferItem> &targetSide, bool foldCase);
 
+    // The name a target side stores for path: with foldCase, letter case and bytes it cannot
+    // keep apart merged, so that two paths with the same stored name are the same file there.
+    static QString storedName(const QString &path, bool foldCase);
+
     // A free name for a clashing file: "part (2).nc", "part (3).nc"... the first one that
     // taken() does not hold.
     static QString freeName(const QString &path, const std::function<bool(const QString &)> &taken);
