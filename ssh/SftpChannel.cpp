@@ -92,6 +92,7 @@ public:
     SftpChannel *const q;
     SshSession *session;
     QAtomicInt atomicState = SftpChannel::Closed;
+    bool verifyTransfers = false;
     std::unique_ptr<PosixRenameSession> renamer;
     std::vector<std::unique_ptr<Lane>> lanes;   // the last one may still be opening
     std::vector<std::unique_ptr<SftpJob>> jobs; // in the order they were started
@@ -595,6 +596,22 @@ SftpJobId SftpChannel::readFile(const QString &remoteFilePath, qint64 maxSize)
     if (d->state() != Initialized)
         return SftpInvalidJob;
     return d->addJob(std::make_unique<Internal::SftpReadJob>(d->nextId(), remoteFilePath, maxSize));
+}
+
+void SftpChannel::setVerifyTransfers(bool verify)
+{
+    d->verifyTransfers = verify;
+}
+
+bool SftpChannel::verifiesTransfers() const
+{
+    return d->verifyTransfers;
+}
+
+SftpJobId SftpChannel::hashFile(const QString &remoteFilePath)
+{
+    Q_UNUSED(remoteFilePath)
+    return SftpInvalidJob; // not yet
 }
 
 } // namespace QSsh

@@ -86,6 +86,17 @@ public:
     // A file larger than maxSize fails without being fetched. cancelJob() ends it early.
     SftpJobId readFile(const QString &remoteFilePath, qint64 maxSize);
 
+    // Uploads and downloads started from now on check their content end to end before putting
+    // it in place: the SHA-256 of what was sent or received against the controller's, computed
+    // by its sha256sum on an exec channel of its own (the path reaching it as data, never as
+    // command text) or, where it has none, by reading its copy back. Only a match is put in
+    // place; a mismatch fails the job and leaves both targets as they were. Off until set.
+    void setVerifyTransfers(bool verify);
+    bool verifiesTransfers() const;
+    // The SHA-256 of a remote file, computed as verification does: fileHashed(job, sha256,
+    // size) and then finished(job, error).
+    SftpJobId hashFile(const QString &remoteFilePath);
+
 signals:
     void initialized();
     void channelError(const QString &reason);
@@ -101,6 +112,13 @@ signals:
     void fileRead(QSsh::SftpJobId job, const QByteArray &data, qint64 fileSize);
     // The entries a listTree job found, just before its successful finished().
     void treeListed(QSsh::SftpJobId job, const QSsh::SftpTree &entries);
+    // A verifying transfer has its content complete and is checking it.
+    void transferVerifying(QSsh::SftpJobId job);
+    // A verifying transfer's check, just before its finished(): a Verified job then succeeds,
+    // a Mismatch one fails.
+    void transferVerified(QSsh::SftpJobId job, const QSsh::SftpVerification &result);
+    // The end of a hashFile job, just before its successful finished(): 32 bytes.
+    void fileHashed(QSsh::SftpJobId job, const QByteArray &sha256, qint64 size);
     // A recoverReplacement job has succeeded, just before its finished().
     void replacementRecovered(QSsh::SftpJobId job, QSsh::SftpRecovery outcome);
 

@@ -15,6 +15,7 @@ void registerMetaTypes()
         qRegisterMetaType<QSsh::SshError>("QSsh::SshError");
         qRegisterMetaType<QSsh::SftpRecovery>("QSsh::SftpRecovery");
         qRegisterMetaType<QSsh::SftpTree>("QSsh::SftpTree");
+        qRegisterMetaType<QSsh::SftpVerification>("QSsh::SftpVerification");
         return true;
     }();
     Q_UNUSED(registered)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
 #include <QString>
@@ -65,6 +66,19 @@ struct SftpTreeEntry
 };
 using SftpTree = QVector<SftpTreeEntry>;
 
+// How a transfer's content was checked once it was complete: the SHA-256 of the local side
+// against the controller's (from its sha256sum, or, where it has none, from reading its copy
+// back through SFTP).
+struct SftpVerification
+{
+    enum class Outcome { Verified, Mismatch };
+
+    Outcome outcome = Outcome::Verified;
+    QByteArray localSha256;  // 32 bytes
+    QByteArray remoteSha256; // 32 bytes
+    bool readBack = false;   // the controller had no sha256sum
+};
+
 // Registers SftpJobId, SshError and SftpRecovery under their names ("QSsh::SftpJobId", ...)
 // so that they can travel through queued connections. Safe to call any number of times,
 // from any thread.
@@ -75,3 +89,4 @@ void registerMetaTypes();
 Q_DECLARE_METATYPE(QSsh::SshError)
 Q_DECLARE_METATYPE(QSsh::SftpRecovery)
 Q_DECLARE_METATYPE(QSsh::SftpTree)
+Q_DECLARE_METATYPE(QSsh::SftpVerification)
