@@ -259,6 +259,13 @@ void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
     });
 }
 
+void CConnectionForSshClient::slotSetVerifyTransfers(bool verify)
+{
+    m_bVerifyTransfers = verify;
+    if (const auto sftp = readySftpChannel())
+        sftp->setVerifyTransfers(verify);
+}
+
 void CConnectionForSshClient::slotCancelTransfers()
 {
     m_folders->cancelPending();
@@ -555,6 +562,8 @@ QString CConnectionForSshClient::addressKey() const
 
 void CConnectionForSshClient::setSftp(const QSharedPointer<QSsh::SftpChannel> &channel)
 {
+    if (channel)
+        channel->setVerifyTransfers(m_bVerifyTransfers);
     // Swap under the lock, drop the old handle outside it: its deleter may run the channel's
     // destructor.
     QSharedPointer<QSsh::SftpChannel> previous = channel;

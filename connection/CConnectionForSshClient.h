@@ -53,6 +53,7 @@ private:
     bool m_bSftpInitialized = false;
     // sftpChannelInitialized has gone out for the current connection.
     bool m_bReadyReported = false;
+    bool m_bVerifyTransfers = true;
 
 public:
     // Written by the GUI thread, read by the worker thread.
@@ -142,6 +143,9 @@ public slots:
     void slotCreateRemoteFolder(QString remotePath);
     // Stops every transfer that is running or waiting.
     void slotCancelTransfers();
+    // Whether uploads and downloads started from now on check their content end to end
+    // (SftpChannel::setVerifyTransfers); on until switched off.
+    void slotSetVerifyTransfers(bool verify);
     void slotRenameRemotePath(QString oldPath, QString newPath);
     // Reads a remote file of at most maxSize bytes into memory, for a look at it: not a file
     // operation, so it is answered by sigRemoteFileRead alone, never by sftpJobFinished.
