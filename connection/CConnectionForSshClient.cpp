@@ -66,9 +66,12 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
     hooks.fileFailed = [this](const QString &error) {
         emit sftpJobFinished(QSsh::SftpInvalidJob, error);
     };
+    m_reads = new RemoteReads(m_jobs, hooks.readyChannel, this);
     m_folders = new FolderJobs(m_jobs, std::move(hooks), this);
     connect(m_folders, &FolderJobs::treeListed, this,
             &CConnectionForSshClient::sigRemoteTreeListed);
+    connect(m_reads, &RemoteReads::fileRead, this, &CConnectionForSshClient::sigRemoteFileRead);
+    connect(m_reads, &RemoteReads::fileHashed, this, &CConnectionForSshClient::sigRemoteFileHashed);
     // Queued sftpJobFinished and error(QSsh::SshError) may travel before any connection exists.
     QSsh::registerMetaTypes();
     qRegisterMetaType<HostKeyReport>();
@@ -414,6 +417,8 @@ void CConnectionForSshClient::slotConnected()
             [this](QObject *channel) { forgetJobsOf(channel); });
     connect(sftp.data(), &QSsh::SftpChannel::fileRead, this,
             &CConnectionForSshClient::onSftpFileRead);
+    connect(sftp.data(), &QSsh::SftpChannel::fileHashed, this,
+            &CConnectionForSshClient::onSftpFileRead);
     connect(sftp.data(), &QSsh::SftpChannel::treeListed, this,
             [this, channel = sftp.data()](QSsh::SftpJobId job, const QSsh::SftpTree &entries) {
                 m_folders->keepTree(channel, job, entries);
@@ -610,30 +615,17 @@ void CConnectionForSshClient::onSftpStartFailed(const QString &reason)
 void CConnectionForSshClient::slotReadRemoteFile(quint64 request, QString remotePath,
                                                  qint64 maxSize)
 {
-    const auto sftp = readySftpChannel();
-    const QSsh::SftpJobId job = sftp ? sftp->readFile(remotePath, maxSize) : QSsh::SftpInvalidJob;
-    const bool started = m_jobs.addOwnJob(sftp.data(), job, [this, job](const QString &error) {
-        const WorkerJobTable::RemoteRead read = m_jobs.takeRemoteRead(job);
-        if (!read.dropped)
-            emit sigRemoteFileRead(read.request, read.data, read.fileSize, error);
-    });
-    if (!started) {
-        qCWarning(lcConnection).noquote() << "SFTP channel not ready for reading" << remotePath;
-        emit sigRemoteFileRead(request, QByteArray(), -1, tr("SFTP channel not ready."));
-        return;
-    }
-    qCDebug(lcConnection).noquote() << "Reading remote file" << remotePath << "as job" << job;
-    m_jobs.addRemoteRead(job, request);
+    m_reads->read(request, remotePath, maxSize);
 }
 
 void CConnectionForSshClient::slotCancelRemoteRead(quint64 request)
 {
-    const QSsh::SftpJobId job = m_jobs.dropRemoteRead(request);
-    if (job == QSsh::SftpInvalidJob)
-        return;
-    const auto sftp = readySftpChannel();
-    if (sftp && m_jobs.isOwnJob(sftp.data(), job))
-        sftp->cancelJob(job);
+    m_reads->dropRead(request);
+}
+
+void CConnectionForSshClient::slotHashRemoteFile(quint64 request, QString remotePath)
+{
+    m_reads->hash(request, remotePath);
 }
 
 void CConnectionForSshClient::slotListRemoteTree(quint64 request, QString remotePath)

@@ -2,6 +2,7 @@
 
 #include "FolderJobs.h"
 #include "HostKeyReport.h"
+#include "RemoteReads.h"
 #include "SftpChannel.h"
 #include "ShellCommandQueue.h"
 #include "SshConnection.h"
@@ -97,6 +98,7 @@ private:
     // yet finished, and the remote reads under way.
     WorkerJobTable m_jobs;
     FolderJobs *m_folders = nullptr;
+    RemoteReads *m_reads = nullptr;
 
 signals:
     void sigInitForClild();
@@ -127,6 +129,8 @@ signals:
     // may then be under backupPath).
     void sigReplacementRecovered(QString remotePath, QString backupPath, QSsh::SftpRecovery outcome,
                                  QString error);
+    // The answer to slotHashRemoteFile: 32 bytes and the file's size on success (empty error).
+    void sigRemoteFileHashed(quint64 request, QByteArray sha256, qint64 fileSize, QString error);
     // The answer to slotListRemoteTree: the entries on success (empty error), else the reason.
     void sigRemoteTreeListed(quint64 request, QSsh::SftpTree entries, QString error);
 
@@ -152,6 +156,9 @@ public slots:
     void slotReadRemoteFile(quint64 request, QString remotePath, qint64 maxSize);
     // The requester no longer wants the answer: the read stops and nothing is sent back.
     void slotCancelRemoteRead(quint64 request);
+    // The SHA-256 of a remote file (SftpChannel::hashFile), answered by sigRemoteFileHashed
+    // alone.
+    void slotHashRemoteFile(quint64 request, QString remotePath);
     // Lists a remote path and everything inside it (SftpChannel::listTree), for a look at it:
     // answered by sigRemoteTreeListed alone.
     void slotListRemoteTree(quint64 request, QString remotePath);

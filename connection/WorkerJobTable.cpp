@@ -50,9 +50,9 @@ QList<WorkerJobTable::Answer> WorkerJobTable::forgetChannel(const QObject *chann
     return unanswered;
 }
 
-void WorkerJobTable::addRemoteRead(QSsh::SftpJobId job, quint64 request)
+void WorkerJobTable::addRemoteRead(QSsh::SftpJobId job, quint64 request, bool hash)
 {
-    m_remoteReads.insert(job, RemoteRead{request, {}, -1, false});
+    m_remoteReads.insert(job, RemoteRead{request, {}, -1, false, hash});
 }
 
 void WorkerJobTable::keepReadData(const QObject *channel, QSsh::SftpJobId job,
@@ -68,7 +68,7 @@ void WorkerJobTable::keepReadData(const QObject *channel, QSsh::SftpJobId job,
 QSsh::SftpJobId WorkerJobTable::dropRemoteRead(quint64 request)
 {
     for (auto it = m_remoteReads.begin(); it != m_remoteReads.end(); ++it) {
-        if (it->request == request && !it->dropped) {
+        if (it->request == request && !it->dropped && !it->hash) {
             it->dropped = true;
             return it.key();
         }

@@ -30,6 +30,7 @@ public:
         QByteArray data;
         qint64 fileSize = -1;
         bool dropped = false; // the requester has gone; nothing is sent back
+        bool hash = false;    // a hash of the file (data), not its contents
     };
 
     // Keeps job of channel as one of the worker's own; false for an invalid job.
@@ -49,7 +50,8 @@ public:
     // Forgets every job of channel; returns the answers its own jobs are still owed.
     QList<Answer> forgetChannel(const QObject *channel);
 
-    void addRemoteRead(QSsh::SftpJobId job, quint64 request);
+    // A read of the file's contents, or of its hash; hashes are never dropped.
+    void addRemoteRead(QSsh::SftpJobId job, quint64 request, bool hash = false);
     // Keeps what channel's read job delivered; ignored unless job is that channel's own.
     void keepReadData(const QObject *channel, QSsh::SftpJobId job, const QByteArray &data,
                       qint64 fileSize);
