@@ -419,6 +419,10 @@ void CConnectionForSshClient::slotConnected()
             &CConnectionForSshClient::onSftpFileRead);
     connect(sftp.data(), &QSsh::SftpChannel::fileHashed, this,
             &CConnectionForSshClient::onSftpFileRead);
+    connect(sftp.data(), &QSsh::SftpChannel::transferVerifying, this, [this](QSsh::SftpJobId job) {
+        if (m_jobs.isTransfer(job))
+            emit sftpTransferVerifying(job);
+    });
     connect(sftp.data(), &QSsh::SftpChannel::treeListed, this,
             [this, channel = sftp.data()](QSsh::SftpJobId job, const QSsh::SftpTree &entries) {
                 m_folders->keepTree(channel, job, entries);

@@ -117,6 +117,14 @@ signals:
     // sftpJobFinished.
     void sftpTransferStarted(QSsh::SftpJobId job, QString name, quint64 bytesTotal);
     void sftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
+    // The transfer has its content complete and checks it against the other side's.
+    void sftpTransferVerifying(QSsh::SftpJobId job);
+    // Just after a transfer's sftpJobFinished: its content was checked (a Mismatch failed it),
+    // or, verification being off, a successful transfer was not.
+    void sftpTransferVerified(QSsh::SftpJobId job, QString name, QSsh::SftpVerification result);
+    void sftpTransferUnverified(QSsh::SftpJobId job, QString name);
+    // The controller's history file cannot be written (said once); operations go on.
+    void sigHistoryUnwritable(QString reason);
     // slotCancelTransfers has asked the channel to stop job; its sftpJobFinished follows.
     void sftpTransferCancelling(QSsh::SftpJobId job);
     // The answer to slotRenameRemotePath: an empty error means the entry has its new name.

@@ -4,11 +4,19 @@
 
 #include <QLoggingCategory>
 
+#include <atomic>
+
 Q_DECLARE_LOGGING_CATEGORY(lcConnection)
 
 RemoteReads::RemoteReads(WorkerJobTable &jobs, ReadyChannel readyChannel, QObject *parent)
     : QObject(parent), m_jobs(jobs), m_readyChannel(std::move(readyChannel))
 {}
+
+quint64 RemoteReads::nextRequest()
+{
+    static std::atomic<quint64> next{1};
+    return next++;
+}
 
 void RemoteReads::read(quint64 request, const QString &remotePath, qint64 maxSize)
 {

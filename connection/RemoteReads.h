@@ -24,6 +24,10 @@ public:
 
     RemoteReads(WorkerJobTable &jobs, ReadyChannel readyChannel, QObject *parent = nullptr);
 
+    // A number for a requester's read or hash, unique in the process, so that requesters
+    // sharing one worker never take each other's answers. Thread-safe.
+    static quint64 nextRequest();
+
     void read(quint64 request, const QString &remotePath, qint64 maxSize);
     // A read that is no longer wanted stops, and nothing is sent back.
     void dropRead(quint64 request);

@@ -2,6 +2,7 @@
 
 #include "CConnectionForSshClient.h"
 #include "PreviewWindow.h"
+#include "RemoteReads.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -72,7 +73,7 @@ PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
     window->showReading(name);
     window->show();
 
-    const quint64 request = m_nextRequest++;
+    const quint64 request = RemoteReads::nextRequest();
     m_pending.insert(request, Pending{window, name});
     // Closing the window drops the read still under way.
     connect(window, &QObject::destroyed, this, [this, request] {

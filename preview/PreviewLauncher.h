@@ -49,7 +49,6 @@ private:
     const std::function<bool()> m_isEnglish;
     QAction *m_previewAction = nullptr;
     QAction *m_previewLocalAction = nullptr;
-    quint64 m_nextRequest = 1;
     struct Pending
     {
         QPointer<PreviewWindow> window;

@@ -91,6 +91,7 @@ void TransferProgressLine::follow(CConnectionForSshClient *worker)
     connect(worker, &Worker::sftpTransferStarted, this, &TransferProgressLine::addTransfer);
     connect(worker, &Worker::sftpTransferProgress, this, &TransferProgressLine::setProgress);
     connect(worker, &Worker::sftpTransferCancelling, this, &TransferProgressLine::markCancelling);
+    connect(worker, &Worker::sftpTransferVerifying, this, &TransferProgressLine::markVerifying);
     connect(this, &TransferProgressLine::cancelRequested, worker, &Worker::slotCancelTransfers);
 }
 
@@ -125,6 +126,15 @@ void TransferProgressLine::markCancelling(QSsh::SftpJobId job)
     const auto it = m_batch.find(job);
     if (it != m_batch.end() && it->running)
         it->cancelling = true;
+}
+
+void TransferProgressLine::markVerifying(QSsh::SftpJobId job)
+{
+    const auto it = m_batch.find(job);
+    if (it == m_batch.end() || !it->running)
+        return;
+    it->verifying = true;
+    refresh();
 }
 
 QString TransferProgressLine::finishTransfer(QSsh::SftpJobId job)
@@ -169,21 +179,25 @@ void TransferProgressLine::refresh()
     quint64 total = 0;
     int finished = 0;
     bool sizesKnown = true;
+    bool verifying = false;
     for (const Transfer &transfer : qAsConst(m_batch)) {
         done += transfer.done;
         total += qMax(transfer.total, transfer.done);
         sizesKnown = sizesKnown && (transfer.total > 0 || !transfer.running);
         finished += transfer.running ? 0 : 1;
+        verifying = verifying || (transfer.running && transfer.verifying);
     }
 
-    if (m_batch.size() == 1) {
-        m_name->setText(m_batch.first().name);
-    } else {
-        m_name->setText((m_english ? QStringLiteral("%1 of %2 files")
-                                   : QStringLiteral("第 %1 个，共 %2 个文件"))
-                            .arg(qMin(finished + 1, m_batch.size()))
-                            .arg(m_batch.size()));
+    QString name = m_batch.first().name;
+    if (m_batch.size() > 1) {
+        name = (m_english ? QStringLiteral("%1 of %2 files")
+                          : QStringLiteral("第 %1 个，共 %2 个文件"))
+                   .arg(qMin(finished + 1, m_batch.size()))
+                   .arg(m_batch.size());
     }
+    if (verifying)
+        name += m_english ? QStringLiteral(" (verifying)") : QStringLiteral("（校验中）");
+    m_name->setText(name);
     m_bar->setValue(total > 0 ? int(double(done) / double(total) * kBarSteps) : 0);
     m_bytes->setText(QStringLiteral("%1 / %2").arg(sizeText(done), sizeText(total)));
 

@@ -34,6 +34,8 @@ public:
     void setProgress(QSsh::SftpJobId job, quint64 bytesDone, quint64 bytesTotal);
     // The worker is stopping job on the operator's request.
     void markCancelling(QSsh::SftpJobId job);
+    // The transfer has moved its bytes and is checking its content.
+    void markVerifying(QSsh::SftpJobId job);
     // Takes job off the line; the line hides after the batch's last job. Returns the job's
     // file name if the operator had cancelled it, else a null string.
     QString finishTransfer(QSsh::SftpJobId job);
@@ -52,6 +54,7 @@ private:
         quint64 total = 0;
         bool running = true;
         bool cancelling = false;
+        bool verifying = false;
     };
 
     void refresh();

@@ -14,6 +14,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTime>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -194,4 +197,17 @@ void WindowFrame::fitColumns(QTreeView *view)
     qCDebug(lcWindow).noquote() << "列宽度调整完成:"
                                 << "名称:" << widths.name << "类型:" << widths.type
                                 << "大小:" << widths.size << "时间:" << widths.modified;
+}
+
+void WindowFrame::appendLogLine(QPlainTextEdit *log, const QString &text, bool failure)
+{
+    log->appendPlainText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) +
+                         QLatin1String(" - ") + text);
+    // Every line sets its own colour, so that none takes over the one before it.
+    QTextCursor line(log->document()->lastBlock());
+    line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    QTextCharFormat format;
+    if (failure)
+        format.setForeground(QColor(WindowStyles::kFailureColor));
+    line.setCharFormat(format);
 }

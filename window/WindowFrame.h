@@ -30,6 +30,10 @@ struct WindowFrame
 
     // Shares the list's width among its columns.
     static void fitColumns(QTreeView *view);
+    // Adds a line to the operation log, after the time; a failure's line stands out in red.
+    // Plain text: a file name such as "<b>x</b>.nc" is shown as it is. The view follows the new
+    // line only while it shows the end.
+    static void appendLogLine(QPlainTextEdit *log, const QString &text, bool failure = false);
 
     QLabel *pathLabel = nullptr;
     QPushButton *languageButton = nullptr;

@@ -8,6 +8,9 @@ namespace WindowStyles {
 
 enum ButtonColour { Blue, Green, Red, Orange };
 
+// The operation log's lines of failures that must not be missed.
+constexpr const char *kFailureColor = "#c0392b";
+
 QString indicator(bool connected);
 QString languageButton();
 QString treeView();

@@ -13,6 +13,7 @@
 #include "RemotePath.h"
 #include "ShellListing.h"
 #include "TerminalText.h"
+#include "TransferChecks.h"
 #include "TransferProgressLine.h"
 #include "UiLanguage.h"
 #include "WindowFrame.h"
@@ -192,6 +193,16 @@ void mainwindow::setupListActions()
     actions->addMenuAction(m_previewLauncher->previewAction());
     actions->addMenuAction(m_previewLauncher->previewLocalAction(), true);
     connect(m_previewLauncher, &PreviewLauncher::failureLogged, this, &mainwindow::appendLog);
+
+    m_transferChecks = new TransferChecks(
+        m_pSshClient, [this] { return m_fileRequests->selectedRemoteFile(); },
+        [this] { return isEnglishUi(); }, this);
+    actions->addMenuAction(m_transferChecks->compareAction());
+    actions->addMenuAction(m_transferChecks->verifyAction(), true);
+    connect(m_transferChecks, &TransferChecks::logged, this,
+            [this](const QString &text, bool failure) {
+                WindowFrame::appendLogLine(m_logEdit, text, failure);
+            });
 }
 
 void mainwindow::setupModel()
@@ -224,12 +235,7 @@ bool mainwindow::isEnglishUi() const
 
 void mainwindow::appendLog(const QString &text)
 {
-    const QString line =
-        QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1String(" - ") + text;
-
-    // Plain text: a file name such as "<b>x</b>.nc" is shown as it is. The view follows the
-    // new line only while it shows the end.
-    m_logEdit->appendPlainText(line);
+    WindowFrame::appendLogLine(m_logEdit, text);
 }
 
 bool mainwindow::fileOperationsPossible() const
@@ -296,6 +302,7 @@ void mainwindow::retranslateUi()
     m_progressLine->setEnglish(english);
     m_model->setEnglish(english);
     m_previewLauncher->retranslate();
+    m_transferChecks->retranslate();
 }
 
 void mainwindow::updateStatusIndicator(bool connected)
@@ -365,18 +372,15 @@ void mainwindow::slotDataArrived(QString strMsg, QString strIp, int nPort)
         return;
     }
     const ListingProgress::State state = m_listing->append(&m_strRecvBuffer, strMsg);
-    qCDebug(lcWindow).noquote() << "累积数据:" << m_strRecvBuffer;
 
     // The quiet time may end a listing only once its output has begun: ls prints nothing
     // until it has read the whole folder, which can take long.
     switch (state) {
     case ListingProgress::State::Complete:
-        qCDebug(lcWindow).noquote() << "检测到命令提示符，处理数据";
         m_bufferTimer->stop();
         processBufferedData();
         break;
     case ListingProgress::State::Receiving:
-        qCDebug(lcWindow).noquote() << "未检测到命令提示符，启动定时器";
         m_bufferTimer->start();
         break;
     default:
@@ -407,14 +411,10 @@ void mainwindow::processBufferedData()
     m_model->appendListing(m_listing->rows(m_strRecvBuffer),
                            [this](const QString &size) { return formatFileSize(size); });
 
-    qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() 处理完成，模型行数:"
-                                << m_model->rowCount();
-
     m_treeView->reset();
     m_treeView->update();
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &mainwindow::onSelectionChanged, Qt::UniqueConnection);
-    qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() UI更新完成，重置状态";
 
     // The first listing after a connection can be spoiled by a terminal error of the
     // controller's login profile; the next one normally goes through.

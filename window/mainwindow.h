@@ -26,6 +26,7 @@ class QResizeEvent;
 class RemoteListModel;
 class QTimer;
 class QTreeView;
+class TransferChecks;
 class TransferProgressLine;
 
 // The file manager window: the controller's remote directory as a list, the file operation
@@ -153,4 +154,6 @@ private:
     const JobReportLog m_jobReportLog;
     // Previews of the selected remote file (Space) and of local files.
     PreviewLauncher *m_previewLauncher = nullptr;
+    // Verification of transfers and the comparison with a local file.
+    TransferChecks *m_transferChecks = nullptr;
 };
