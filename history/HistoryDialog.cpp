@@ -29,38 +29,39 @@ HistoryDialog::HistoryDialog(const QString &address, bool english, QWidget *pare
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    m_filter = new QLineEdit(this);
-    m_filter->setObjectName(QStringLiteral("historyFilter"));
-    m_filter->setPlaceholderText(tr2("Filter by file name", "按文件名筛选"));
-    m_filter->setClearButtonEnabled(true);
-    connect(m_filter, &QLineEdit::textChanged, m_model, &HistoryTableModel::setFilter);
+    auto *filter = new QLineEdit(this);
+    filter->setObjectName(QStringLiteral("historyFilter"));
+    filter->setPlaceholderText(tr2("Filter by file name", "按文件名筛选"));
+    filter->setClearButtonEnabled(true);
+    connect(filter, &QLineEdit::textChanged, m_model, &HistoryTableModel::setFilter);
 
-    m_table = new QTableView(this);
-    m_table->setObjectName(QStringLiteral("historyTable"));
-    m_table->setModel(m_model);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setWordWrap(false);
-    m_table->setTextElideMode(Qt::ElideMiddle);
-    m_table->verticalHeader()->hide();
+    auto *table = new QTableView(this);
+    table->setObjectName(QStringLiteral("historyTable"));
+    table->setModel(m_model);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideMiddle);
+    table->verticalHeader()->hide();
     // Fixed widths and row heights: sizing to contents would measure every row of a long
     // history.
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // The remote path takes what the others leave.
-    m_table->horizontalHeader()->setSectionResizeMode(HistoryTableModel::File,
-                                                      QHeaderView::Stretch);
-    const QFontMetrics metrics = m_table->fontMetrics();
+    table->horizontalHeader()->setSectionResizeMode(HistoryTableModel::File, QHeaderView::Stretch);
+    const QFontMetrics metrics = table->fontMetrics();
     const auto widthOf = [&](const QString &sample) {
         return metrics.horizontalAdvance(sample) + 2 * metrics.averageCharWidth();
     };
-    m_table->setColumnWidth(HistoryTableModel::Time,
-                            widthOf(QStringLiteral("0000-00-00 00:00:00")));
-    m_table->setColumnWidth(HistoryTableModel::Operation, widthOf(tr2("new folder", "新建文件夹")));
-    m_table->setColumnWidth(HistoryTableModel::LocalPath, 20 * metrics.averageCharWidth());
-    m_table->setColumnWidth(HistoryTableModel::Size, widthOf(QStringLiteral("000,000,000")));
-    m_table->setColumnWidth(HistoryTableModel::Sha256, widthOf(QStringLiteral("000000000000")));
-    m_table->setColumnWidth(HistoryTableModel::Outcome,
-                            widthOf(tr2("not verified", "未校验未校验")));
+    table->setColumnWidth(HistoryTableModel::Time, widthOf(QStringLiteral("0000-00-00 00:00:00")));
+    table->setColumnWidth(
+        HistoryTableModel::Operation,
+        widthOf(HistoryTableModel::operationText(HistoryEvent::Operation::NewFolder, english)));
+    table->setColumnWidth(HistoryTableModel::LocalPath, 20 * metrics.averageCharWidth());
+    table->setColumnWidth(HistoryTableModel::Size, widthOf(QStringLiteral("000,000,000")));
+    table->setColumnWidth(HistoryTableModel::Sha256, widthOf(QStringLiteral("000000000000")));
+    table->setColumnWidth(
+        HistoryTableModel::Outcome,
+        widthOf(HistoryTableModel::outcomeText(HistoryEvent::Outcome::Unverified, english)));
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(tr2("Close", "关闭"));
@@ -68,8 +69,8 @@ HistoryDialog::HistoryDialog(const QString &address, bool english, QWidget *pare
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_status);
-    layout->addWidget(m_filter);
-    layout->addWidget(m_table, 1);
+    layout->addWidget(filter);
+    layout->addWidget(table, 1);
     layout->addWidget(buttons);
     resize(1240, 540);
 

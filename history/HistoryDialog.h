@@ -6,8 +6,6 @@
 #include <QFutureWatcher>
 
 class QLabel;
-class QLineEdit;
-class QTableView;
 
 // The history of one controller in a table, newest first, with a filter by file name. The
 // file is read and parsed in a worker thread, so that a long history never holds up the
@@ -43,7 +41,5 @@ private:
     const QString m_path;
     HistoryTableModel *const m_model;
     QLabel *m_status = nullptr;
-    QLineEdit *m_filter = nullptr;
-    QTableView *m_table = nullptr;
     QFutureWatcher<Loaded> *const m_watcher;
 };

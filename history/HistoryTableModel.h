@@ -27,7 +27,6 @@ public:
     static QVector<Row> newestFirst(QVector<HistoryEvent> events);
     void setRows(QVector<Row> rows);
     void setFilter(const QString &text);
-    int eventCount() const { return m_rows.size(); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -156,15 +156,11 @@ void TestHistory::unreadableLinesAreSkipped_data()
     QTest::newRow("not JSON, not an object") << QByteArray("garbage\n[1,2]\n\"x\"\n") << 0 << 3;
     QTest::newRow("bad time") << with("2026-12-07T", "2026-13-07T") << 0 << 1;
     QTest::newRow("later operation") << with("\"upload\"", "\"copy\"") << 0 << 1;
-    QTest::newRow("bad outcome") << with("\"succeeded\"", "\"ok\"") << 0 << 1;
     QTest::newRow("size as text") << with("\"size\":-1", "\"size\":\"12\"") << 0 << 1;
-    QTest::newRow("fractional size") << with("\"size\":-1", "\"size\":1.5") << 0 << 1;
     QTest::newRow("huge size") << with("\"size\":-1", "\"size\":1e300") << 0 << 1;
     QTest::newRow("upper-case hash")
         << with("\"sha256\":\"\"", QByteArray("\"sha256\":\"" + QByteArray(64, 'A') + "\"")) << 0
         << 1;
-    QTest::newRow("path as number")
-        << with("\"remotePath\":\"/a.nc\"", "\"remotePath\":7") << 0 << 1;
     QTest::newRow("fields missing, extra field")
         << QByteArray("{\"time\":\"2026-12-07T10:00:00+08:00\",\"operation\":\"delete\","
                       "\"outcome\":\"failed\",\"later\":{}}\n")
