@@ -171,7 +171,7 @@ bool VerifyBench::measure(const LinkProfile &profile, Bench::BenchWorker &worker
             return false;
     }
     for (const QString &name : names) {
-        if (Bench::fileHash(onController(name)) != Bench::fileHash(local(name))) {
+        if (opensslHash(onController(name)) != opensslHash(local(name))) {
             out() << what << ": " << name << " did not arrive intact" << Qt::endl;
             return false;
         }
