@@ -59,9 +59,8 @@ void ComparisonTable::addRate(const LinkProfile &profile, const QString &what, q
 
 void ComparisonTable::print() const
 {
-    const QStringList header = {"profile",    "measure", "this program",
-                                "link share", "OpenSSH", "ratio",
-                                "target",     "",        "rounds' range"};
+    const QStringList header = {"profile", "measure", m_ours,    m_share,        m_peer,
+                                "ratio",   "target",  QString(), "rounds' range"};
     QVector<QStringList> lines{header};
     for (const ComparisonRow &row : m_rows) {
         const bool judged = row.target != QLatin1String("-");

@@ -29,6 +29,13 @@ struct ComparisonRow
 class ComparisonTable
 {
 public:
+    ComparisonTable() = default;
+    // A table that compares other things than this program and OpenSSH (the same transfers
+    // two ways, say): the names of the columns ours, share and peer.
+    ComparisonTable(const QString &ours, const QString &share, const QString &peer)
+        : m_ours(ours), m_share(share), m_peer(peer)
+    {}
+
     void add(const ComparisonRow &row) { m_rows << row; }
     // A rate row: MB/s of both (best against best), the share of the link, the ratio to sftp
     // (peer's time over ours), the targets that are above 0, and the range of both sides' rounds.
@@ -40,6 +47,9 @@ public:
     bool judgeAll() const;
 
 private:
+    QString m_ours = QStringLiteral("this program");
+    QString m_share = QStringLiteral("link share");
+    QString m_peer = QStringLiteral("OpenSSH");
     QVector<ComparisonRow> m_rows;
 };
 

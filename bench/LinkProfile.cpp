@@ -16,8 +16,11 @@ ShapedLink::~ShapedLink() = default;
 
 bool ShapedLink::open(SimController &sim, const LinkProfile &profile)
 {
-    out() << "-- " << profile.name << ": " << profile.mbit << " Mbit/s, " << profile.delayMs
-          << " ms each way" << Qt::endl;
+    out() << "-- " << profile.name << ": ";
+    if (profile.mbit > 0)
+        out() << profile.mbit << " Mbit/s, " << profile.delayMs << " ms each way" << Qt::endl;
+    else
+        out() << "no rate limit, no delay" << Qt::endl;
     m_relay.reset();
     if (!sim.setLinkRate(QLatin1String(profile.rate))) {
         out() << "cannot limit the link: " << sim.lastError() << Qt::endl;

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
@@ -23,28 +24,30 @@ struct LinkProfile
     bool lan;
 };
 
+inline constexpr LinkProfile kShopWifi = {"shop Wi-Fi", "50mbit", 50, 10, false};
 inline constexpr LinkProfile kLinkProfiles[] = {
     {"gigabit LAN", "1gbit", 1000, 0, true},
     {"100 Mbit LAN", "100mbit", 100, 1, true},
-    {"shop Wi-Fi", "50mbit", 50, 10, false},
+    kShopWifi,
     {"VPN", "20mbit", 20, 40, false},
 };
+// The simulated controller's veth link as it is: no rate limit, no delay.
+inline constexpr LinkProfile kBareLink = {"bare link", "", 0, 0, true};
 
 // Whether a profile is among those named on the command line; none named takes every one.
 bool profileChosen(const LinkProfile &profile, const QStringList &names);
 
-// The main part of a benchmark over the link profiles: prepares it, measures it on each profile
-// chosen by name on the command line (the slow links alone when slowLinksOnly), lifts the rate
-// limit, prints its table and its verdicts, and says how it ended under title; the exit code.
-// Benchmark has bool prepare(), bool runProfile(profile), finish(), printTable() and
-// bool allMet().
+// The main part of a benchmark over link profiles: prepares it, measures it on each profile in
+// turn, lifts the rate limit, prints its table and its verdicts, and says how it ended under
+// title; the exit code. Benchmark has bool prepare(), bool runProfile(profile), finish(),
+// printTable() and bool allMet().
 template <typename Benchmark>
-int runOverProfiles(Benchmark &bench, const QString &title, const QString &program,
-                    const QStringList &chosen, bool slowLinksOnly)
+int runOnProfiles(Benchmark &bench, const QVector<LinkProfile> &profiles, const QString &title,
+                  const QString &program)
 {
     bool ran = bench.prepare();
-    for (const LinkProfile &profile : kLinkProfiles) {
-        if (ran && !(slowLinksOnly && profile.lan) && profileChosen(profile, chosen))
+    for (const LinkProfile &profile : profiles) {
+        if (ran)
             ran = bench.runProfile(profile);
     }
     bench.finish();
@@ -58,6 +61,20 @@ int runOverProfiles(Benchmark &bench, const QString &title, const QString &progr
                     : "TARGET MISSED")
           << Qt::endl;
     return met ? 0 : 1;
+}
+
+// runOnProfiles() over the profiles of kLinkProfiles chosen by name on the command line (the
+// slow links alone when slowLinksOnly).
+template <typename Benchmark>
+int runOverProfiles(Benchmark &bench, const QString &title, const QString &program,
+                    const QStringList &chosen, bool slowLinksOnly)
+{
+    QVector<LinkProfile> profiles;
+    for (const LinkProfile &profile : kLinkProfiles) {
+        if (!(slowLinksOnly && profile.lan) && profileChosen(profile, chosen))
+            profiles << profile;
+    }
+    return runOnProfiles(bench, profiles, title, program);
 }
 
 struct Endpoint
