@@ -7,7 +7,9 @@
 struct HistoryEvent
 {
     enum class Operation { Upload, Download, Delete, NewFolder, Rename, Verify };
-    enum class Outcome { Succeeded, Failed, Cancelled, Verified, Mismatch, Unverified };
+    // Sent: typed into the controller's shell (no SFTP channel was ready); its outcome shows only
+    // in the window's log.
+    enum class Outcome { Succeeded, Failed, Cancelled, Verified, Mismatch, Unverified, Sent };
 
     QDateTime time;
     QString address;

@@ -23,13 +23,14 @@ const std::array<std::pair<Operation, const char *>, 6> kOperations = {{
     {Operation::Verify, "verify"},
 }};
 
-const std::array<std::pair<Outcome, const char *>, 6> kOutcomes = {{
+const std::array<std::pair<Outcome, const char *>, 7> kOutcomes = {{
     {Outcome::Succeeded, "succeeded"},
     {Outcome::Failed, "failed"},
     {Outcome::Cancelled, "cancelled"},
     {Outcome::Verified, "verified"},
     {Outcome::Mismatch, "mismatch"},
     {Outcome::Unverified, "unverified"},
+    {Outcome::Sent, "sent"},
 }};
 
 template <typename Value, std::size_t N>

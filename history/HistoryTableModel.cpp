@@ -70,6 +70,8 @@ QString HistoryTableModel::outcomeText(HistoryEvent::Outcome outcome, bool engli
         return pick(english, "mismatch", "不一致");
     case Out::Unverified:
         return pick(english, "not verified", "未校验");
+    case Out::Sent:
+        return pick(english, "sent to the shell", "已发送到命令行");
     }
     return QString();
 }
