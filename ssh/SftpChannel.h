@@ -114,8 +114,9 @@ signals:
     void treeListed(QSsh::SftpJobId job, const QSsh::SftpTree &entries);
     // A verifying transfer has its content complete and is checking it.
     void transferVerifying(QSsh::SftpJobId job);
-    // A verifying transfer's check, just before its finished(): a Verified job then succeeds,
-    // a Mismatch one fails.
+    // A verifying transfer's check, just before its finished(): a Mismatch job then fails; a
+    // Verified one is reported only when it then succeeds (a target that could not be replaced
+    // after the check fails the job without this signal).
     void transferVerified(QSsh::SftpJobId job, const QSsh::SftpVerification &result);
     // The end of a hashFile job, just before its successful finished(): 32 bytes.
     void fileHashed(QSsh::SftpJobId job, const QByteArray &sha256, qint64 size);

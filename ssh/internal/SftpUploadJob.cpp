@@ -65,6 +65,7 @@ QString SftpUploadJob::temporaryThatMayExist() const
     case Phase::Writing:
     case Phase::CloseTemporary:
     case Phase::CloseAfterFailure:
+    case Phase::Verifying:
     case Phase::RenameIntoPlace:
     case Phase::PosixReplace:
     case Phase::OpenReplaceChannel:
@@ -183,8 +184,22 @@ SftpJob::Result SftpUploadJob::stepPhase()
             return closing;
         if (rc < 0)
             failWith(SftpOperation::Close, m_remotePath, rc);
-        setPhase(m_phase == Phase::CloseTemporary && rc == 0 ? Phase::RenameIntoPlace
-                                                             : Phase::RemoveTemporary);
+        if (m_phase != Phase::CloseTemporary || rc != 0) {
+            setPhase(Phase::RemoveTemporary);
+        } else if (verifies()) {
+            startVerification(m_temporaryPath);
+            setPhase(Phase::Verifying);
+        } else {
+            setPhase(Phase::RenameIntoPlace);
+        }
+        return Result::Progress;
+    }
+
+    case Phase::Verifying: {
+        const Result verifying = stepVerification(m_remotePath);
+        if (verifying != Result::Done)
+            return verifying;
+        setPhase(m_error.isEmpty() ? Phase::RenameIntoPlace : Phase::RemoveTemporary);
         return Result::Progress;
     }
 
@@ -283,6 +298,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
             return Result::Progress;
         } else {
             m_localAtEnd = n == 0;
+            hashLocalData(data + m_end, n);
             m_end += int(n);
         }
     }
@@ -554,6 +570,9 @@ void SftpUploadJob::stopForCancel()
         break;
     case Phase::CloseTemporary:
         setPhase(Phase::CloseAfterFailure);
+        break;
+    case Phase::Verifying:
+        cancelRemoteHash(); // the temporary goes once the check has stopped
         break;
     case Phase::StartReplace:
         freeReplaceChannel();

@@ -21,6 +21,10 @@ namespace QSsh::Internal {
 // exit status says so too; anything else fails the job, removes the temporary and leaves the
 // target alone.
 //
+// A verifying upload hashes the local data as it reads it and, with the temporary complete,
+// compares that with the controller's hash of the temporary: only a match goes on to replace
+// the target, a mismatch removes the temporary.
+//
 // Only if the controller refuses to open the exec channel does the job fall back to three
 // SFTP renames: the target aside to a hidden backup name, the temporary into place, the
 // backup removed (or renamed back if the second rename fails). The target name is then
@@ -37,6 +41,7 @@ public:
         OpenTemporary,
         Writing,
         CloseTemporary,
+        Verifying,
         RenameIntoPlace,
         PosixReplace,
         OpenReplaceChannel,
