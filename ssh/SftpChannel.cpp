@@ -33,7 +33,8 @@ namespace {
 // one; they stay open until the channel closes.
 constexpr int kMaxSessions = 6;
 // Channels left to the rest of the connection when another session would be opened: one for
-// the replacement session, two for command channels of uploads that replace by "mv -f".
+// the replacement session, two for command channels (of uploads that replace by "mv -f", of
+// transfers that have the controller hash their file). Jobs wait for a free one beyond that.
 constexpr int kChannelsLeftOver = 3;
 // How long one round steps jobs at most (a job's step may take SftpJob::kStepBudgetMs).
 constexpr qint64 kRoundBudgetMs = 2 * Internal::SftpJob::kStepBudgetMs;

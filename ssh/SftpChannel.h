@@ -93,8 +93,9 @@ public:
     // place; a mismatch fails the job and leaves both targets as they were. Off until set.
     void setVerifyTransfers(bool verify);
     bool verifiesTransfers() const;
-    // The SHA-256 of a remote file, computed as verification does: fileHashed(job, sha256,
-    // size) and then finished(job, error).
+    // The SHA-256 of a remote regular file, computed as verification does: fileHashed(job,
+    // sha256, size) and then finished(job, error); size is -1 when the controller gave none.
+    // cancelJob() ends it early.
     SftpJobId hashFile(const QString &remoteFilePath);
 
 signals:

@@ -117,8 +117,8 @@ SftpJob::Result RemoteHash::stepCommand()
     case Phase::SendPath: {
         const ssize_t n = libssh2_channel_write(m_channel, m_input.constData() + m_inputSent,
                                                 size_t(m_input.size() - m_inputSent));
-        if (n < 0)
-            return afterChannelCall(int(n), Phase::SendPath);
+        if (n <= 0) // no room in the channel's window yet
+            return afterChannelCall(n == 0 ? LIBSSH2_ERROR_EAGAIN : int(n), Phase::SendPath);
         session->track(&m_job, 0);
         m_channelCallPending = false;
         m_inputSent += int(n);

@@ -96,6 +96,9 @@ SftpJob::Result SftpDownloadJob::verify()
     const Result verifying = stepVerification(m_remotePath);
     if (verifying != Result::Done)
         return verifying;
+    // A cancel that came while the check's last call was under way still counts.
+    if (m_cancelRequested)
+        return fail(sftpCancelledText(m_remotePath));
     if (!m_error.isEmpty())
         return fail(m_error);
     setPhase(Phase::Commit);
