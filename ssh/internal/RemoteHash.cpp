@@ -1,5 +1,6 @@
 #include "RemoteHash.h"
 
+#include "RemoteCommand.h"
 #include "RemoteFileName.h"
 
 #include <cctype>
@@ -8,26 +9,23 @@ namespace QSsh::Internal {
 
 namespace {
 
-// Enough for the hash line of the longest path; a login profile's chatter before it is
-// dropped from the front.
-constexpr int kMaxOutput = 16 * 1024;
 // libssh2 wants the same size for every read of a handle.
 constexpr int kReadSize = 256 * 1024;
 
 } // namespace
 
-RemoteHash::RemoteHash(SftpJob &job, const QString &path)
-    : m_job(job), m_path(path), m_input(remoteNameToBytes(path) + '\0')
+RemoteHash::RemoteHash(SftpJob &job, const QString &path) : m_job(job), m_path(path)
 {
+    const QByteArray name = remoteNameToBytes(path);
     // A name cannot hold a NUL; sha256sum would be given two names, SFTP refuses it as it is.
-    if (m_input.indexOf('\0') != m_input.size() - 1)
+    if (name.contains('\0'))
         m_phase = Phase::OpenFile;
+    else
+        m_command = std::make_unique<RemoteCommand>(*job.m_context, &job, kCommand, name + '\0');
 }
 
 RemoteHash::~RemoteHash()
 {
-    if (m_job.m_context && m_job.m_context->session)
-        m_job.m_context->session->abandonChannelOpen(&m_job, false);
     release(false);
 }
 
@@ -50,15 +48,10 @@ QByteArray RemoteHash::digestFromOutput(const QByteArray &output)
 
 SftpJob::Result RemoteHash::step()
 {
-    if (m_cancelRequested && !m_channelCallPending && !m_job.insideCall())
+    if (m_cancelRequested && !(m_command && m_command->callPending()) && !m_job.insideCall())
         stopForCancel();
     switch (m_phase) {
-    case Phase::OpenChannel:
-    case Phase::StartCommand:
-    case Phase::SendPath:
-    case Phase::SendEof:
-    case Phase::ReadOutput:
-    case Phase::AwaitClose:
+    case Phase::Command:
         return stepCommand();
     case Phase::OpenFile:
     case Phase::ReadFile:
@@ -79,7 +72,7 @@ void RemoteHash::stopForCancel()
     case Phase::CloseFile:
         break; // the handle goes first
     default:
-        freeChannel();
+        m_command.reset();
         setPhase(Phase::Done);
         break;
     }
@@ -89,120 +82,28 @@ void RemoteHash::stopForCancel()
 
 SftpJob::Result RemoteHash::stepCommand()
 {
-    SshSession *const session = m_job.m_context->session;
-    if (!session->mayUseTransport(&m_job))
-        return SftpJob::Result::Idle;
-    switch (m_phase) {
-    case Phase::OpenChannel: {
-        // Waits for its turn, and for a channel of the connection's budget to be free.
-        if (!session->beginChannelOpen(&m_job))
-            return SftpJob::Result::Idle;
-        m_channel = libssh2_channel_open_session(session->handle());
-        const int rc = session->track(&m_job, m_channel ? 0 : session->lastErrno());
-        m_channelCallPending = rc == LIBSSH2_ERROR_EAGAIN;
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return SftpJob::Result::Blocked;
-        session->endChannelOpen(&m_job, m_channel != nullptr);
-        if (SshSession::isSessionError(rc))
-            return SftpJob::Result::Fatal;
-        if (!m_channel)
-            return fallBack("the controller opens no command channel");
-        setPhase(Phase::StartCommand);
-        return SftpJob::Result::Progress;
-    }
-    case Phase::StartCommand:
-        return afterChannelCall(
-            libssh2_channel_process_startup(m_channel, "exec", 4, kCommand, sizeof kCommand - 1),
-            Phase::SendPath);
-    case Phase::SendPath: {
-        const ssize_t n = libssh2_channel_write(m_channel, m_input.constData() + m_inputSent,
-                                                size_t(m_input.size() - m_inputSent));
-        if (n <= 0) // no room in the channel's window yet
-            return afterChannelCall(n == 0 ? LIBSSH2_ERROR_EAGAIN : int(n), Phase::SendPath);
-        session->track(&m_job, 0);
-        m_channelCallPending = false;
-        m_inputSent += int(n);
-        if (m_inputSent == m_input.size())
-            setPhase(Phase::SendEof);
-        return SftpJob::Result::Progress;
-    }
-    case Phase::SendEof:
-        return afterChannelCall(libssh2_channel_send_eof(m_channel), Phase::ReadOutput);
-    case Phase::ReadOutput:
-        return readOutput();
-    case Phase::AwaitClose:
-        return awaitClose();
-    default:
+    const SftpJob::Result result = m_command->step();
+    if (result != SftpJob::Result::Done)
+        return result;
+    const std::unique_ptr<RemoteCommand> command = std::move(m_command);
+    switch (command->outcome()) {
+    case RemoteCommand::Outcome::Exited:
+        if (command->exitStatus() == 0)
+            m_digest = digestFromOutput(command->output());
+        if (m_digest.isEmpty())
+            return fallBack(QStringLiteral("sha256sum gave no hash (exit status %1): %2")
+                                .arg(command->exitStatus())
+                                .arg(QString::fromLocal8Bit(command->errors().trimmed())));
+        setPhase(Phase::Done);
         return SftpJob::Result::Done;
+    default:
+        return fallBack(command->failure());
     }
 }
 
-SftpJob::Result RemoteHash::afterChannelCall(int rc, Phase next)
-{
-    m_job.m_context->session->track(&m_job, rc);
-    m_channelCallPending = rc == LIBSSH2_ERROR_EAGAIN;
-    if (rc == LIBSSH2_ERROR_EAGAIN)
-        return SftpJob::Result::Blocked;
-    if (SshSession::isSessionError(rc))
-        return SftpJob::Result::Fatal;
-    if (rc < 0)
-        return fallBack("the command channel failed");
-    setPhase(next);
-    return SftpJob::Result::Progress;
-}
-
-SftpJob::Result RemoteHash::readOutput()
-{
-    SshSession *const session = m_job.m_context->session;
-    // Asked first: once the end has arrived, everything sent before it is already queued.
-    const bool atEnd = libssh2_channel_eof(m_channel);
-    char buffer[4096];
-    bool progress = false;
-    for (const int streamId : {0, SSH_EXTENDED_DATA_STDERR}) {
-        for (;;) {
-            const ssize_t n = session->track(
-                &m_job, int(libssh2_channel_read_ex(m_channel, streamId, buffer, sizeof buffer)));
-            if (n == 0 || n == LIBSSH2_ERROR_EAGAIN)
-                break;
-            if (n < 0)
-                return afterChannelCall(int(n), Phase::ReadOutput);
-            progress = true;
-            if (streamId != 0) {
-                qCDebug(lcSsh).noquote() << "sha256sum:" << QString::fromLocal8Bit(buffer, int(n));
-                continue;
-            }
-            m_output.append(buffer, int(n));
-            if (m_output.size() > kMaxOutput)
-                m_output.remove(0, m_output.size() - kMaxOutput);
-        }
-    }
-    if (!atEnd)
-        return progress ? SftpJob::Result::Progress : SftpJob::Result::Blocked;
-    setPhase(Phase::AwaitClose);
-    return SftpJob::Result::Progress;
-}
-
-// The exit status arrives before the controller closes the channel.
-SftpJob::Result RemoteHash::awaitClose()
-{
-    const int rc = m_job.m_context->session->track(&m_job, libssh2_channel_wait_closed(m_channel));
-    if (rc == LIBSSH2_ERROR_EAGAIN)
-        return SftpJob::Result::Blocked;
-    if (SshSession::isSessionError(rc))
-        return SftpJob::Result::Fatal;
-    const int exitStatus = rc == 0 ? libssh2_channel_get_exit_status(m_channel) : -1;
-    freeChannel();
-    m_digest = exitStatus == 0 ? digestFromOutput(m_output) : QByteArray();
-    if (m_digest.isEmpty())
-        return fallBack("sha256sum gave no hash");
-    setPhase(Phase::Done);
-    return SftpJob::Result::Done;
-}
-
-SftpJob::Result RemoteHash::fallBack(const char *why)
+SftpJob::Result RemoteHash::fallBack(const QString &why)
 {
     qCDebug(lcSsh).noquote() << "Reading" << m_path << "back to hash it:" << why;
-    freeChannel();
     m_readBack = true;
     setPhase(Phase::OpenFile);
     return SftpJob::Result::Progress;
@@ -278,22 +179,11 @@ SftpJob::Result RemoteHash::readFile()
     return SftpJob::Result::Progress;
 }
 
-void RemoteHash::freeChannel()
-{
-    m_channelCallPending = false;
-    if (LIBSSH2_CHANNEL *const channel = std::exchange(m_channel, nullptr))
-        m_job.m_context->session->releaseChannel(channel);
-}
-
 void RemoteHash::release(bool immediately)
 {
+    if (m_command)
+        m_command->release(immediately);
     SshSession *const session = m_job.m_context ? m_job.m_context->session : nullptr;
-    if (LIBSSH2_CHANNEL *const channel = std::exchange(m_channel, nullptr)) {
-        if (immediately || !session)
-            libssh2_channel_free(channel);
-        else
-            session->releaseChannel(channel);
-    }
     if (LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr)) {
         if (immediately || !session)
             libssh2_sftp_close_handle(handle);

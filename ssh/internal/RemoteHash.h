@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 namespace QSsh::Internal {
 
 // The SHA-256 of a remote file, worked out for a job that holds an SFTP session: by the
@@ -15,22 +17,13 @@ namespace QSsh::Internal {
 //
 // The command is a constant: the path reaches sha256sum as data, written to the command's
 // input and ended by a NUL byte, so that no name is ever parsed by a shell.
+class RemoteCommand;
+
 class RemoteHash
 {
     Q_GADGET
 public:
-    enum class Phase {
-        OpenChannel,
-        StartCommand,
-        SendPath,
-        SendEof,
-        ReadOutput,
-        AwaitClose,
-        OpenFile,
-        ReadFile,
-        CloseFile,
-        Done
-    };
+    enum class Phase { Command, OpenFile, ReadFile, CloseFile, Done };
     Q_ENUM(Phase)
 
     static constexpr char kCommand[] = "xargs -0 -r sha256sum --";
@@ -59,25 +52,17 @@ public:
 private:
     void setPhase(Phase next) { m_job.changePhase(m_phase, next); }
     SftpJob::Result stepCommand();
-    SftpJob::Result afterChannelCall(int rc, Phase next);
-    SftpJob::Result readOutput();
-    SftpJob::Result awaitClose();
     // The controller gave no hash: read the file back instead.
-    SftpJob::Result fallBack(const char *why);
+    SftpJob::Result fallBack(const QString &why);
     SftpJob::Result stepReadBack();
     SftpJob::Result readFile();
-    void freeChannel();
     void stopForCancel();
 
     SftpJob &m_job;
     const QString m_path;
-    Phase m_phase = Phase::OpenChannel;
-    LIBSSH2_CHANNEL *m_channel = nullptr;
+    Phase m_phase = Phase::Command;
+    std::unique_ptr<RemoteCommand> m_command;
     LIBSSH2_SFTP_HANDLE *m_handle = nullptr;
-    bool m_channelCallPending = false; // a call on the channel answered EAGAIN
-    QByteArray m_input;                // the path and its NUL
-    int m_inputSent = 0;
-    QByteArray m_output;
     Sha256 m_readBackHash;
     QByteArray m_buffer;
     QByteArray m_digest;

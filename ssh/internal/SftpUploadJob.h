@@ -5,9 +5,12 @@
 
 #include <QByteArray>
 
+#include <memory>
 #include <optional>
 
 namespace QSsh::Internal {
+
+class RemoteCommand;
 
 // Uploads a local file without ever exposing a partial target: the data goes to a hidden
 // temporary file beside the target, which replaces the target only after every byte has
@@ -44,11 +47,7 @@ public:
         Verifying,
         RenameIntoPlace,
         PosixReplace,
-        OpenReplaceChannel,
-        StartReplace,
-        SendReplaceEof,
-        AwaitReplace,
-        AwaitReplaceClose,
+        ReplaceByCommand,
         MoveTargetAside,
         RenameAfterMoveAside,
         RestoreTarget,
@@ -89,11 +88,8 @@ private:
     void stopForCancel();
     Result fillAndWrite();
     Result posixReplace();
-    Result stepReplace();
-    Result trackReplace(int rc, Phase next);
-    Result readReplaceOutput();
-    Result awaitReplaceClose();
-    void freeReplaceChannel();
+    Result replaceByCommand();
+    bool replaceCallPending() const;
     Result rename(const QString &from, const QString &to, long flags, Phase onSuccess,
                   Phase onFailure);
 
@@ -112,11 +108,8 @@ private:
     // No more local data: what libssh2 already holds is sent and acknowledged, then the job
     // fails (m_error says why). Closing the handle earlier could cut a request in half.
     bool m_draining = false;
-    std::optional<quint32> m_posixRename; // the replacement request, once made
-    bool m_replaceCallPending = false;    // a call on the command channel answered EAGAIN
-    LIBSSH2_CHANNEL *m_replaceChannel = nullptr;
-    QByteArray m_replaceOutput;
-    QByteArray m_replaceErrors;
+    std::optional<quint32> m_posixRename;            // the replacement request, once made
+    std::unique_ptr<RemoteCommand> m_replaceCommand; // "mv -f", once it is under way
     QString m_leftBehind;
     bool m_interruptedAside = false; // abandoned while the target was being renamed aside
 };
