@@ -16,8 +16,10 @@ RemoteCommand::RemoteCommand(SftpContext &context, const void *operation, const 
 
 RemoteCommand::~RemoteCommand()
 {
-    if (m_context.session)
+    if (m_context.session) {
         m_context.session->abandonChannelOpen(m_operation, false);
+        m_context.session->endCommand(this);
+    }
     release(false);
 }
 
@@ -28,7 +30,7 @@ SftpJob::Result RemoteCommand::step()
         return SftpJob::Result::Idle;
     switch (m_phase) {
     case Phase::Open: {
-        if (!session->beginChannelOpen(m_operation))
+        if (!session->beginCommand(this) || !session->beginChannelOpen(m_operation))
             return SftpJob::Result::Idle;
         m_channel = libssh2_channel_open_session(session->handle());
         const int rc = session->track(m_operation, m_channel ? 0 : session->lastErrno());
@@ -133,6 +135,7 @@ SftpJob::Result RemoteCommand::awaitClose()
 SftpJob::Result RemoteCommand::end(Outcome outcome)
 {
     release(false);
+    m_context.session->endCommand(this);
     m_outcome = outcome;
     m_phase = Phase::Done;
     return SftpJob::Result::Done;

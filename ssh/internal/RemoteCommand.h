@@ -9,9 +9,10 @@ namespace QSsh::Internal {
 
 // A command run on the controller for a job, on an exec channel of its own beside the job's
 // SFTP session, so that only the transport is shared with the other jobs. A state machine
-// that the job steps; it waits for its turn to open a channel, and for a free one within the
-// connection's budget. The input, if any, is written to the command's standard input, which
-// is then closed (a controller that runs something else in place of the command ends it).
+// that the job steps; it waits for its turn (one command at a time on a connection), for its
+// turn to open a channel, and for a free one within the connection's budget. The input, if any, is
+// written to the command's standard input, which is then closed (a controller that runs something
+// else in place of the command ends it).
 class RemoteCommand
 {
 public:
