@@ -2,6 +2,7 @@
 
 #include "PosixRenameSession.h"
 #include "SftpDownloadJob.h"
+#include "SftpHashJob.h"
 #include "SftpJob.h"
 #include "SftpReadJob.h"
 #include "SftpRecoveryJob.h"
@@ -32,7 +33,8 @@ namespace {
 // one; they stay open until the channel closes.
 constexpr int kMaxSessions = 6;
 // Channels left to the rest of the connection when another session would be opened: one for
-// the replacement session, two for command channels of uploads that replace by "mv -f".
+// the replacement session, two for command channels (of uploads that replace by "mv -f", of
+// transfers that have the controller hash their file). Jobs wait for a free one beyond that.
 constexpr int kChannelsLeftOver = 3;
 // How long one round steps jobs at most (a job's step may take SftpJob::kStepBudgetMs).
 constexpr qint64 kRoundBudgetMs = 2 * Internal::SftpJob::kStepBudgetMs;
@@ -245,6 +247,11 @@ SshSession::Step SftpChannel::Private::step()
         if (!job)
             continue;
         const SftpJob::Result stepped = job->step();
+        if (job->takeVerifyingNotice()) {
+            QMetaObject::invokeMethod(
+                q, [q = q, id = job->id()] { emit q->transferVerifying(id); },
+                Qt::QueuedConnection);
+        }
         if (!afterFirstJob)
             afterFirstJob = session->inboundBytes();
         if (job->isTransfer() && stepped != SftpJob::Result::Fatal)
@@ -322,6 +329,15 @@ void SftpChannel::Private::postFinished(const SftpJob &ended)
             q, [q = q, job, entries = tree->entries()] { emit q->treeListed(job, entries); },
             Qt::QueuedConnection);
     }
+    const auto *hash = dynamic_cast<const Internal::SftpHashJob *>(&ended);
+    if (hash && error.isEmpty()) {
+        QMetaObject::invokeMethod(
+            q,
+            [q = q, job, digest = hash->digest(), size = hash->fileSize()] {
+                emit q->fileHashed(job, digest, size);
+            },
+            Qt::QueuedConnection);
+    }
     const auto *recovery = dynamic_cast<const Internal::SftpRecoveryJob *>(&ended);
     if (recovery && error.isEmpty()) {
         QMetaObject::invokeMethod(
@@ -356,6 +372,17 @@ void SftpChannel::Private::reportProgress(SftpJob &job)
 
 void SftpChannel::Private::finish(SftpJob &job)
 {
+    // A check that matched is reported only for a job that then succeeds.
+    const std::optional<SftpVerification> &verification = job.verification();
+    if (verification &&
+        (verification->outcome == SftpVerification::Outcome::Mismatch || job.error().isEmpty())) {
+        QMetaObject::invokeMethod(
+            q,
+            [q = q, id = job.id(), result = *verification] {
+                emit q->transferVerified(id, result);
+            },
+            Qt::QueuedConnection);
+    }
     if (!job.owesFinalReport() || !progressWanted()) {
         postFinished(job);
         return;
@@ -516,8 +543,10 @@ SftpJobId SftpChannel::uploadFile(const QString &localFilePath, const QString &r
 {
     if (d->state() != Initialized || mode == SftpAppendToExisting)
         return SftpInvalidJob;
-    return d->addJob(std::make_unique<Internal::SftpUploadJob>(
-        d->nextId(), localFilePath, remoteFilePath, mode == SftpOverwriteExisting));
+    auto job = std::make_unique<Internal::SftpUploadJob>(d->nextId(), localFilePath, remoteFilePath,
+                                                         mode == SftpOverwriteExisting);
+    job->setVerify(d->verifyTransfers);
+    return d->addJob(std::move(job));
 }
 
 SftpJobId SftpChannel::downloadFile(const QString &remoteFilePath, const QString &localFilePath,
@@ -525,8 +554,10 @@ SftpJobId SftpChannel::downloadFile(const QString &remoteFilePath, const QString
 {
     if (d->state() != Initialized || mode == SftpAppendToExisting)
         return SftpInvalidJob;
-    return d->addJob(std::make_unique<Internal::SftpDownloadJob>(
-        d->nextId(), remoteFilePath, localFilePath, mode == SftpOverwriteExisting));
+    auto job = std::make_unique<Internal::SftpDownloadJob>(
+        d->nextId(), remoteFilePath, localFilePath, mode == SftpOverwriteExisting);
+    job->setVerify(d->verifyTransfers);
+    return d->addJob(std::move(job));
 }
 
 SftpJobId SftpChannel::removeFile(const QString &path)
@@ -610,8 +641,9 @@ bool SftpChannel::verifiesTransfers() const
 
 SftpJobId SftpChannel::hashFile(const QString &remoteFilePath)
 {
-    Q_UNUSED(remoteFilePath)
-    return SftpInvalidJob; // not yet
+    if (d->state() != Initialized)
+        return SftpInvalidJob;
+    return d->addJob(std::make_unique<Internal::SftpHashJob>(d->nextId(), remoteFilePath));
 }
 
 } // namespace QSsh

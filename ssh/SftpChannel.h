@@ -93,8 +93,9 @@ public:
     // place; a mismatch fails the job and leaves both targets as they were. Off until set.
     void setVerifyTransfers(bool verify);
     bool verifiesTransfers() const;
-    // The SHA-256 of a remote file, computed as verification does: fileHashed(job, sha256,
-    // size) and then finished(job, error).
+    // The SHA-256 of a remote regular file, computed as verification does: fileHashed(job,
+    // sha256, size) and then finished(job, error); size is -1 when the controller gave none.
+    // cancelJob() ends it early.
     SftpJobId hashFile(const QString &remoteFilePath);
 
 signals:
@@ -114,8 +115,9 @@ signals:
     void treeListed(QSsh::SftpJobId job, const QSsh::SftpTree &entries);
     // A verifying transfer has its content complete and is checking it.
     void transferVerifying(QSsh::SftpJobId job);
-    // A verifying transfer's check, just before its finished(): a Verified job then succeeds,
-    // a Mismatch one fails.
+    // A verifying transfer's check, just before its finished(): a Mismatch job then fails; a
+    // Verified one is reported only when it then succeeds (a target that could not be replaced
+    // after the check fails the job without this signal).
     void transferVerified(QSsh::SftpJobId job, const QSsh::SftpVerification &result);
     // The end of a hashFile job, just before its successful finished(): 32 bytes.
     void fileHashed(QSsh::SftpJobId job, const QByteArray &sha256, qint64 size);

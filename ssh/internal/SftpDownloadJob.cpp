@@ -27,6 +27,8 @@ SftpJob::Result SftpDownloadJob::stepOwnPhase()
     case Phase::Reading:
         return repeatWithinBudget([this] { return read(); },
                                   [this] { return phase() == Phase::Reading; });
+    case Phase::Verify:
+        return verify();
     case Phase::Commit:
         return awaitCommit();
     default:
@@ -76,6 +78,29 @@ SftpJob::Result SftpDownloadJob::complete()
 {
     if (m_cancelRequested)
         return fail(sftpCancelledText(m_remotePath));
+    if (verifies()) {
+        startVerification(m_remotePath);
+        setPhase(Phase::Verify);
+        return Result::Progress;
+    }
+    setPhase(Phase::Commit);
+    m_writer.commit();
+    return Result::Idle;
+}
+
+// The local file is committed only once the controller's hash matches what was written.
+SftpJob::Result SftpDownloadJob::verify()
+{
+    if (m_cancelRequested)
+        cancelRemoteHash();
+    const Result verifying = stepVerification(m_remotePath);
+    if (verifying != Result::Done)
+        return verifying;
+    // A cancel that came while the check's last call was under way still counts.
+    if (m_cancelRequested)
+        return fail(sftpCancelledText(m_remotePath));
+    if (!m_error.isEmpty())
+        return fail(m_error);
     setPhase(Phase::Commit);
     m_writer.commit();
     return Result::Idle;
@@ -123,6 +148,7 @@ SftpJob::Result SftpDownloadJob::read()
         return Result::Progress;
     }
     m_buffer.resize(int(n));
+    hashLocalData(m_buffer.constData(), n);
     m_writer.write(std::move(m_buffer));
     m_buffer = m_writer.takeBuffer(kBufferSize);
     m_received += n;

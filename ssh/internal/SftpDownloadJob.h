@@ -10,7 +10,9 @@ namespace QSsh::Internal {
 // Downloads a remote file into a temporary file beside the local target (QSaveFile), which
 // replaces the target only when every byte has arrived: an interrupted or failed download
 // leaves an existing target exactly as it was. Only regular files are downloaded. The local
-// file is written, synced and committed on a thread of its own (LocalFileWriter).
+// file is written, synced and committed on a thread of its own (LocalFileWriter). A verifying
+// download hashes the data as it arrives and commits only when that matches the controller's
+// hash of the remote file.
 class SftpDownloadJob : public SftpFetchJob
 {
 public:
@@ -29,6 +31,7 @@ private:
     bool localWorkFinished() const override { return m_writer.isFinished(); }
     Result openLocal();
     Result read();
+    Result verify();
     Result awaitCommit();
 
     LocalFileWriter m_writer;

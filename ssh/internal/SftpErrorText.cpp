@@ -43,6 +43,8 @@ QString operationText(SftpOperation operation, const QString &path)
         return sftpTr("Cannot list remote directory \"%1\"").arg(path);
     case SftpOperation::RemoveTree:
         return sftpTr("Cannot remove remote path \"%1\"").arg(path);
+    case SftpOperation::Verify:
+        return sftpTr("Cannot verify remote file \"%1\"").arg(path);
     }
     return sftpTr("Remote operation on \"%1\" failed").arg(path);
 }

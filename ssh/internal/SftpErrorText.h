@@ -17,7 +17,8 @@ enum class SftpOperation {
     RemoveDirectory,
     CreateDirectory,
     ListDirectory,
-    RemoveTree
+    RemoveTree,
+    Verify
 };
 
 // A text of the SFTP layer in the operator's language; all of them share one translation

@@ -37,6 +37,7 @@ SftpJob::Result SftpFetchJob::step()
         break;
     case Phase::OpenLocal:
     case Phase::Reading:
+    case Phase::Verify:
     case Phase::Commit:
         result = stepOwnPhase();
         break;

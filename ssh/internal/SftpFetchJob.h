@@ -13,9 +13,9 @@ class SftpFetchJob : public SftpJob
 {
     Q_GADGET
 public:
-    // A download opens its local file first and commits it last; a remote read starts at
-    // StatRemote and has no commit.
-    enum class Phase { OpenLocal, StatRemote, OpenRemote, Reading, Close, Commit, Done };
+    // A download opens its local file first and commits it last, after verifying it if asked
+    // to; a remote read starts at StatRemote and has no commit.
+    enum class Phase { OpenLocal, StatRemote, OpenRemote, Reading, Close, Verify, Commit, Done };
     Q_ENUM(Phase)
 
     Result step() final;
@@ -30,8 +30,8 @@ protected:
     Phase phase() const { return m_phase; }
     void setPhase(Phase next) { changePhase(m_phase, next); }
 
-    // One step of a phase that is the job's own: Reading, and a download's OpenLocal and
-    // Commit. The others step here.
+    // One step of a phase that is the job's own: Reading, and a download's OpenLocal, Verify
+    // and Commit. The others step here.
     virtual Result stepOwnPhase() = 0;
     // The size the controller reports for the file, before it is opened: a failure text
     // refuses the file.

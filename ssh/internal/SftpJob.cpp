@@ -1,6 +1,8 @@
 #include "SftpJob.h"
 
 #include "RemoteFileName.h"
+#include "RemoteHash.h"
+#include "Sha256.h"
 
 namespace QSsh::Internal {
 
@@ -12,8 +14,15 @@ constexpr unsigned long kRequestWindow = 64 * 1024;
 
 } // namespace
 
+SftpJob::SftpJob(SftpJobId id) : m_id(id)
+{
+    m_inPhase.start();
+}
+
 SftpJob::~SftpJob()
 {
+    m_remoteHash.reset(); // it may hand its channel to the session
+
     if (!m_context)
         return;
     if (m_context->owner == this)
@@ -24,6 +33,8 @@ SftpJob::~SftpJob()
 
 void SftpJob::releaseHandle(bool immediately)
 {
+    if (m_remoteHash)
+        m_remoteHash->release(immediately);
     if (!m_handle)
         return;
     LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr);
@@ -227,6 +238,77 @@ bool SftpPathJob::cancel()
         return false;
     m_error = sftpCancelledText(m_path);
     return true;
+}
+
+} // namespace QSsh::Internal
+
+namespace QSsh::Internal {
+
+void SftpJob::setVerify(bool verify)
+{
+    if (verify)
+        m_localHash = std::make_unique<Sha256>();
+    else
+        m_localHash.reset();
+}
+
+void SftpJob::hashLocalData(const char *data, qint64 size)
+{
+    if (m_localHash)
+        m_localHash->addData(data, size);
+}
+
+void SftpJob::startRemoteHash(const QString &remotePath)
+{
+    m_remoteHash = std::make_unique<RemoteHash>(*this, remotePath);
+}
+
+void SftpJob::startVerification(const QString &remotePath)
+{
+    startRemoteHash(remotePath);
+    m_verifyingNoticeOwed = true;
+}
+
+void SftpJob::cancelRemoteHash()
+{
+    if (m_remoteHash)
+        m_remoteHash->cancel();
+}
+
+SftpJob::Result SftpJob::stepRemoteHash(const QString &remotePath, QByteArray *digest,
+                                        bool *readBack)
+{
+    const Result result = m_remoteHash->step();
+    if (result != Result::Done)
+        return result;
+    const std::unique_ptr<RemoteHash> hash = std::move(m_remoteHash);
+    if (hash->isCancelled() && m_error.isEmpty())
+        m_error = sftpCancelledText(remotePath);
+    if (m_error.isEmpty())
+        m_error = hash->error();
+    *digest = hash->digest();
+    *readBack = hash->readBack();
+    return Result::Done;
+}
+
+SftpJob::Result SftpJob::stepVerification(const QString &remotePath)
+{
+    SftpVerification verification;
+    const Result result =
+        stepRemoteHash(remotePath, &verification.remoteSha256, &verification.readBack);
+    if (result != Result::Done || !m_error.isEmpty())
+        return result;
+    verification.localSha256 = m_localHash->result();
+    if (verification.localSha256 != verification.remoteSha256) {
+        verification.outcome = SftpVerification::Outcome::Mismatch;
+        m_error = sftpFailureText(
+            SftpOperation::Verify, remotePath,
+            sftpTr("the controller's copy differs (SHA-256 %1 here, %2 on the controller)")
+                .arg(Sha256::shortHex(verification.localSha256),
+                     Sha256::shortHex(verification.remoteSha256)));
+    }
+    m_verification = verification;
+    return Result::Done;
 }
 
 } // namespace QSsh::Internal

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <libssh2.h>
@@ -18,6 +19,8 @@
 namespace QSsh::Internal {
 
 class PosixRenameSession;
+class RemoteHash;
+class Sha256;
 
 // One SFTP session of the channel and what its job shares with the rest of the channel.
 // libssh2 keeps the progress of a blocked call in state of the whole SFTP session (read, write
@@ -45,7 +48,7 @@ public:
 
     enum class Result { Idle, Progress, Blocked, Fatal, Done };
 
-    explicit SftpJob(SftpJobId id) : m_id(id) { m_inPhase.start(); }
+    explicit SftpJob(SftpJobId id);
     virtual ~SftpJob();
     SftpJob(const SftpJob &) = delete;
     SftpJob &operator=(const SftpJob &) = delete;
@@ -84,6 +87,14 @@ public:
     // stay usable. A job past its point of no return (an upload that has sent its final
     // replacement) finishes as it would have.
     virtual bool cancel() = 0;
+
+    // An upload or download set to verify, before it starts, checks its data against the
+    // controller's hash before putting it in place (see SftpChannel::setVerifyTransfers()).
+    void setVerify(bool verify);
+    // True once, when the check has begun.
+    bool takeVerifyingNotice() { return std::exchange(m_verifyingNoticeOwed, false); }
+    // The outcome of the check, once there is one.
+    const std::optional<SftpVerification> &verification() const { return m_verification; }
 
     // Progress of a transfer: bytes moved, and the whole size (0 while unknown).
     quint64 bytesDone() const { return m_bytesDone; }
@@ -166,6 +177,18 @@ protected:
         phase = next;
     }
 
+    // The controller's hash of remotePath (RemoteHash), stepped until Done: then m_error is set
+    // on a failure or a cancel (cancelRemoteHash()), else *digest and *readBack hold the answer.
+    void startRemoteHash(const QString &remotePath);
+    Result stepRemoteHash(const QString &remotePath, QByteArray *digest, bool *readBack);
+    void cancelRemoteHash();
+    // Verification: the data is hashed as it moves (while verifies()), then compared with the
+    // controller's hash: Done once settled, with m_error set on a mismatch as on a failure.
+    bool verifies() const { return m_localHash != nullptr; }
+    void hashLocalData(const char *data, qint64 size);
+    void startVerification(const QString &remotePath);
+    Result stepVerification(const QString &remotePath);
+
     const SftpJobId m_id;
     SftpContext *m_context = nullptr;
     LIBSSH2_SFTP_HANDLE *m_handle = nullptr;
@@ -176,7 +199,14 @@ protected:
     bool m_dataComplete = false; // every byte has moved
 
 private:
+    friend class RemoteHash;
+
     void recordReport(quint64 *done, quint64 *total);
+
+    std::unique_ptr<Sha256> m_localHash;
+    std::unique_ptr<RemoteHash> m_remoteHash;
+    std::optional<SftpVerification> m_verification;
+    bool m_verifyingNoticeOwed = false;
 
     QElapsedTimer m_sinceReport;
     mutable QElapsedTimer m_inPhase; // since the last change of phase, for the trace

@@ -1,6 +1,7 @@
 #include "SftpUploadJob.h"
 
 #include "PosixRenameSession.h"
+#include "RemoteCommand.h"
 #include "RemoteFileName.h"
 #include "SshLogging.h"
 
@@ -37,8 +38,6 @@ SftpUploadJob::~SftpUploadJob()
         return;
     if (m_posixRename && m_context->renamer)
         m_context->renamer->forget(*m_posixRename);
-    if (m_context->session)
-        m_context->session->abandonChannelOpen(this, false);
 }
 
 QString SftpUploadJob::sideName(const QString &remotePath, const QString &kind, const QString &tag)
@@ -65,13 +64,10 @@ QString SftpUploadJob::temporaryThatMayExist() const
     case Phase::Writing:
     case Phase::CloseTemporary:
     case Phase::CloseAfterFailure:
+    case Phase::Verifying:
     case Phase::RenameIntoPlace:
     case Phase::PosixReplace:
-    case Phase::OpenReplaceChannel:
-    case Phase::StartReplace:
-    case Phase::SendReplaceEof:
-    case Phase::AwaitReplace:
-    case Phase::AwaitReplaceClose:
+    case Phase::ReplaceByCommand:
     case Phase::RemoveTemporary:
         // The target is untouched in these phases (mv replaces it in one step), so only the
         // temporary, complete or not, can be left.
@@ -88,7 +84,7 @@ SftpJob::Result SftpUploadJob::step()
     // While writing, a cancel only stops the reading of local data, which is safe at any time:
     // a write that answered EAGAIN is repeated with the same data all the same.
     if (m_cancelRequested &&
-        (m_phase == Phase::Writing || (!insideCall() && !m_replaceCallPending)))
+        (m_phase == Phase::Writing || (!insideCall() && !replaceCallPending())))
         stopForCancel();
     const Result result = stepPhase();
     if (result == Result::Fatal || m_phase != Phase::Done)
@@ -183,8 +179,22 @@ SftpJob::Result SftpUploadJob::stepPhase()
             return closing;
         if (rc < 0)
             failWith(SftpOperation::Close, m_remotePath, rc);
-        setPhase(m_phase == Phase::CloseTemporary && rc == 0 ? Phase::RenameIntoPlace
-                                                             : Phase::RemoveTemporary);
+        if (m_phase != Phase::CloseTemporary || rc != 0) {
+            setPhase(Phase::RemoveTemporary);
+        } else if (verifies()) {
+            startVerification(m_temporaryPath);
+            setPhase(Phase::Verifying);
+        } else {
+            setPhase(Phase::RenameIntoPlace);
+        }
+        return Result::Progress;
+    }
+
+    case Phase::Verifying: {
+        const Result verifying = stepVerification(m_remotePath);
+        if (verifying != Result::Done)
+            return verifying;
+        setPhase(m_error.isEmpty() ? Phase::RenameIntoPlace : Phase::RemoveTemporary);
         return Result::Progress;
     }
 
@@ -221,12 +231,8 @@ SftpJob::Result SftpUploadJob::stepPhase()
     case Phase::PosixReplace:
         return posixReplace();
 
-    case Phase::OpenReplaceChannel:
-    case Phase::StartReplace:
-    case Phase::SendReplaceEof:
-    case Phase::AwaitReplace:
-    case Phase::AwaitReplaceClose:
-        return stepReplace();
+    case Phase::ReplaceByCommand:
+        return replaceByCommand();
 
     case Phase::MoveTargetAside:
         return rename(m_remotePath, m_backupPath, 0, Phase::RenameAfterMoveAside,
@@ -283,6 +289,7 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
             return Result::Progress;
         } else {
             m_localAtEnd = n == 0;
+            hashLocalData(data + m_end, n);
             m_end += int(n);
         }
     }
@@ -324,7 +331,7 @@ SftpJob::Result SftpUploadJob::posixReplace()
             renamer->start();
             return Result::Idle;
         case PosixRenameSession::Support::NotOffered:
-            setPhase(Phase::OpenReplaceChannel);
+            setPhase(Phase::ReplaceByCommand);
             return Result::Progress;
         case PosixRenameSession::Support::Offered:
             m_posixRename = renamer->rename(remoteNameToBytes(m_temporaryPath),
@@ -341,7 +348,7 @@ SftpJob::Result SftpUploadJob::posixReplace()
         return Result::Done;
     }
     if (answer->status == LIBSSH2_FX_OP_UNSUPPORTED) {
-        setPhase(Phase::OpenReplaceChannel);
+        setPhase(Phase::ReplaceByCommand);
         return Result::Progress;
     }
     // Whatever happened, the target is either the old or the new file, and the temporary is
@@ -367,149 +374,58 @@ QByteArray SftpUploadJob::replaceCommand(const QString &from, const QString &to)
 }
 
 // Replaces the existing target by the complete temporary with one rename(2) on the
-// controller. The exec channel is this job's own, so only the transport is shared with the
-// other jobs; the SFTP session stays free for them meanwhile.
-SftpJob::Result SftpUploadJob::stepReplace()
+// controller, by a command on a channel of this job's own; the SFTP session stays free for the
+// other jobs meanwhile.
+SftpJob::Result SftpUploadJob::replaceByCommand()
 {
-    SshSession *const session = m_context->session;
-    if (!session->mayUseTransport(this))
-        return Result::Idle;
-    switch (m_phase) {
-    case Phase::OpenReplaceChannel: {
-        if (!session->beginChannelOpen(this))
-            return Result::Idle;
-        m_replaceChannel = libssh2_channel_open_session(session->handle());
-        const int rc = session->track(this, m_replaceChannel ? 0 : lastErrno());
-        m_replaceCallPending = rc == LIBSSH2_ERROR_EAGAIN;
-        if (rc == LIBSSH2_ERROR_EAGAIN)
-            return Result::Blocked;
-        session->endChannelOpen(this, m_replaceChannel != nullptr);
-        if (SshSession::isSessionError(rc))
-            return Result::Fatal;
-        if (!m_replaceChannel) {
-            qCWarning(lcSsh).noquote() << "The controller opens no command channel (" +
-                                              session->lastErrorText() + "); replacing"
-                                       << m_remotePath << "by renaming it aside first";
-            setPhase(Phase::MoveTargetAside);
-            return Result::Progress;
-        }
-        setPhase(Phase::StartReplace);
+    if (!m_replaceCommand) {
+        m_replaceCommand = std::make_unique<RemoteCommand>(
+            *m_context, this, replaceCommand(m_temporaryPath, m_remotePath));
+    }
+    const Result result = m_replaceCommand->step();
+    if (result != Result::Done)
+        return result;
+    const std::unique_ptr<RemoteCommand> command = std::move(m_replaceCommand);
+    switch (command->outcome()) {
+    case RemoteCommand::Outcome::Refused:
+        qCWarning(lcSsh).noquote()
+            << "The controller opens no command channel (" + command->failure() + "); replacing"
+            << m_remotePath << "by renaming it aside first";
+        setPhase(Phase::MoveTargetAside);
         return Result::Progress;
-    }
-    case Phase::StartReplace: {
-        const QByteArray command = replaceCommand(m_temporaryPath, m_remotePath);
-        return trackReplace(libssh2_channel_process_startup(m_replaceChannel, "exec", 4,
-                                                            command.constData(),
-                                                            unsigned(command.size())),
-                            Phase::SendReplaceEof);
-    }
-    case Phase::SendReplaceEof:
-        // mv reads nothing; the end of its input only matters to a controller that runs
-        // something else in place of the command, which then ends instead of waiting.
-        return trackReplace(libssh2_channel_send_eof(m_replaceChannel), Phase::AwaitReplace);
-    case Phase::AwaitReplace:
-        return readReplaceOutput();
-    case Phase::AwaitReplaceClose:
-        return awaitReplaceClose();
-    default:
-        return Result::Done;
-    }
-}
-
-// Moves on to next after a successful call; a refused request fails the job.
-SftpJob::Result SftpUploadJob::trackReplace(int rc, Phase next)
-{
-    m_context->session->track(this, rc);
-    m_replaceCallPending = rc == LIBSSH2_ERROR_EAGAIN;
-    if (rc == LIBSSH2_ERROR_EAGAIN)
-        return Result::Blocked;
-    if (SshSession::isSessionError(rc))
-        return Result::Fatal;
-    if (rc < 0) {
+    case RemoteCommand::Outcome::Exited: {
+        // A login profile may print lines of its own before the command runs: the marker must
+        // be the last line, and the command's exit status must say success as well.
+        const QList<QByteArray> lines = command->output().trimmed().split('\n');
+        if (command->exitStatus() == 0 && lines.last().trimmed() == kReplacedMarker) {
+            setPhase(Phase::Done);
+            return Result::Done;
+        }
+        const QByteArray errors = command->errors().trimmed();
         m_error = sftpFailureText(SftpOperation::Rename, m_remotePath,
-                                  m_context->session->lastErrorText());
-        freeReplaceChannel();
-        setPhase(Phase::RemoveTemporary);
-        return Result::Progress;
+                                  errors.isEmpty()
+                                      ? sftpTr("the controller did not carry out the replacement")
+                                      : QString::fromUtf8(errors));
+        break;
     }
-    setPhase(next);
-    return Result::Progress;
-}
-
-SftpJob::Result SftpUploadJob::readReplaceOutput()
-{
-    SshSession *const session = m_context->session;
-    // Asked first: once the end has arrived, everything sent before it is already queued.
-    const bool atEnd = libssh2_channel_eof(m_replaceChannel);
-    char buffer[4096];
-    bool progress = false;
-    for (const int streamId : {0, SSH_EXTENDED_DATA_STDERR}) {
-        QByteArray &target = streamId == 0 ? m_replaceOutput : m_replaceErrors;
-        for (;;) {
-            const ssize_t n = session->track(
-                this,
-                int(libssh2_channel_read_ex(m_replaceChannel, streamId, buffer, sizeof buffer)));
-            if (n == 0 || n == LIBSSH2_ERROR_EAGAIN)
-                break;
-            if (SshSession::isSessionError(int(n)))
-                return Result::Fatal;
-            if (n < 0)
-                return trackReplace(int(n), Phase::Done);
-            // Enough for the marker and a diagnostic; a flood is drained, not kept.
-            if (target.size() < 4096)
-                target.append(buffer, int(n));
-            progress = true;
-        }
+    default:
+        m_error = sftpFailureText(SftpOperation::Rename, m_remotePath, command->failure());
+        break;
     }
-    if (!atEnd)
-        return progress ? Result::Progress : Result::Blocked;
-    setPhase(Phase::AwaitReplaceClose);
-    return Result::Progress;
-}
-
-// The exit status arrives before the controller closes the channel.
-SftpJob::Result SftpUploadJob::awaitReplaceClose()
-{
-    const int rc = m_context->session->track(this, libssh2_channel_wait_closed(m_replaceChannel));
-    if (rc == LIBSSH2_ERROR_EAGAIN)
-        return Result::Blocked;
-    if (SshSession::isSessionError(rc))
-        return Result::Fatal;
-    const int exitStatus = rc == 0 ? libssh2_channel_get_exit_status(m_replaceChannel) : -1;
-    freeReplaceChannel();
-
-    // A login profile may print lines of its own before the command runs: the marker must be
-    // the last line, and the command's exit status must say success as well.
-    const QList<QByteArray> lines = m_replaceOutput.trimmed().split('\n');
-    if (exitStatus == 0 && lines.last().trimmed() == kReplacedMarker) {
-        setPhase(Phase::Done);
-        return Result::Done;
-    }
-    const QByteArray errors = m_replaceErrors.trimmed();
-    const QString reason = errors.isEmpty()
-                               ? sftpTr("the controller did not carry out the replacement")
-                               : QString::fromUtf8(errors);
-    m_error = sftpFailureText(SftpOperation::Rename, m_remotePath, reason);
     setPhase(Phase::RemoveTemporary);
     return Result::Progress;
 }
 
-void SftpUploadJob::freeReplaceChannel()
+bool SftpUploadJob::replaceCallPending() const
 {
-    if (LIBSSH2_CHANNEL *const channel = std::exchange(m_replaceChannel, nullptr))
-        m_context->session->releaseChannel(channel);
+    return m_replaceCommand && m_replaceCommand->callPending();
 }
 
 void SftpUploadJob::releaseHandle(bool immediately)
 {
     SftpJob::releaseHandle(immediately);
-    LIBSSH2_CHANNEL *const channel = std::exchange(m_replaceChannel, nullptr);
-    if (!channel)
-        return;
-    if (immediately || !m_context->session)
-        libssh2_channel_free(channel);
-    else
-        m_context->session->releaseChannel(channel);
+    if (m_replaceCommand)
+        m_replaceCommand->release(immediately);
 }
 
 SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, long flags,
@@ -533,7 +449,7 @@ SftpJob::Result SftpUploadJob::rename(const QString &from, const QString &to, lo
 bool SftpUploadJob::cancel()
 {
     m_cancelRequested = true;
-    if (m_phase != Phase::Writing && (insideCall() || m_replaceCallPending))
+    if (m_phase != Phase::Writing && (insideCall() || replaceCallPending()))
         return false;
     stopForCancel();
     return m_phase == Phase::Done;
@@ -555,8 +471,16 @@ void SftpUploadJob::stopForCancel()
     case Phase::CloseTemporary:
         setPhase(Phase::CloseAfterFailure);
         break;
-    case Phase::StartReplace:
-        freeReplaceChannel();
+    case Phase::Verifying:
+        cancelRemoteHash(); // the temporary goes once the check has stopped
+        break;
+    case Phase::ReplaceByCommand:
+        // Until mv may be running on the controller; from then on it ends as it will.
+        if (m_replaceCommand && m_replaceCommand->hasStarted()) {
+            m_cancelRequested = false;
+            return;
+        }
+        m_replaceCommand.reset();
         setPhase(Phase::RemoveTemporary);
         break;
     case Phase::PosixReplace:
@@ -567,7 +491,6 @@ void SftpUploadJob::stopForCancel()
         setPhase(Phase::RemoveTemporary);
         break;
     case Phase::RenameIntoPlace:
-    case Phase::OpenReplaceChannel:
     case Phase::MoveTargetAside:
         setPhase(Phase::RemoveTemporary);
         break;

@@ -5,9 +5,12 @@
 
 #include <QByteArray>
 
+#include <memory>
 #include <optional>
 
 namespace QSsh::Internal {
+
+class RemoteCommand;
 
 // Uploads a local file without ever exposing a partial target: the data goes to a hidden
 // temporary file beside the target, which replaces the target only after every byte has
@@ -20,6 +23,10 @@ namespace QSsh::Internal {
 // channel of the same session. The command prints a marker only when mv succeeded, and its
 // exit status says so too; anything else fails the job, removes the temporary and leaves the
 // target alone.
+//
+// A verifying upload hashes the local data as it reads it and, with the temporary complete,
+// compares that with the controller's hash of the temporary: only a match goes on to replace
+// the target, a mismatch removes the temporary.
 //
 // Only if the controller refuses to open the exec channel does the job fall back to three
 // SFTP renames: the target aside to a hidden backup name, the temporary into place, the
@@ -37,13 +44,10 @@ public:
         OpenTemporary,
         Writing,
         CloseTemporary,
+        Verifying,
         RenameIntoPlace,
         PosixReplace,
-        OpenReplaceChannel,
-        StartReplace,
-        SendReplaceEof,
-        AwaitReplace,
-        AwaitReplaceClose,
+        ReplaceByCommand,
         MoveTargetAside,
         RenameAfterMoveAside,
         RestoreTarget,
@@ -84,11 +88,8 @@ private:
     void stopForCancel();
     Result fillAndWrite();
     Result posixReplace();
-    Result stepReplace();
-    Result trackReplace(int rc, Phase next);
-    Result readReplaceOutput();
-    Result awaitReplaceClose();
-    void freeReplaceChannel();
+    Result replaceByCommand();
+    bool replaceCallPending() const;
     Result rename(const QString &from, const QString &to, long flags, Phase onSuccess,
                   Phase onFailure);
 
@@ -107,11 +108,8 @@ private:
     // No more local data: what libssh2 already holds is sent and acknowledged, then the job
     // fails (m_error says why). Closing the handle earlier could cut a request in half.
     bool m_draining = false;
-    std::optional<quint32> m_posixRename; // the replacement request, once made
-    bool m_replaceCallPending = false;    // a call on the command channel answered EAGAIN
-    LIBSSH2_CHANNEL *m_replaceChannel = nullptr;
-    QByteArray m_replaceOutput;
-    QByteArray m_replaceErrors;
+    std::optional<quint32> m_posixRename;            // the replacement request, once made
+    std::unique_ptr<RemoteCommand> m_replaceCommand; // "mv -f", once it is under way
     QString m_leftBehind;
     bool m_interruptedAside = false; // abandoned while the target was being renamed aside
 };

@@ -721,6 +721,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
     }
     m_channelOpener = nullptr;
     m_channelsInUse = 0;
+    m_commandRunner = nullptr;
     m_knownHosts.reset();
     if (m_session) {
         libssh2_session_free(m_session);

@@ -131,6 +131,24 @@ public:
     void releaseChannel(LIBSSH2_CHANNEL *channel);
     void releaseSftp(LIBSSH2_SFTP *sftp);
 
+    // Commands run on the controller (RemoteCommand) take turns: Dropbear 2022.83 ends the whole
+    // connection on a failed assertion when commands of one connection end side by side. True
+    // when operation may start its command now; it holds the turn until endCommand().
+    bool beginCommand(const void *operation)
+    {
+        if (m_commandRunner && m_commandRunner != operation)
+            return false;
+        m_commandRunner = operation;
+        return true;
+    }
+    void endCommand(const void *operation)
+    {
+        if (m_commandRunner != operation)
+            return;
+        m_commandRunner = nullptr;
+        schedule(); // another may be waiting for its turn
+    }
+
     // True for libssh2 errors after which the session is unusable.
     static bool isSessionError(int rc);
 
@@ -196,6 +214,7 @@ private:
     QList<std::function<int()>> m_cleanups;
     const void *m_outboundOwner = nullptr;
     const void *m_channelOpener = nullptr;
+    const void *m_commandRunner = nullptr;
     int m_channelsInUse = 0;
     int m_wantDirections = 0;
     bool m_sendIncomplete = false; // libssh2 holds a partly sent packet

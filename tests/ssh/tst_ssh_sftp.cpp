@@ -110,6 +110,8 @@ private slots:
     void progressAndCancel_data();
     void progressAndCancel();
     void failuresHarmNothing();
+    void verifiedTransfers_data();
+    void verifiedTransfers();
     void treeListedAndRemoved_data();
     void treeListedAndRemoved();
     void treeJobsStopPartWay_data();
@@ -137,6 +139,8 @@ void TestSshSftp::initTestCase()
     options.execGreeting = true;
     options.sftpHold = true;
     for (int i = 0; i < 2; ++i) {
+        // The Dropbear controller has no sha256sum: its copies are read back to be verified.
+        options.noSha256sum = i == 1;
         CNC_START_SIM(m_sims[i], options);
         QString failure;
         m_connections[i] = connectTo(m_sims[i].address(), &failure);
@@ -394,6 +398,100 @@ void TestSshSftp::failuresHarmNothing()
     QCOMPARE(QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"target.nc"});
     QCOMPARE(strays(), QStringList());
+}
+
+void TestSshSftp::verifiedTransfers_data()
+{
+    SimController::addServerColumn();
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("corrupt"); // one byte changes on the way
+    for (const bool upload : {true, false}) {
+        const QString way = upload ? "upload" : "download";
+        for (const Server server : {Server::OpenSsh, Server::Dropbear})
+            SimController::newServerRow(server, way) << upload << "verified.nc" << false;
+        SimController::newServerRow(Server::OpenSsh, way + ", corrupted")
+            << upload << "verified.nc" << true;
+    }
+    // Names that a shell would run: each would leave the file "pwned" beside the programs.
+    const QString touch = "cd;cd ..;cd home;cd pi;cd cnc;touch pwned";
+    SimController::newServerRow(Server::OpenSsh, "upload, quotes")
+        << true << "x';" + touch + ";echo '\".nc" << false;
+    SimController::newServerRow(Server::OpenSsh, "upload, substitutions")
+        << true << "$(" + touch + ") `" + touch + "`.nc" << false;
+    SimController::newServerRow(Server::OpenSsh, "upload, dash, newline, backslash, !")
+        << true << "-n\nline\\back;" + touch + "!!.nc" << false;
+    SimController::newServerRow(Server::OpenSsh, "download, chinese and unicode blanks")
+        << false << QStringLiteral("零件\u00a0程序\u3000$(") + touch + ").nc" << false;
+}
+
+// A verifying transfer puts its data in place only when the SHA-256 of what was sent or
+// received is the controller's: by its sha256sum, or read back where it has none. A copy
+// changed on the way fails the job, naming both hashes, and leaves both targets as they were.
+// Names reach sha256sum as data, and a remote file's hash can be asked for on its own.
+void TestSshSftp::verifiedTransfers()
+{
+    QFETCH(Server, server);
+    QFETCH(bool, upload);
+    QFETCH(QString, name);
+    QFETCH(bool, corrupt);
+    const int index = server == Server::Dropbear;
+    SimController &sim = m_sims[index];
+    QSsh::SftpChannel *const sftp = m_channels[index].data();
+    const QString onSim = sim.rootDir() + '/' + name;
+    const QString local = m_local.filePath("verified.nc");
+    const QString source = upload ? local : onSim;
+    const QString target = upload ? onSim : local;
+    const QByteArray old = "the program the machine runs now\n";
+    const auto cleanUp = qScopeGuard([&] {
+        sftp->setVerifyTransfers(false);
+        sim.corruptNextTransfer("off");
+        QFile::remove(onSim);
+        QFile::remove(local);
+    });
+    QVERIFY(writeRandomFile(source, 2 * 1024 * 1024 + 5) && writeFile(target, old));
+    const QByteArray sent = QByteArray::fromHex(fileHash(source));
+    QVERIFY(!corrupt || sim.corruptNextTransfer(upload ? "upload" : "download"));
+
+    sftp->setVerifyTransfers(true);
+    JobReports reports(sftp);
+    QSignalSpy verifying(sftp, &QSsh::SftpChannel::transferVerifying);
+    QSignalSpy verified(sftp, &QSsh::SftpChannel::transferVerified);
+    const QSsh::SftpJobId job =
+        upload ? sftp->uploadFile(local, remote(name), QSsh::SftpOverwriteExisting)
+               : sftp->downloadFile(remote(name), local, QSsh::SftpOverwriteExisting);
+    const QString error = reports.wait(job);
+    QVERIFY(!QFileInfo::exists(sim.rootDir() + "/pwned"));
+    QCOMPARE(verifying.count(), 1);
+    QCOMPARE(verifying.at(0).at(0).value<QSsh::SftpJobId>(), job);
+    QCOMPARE(verified.count(), 1);
+    const auto result = verified.at(0).at(1).value<QSsh::SftpVerification>();
+    QCOMPARE(result.readBack, server == Server::Dropbear);
+    QCOMPARE(strays(), QStringList());
+    if (corrupt) {
+        QCOMPARE(result.outcome, QSsh::SftpVerification::Outcome::Mismatch);
+        QCOMPARE(upload ? result.localSha256 : result.remoteSha256, sent);
+        const QByteArray changed = upload ? result.remoteSha256 : result.localSha256;
+        QVERIFY(changed.size() == 32 && changed != sent);
+        QVERIFY2(error.contains("differs") && error.contains(sent.left(6).toHex()) &&
+                     error.contains(changed.left(6).toHex()),
+                 qPrintable(error));
+        QCOMPARE(readFile(target), old);
+        return;
+    }
+    QCOMPARE(error, QString());
+    QCOMPARE(result.outcome, QSsh::SftpVerification::Outcome::Verified);
+    QCOMPARE(result.localSha256, sent);
+    QCOMPARE(result.remoteSha256, sent);
+    QCOMPARE(fileHash(target), fileHash(source));
+
+    QSignalSpy hashed(sftp, &QSsh::SftpChannel::fileHashed);
+    const QSsh::SftpJobId hashJob = sftp->hashFile(remote(name));
+    QCOMPARE(reports.wait(hashJob), QString());
+    QCOMPARE(hashed.count(), 1);
+    QCOMPARE(hashed.at(0).at(0).value<QSsh::SftpJobId>(), hashJob);
+    QCOMPARE(hashed.at(0).at(1).toByteArray(), sent);
+    QCOMPARE(hashed.at(0).at(2).toLongLong(), 2 * 1024 * 1024 + 5);
 }
 
 void TestSshSftp::treeListedAndRemoved_data()

@@ -92,7 +92,8 @@ bool SimController::start(Options options)
     const std::pair<bool, const char *> flags[] = {
         {options.resizeError, "--resize-error"},   {options.cLocale, "--c-locale"},
         {options.execGreeting, "--exec-greeting"}, {options.refusePty, "--refuse-pty"},
-        {options.sftpHold, "--sftp-hold"},         {options.filesInMemory, "--files-in-memory"}};
+        {options.sftpHold, "--sftp-hold"},         {options.filesInMemory, "--files-in-memory"},
+        {options.noSha256sum, "--no-sha256sum"}};
     for (const auto &[on, flag] : flags) {
         if (on)
             arguments << flag;

@@ -25,6 +25,7 @@ public:
         bool sftpHold = false;  // SFTP requests can be held back (holdSftpRequests)
         int maxSessions = 0;    // sshd refuses channels beyond this many (OpenSSH); 0: its default
         bool filesInMemory = false; // the files folder is a tmpfs, not the host's disk
+        bool noSha256sum = false;   // running sha256sum fails as a missing command does
     };
 
     // The test's instance (CTest sets CNCSIM_INSTANCE and CNCSIM_DROPBEAR_INSTANCE).
@@ -103,6 +104,10 @@ public:
     {
         return run({"sftp-extensions", offered ? "on" : "off"});
     }
+
+    // Changes one byte of the next file data through the SFTP relay (needs sftpHold): of a
+    // write request ("upload") or of a data answer ("download"); "off" lifts it.
+    bool corruptNextTransfer(const QString &direction) { return run({"corrupt", direction}); }
 
     // Runs a command inside the controller as root; returns its exit code.
     int exec(const QStringList &command, QByteArray *standardOutput = nullptr);
