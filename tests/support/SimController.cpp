@@ -49,14 +49,8 @@ SimController::SimController(int instance)
     : m_instance(instance), m_address(QString("10.213.%1.2").arg(instance)),
       m_rootDir(QString("/run/cncsim/%1/cnc").arg(instance))
 {
-    // The script is the authority on its layout; the defaults above only stand in when it
-    // cannot be asked.
-    QByteArray out;
-    if (run({"address"}, &out))
-        m_address = QString::fromUtf8(out).trimmed();
-    if (run({"root"}, &out))
-        m_rootDir = QString::fromUtf8(out).trimmed();
-    m_lastError.clear();
+    // The layout is fixed per instance (cncsim's address and root print the same), so it is
+    // not asked for on every construction.
 }
 
 SimController::SimController(Server server) : SimController(instanceFromEnvironment(server))
@@ -119,10 +113,11 @@ QString SimController::hostName() const
     return name.isEmpty() ? QStringLiteral(CNC_CONTROLLER_HOSTNAME) : name;
 }
 
-SimController::SshdCounts SimController::sshdCounts()
+SimController::SshdCounts SimController::sshdCounts() const
 {
-    QByteArray log;
-    run({"sshd-log"}, &log);
+    // Read in place rather than through cncsim sshd-log: callers poll this.
+    QFile file(stateFile("sshd.log"));
+    const QByteArray log = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     // LogLevel VERBOSE: "Connection from <client> port ..." for each connection, "Connection
     // closed by <client> ..." for one that ends before a login, "Accepted password for root ..."
     // or "Failed password for root ..." for each password, "Starting session: command ..." for
@@ -163,8 +158,13 @@ QByteArray SimController::scanHostKey(const QString &type, bool hashed)
 
 QString SimController::heldSftpRequest() const
 {
-    QFile held(QFileInfo(m_rootDir).path() + "/sftp-held");
+    QFile held(stateFile("sftp-held"));
     return held.open(QIODevice::ReadOnly) ? QString::fromUtf8(held.readAll()).trimmed() : QString();
+}
+
+QString SimController::stateFile(const QString &name) const
+{
+    return QFileInfo(m_rootDir).path() + '/' + name;
 }
 
 int SimController::exec(const QStringList &command, QByteArray *standardOutput)

@@ -83,7 +83,7 @@ public:
         int passwords = 0;
         int commands = 0; // commands run over SSH without a terminal
     };
-    SshdCounts sshdCounts();
+    SshdCounts sshdCounts() const;
     // Waits for a connection that ended without a login since `before`; true when sshd was
     // given no password meanwhile.
     bool endedWithoutPassword(const SshdCounts &before);
@@ -119,6 +119,8 @@ private:
     }
     // Runs sim/cncsim for this instance; returns its exit code, -1 when it could not run.
     int runScript(const QStringList &arguments, QByteArray *standardOutput = nullptr);
+    // A file in the instance's state folder, beside rootDir().
+    QString stateFile(const QString &name) const;
 
     int m_instance;
     Server m_server = Server::OpenSsh;
