@@ -67,6 +67,13 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
         emit sftpJobFinished(QSsh::SftpInvalidJob, error);
     };
     m_reads = new RemoteReads(m_jobs, hooks.readyChannel, this);
+    m_records = new OperationRecorder(m_strIp, this);
+    connect(m_records, &OperationRecorder::transferVerified, this,
+            &CConnectionForSshClient::sftpTransferVerified);
+    connect(m_records, &OperationRecorder::transferUnverified, this,
+            &CConnectionForSshClient::sftpTransferUnverified);
+    connect(m_records, &OperationRecorder::historyUnwritable, this,
+            &CConnectionForSshClient::sigHistoryUnwritable);
     m_folders = new FolderJobs(m_jobs, std::move(hooks), this);
     connect(m_folders, &FolderJobs::treeListed, this,
             &CConnectionForSshClient::sigRemoteTreeListed);
@@ -212,7 +219,7 @@ void CConnectionForSshClient::slotUploadFile(QString localPath, QString remotePa
         emit sftpJobFinished(job, tr("Failed to create upload job."));
         return;
     }
-    announceTransfer(sftp.data(), job, remotePath,
+    announceTransfer(sftp.data(), job, OperationRecorder::Operation::Upload, remotePath, localPath,
                      quint64(qMax<qint64>(0, QFileInfo(localPath).size())));
 }
 
@@ -226,7 +233,7 @@ void CConnectionForSshClient::slotDeleteRemotePath(QString path, QString type)
     const bool isDirectory = type == QLatin1String("dir");
     const QString command =
         shellCommand(isDirectory ? kDeleteDirectoryCommand : kDeleteFileCommand, path);
-    startOrFallBack(path, command, [&] {
+    startOrFallBack(OperationRecorder::Operation::Delete, path, command, [&] {
         if (!sftp)
             return QSsh::SftpInvalidJob;
         return isDirectory ? sftp->removeTree(path) : sftp->removeFile(path);
@@ -248,7 +255,8 @@ void CConnectionForSshClient::slotDownloadFile(QString remotePath, QString local
         return;
     }
     // The size is known once the job has looked at the remote file; progress reports carry it.
-    announceTransfer(sftp.data(), job, remotePath, 0);
+    announceTransfer(sftp.data(), job, OperationRecorder::Operation::Download, remotePath,
+                     localPath, 0);
 }
 
 void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
@@ -257,9 +265,10 @@ void CConnectionForSshClient::slotCreateRemoteFolder(QString remotePath)
     qCDebug(lcConnection).noquote() << "Initiating folder creation via slot:" << remotePath;
     // Used as it came: the folders it goes into are named as the controller listed them, and
     // in another Unicode form "mkdir -p" would make a twin of one of them.
-    startOrFallBack(remotePath, shellCommand(kCreateDirectoryCommand, remotePath), [&] {
-        return sftp ? sftp->createDirectory(remotePath) : QSsh::SftpInvalidJob;
-    });
+    startOrFallBack(OperationRecorder::Operation::NewFolder, remotePath,
+                    shellCommand(kCreateDirectoryCommand, remotePath), [&] {
+                        return sftp ? sftp->createDirectory(remotePath) : QSsh::SftpInvalidJob;
+                    });
 }
 
 void CConnectionForSshClient::slotSetVerifyTransfers(bool verify)
@@ -278,6 +287,7 @@ void CConnectionForSshClient::slotCancelTransfers()
     for (const QSsh::SftpJobId job : m_jobs.transfersOf(sftp.data())) {
         qCDebug(lcConnection).noquote() << "Cancelling SFTP transfer" << job;
         emit sftpTransferCancelling(job);
+        m_records->cancelling(job);
         // The channel reports the end later, even of a job that stops at once.
         sftp->cancelJob(job);
     }
@@ -286,6 +296,7 @@ void CConnectionForSshClient::slotCancelTransfers()
 void CConnectionForSshClient::slotRenameRemotePath(QString oldPath, QString newPath)
 {
     const auto answer = [this, oldPath, newPath](const QString &error) {
+        m_records->record(OperationRecorder::Operation::Rename, oldPath, newPath, error);
         emit sigRenameFinished(oldPath, newPath, error);
     };
     const auto sftp = readySftpChannel();
@@ -369,6 +380,7 @@ void CConnectionForSshClient::slotConnected()
         m_pReconnectTimer->stop();
 
     const QSsh::HostKeyCheck check = m_pSshConnection->hostKeyCheck();
+    m_records->setHostKey(check.offeredKey);
     if (check.outcome == QSsh::HostKeyCheck::Recorded ||
         check.outcome == QSsh::HostKeyCheck::NotRecorded)
         emit sigHostKeyChecked(HostKeyReport::fromCheck(m_strIp, check));
@@ -419,6 +431,8 @@ void CConnectionForSshClient::slotConnected()
             &CConnectionForSshClient::onSftpFileRead);
     connect(sftp.data(), &QSsh::SftpChannel::fileHashed, this,
             &CConnectionForSshClient::onSftpFileRead);
+    connect(sftp.data(), &QSsh::SftpChannel::transferVerified, m_records,
+            &OperationRecorder::verified);
     connect(sftp.data(), &QSsh::SftpChannel::transferVerifying, this, [this](QSsh::SftpJobId job) {
         if (m_jobs.isTransfer(job))
             emit sftpTransferVerifying(job);
@@ -669,6 +683,7 @@ void CConnectionForSshClient::onSftpJobFinished(const QObject *channel, QSsh::Sf
     }
     m_jobs.removeTransfer(job);
     emit sftpJobFinished(job, error);
+    m_records->finished(channel, job, error);
 }
 
 void CConnectionForSshClient::onSftpTransferProgress(QSsh::SftpJobId job, quint64 bytesDone,
@@ -680,13 +695,18 @@ void CConnectionForSshClient::onSftpTransferProgress(QSsh::SftpJobId job, quint6
 
 void CConnectionForSshClient::forgetJobsOf(const QObject *channel)
 {
+    m_records->forgetChannel(channel);
     for (const WorkerJobTable::Answer &answer : m_jobs.forgetChannel(channel))
         answer(tr("The connection to the controller was lost."));
 }
 
 void CConnectionForSshClient::announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
-                                               const QString &remotePath, quint64 bytesTotal)
+                                               OperationRecorder::Operation operation,
+                                               const QString &remotePath, const QString &localPath,
+                                               quint64 bytesTotal)
 {
+    m_records->started(channel, job, operation, remotePath, localPath,
+                       bytesTotal ? qint64(bytesTotal) : -1, channel->verifiesTransfers());
     // The channel makes progress reports only while they go somewhere.
     static const QMetaMethod progress =
         QMetaMethod::fromSignal(&CConnectionForSshClient::sftpTransferProgress);
@@ -712,14 +732,19 @@ QSharedPointer<QSsh::SftpChannel> CConnectionForSshClient::sftpForRequest(const 
     return sftp;
 }
 
-void CConnectionForSshClient::startOrFallBack(const QString &path, const QString &command,
+void CConnectionForSshClient::startOrFallBack(OperationRecorder::Operation operation,
+                                              const QString &path, const QString &command,
                                               const std::function<QSsh::SftpJobId()> &sftpJob)
 {
-    if (sftpJob() == QSsh::SftpInvalidJob) {
-        qCWarning(lcConnection).noquote()
-            << "No SFTP job could start, trying shell command for:" << path;
-        sendFallbackCommand(command, "No SFTP job, using shell command:");
+    const QSsh::SftpJobId job = sftpJob();
+    if (job != QSsh::SftpInvalidJob) {
+        m_records->started(readySftpChannel().data(), job, operation, path);
+        return;
     }
+    qCWarning(lcConnection).noquote()
+        << "No SFTP job could start, trying shell command for:" << path;
+    sendFallbackCommand(command, "No SFTP job, using shell command:");
+    m_records->sentToShell(operation, path);
 }
 
 void CConnectionForSshClient::sendFallbackCommand(const QString &command, const char *debugPrefix)

@@ -2,6 +2,7 @@
 
 #include "FolderJobs.h"
 #include "HostKeyReport.h"
+#include "OperationRecorder.h"
 #include "RemoteReads.h"
 #include "SftpChannel.h"
 #include "ShellCommandQueue.h"
@@ -99,6 +100,8 @@ private:
     WorkerJobTable m_jobs;
     FolderJobs *m_folders = nullptr;
     RemoteReads *m_reads = nullptr;
+    // Writes every file operation to the controller's history.
+    OperationRecorder *m_records = nullptr;
 
 signals:
     void sigInitForClild();
@@ -205,14 +208,15 @@ private:
     // Forgets the jobs of a channel that is gone; requests of the worker's own get an answer.
     void forgetJobsOf(const QObject *channel);
     void announceTransfer(QSsh::SftpChannel *channel, QSsh::SftpJobId job,
-                          const QString &remotePath, quint64 bytesTotal);
+                          OperationRecorder::Operation operation, const QString &remotePath,
+                          const QString &localPath, quint64 bytesTotal);
     // The channel for a request answered by sftpJobFinished; null, with that answer given, when
     // it is not ready.
     QSharedPointer<QSsh::SftpChannel> sftpForRequest(const char *request);
     // Runs the request as an SFTP job, whatever the path's name; as the shell command only when
     // no job can start (no SFTP channel is ready while the shell is up).
-    void startOrFallBack(const QString &path, const QString &command,
-                         const std::function<QSsh::SftpJobId()> &sftpJob);
+    void startOrFallBack(OperationRecorder::Operation operation, const QString &path,
+                         const QString &command, const std::function<QSsh::SftpJobId()> &sftpJob);
     void sendFallbackCommand(const QString &command, const char *debugPrefix);
     void onShellLineSent(ShellCommandQueue::Origin origin);
     void onShellLineFailed(ShellCommandQueue::Origin origin, const QByteArray &line,

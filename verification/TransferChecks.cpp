@@ -1,6 +1,7 @@
 #include "TransferChecks.h"
 
 #include "CConnectionForSshClient.h"
+#include "HistoryDialog.h"
 #include "ProgramFiles.h"
 
 #include <QAction>
@@ -31,16 +32,19 @@ TransferChecks::TransferChecks(CConnectionForSshClient *worker,
                                std::function<bool()> isEnglish, QWidget *window)
     : QObject(window), m_worker(worker), m_window(window),
       m_selectedRemoteFile(std::move(selectedRemoteFile)), m_isEnglish(std::move(isEnglish)),
-      m_verifyAction(new QAction(this)), m_compareAction(new QAction(this))
+      m_verifyAction(new QAction(this)), m_compareAction(new QAction(this)),
+      m_historyAction(new QAction(this))
 {
     m_verifyAction->setObjectName(QStringLiteral("verifyAction"));
     m_verifyAction->setCheckable(true);
     m_compareAction->setObjectName(QStringLiteral("compareAction"));
+    m_historyAction->setObjectName(QStringLiteral("historyAction"));
     const QSettings settings(ProgramFiles::settingsFile(), QSettings::IniFormat);
     m_verifyAction->setChecked(settings.value(kVerifyKey, true).toBool());
     retranslate();
     connect(m_verifyAction, &QAction::toggled, this, &TransferChecks::onVerifyToggled);
     connect(m_compareAction, &QAction::triggered, this, &TransferChecks::onCompareTriggered);
+    connect(m_historyAction, &QAction::triggered, this, &TransferChecks::onHistoryTriggered);
     if (!worker)
         return;
     using Worker = CConnectionForSshClient;
@@ -51,6 +55,14 @@ TransferChecks::TransferChecks(CConnectionForSshClient *worker,
             });
     connect(worker, &Worker::sftpTransferUnverified, this,
             [this](QSsh::SftpJobId, const QString &name) { onTransferUnverified(name); });
+    connect(worker, &Worker::sigHistoryUnwritable, this, [this](const QString &reason) {
+        emit logged(text(QStringLiteral("Warning: the history of this controller cannot be "
+                                        "written (%1); file operations go on without it."),
+                         QStringLiteral("警告：无法写入此控制器的历史记录（%1）；文件操作照常进行，"
+                                        "但不再记录。"))
+                        .arg(reason),
+                    true);
+    });
     // Queued before any request of the window, so every transfer follows the setting.
     emit sigSetVerifyTransfers(m_verifyAction->isChecked());
 }
@@ -60,6 +72,7 @@ void TransferChecks::retranslate()
     m_verifyAction->setText(text(QStringLiteral("Verify transfers"), QStringLiteral("校验传输")));
     m_compareAction->setText(
         text(QStringLiteral("Compare with local file…"), QStringLiteral("与本地文件比较…")));
+    m_historyAction->setText(text(QStringLiteral("Open history"), QStringLiteral("打开历史记录")));
 }
 
 void TransferChecks::onVerifyToggled(bool verify)
@@ -111,6 +124,13 @@ void TransferChecks::onCompareTriggered()
                                                    .arg(fileName(remotePath)));
     if (!localPath.isEmpty())
         compare(remotePath, localPath);
+}
+
+void TransferChecks::onHistoryTriggered()
+{
+    auto *dialog =
+        new HistoryDialog(m_worker ? m_worker->m_strIp : QString(), m_isEnglish(), m_window);
+    dialog->show();
 }
 
 FileComparison *TransferChecks::compare(const QString &remotePath, const QString &localPath)

@@ -12,9 +12,11 @@ class CConnectionForSshClient;
 class QAction;
 class QWidget;
 
-// What the main window offers about the integrity of files: the "Verify transfers" setting
-// (on unless the operator switched it off; kept in the settings file), the log lines of each
-// transfer's check, and "Compare with local file…" for the selected remote file.
+// What the main window offers about the integrity of files and the record of what was done to
+// them: the "Verify transfers" setting (on unless the operator switched it off; kept in the
+// settings file), the log lines of each transfer's check, "Compare with local file…" for the
+// selected remote file, and "Open history" for the controller's history (with the one warning
+// line of a history that cannot be written).
 class TransferChecks : public QObject
 {
     Q_OBJECT
@@ -26,6 +28,7 @@ public:
 
     QAction *verifyAction() const { return m_verifyAction; }
     QAction *compareAction() const { return m_compareAction; }
+    QAction *historyAction() const { return m_historyAction; }
     void retranslate();
 
     // Compares the controller's remotePath with localPath and shows the answer.
@@ -43,6 +46,7 @@ private:
     }
     void onVerifyToggled(bool verify);
     void onCompareTriggered();
+    void onHistoryTriggered();
     void onTransferVerified(const QString &name, const QSsh::SftpVerification &result);
     void onTransferUnverified(const QString &name);
     void showComparison(const FileComparison &comparison, const FileComparison::Result &result);
@@ -53,4 +57,5 @@ private:
     const std::function<bool()> m_isEnglish;
     QAction *const m_verifyAction;
     QAction *const m_compareAction;
+    QAction *const m_historyAction;
 };

@@ -199,6 +199,7 @@ void mainwindow::setupListActions()
         [this] { return isEnglishUi(); }, this);
     actions->addMenuAction(m_transferChecks->compareAction());
     actions->addMenuAction(m_transferChecks->verifyAction(), true);
+    actions->addMenuAction(m_transferChecks->historyAction(), true);
     connect(m_transferChecks, &TransferChecks::logged, this,
             [this](const QString &text, bool failure) {
                 WindowFrame::appendLogLine(m_logEdit, text, failure);

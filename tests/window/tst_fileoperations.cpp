@@ -159,8 +159,9 @@ void TestFileOperations::uploadAndDownload()
     QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(folder), QUrl::fromLocalFile(source),
                                QUrl("https://example.invalid/c.nc"), QUrl::fromLocalFile(chinese),
                                QUrl::fromLocalFile(one), QUrl::fromLocalFile(five)}));
+    // The requests, whichever transfers end between them.
     QTRY_COMPARE(
-        m_session->logSince(mark),
+        m_session->logSince(mark).filter(QRegularExpression("^(Drag and drop|Uploading) ")),
         QStringList({"Drag and drop upload " + source + " to " + kRootDir + "part one.nc...",
                      "Drag and drop upload " + chinese + " to " + kRootDir + "<b>零件&lt; b.nc...",
                      "Drag and drop upload " + one + " to " + kRootDir + "one.nc...",
@@ -247,7 +248,7 @@ void TestFileOperations::deleteCreateAndRename()
     QTemporaryDir local;
     QVERIFY(selectRows(window, {lead, "link.nc -> target.nc"}));
     m_answer.answerFileDialog(local.path());
-    QVERIFY(click("m_btnDownload", 2).size() == 3);
+    QCOMPARE(click("m_btnDownload", 2).filter("completed successfully").size(), 2);
     QCOMPARE(readFile(local.filePath(lead)), lead.toUtf8());
     QCOMPARE(readFile(local.filePath("link.nc")), QByteArray("G0 target\n"));
     QVERIFY(refresh({lead, "lead.nc", decomposed, composed, "target.nc", "link.nc -> target.nc",
