@@ -131,8 +131,9 @@ void TestMainWindow::keysFollowTheButtons_data()
     // chooses an entry of the context menu opened on the row (on empty space without a row).
     const QString refresh = "Refreshing remote directory: " + kRootDir;
     const char *const notReady = "Error: SFTP not ready, unable to ";
-    const QString menu =
-        "Download|Rename|Delete|New Folder|Refresh|Upload Folder|Preview|Preview local file…";
+    const QString anywhere = "Upload Folder|Preview local file…|Verify transfers|Open history";
+    const QString menu = "Download|Rename|Delete|New Folder|Refresh|Upload Folder|Preview|Preview "
+                         "local file…|Compare with local file…|Verify transfers|Open history";
     const struct
     {
         const char *tag, *folder, *row, *input, *gate;
@@ -151,9 +152,9 @@ void TestMainWindow::keysFollowTheButtons_data()
         {"menu Refresh", "", "a.nc", "menu:Refresh", "refreshAction", refresh, menu},
         {"menu Rename off", "", "a.nc", "menu:Rename", "renameAction deleteAction", "",
          QString(menu).replace("Rename|Delete", "~Rename|~Delete")},
-        {"menu on empty space", "", "", "menu:", "", "", "Upload Folder|Preview local file…"},
+        {"menu on empty space", "", "", "menu:", "", "", anywhere},
         {"menu Upload Folder", "", "", "menu:Upload Folder", "uploadFolderAction",
-         notReady + QString("upload."), "Upload Folder|Preview local file…"},
+         notReady + QString("upload."), anywhere},
     };
     for (const auto &r : rows)
         QTest::newRow(r.tag) << r.folder << r.row << r.input << r.gate << r.effect << r.menu;
