@@ -106,7 +106,7 @@ void OperationRecorder::finish(QSsh::SftpJobId job, const Pending &pending, cons
     if (pending.checked) {
         const bool match = pending.check.outcome == QSsh::SftpVerification::Outcome::Verified;
         QString detail = pending.check.readBack
-                             ? tr("The controller has no sha256sum: its copy was read back.")
+                             ? tr("The controller's copy was read back and hashed here.")
                              : QString();
         if (!match)
             detail = tr("The controller's copy has SHA-256 %1.")

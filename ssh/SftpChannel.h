@@ -89,8 +89,9 @@ public:
     // Uploads and downloads started from now on check their content end to end before putting
     // it in place: the SHA-256 of what was sent or received against the controller's, computed
     // by its sha256sum on an exec channel of its own (the path reaching it as data, never as
-    // command text) or, where it has none, by reading its copy back. Only a match is put in
-    // place; a mismatch fails the job and leaves both targets as they were. Off until set.
+    // command text) or by reading its copy back (a file of at most 256 KiB, which one read
+    // brings back quicker than a command, or a controller without sha256sum). Only a match is
+    // put in place; a mismatch fails the job and leaves both targets as they were. Off until set.
     void setVerifyTransfers(bool verify);
     bool verifiesTransfers() const;
     // The SHA-256 of a remote regular file, computed as verification does: fileHashed(job,

@@ -67,8 +67,8 @@ struct SftpTreeEntry
 using SftpTree = QVector<SftpTreeEntry>;
 
 // How a transfer's content was checked once it was complete: the SHA-256 of the local side
-// against the controller's (from its sha256sum, or, where it has none, from reading its copy
-// back through SFTP).
+// against the controller's (from its sha256sum, or from reading its copy back through SFTP:
+// small files, and controllers without sha256sum).
 struct SftpVerification
 {
     enum class Outcome { Verified, Mismatch };
@@ -76,7 +76,9 @@ struct SftpVerification
     Outcome outcome = Outcome::Verified;
     QByteArray localSha256;  // 32 bytes
     QByteArray remoteSha256; // 32 bytes
-    bool readBack = false;   // the controller had no sha256sum
+    // The controller's copy was read back through SFTP and hashed here: a small file, or a
+    // controller without sha256sum.
+    bool readBack = false;
 };
 
 // Registers SftpJobId, SshError and SftpRecovery under their names ("QSsh::SftpJobId", ...)

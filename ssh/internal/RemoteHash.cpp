@@ -10,15 +10,16 @@ namespace QSsh::Internal {
 namespace {
 
 // libssh2 wants the same size for every read of a handle.
-constexpr int kReadSize = 256 * 1024;
+constexpr int kReadSize = int(RemoteHash::kReadBackLimit);
 
 } // namespace
 
-RemoteHash::RemoteHash(SftpJob &job, const QString &path) : m_job(job), m_path(path)
+RemoteHash::RemoteHash(SftpJob &job, const QString &path, qint64 knownSize)
+    : m_job(job), m_path(path)
 {
     const QByteArray name = remoteNameToBytes(path);
     // A name cannot hold a NUL; sha256sum would be given two names, SFTP refuses it as it is.
-    if (name.contains('\0'))
+    if (name.contains('\0') || (knownSize >= 0 && knownSize <= kReadBackLimit))
         m_phase = Phase::OpenFile;
     else
         m_command = std::make_unique<RemoteCommand>(*job.m_context, &job, kCommand, name + '\0');

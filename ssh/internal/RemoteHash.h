@@ -17,6 +17,11 @@ namespace QSsh::Internal {
 //
 // The command is a constant: the path reaches sha256sum as data, written to the command's
 // input and ended by a NUL byte, so that no name is ever parsed by a shell.
+//
+// A file known to fit in one read is read back straight away: that costs a round trip or two
+// on the job's own SFTP session, where a command costs a channel of its own, opened and closed,
+// and waits its turn behind the commands of other jobs (a batch of small uploads would hash
+// one file at a time). Both read the bytes the controller stored.
 class RemoteCommand;
 
 class RemoteHash
@@ -27,8 +32,11 @@ public:
     Q_ENUM(Phase)
 
     static constexpr char kCommand[] = "xargs -0 -r sha256sum --";
+    // Files up to this size are read back rather than hashed by a command.
+    static constexpr qint64 kReadBackLimit = 256 * 1024;
 
-    RemoteHash(SftpJob &job, const QString &path);
+    // knownSize: the file's size where the caller knows it, else -1.
+    RemoteHash(SftpJob &job, const QString &path, qint64 knownSize = -1);
     ~RemoteHash();
     RemoteHash(const RemoteHash &) = delete;
     RemoteHash &operator=(const RemoteHash &) = delete;

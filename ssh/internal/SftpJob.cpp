@@ -258,14 +258,14 @@ void SftpJob::hashLocalData(const char *data, qint64 size)
         m_localHash->addData(data, size);
 }
 
-void SftpJob::startRemoteHash(const QString &remotePath)
+void SftpJob::startRemoteHash(const QString &remotePath, qint64 knownSize)
 {
-    m_remoteHash = std::make_unique<RemoteHash>(*this, remotePath);
+    m_remoteHash = std::make_unique<RemoteHash>(*this, remotePath, knownSize);
 }
 
 void SftpJob::startVerification(const QString &remotePath)
 {
-    startRemoteHash(remotePath);
+    startRemoteHash(remotePath, qint64(m_bytesDone));
     m_verifyingNoticeOwed = true;
 }
 

@@ -179,7 +179,8 @@ protected:
 
     // The controller's hash of remotePath (RemoteHash), stepped until Done: then m_error is set
     // on a failure or a cancel (cancelRemoteHash()), else *digest and *readBack hold the answer.
-    void startRemoteHash(const QString &remotePath);
+    // knownSize: the file's size when the job knows it (see RemoteHash), else -1.
+    void startRemoteHash(const QString &remotePath, qint64 knownSize = -1);
     Result stepRemoteHash(const QString &remotePath, QByteArray *digest, bool *readBack);
     void cancelRemoteHash();
     // Verification: the data is hashed as it moves (while verifies()), then compared with the
