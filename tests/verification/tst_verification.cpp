@@ -153,8 +153,8 @@ void TestVerification::transfersCheckedAndRecorded()
     mainwindow &window = session.open();
     QVERIFY(session.waitListed({}));
     ModalAnswerer answer;
-    // Clicks Upload or Download, answers its dialogs, and returns the log lines after the
-    // request's once the line after the transfer's own is there.
+    // Clicks Upload or Download, answers its dialogs, and returns the log lines from the
+    // transfer's own on, once the line after it is there.
     const auto transfer = [&](const char *buttonName, const QString &choice, bool replace) {
         const int mark = session.logSize();
         answer.answerFileDialog(choice);
@@ -169,7 +169,8 @@ void TestVerification::transfersCheckedAndRecorded()
             },
             30000);
         answer.reset();
-        return session.logSince(mark).mid(1);
+        const QStringList lines = session.logSince(mark);
+        return lines.mid(lines.indexOf(QRegularExpression("SFTP task \\d+ .*")));
     };
     const auto verified = [&](const QString &path) {
         return "Verified " + name + ": SHA-256 " + hashText(path).left(12);
