@@ -28,11 +28,16 @@ public:
     // Closes the window, ends the worker's thread and waits until the worker is gone.
     ~ControllerSession() override;
 
+    static constexpr int kFirstConnectionMs = 32000;
+
     CConnectionForSshClient *worker() const { return m_worker; }
     QString key() const { return m_worker->m_strIp + ':' + QString::number(m_worker->m_nPort); }
     void start();
-    // Waits until every connection reported so far has its shell and channel ready.
-    bool waitReady(int timeoutMs = 20000);
+    // Waits until every connection reported so far has its shell and channel ready. The
+    // default leaves room for one reconnection (10 s): under the full suite's load an SSH
+    // server now and then turns down the first channel request of a login, which the worker
+    // takes for a lost connection.
+    bool waitReady(int timeoutMs = kFirstConnectionMs);
     // Runs `work` in the worker's thread; returns once it has run and what the worker emitted
     // meanwhile has arrived here.
     bool inWorker(const std::function<void()> &work);
@@ -41,7 +46,7 @@ public:
 
     mainwindow &open();
     // Waits until a listing has ended and the list shows exactly `names`.
-    bool waitListed(const QStringList &names, int timeoutMs = 20000);
+    bool waitListed(const QStringList &names, int timeoutMs = kFirstConnectionMs);
     int logSize() const;
     // Log lines written since line `mark`, listings left out (refreshes come by themselves).
     QStringList logSince(int mark) const;
