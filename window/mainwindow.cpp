@@ -411,7 +411,9 @@ void mainwindow::processBufferedData()
     showNavigationOnly();
     m_model->appendListing(m_listing->rows(m_strRecvBuffer),
                            [this](const QString &size) { return formatFileSize(size); });
-
+    // The demo waits for this line.
+    qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() 处理完成，模型行数:"
+                                << m_model->rowCount();
     m_treeView->reset();
     m_treeView->update();
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
