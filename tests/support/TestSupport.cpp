@@ -120,3 +120,14 @@ QMap<QByteArray, QByteArray> treeOf(const QString &root)
     addTree(QFile::encodeName(root), QByteArray(), &tree);
     return tree;
 }
+
+void emptyFolder(const QString &folder)
+{
+    for (const QFileInfo &entry :
+         QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
+}

@@ -22,6 +22,9 @@ QStringList strayTemporaries(const QString &directory);
 // Every entry under root by its path relative to root, as the file system's bytes: "dir" for a
 // folder, "-> target" for a link (never followed), else the content's hash.
 QMap<QByteArray, QByteArray> treeOf(const QString &root);
+// Removes everything inside folder, which stays (a controller's files folder is mounted where
+// the controller sees it); links are removed as links, never followed.
+void emptyFolder(const QString &folder);
 
 // The keys of known-hosts lines as "ssh-keygen -l" names them ("ED25519 SHA256:..."), in order.
 QStringList sshFingerprints(const QByteArray &knownHostsLines);

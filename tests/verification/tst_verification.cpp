@@ -76,14 +76,6 @@ void TestVerification::lineDifferences()
 
 namespace {
 
-// Empties the controller's files folder (itself mounted where the controller sees it).
-void emptyFolder(const QString &path)
-{
-    for (const QFileInfo &entry : QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot))
-        entry.isDir() ? (void)QDir(entry.filePath()).removeRecursively()
-                      : (void)QFile::remove(entry.filePath());
-}
-
 // The log lines in red.
 QStringList failureLines(const QWidget &window)
 {

@@ -78,13 +78,7 @@ void TestFileOperations::init()
                                  30000);
     }
     m_session = m_sessions[index].get();
-    for (const QFileInfo &entry :
-         QDir(m_sim->rootDir()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        if (entry.isDir() && !entry.isSymLink())
-            QDir(entry.filePath()).removeRecursively();
-        else
-            QFile::remove(entry.filePath());
-    }
+    emptyFolder(m_sim->rootDir());
     QVERIFY(refresh({}));
 }
 
