@@ -204,4 +204,14 @@ double megabytesPerSecond(qint64 bytes, qint64 milliseconds)
     return milliseconds > 0 ? double(bytes) / 1e6 / (double(milliseconds) / 1000.0) : 0.0;
 }
 
+bool startInMemory(SimController &sim)
+{
+    SimController::Options options;
+    options.filesInMemory = true;
+    if (sim.start(options))
+        return true;
+    out() << "simulated controller: " << sim.lastError() << Qt::endl;
+    return false;
+}
+
 } // namespace Bench

@@ -7,8 +7,14 @@
 #include <QTextStream>
 #include <functional>
 
+class SimController;
+
 // Small helpers shared by the benchmarks.
 namespace Bench {
+
+// Starts the benchmark's controller with its files in memory, so that the disk never sets the
+// pace; says why on out() when it cannot.
+bool startInMemory(SimController &sim);
 
 // Runs the event loop until done() is true or timeoutMs has passed; true once done() held,
 // even if events that ran before the loop returned made it false again.

@@ -127,12 +127,8 @@ bool FolderBench::writeTree(const QString &root) const
 
 bool FolderBench::prepare()
 {
-    SimController::Options options;
-    options.filesInMemory = true;
-    if (!m_sim.start(options) || !m_scratch.isValid()) {
-        out() << "simulated controller: " << m_sim.lastError() << Qt::endl;
+    if (!Bench::startInMemory(m_sim) || !m_scratch.isValid())
         return false;
-    }
     if (!writeTree(local("job")) || !writeTree(onController("job"))) {
         out() << "cannot create the folders" << Qt::endl;
         return false;

@@ -95,12 +95,8 @@ private:
 bool LinkBench::prepare()
 {
     m_clock.start();
-    SimController::Options options;
-    options.filesInMemory = true;
-    if (!m_sim.start(options) || !m_scratch.isValid()) {
-        out() << "simulated controller: " << m_sim.lastError() << Qt::endl;
+    if (!Bench::startInMemory(m_sim) || !m_scratch.isValid())
         return false;
-    }
     bool ok =
         QDir().mkpath(onController("small")) && QDir().mkpath(onController("up-ours")) &&
         QDir().mkpath(onController("up-sftp")) && QDir().mkpath(local("small")) &&

@@ -100,12 +100,8 @@ private:
 
 bool VerifyBench::prepare()
 {
-    SimController::Options options;
-    options.filesInMemory = true;
-    if (!m_sim.start(options) || !m_scratch.isValid()) {
-        out() << "simulated controller: " << m_sim.lastError() << Qt::endl;
+    if (!Bench::startInMemory(m_sim) || !m_scratch.isValid())
         return false;
-    }
     for (int i = 0; i < kSmallFiles; ++i)
         m_smallNames << QStringLiteral("batch/program_%1.nc").arg(i, 2, 10, QLatin1Char('0'));
     bool ok = QDir().mkpath(local("batch")) && QDir().mkpath(onController("batch")) &&
