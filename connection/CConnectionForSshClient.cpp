@@ -705,8 +705,10 @@ void CConnectionForSshClient::announceTransfer(QSsh::SftpChannel *channel, QSsh:
                                                const QString &remotePath, const QString &localPath,
                                                quint64 bytesTotal)
 {
+    // An upload's size is its local file's, 0 included; a download's is known once it is in.
+    const bool upload = operation == OperationRecorder::Operation::Upload;
     m_records->started(channel, job, operation, remotePath, localPath,
-                       bytesTotal ? qint64(bytesTotal) : -1, channel->verifiesTransfers());
+                       upload ? qint64(bytesTotal) : -1, channel->verifiesTransfers());
     // The channel makes progress reports only while they go somewhere.
     static const QMetaMethod progress =
         QMetaMethod::fromSignal(&CConnectionForSshClient::sftpTransferProgress);
