@@ -25,6 +25,15 @@ RemoteHash::RemoteHash(SftpJob &job, const QString &path, qint64 knownSize)
         m_command = std::make_unique<RemoteCommand>(*job.m_context, &job, kCommand, name + '\0');
 }
 
+RemoteHash::RemoteHash(SftpJob &job, const QString &path, LIBSSH2_SFTP_HANDLE *openHandle)
+    : m_job(job), m_path(path), m_phase(Phase::ReadFile), m_handle(openHandle),
+      m_borrowedHandle(true), m_buffer(kReadSize, Qt::Uninitialized)
+{
+    m_readBack = true;
+    // Every request through the handle has been answered: a seek is safe now.
+    libssh2_sftp_seek64(openHandle, 0);
+}
+
 RemoteHash::~RemoteHash()
 {
     release(false);
@@ -68,7 +77,7 @@ void RemoteHash::stopForCancel()
 {
     switch (m_phase) {
     case Phase::ReadFile:
-        setPhase(Phase::CloseFile);
+        setPhase(m_borrowedHandle ? Phase::Done : Phase::CloseFile);
         break;
     case Phase::CloseFile:
         break; // the handle goes first
@@ -176,7 +185,7 @@ SftpJob::Result RemoteHash::readFile()
     } else {
         m_digest = m_readBackHash.result();
     }
-    setPhase(Phase::CloseFile);
+    setPhase(m_borrowedHandle ? Phase::Done : Phase::CloseFile);
     return SftpJob::Result::Progress;
 }
 
@@ -185,7 +194,8 @@ void RemoteHash::release(bool immediately)
     if (m_command)
         m_command->release(immediately);
     SshSession *const session = m_job.m_context ? m_job.m_context->session : nullptr;
-    if (LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr)) {
+    LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr);
+    if (handle && !m_borrowedHandle) {
         if (immediately || !session)
             libssh2_sftp_close_handle(handle);
         else

@@ -21,7 +21,8 @@ namespace QSsh::Internal {
 // A file known to fit in one read is read back straight away: that costs a round trip or two
 // on the job's own SFTP session, where a command costs a channel of its own, opened and closed,
 // and waits its turn behind the commands of other jobs (a batch of small uploads would hash
-// one file at a time). Both read the bytes the controller stored.
+// one file at a time). Both read the bytes the controller stored. Cheaper still, a job that
+// holds the file open for reading reads it back through its own handle, which stays the job's.
 class RemoteCommand;
 
 class RemoteHash
@@ -37,6 +38,8 @@ public:
 
     // knownSize: the file's size where the caller knows it, else -1.
     RemoteHash(SftpJob &job, const QString &path, qint64 knownSize = -1);
+    // Reads from the start of the file through openHandle, which the caller keeps and closes.
+    RemoteHash(SftpJob &job, const QString &path, LIBSSH2_SFTP_HANDLE *openHandle);
     ~RemoteHash();
     RemoteHash(const RemoteHash &) = delete;
     RemoteHash &operator=(const RemoteHash &) = delete;
@@ -71,6 +74,7 @@ private:
     Phase m_phase = Phase::Command;
     std::unique_ptr<RemoteCommand> m_command;
     LIBSSH2_SFTP_HANDLE *m_handle = nullptr;
+    bool m_borrowedHandle = false;
     Sha256 m_readBackHash;
     QByteArray m_buffer;
     QByteArray m_digest;

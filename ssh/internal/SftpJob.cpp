@@ -263,9 +263,12 @@ void SftpJob::startRemoteHash(const QString &remotePath, qint64 knownSize)
     m_remoteHash = std::make_unique<RemoteHash>(*this, remotePath, knownSize);
 }
 
-void SftpJob::startVerification(const QString &remotePath)
+void SftpJob::startVerification(const QString &remotePath, LIBSSH2_SFTP_HANDLE *openHandle)
 {
-    startRemoteHash(remotePath, qint64(m_bytesDone));
+    if (openHandle)
+        m_remoteHash = std::make_unique<RemoteHash>(*this, remotePath, openHandle);
+    else
+        startRemoteHash(remotePath, qint64(m_bytesDone));
     m_verifyingNoticeOwed = true;
 }
 

@@ -187,7 +187,8 @@ protected:
     // controller's hash: Done once settled, with m_error set on a mismatch as on a failure.
     bool verifies() const { return m_localHash != nullptr; }
     void hashLocalData(const char *data, qint64 size);
-    void startVerification(const QString &remotePath);
+    // openHandle: the file, still open for reading, to read back through (see RemoteHash).
+    void startVerification(const QString &remotePath, LIBSSH2_SFTP_HANDLE *openHandle = nullptr);
     Result stepVerification(const QString &remotePath);
 
     const SftpJobId m_id;

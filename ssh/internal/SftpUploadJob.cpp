@@ -3,6 +3,7 @@
 #include "PosixRenameSession.h"
 #include "RemoteCommand.h"
 #include "RemoteFileName.h"
+#include "RemoteHash.h"
 #include "SshLogging.h"
 
 #include <QRandomGenerator>
@@ -148,10 +149,12 @@ SftpJob::Result SftpUploadJob::stepPhase()
         if (!acquire())
             return Result::Idle;
         const QByteArray path = remoteNameToBytes(m_temporaryPath);
-        LIBSSH2_SFTP_HANDLE *const handle = libssh2_sftp_open_ex(
-            sftp, path.constData(), unsigned(path.size()),
-            LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC | LIBSSH2_FXF_EXCL,
-            long(m_permissions), LIBSSH2_SFTP_OPENFILE);
+        m_readBackInPlace = verifies() && m_bytesTotal <= quint64(RemoteHash::kReadBackLimit);
+        const unsigned long flags = LIBSSH2_FXF_WRITE | LIBSSH2_FXF_CREAT | LIBSSH2_FXF_TRUNC |
+                                    LIBSSH2_FXF_EXCL | (m_readBackInPlace ? LIBSSH2_FXF_READ : 0);
+        LIBSSH2_SFTP_HANDLE *const handle =
+            libssh2_sftp_open_ex(sftp, path.constData(), unsigned(path.size()), flags,
+                                 long(m_permissions), LIBSSH2_SFTP_OPENFILE);
         const int rc = settle(handle ? 0 : lastErrno());
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return Result::Blocked;
@@ -181,7 +184,7 @@ SftpJob::Result SftpUploadJob::stepPhase()
             failWith(SftpOperation::Close, m_remotePath, rc);
         if (m_phase != Phase::CloseTemporary || rc != 0) {
             setPhase(Phase::RemoveTemporary);
-        } else if (verifies()) {
+        } else if (verifies() && !m_readBackInPlace) {
             startVerification(m_temporaryPath);
             setPhase(Phase::Verifying);
         } else {
@@ -194,7 +197,10 @@ SftpJob::Result SftpUploadJob::stepPhase()
         const Result verifying = stepVerification(m_remotePath);
         if (verifying != Result::Done)
             return verifying;
-        setPhase(m_error.isEmpty() ? Phase::RenameIntoPlace : Phase::RemoveTemporary);
+        if (m_readBackInPlace)
+            setPhase(m_error.isEmpty() ? Phase::CloseTemporary : Phase::CloseAfterFailure);
+        else
+            setPhase(m_error.isEmpty() ? Phase::RenameIntoPlace : Phase::RemoveTemporary);
         return Result::Progress;
     }
 
@@ -300,7 +306,14 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
         m_buffer.clear();
         m_buffer.squeeze();
         m_dataComplete = !m_draining;
-        setPhase(m_draining ? Phase::CloseAfterFailure : Phase::CloseTemporary);
+        if (m_draining) {
+            setPhase(Phase::CloseAfterFailure);
+        } else if (m_readBackInPlace) {
+            startVerification(m_temporaryPath, m_handle);
+            setPhase(Phase::Verifying);
+        } else {
+            setPhase(Phase::CloseTemporary);
+        }
         return Result::Progress;
     }
     if (!acquire(WindowNeed::Any))

@@ -26,7 +26,9 @@ class RemoteCommand;
 //
 // A verifying upload hashes the local data as it reads it and, with the temporary complete,
 // compares that with the controller's hash of the temporary: only a match goes on to replace
-// the target, a mismatch removes the temporary.
+// the target, a mismatch removes the temporary. A small file is opened for reading as well and
+// read back through the same handle before it is closed: one round trip, where opening it
+// again costs three.
 //
 // Only if the controller refuses to open the exec channel does the job fall back to three
 // SFTP renames: the target aside to a hidden backup name, the temporary into place, the
@@ -100,6 +102,7 @@ private:
     const bool m_overwrite;
     Phase m_phase = Phase::OpenLocal;
     bool m_targetExists = false;
+    bool m_readBackInPlace = false; // verified through the handle it was written with
     unsigned long m_permissions = 0644;
     QByteArray m_buffer;
     int m_begin = 0; // first byte not yet acknowledged by the server
