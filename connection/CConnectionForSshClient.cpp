@@ -66,6 +66,9 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
     hooks.fileFailed = [this](const QString &error) {
         emit sftpJobFinished(QSsh::SftpInvalidJob, error);
     };
+    hooks.folderMade = [this](const QString &folder, const QString &error) {
+        m_records->record(OperationRecorder::Operation::NewFolder, folder, QString(), error);
+    };
     m_reads = new RemoteReads(m_jobs, hooks.readyChannel, this);
     m_records = new OperationRecorder(m_strIp, this);
     connect(m_records, &OperationRecorder::transferVerified, this,

@@ -124,10 +124,12 @@ void FolderJobs::makeRemoteFolders(QStringList folders, Done done)
         const QSsh::SftpJobId job = sftp ? sftp->createDirectory(folder) : QSsh::SftpInvalidJob;
         const bool started =
             m_jobs.addOwnJob(sftp.data(), job, [this, folder, folderDone](const QString &error) {
-                if (error.isEmpty())
+                if (error.isEmpty()) {
+                    m_hooks.folderMade(folder, QString());
                     folderDone(QString());
-                else
+                } else {
                     acceptExistingFolder(folder, error, folderDone);
+                }
             });
         if (!started)
             folderDone(tr("SFTP channel not ready."));
@@ -136,14 +138,22 @@ void FolderJobs::makeRemoteFolders(QStringList folders, Done done)
 
 void FolderJobs::acceptExistingFolder(const QString &folder, const QString &error, Done done)
 {
+    // A folder that is there already was not made by this batch: no record of it.
+    const auto failed = [this, folder, error, done] {
+        m_hooks.folderMade(folder, error);
+        done(error);
+    };
     const QSsh::SftpJobId job =
-        startListing(folder, [done, error](const QSsh::SftpTree &entries, const QString &) {
+        startListing(folder, [done, failed](const QSsh::SftpTree &entries, const QString &) {
             const bool isFolder =
                 !entries.isEmpty() && entries.first().kind == QSsh::SftpTreeEntry::Kind::Folder;
-            done(isFolder ? QString() : error);
+            if (isFolder)
+                done(QString());
+            else
+                failed();
         });
     if (job == QSsh::SftpInvalidJob)
-        done(error);
+        failed();
 }
 
 void FolderJobs::downloadTree(const QStringList &localFolders, const QStringList &remoteFiles,

@@ -28,6 +28,8 @@ public:
         std::function<void(const QString &remotePath, const QString &localPath)> downloadFile;
         // A file of a batch that is not sent: reported as a failed job.
         std::function<void(const QString &error)> fileFailed;
+        // A folder of a batch was made, or could not be (error): for the history.
+        std::function<void(const QString &remotePath, const QString &error)> folderMade;
     };
 
     FolderJobs(WorkerJobTable &jobs, Hooks hooks, QObject *parent = nullptr);

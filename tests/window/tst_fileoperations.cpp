@@ -2,6 +2,8 @@
 // a simulated controller of each SSH server, with the dialogs answered as an operator would;
 // and the progress line of transfers with its Cancel button.
 #include "DropEvents.h"
+#include "HistoryFormat.h"
+#include "OperationHistory.h"
 #include "RemoteFileName.h"
 #include "WindowTestSupport.h"
 
@@ -378,7 +380,12 @@ void TestFileOperations::foldersUpDownAndDelete()
     QMap<QByteArray, QByteArray> sent = treeOf(job);
     sent.remove("out");
 
-    // Up: the link is skipped and logged, the rest arrives whole.
+    // Up: the link is skipped and logged, the rest arrives whole, and every folder it made
+    // goes to the history.
+    const auto history = [this] {
+        return HistoryFormat::parse(readFile(OperationHistory::filePath(m_sim->address()))).events;
+    };
+    const int recorded = history().size();
     int mark = m_session->logSize();
     QVERIFY(dropUrls(&window, {QUrl::fromLocalFile(job)}));
     QTRY_COMPARE_WITH_TIMEOUT(m_session->logSince(mark).filter("completed successfully").size(), 4,
@@ -387,6 +394,14 @@ void TestFileOperations::foldersUpDownAndDelete()
                                                "/out: links are not followed."));
     QCOMPARE(treeOf(remote("job 作业")), sent);
     QVERIFY(strayTemporaries(remote("job 作业")).isEmpty());
+    QStringList made;
+    for (const HistoryEvent &event : history().mid(recorded)) {
+        if (event.operation == HistoryEvent::Operation::NewFolder &&
+            event.outcome == HistoryEvent::Outcome::Succeeded)
+            made << event.remotePath.mid(kRootDir.size());
+    }
+    made.sort();
+    QCOMPARE(made, QStringList({"job 作业", "job 作业/a", "job 作业/a/b", "job 作业/empty"}));
 
     // Down, with a name that is not UTF-8 and a link added on the controller.
     const QByteArray root = QFile::encodeName(remote("job 作业"));
