@@ -602,7 +602,7 @@ void TestSshSftp::treeJobsStopPartWay()
     }
     // Cancelled once the removal is under way.
     const QSsh::SftpJobId removal = sftp->removeTree(remote("big"));
-    QVERIFY(QTest::qWaitFor([&] { return hostTree(QFile::encodeName(big)).size() < 2103; }));
+    QVERIFY(QTest::qWaitFor([&] { return hostTree(QFile::encodeName(big)).size() < 2103; }, 30000));
     sftp->cancelJob(removal);
     QVERIFY(reports.wait(removal).contains("cancelled"));
 
