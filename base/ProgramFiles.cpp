@@ -69,6 +69,11 @@ QString knownHostsFile()
     return programFile(QStringLiteral("known_hosts"));
 }
 
+QString addressBookFile()
+{
+    return programFile(QStringLiteral("controllers.json"));
+}
+
 bool hasEnglishMarker()
 {
     const QString name = QStringLiteral("en.txt");

@@ -3,8 +3,8 @@
 #include <QString>
 
 // Where the program keeps its own files: the settings file "settings.ini", the language marker
-// "en.txt" and the controller host keys "known_hosts". Every reader and writer of these files
-// asks here.
+// "en.txt", the controller host keys "known_hosts" and the address book "controllers.json". Every
+// reader and writer of these files asks here.
 //
 // They live beside the executable while that directory is writable and the program is not
 // installed: the build tree, or a copy of the program in a folder of its own. An installed
@@ -20,6 +20,7 @@ namespace ProgramFiles {
 
 QString settingsFile();
 QString knownHostsFile();
+QString addressBookFile();
 // True when en.txt exists: the login dialog then speaks English.
 bool hasEnglishMarker();
 

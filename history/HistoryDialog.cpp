@@ -1,5 +1,6 @@
 #include "HistoryDialog.h"
 
+#include "AddressBook.h"
 #include "HistoryFormat.h"
 #include "OperationHistory.h"
 
@@ -21,8 +22,10 @@ HistoryDialog::HistoryDialog(const QString &address, bool english, QWidget *pare
 {
     setObjectName(QStringLiteral("historyDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(english ? QStringLiteral("History of %1").arg(address)
-                           : QStringLiteral("%1 的历史记录").arg(address));
+    // A controller the operator named shows as "Mill 2 (10.0.0.5)".
+    const QString controller = AddressBook::displayName(address);
+    setWindowTitle(english ? QStringLiteral("History of %1").arg(controller)
+                           : QStringLiteral("%1 的历史记录").arg(controller));
 
     m_status = new QLabel(tr2("Reading the history…", "正在读取历史记录…"), this);
     m_status->setObjectName(QStringLiteral("historyStatus"));

@@ -1,5 +1,7 @@
 #include "LoginDialog.h"
 
+#include "AddressBook.h"
+#include "AddressBookPanel.h"
 #include "CConnectionForSshClient.h"
 #include "HostKeyMessages.h"
 #include "ProgramFiles.h"
@@ -75,7 +77,8 @@ CConnectionForSshClient *LoginDialog::connectionWorker() const
 
 void LoginDialog::setupUi()
 {
-    setFixedSize(320, 180);
+    // The address book below the form.
+    setFixedSize(320, 420);
 
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(10);
@@ -113,7 +116,18 @@ void LoginDialog::setupUi()
     layout->addWidget(m_connectButton);
     layout->addWidget(m_statusLabel);
 
+    m_addressBook = new AddressBookPanel([this] { return m_ipEdit->text(); }, &isEnglish, this);
+    m_addressBook->reload(m_ipEdit->text());
+    layout->addWidget(m_addressBook, 1);
+
     connect(m_connectButton, &QPushButton::clicked, this, &LoginDialog::attemptConnection);
+    connect(m_addressBook, &AddressBookPanel::addressChosen, m_ipEdit, &QLineEdit::setText);
+    connect(m_addressBook, &AddressBookPanel::connectRequested, this, [this](const QString &ip) {
+        if (!m_connectButton->isEnabled())
+            return;
+        m_ipEdit->setText(ip);
+        attemptConnection();
+    });
 }
 
 void LoginDialog::attemptConnection()
@@ -166,6 +180,9 @@ void LoginDialog::onConnectionStateChanged(bool bState, QString strIp, int nPort
             QSettings settings(settingsFilePath(), QSettings::IniFormat);
             settings.setValue(QStringLiteral("lastSuccessfulIp"), m_strIp);
         }
+        QString error;
+        if (!AddressBook::recordLogin(m_strIp, &error))
+            qCWarning(lcLogin).noquote() << "The login is not in the address book:" << error;
         disconnect(m_pConnection.data(), nullptr, this, nullptr);
         accept();
         return;

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 
+class AddressBookPanel;
 class CConnectionForSshClient;
 class QLabel;
 class QLineEdit;
@@ -24,6 +25,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcLogin)
 // abandons that worker; the next press of Connect starts a new one. A controller whose host key
 // is refused, or a known-hosts file that cannot be read, fails the attempt with a box of its own
 // instead of the failure box.
+//
+// Below, the address book (AddressBookPanel) proposes the controllers used before; a
+// successful login records its address there as well.
 //
 // Every text follows isEnglish() at the moment it is chosen. The input field, the button, the
 // status line and the time-out timer carry their member names as object names.
@@ -55,6 +59,7 @@ private:
     QLineEdit *m_ipEdit = nullptr;
     QPushButton *m_connectButton = nullptr;
     QLabel *m_statusLabel = nullptr;
+    AddressBookPanel *m_addressBook = nullptr;
     // The worker deletes itself once its thread has finished; the guard turns null then.
     QPointer<CConnectionForSshClient> m_pConnection;
     QString m_strIp;

@@ -1,5 +1,6 @@
 #include "WindowFrame.h"
 
+#include "AddressBook.h"
 #include "ColumnWidths.h"
 #include "FileActions.h"
 #include "IconLoader.h"
@@ -150,9 +151,32 @@ QString WindowFrame::title(bool english)
 
 QString WindowFrame::connectedTitle(bool english, const QString &host)
 {
+    // A controller the operator named shows as "Mill 2 (10.0.0.5)".
     return (english ? QStringLiteral("CNC Controller File Manager - Connected to %1")
                     : QStringLiteral("CNC控制器文件管理 - 已连接到 %1"))
-        .arg(host);
+        .arg(AddressBook::displayName(host));
+}
+
+QString WindowFrame::hostText(const QString &address, int port)
+{
+    // The address up to its first colon; appending the port first keeps an empty address
+    // and an address that holds colons itself alike.
+    return (address + QLatin1Char(':') + QString::number(port))
+        .split(QLatin1Char(':'))
+        .constFirst();
+}
+
+QAction *WindowFrame::anotherControllerAction(bool english, QObject *parent)
+{
+    auto *action = new QAction(anotherControllerText(english), parent);
+    action->setObjectName(QStringLiteral("anotherControllerAction"));
+    return action;
+}
+
+QString WindowFrame::anotherControllerText(bool english)
+{
+    return english ? QStringLiteral("Connect to another controller…")
+                   : QStringLiteral("连接到另一个控制器…");
 }
 
 QString WindowFrame::reconnectingTitle(bool english)

@@ -3,7 +3,9 @@
 #include <QString>
 
 class FileActions;
+class QAction;
 class QLabel;
+class QObject;
 class QPlainTextEdit;
 class QPushButton;
 class QTreeView;
@@ -22,6 +24,11 @@ struct WindowFrame
     // The texts of the frame that follow the language.
     static QString title(bool english);
     static QString connectedTitle(bool english, const QString &host);
+    // The worker's address as the titles show it.
+    static QString hostText(const QString &address, int port);
+    // "Connect to another controller…", object name "anotherControllerAction".
+    static QAction *anotherControllerAction(bool english, QObject *parent);
+    static QString anotherControllerText(bool english);
     static QString reconnectingTitle(bool english);
     static QString pathText(bool english, const QString &folder);
     static QString statusLabelText(bool english);

@@ -204,6 +204,11 @@ void mainwindow::setupListActions()
             [this](const QString &text, bool failure) {
                 WindowFrame::appendLogLine(m_logEdit, text, failure);
             });
+
+    m_anotherController = WindowFrame::anotherControllerAction(isEnglishUi(), this);
+    connect(m_anotherController, &QAction::triggered, this,
+            &mainwindow::anotherControllerRequested);
+    actions->addMenuAction(m_anotherController, true);
 }
 
 void mainwindow::setupModel()
@@ -246,11 +251,7 @@ bool mainwindow::fileOperationsPossible() const
 
 QString mainwindow::workerHostText() const
 {
-    // The address up to its first colon; appending the port first keeps an empty address
-    // and an address that holds colons itself alike.
-    const QString address =
-        m_pSshClient->m_strIp + QLatin1Char(':') + QString::number(m_pSshClient->m_nPort);
-    return address.split(QLatin1Char(':')).constFirst();
+    return WindowFrame::hostText(m_pSshClient->m_strIp, m_pSshClient->m_nPort);
 }
 
 QString mainwindow::connectedTitle(const QString &host) const
@@ -304,6 +305,7 @@ void mainwindow::retranslateUi()
     m_model->setEnglish(english);
     m_previewLauncher->retranslate();
     m_transferChecks->retranslate();
+    m_anotherController->setText(WindowFrame::anotherControllerText(english));
 }
 
 void mainwindow::updateStatusIndicator(bool connected)

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 class FileActions;
+class QAction;
 class FileRequests;
 class HostKeyLog;
 class PreviewLauncher;
@@ -55,6 +56,8 @@ signals:
     void sigDownloadFile(QString remotePath, QString localPath);
     void sigCreateRemoteFolder(QString path);
     void sigRenameRemotePath(QString oldPath, QString newPath);
+    // "Connect to another controller…": a login for a window of its own.
+    void anotherControllerRequested();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -156,4 +159,5 @@ private:
     PreviewLauncher *m_previewLauncher = nullptr;
     // Verification of transfers and the comparison with a local file.
     TransferChecks *m_transferChecks = nullptr;
+    QAction *m_anotherController = nullptr;
 };

@@ -1,6 +1,9 @@
 // Start-up and login against a simulated controller: where the program keeps its files,
 // failed, timed-out and abandoned attempts, the path through the dialog to the main window and
-// out again, and the controller's host key from its first use to a reinstalled controller.
+// out again, the address book and a second controller's window, and the controller's host key
+// from its first use to a reinstalled controller.
+#include "AddressBook.h"
+#include "ControllerWindows.h"
 #include "LoginDialog.h"
 #include "ProgramFiles.h"
 #include "WindowTestSupport.h"
@@ -48,6 +51,8 @@ private slots:
     void lossRightAfterSuccessIsIgnored();
     void startUpThroughDialogAndWindow_data();
     void startUpThroughDialogAndWindow();
+    void addressBook();
+    void secondControllerBesideTheFirst();
     void reinstalledControllerIsRefused();
 
 private:
@@ -58,7 +63,8 @@ private:
 void TestLogin::init()
 {
     m_answer.reset();
-    for (const char *name : {"settings.ini", "en.txt", "known_hosts", "installed"})
+    for (const char *name :
+         {"settings.ini", "en.txt", "known_hosts", "installed", "controllers.json"})
         QFile::remove(appFile(name));
     QDir().rmdir(appFile("en.txt"));
 }
@@ -276,6 +282,120 @@ void TestLogin::startUpThroughDialogAndWindow()
     // The window and then the dialog asked the worker's thread to quit; the worker deletes
     // itself once that thread has finished, touched by nobody after.
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), 10000);
+}
+
+QStringList bookShown(const QDialog &dialog)
+{
+    QStringList shown;
+    const auto *list = dialog.findChild<QListWidget *>("addressBookList");
+    for (int row = 0; row < list->count(); ++row)
+        shown << list->item(row)->text();
+    return shown;
+}
+
+// A login puts its address in the book, named by itself; the operator renames it, adds an
+// address under a name, picks it, and removes it again. The book never holds an address twice,
+// and the file reads back as it was written.
+void TestLogin::addressBook()
+{
+    QVERIFY(writeFile(appFile("en.txt"), {}));
+    const QString address = m_sim.address();
+    {
+        LoginDialog dialog;
+        QCOMPARE(bookShown(dialog), QStringList());
+        ipEdit(dialog)->setText(address);
+        connectButton(dialog)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 15000);
+        dialog.connectionWorker()->quitThread();
+    }
+    LoginDialog dialog;
+    QCOMPARE(bookShown(dialog), QStringList{address});
+    QCOMPARE(ipEdit(dialog)->text(), address);
+    const auto click = [&](const char *button) {
+        dialog.findChild<QPushButton *>(button)->click();
+    };
+    m_answer.answerInput(QStringLiteral("雕刻机 A"));
+    click("renameControllerButton");
+    m_answer.answerInput("Mill 2");
+    ipEdit(dialog)->setText(" 10.9.9.9 ");
+    click("addControllerButton");
+    QCOMPARE(bookShown(dialog),
+             QStringList({QStringLiteral("雕刻机 A (%1)").arg(address), "Mill 2 (10.9.9.9)"}));
+    QCOMPARE(AddressBook::displayName(address), QStringLiteral("雕刻机 A (%1)").arg(address));
+
+    // Picked, the entry's address goes into the field; it is in the book already.
+    auto *list = dialog.findChild<QListWidget *>("addressBookList");
+    list->setCurrentRow(0);
+    QCOMPARE(ipEdit(dialog)->text(), address);
+    list->setCurrentRow(1);
+    QCOMPARE(ipEdit(dialog)->text(), "10.9.9.9");
+    ModalAnswerer::Seen refused;
+    m_answer.answerInput("twin");
+    m_answer.answerBox(QMessageBox::Ok, &refused);
+    click("addControllerButton");
+    QCOMPARE(refused.detail, "10.9.9.9 is in the address book already.");
+    m_answer.answerBox(QMessageBox::Yes);
+    click("removeControllerButton");
+    QCOMPARE(bookShown(dialog), QStringList{QStringLiteral("雕刻机 A (%1)").arg(address)});
+
+    const QVector<ControllerEntry> entries = AddressBook::entries();
+    QCOMPARE(entries.size(), 1);
+    QVERIFY(entries.first().lastUsed.isValid());
+    const QByteArray file = readFile(ProgramFiles::addressBookFile());
+    QCOMPARE(AddressBook::toJson(AddressBook::fromJson(file)), file);
+    QString error;
+    QVERIFY(AddressBook::fromJson("{\"controllers\": [", &error).isEmpty() && !error.isEmpty());
+}
+
+// "Connect to another controller…" in the first window opens the login again; a Dropbear
+// controller gets a window of its own beside the OpenSSH one, each listing its own files under
+// its own title, while the first stays usable.
+void TestLogin::secondControllerBesideTheFirst()
+{
+    SimController second(SimController::Server::Dropbear);
+    CNC_START_SIM(second, {});
+    QVERIFY(writeFile(m_sim.rootDir() + "/first.nc", "G0\n") &&
+            writeFile(second.rootDir() + "/second.nc", "G0\n"));
+    QVERIFY(AddressBook::add("Mill 2", second.address()));
+    const auto login = [](const QString &address) {
+        auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !connectButton(*dialog)->isEnabled())
+            return false;
+        ipEdit(*dialog)->setText(address);
+        connectButton(*dialog)->click();
+        return true;
+    };
+    m_answer.poll([&] { return login(m_sim.address()); });
+    ControllerWindows windows;
+    QVERIFY(windows.openFirst());
+    const auto shown = [] {
+        QList<mainwindow *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *window = qobject_cast<mainwindow *>(widget); window && window->isVisible())
+                found << window;
+        }
+        return found;
+    };
+    QTRY_COMPARE(shown().size(), 1);
+    mainwindow *first = shown().constFirst();
+    QTRY_VERIFY_WITH_TIMEOUT(selectRows(*first, {"first.nc"}), 15000);
+
+    m_answer.poll([&] { return login(second.address()); });
+    first->findChild<QAction *>("anotherControllerAction")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(shown().size(), 2, 15000);
+    mainwindow *other = shown().at(shown().at(0) == first ? 1 : 0);
+    QTRY_VERIFY_WITH_TIMEOUT(selectRows(*other, {"second.nc"}), 15000);
+    QCOMPARE(other->windowTitle(),
+             "CNC控制器文件管理 - 已连接到 Mill 2 (" + second.address() + ")");
+    QCOMPARE(first->windowTitle(), "CNC控制器文件管理 - 已连接到 " + m_sim.address());
+    QVERIFY(!selectRows(*other, {"first.nc"}));
+    // The first window still serves its own controller.
+    QVERIFY(writeFile(m_sim.rootDir() + "/later.nc", "G0\n"));
+    first->findChild<QAction *>("refreshAction")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(selectRows(*first, {"later.nc"}), 15000);
+    QVERIFY(!selectRows(*other, {"later.nc"}));
+    QFile::remove(m_sim.rootDir() + "/first.nc");
+    QFile::remove(m_sim.rootDir() + "/later.nc");
 }
 
 // The controller reinstalled under a window that knows its old key: the window's reconnection

@@ -131,9 +131,11 @@ void TestMainWindow::keysFollowTheButtons_data()
     // chooses an entry of the context menu opened on the row (on empty space without a row).
     const QString refresh = "Refreshing remote directory: " + kRootDir;
     const char *const notReady = "Error: SFTP not ready, unable to ";
-    const QString anywhere = "Upload Folder|Preview local file…|Verify transfers|Open history";
+    const QString anywhere = "Upload Folder|Preview local file…|Verify transfers|Open history|"
+                             "Connect to another controller…";
     const QString menu = "Download|Rename|Delete|New Folder|Refresh|Upload Folder|Preview|Preview "
-                         "local file…|Compare with local file…|Verify transfers|Open history";
+                         "local file…|Compare with local file…|Verify transfers|Open history|"
+                         "Connect to another controller…";
     const struct
     {
         const char *tag, *folder, *row, *input, *gate;
