@@ -291,6 +291,18 @@ qint64 SshRemoteProcess::bytesAvailable() const
     return d->standardOutput.size() + QIODevice::bytesAvailable();
 }
 
+void SshRemoteProcess::close()
+{
+    if (!isOpen())
+        return;
+    // QIODevice::close() goes on changing the device after its signal, whose receiver may
+    // have deleted it; nothing of it is left to reset here but the mode.
+    const QPointer<SshRemoteProcess> alive(this);
+    emit aboutToClose();
+    if (alive)
+        setOpenMode(NotOpen);
+}
+
 qint64 SshRemoteProcess::readData(char *data, qint64 maxlen)
 {
     const qint64 n = qMin<qint64>(maxlen, d->standardOutput.size());

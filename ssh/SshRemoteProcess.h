@@ -24,6 +24,8 @@ public:
 
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
+    // As QIODevice::close(), except that a receiver of aboutToClose() may delete the process.
+    void close() override;
 
 signals:
     void started();
