@@ -70,8 +70,14 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# The .deb, checked as a distribution checks it: lintian without errors or warnings, and the
+# AppStream metainfo valid (both tools are installed when missing).
+PACKAGE_TOOLS := lintian appstream
 package: release
-	cd $(RELEASE_BUILD) && cpack -G DEB
+	@$(MAKE) --no-print-directory deps DEPS="$(PACKAGE_TOOLS)"
+	cd $(RELEASE_BUILD) && rm -f cnc-file-manager_*.deb && cpack -G DEB
+	appstreamcli validate --no-net packaging/*.metainfo.xml
+	lintian --fail-on error,warning $(RELEASE_BUILD)/cnc-file-manager_*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
