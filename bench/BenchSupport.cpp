@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <libssh2.h>
+
 #include <ctime>
 
 namespace Bench {
@@ -184,6 +186,31 @@ bool judge(const QString &row, bool met)
     verdicts() << QStringLiteral("%1  %2").arg(
         met ? QLatin1String("met   ") : QLatin1String("MISSED"), row);
     return met;
+}
+
+QString boundingLibrary()
+{
+#if LIBSSH2_VERSION_NUM < 0x010b00
+    return QStringLiteral("libssh2 " LIBSSH2_VERSION);
+#else
+    return QString();
+#endif
+}
+
+bool judgeUnlessBound(const QString &row, bool met, const QString &boundBy)
+{
+    if (boundBy.isEmpty())
+        return judge(row, met);
+    verdicts() << (met ? QStringLiteral("met     %1").arg(row)
+                       : QStringLiteral("bound   %1, bound by %2").arg(row, boundBy));
+    return true;
+}
+
+QString verdictText(bool met, const QString &boundBy)
+{
+    if (met)
+        return QStringLiteral("met");
+    return boundBy.isEmpty() ? QStringLiteral("MISSED") : QStringLiteral("bound by ") + boundBy;
 }
 
 void printVerdicts(const QString &program)

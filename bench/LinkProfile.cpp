@@ -4,11 +4,15 @@
 #include "DelayRelay.h"
 #include "SimController.h"
 
+#include <algorithm>
+
 namespace Bench {
 
 bool profileChosen(const LinkProfile &profile, const QStringList &names)
 {
-    return names.isEmpty() || names.contains(QLatin1String(profile.name));
+    return names.isEmpty() || std::any_of(names.cbegin(), names.cend(), [&](const QString &name) {
+               return !name.isEmpty() && QLatin1String(profile.name).startsWith(name);
+           });
 }
 
 ShapedLink::ShapedLink() = default;
@@ -18,9 +22,12 @@ bool ShapedLink::open(SimController &sim, const LinkProfile &profile)
 {
     out() << "-- " << profile.name << ": ";
     if (profile.mbit > 0)
-        out() << profile.mbit << " Mbit/s, " << profile.delayMs << " ms each way" << Qt::endl;
+        out() << profile.mbit << " Mbit/s, " << profile.delayMs << " ms each way";
     else
-        out() << "no rate limit, no delay" << Qt::endl;
+        out() << "no rate limit, no delay";
+    if (profile.cpuPercent > 0)
+        out() << "; the SSH server on one core held to " << profile.cpuPercent << " % of it";
+    out() << Qt::endl;
     m_relay.reset();
     if (!sim.setLinkRate(QLatin1String(profile.rate))) {
         out() << "cannot limit the link: " << sim.lastError() << Qt::endl;

@@ -1,20 +1,22 @@
 #pragma once
 
 #include "BenchSupport.h"
+#include "SimController.h"
 
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
+#include <algorithm>
 #include <memory>
 
 class DelayRelay;
-class SimController;
 
 namespace Bench {
 
 // A link operators have between this program and the controller: its rate and its one-way
-// delay.
+// delay; and the controller at its end: its SSH server, and the share of one core that server
+// is held to (0: this machine's CPUs as they are).
 struct LinkProfile
 {
     const char *name;
@@ -22,6 +24,8 @@ struct LinkProfile
     int mbit;
     int delayMs; // one way
     bool lan;
+    SimController::Server server = SimController::Server::OpenSsh;
+    int cpuPercent = 0;
 };
 
 inline constexpr LinkProfile kShopWifi = {"shop Wi-Fi", "50mbit", 50, 10, false};
@@ -31,10 +35,18 @@ inline constexpr LinkProfile kLinkProfiles[] = {
     kShopWifi,
     {"VPN", "20mbit", 20, 40, false},
 };
+// The controllers this program serves are mostly small ARM boards without AES or SHA
+// instructions (a Raspberry Pi 3 or 4): their CPU, not the link, sets the pace. On a gigabit
+// LAN, the SSH server held to a quarter of one core with OpenSSL's CPU extensions hidden.
+inline constexpr LinkProfile kPiClassProfiles[] = {
+    {"Pi-class controller, OpenSSH", "1gbit", 1000, 0, true, SimController::Server::OpenSsh, 25},
+    {"Pi-class controller, Dropbear", "1gbit", 1000, 0, true, SimController::Server::Dropbear, 25},
+};
 // The simulated controller's veth link as it is: no rate limit, no delay.
 inline constexpr LinkProfile kBareLink = {"bare link", "", 0, 0, true};
 
-// Whether a profile is among those named on the command line; none named takes every one.
+// Whether a profile is among those named on the command line, by its name or the start of it
+// ("Pi-class controller" names both); none named takes every one.
 bool profileChosen(const LinkProfile &profile, const QStringList &names);
 
 // The main part of a benchmark over link profiles: prepares it, measures it on each profile in
@@ -63,17 +75,20 @@ int runOnProfiles(Benchmark &bench, const QVector<LinkProfile> &profiles, const 
     return met ? 0 : 1;
 }
 
-// runOnProfiles() over the profiles of kLinkProfiles chosen by name on the command line (the
-// slow links alone when slowLinksOnly).
+// runOnProfiles() over the profiles of kLinkProfiles, then those of more, chosen by name on the
+// command line (the slow links alone when slowLinksOnly).
 template <typename Benchmark>
 int runOverProfiles(Benchmark &bench, const QString &title, const QString &program,
-                    const QStringList &chosen, bool slowLinksOnly)
+                    const QStringList &chosen, bool slowLinksOnly,
+                    const QVector<LinkProfile> &more = {})
 {
     QVector<LinkProfile> profiles;
-    for (const LinkProfile &profile : kLinkProfiles) {
+    const auto take = [&](const LinkProfile &profile) {
         if (!(slowLinksOnly && profile.lan) && profileChosen(profile, chosen))
             profiles << profile;
-    }
+    };
+    std::for_each(std::begin(kLinkProfiles), std::end(kLinkProfiles), take);
+    std::for_each(more.cbegin(), more.cend(), take);
     return runOnProfiles(bench, profiles, title, program);
 }
 

@@ -33,7 +33,8 @@ constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kTransferSize = 256 * kMiB;
 constexpr qint64 kLargeSize = 1024 * kMiB;
 constexpr double kTargetRatio = 1.2;
-constexpr double kDropbearTargetRatio = 0.9; // of the blocking libssh2 peer
+// Against Dropbear: of the blocking libssh2 peer, and of sftp at Dropbear's defaults.
+constexpr double kDropbearTargetRatio = 0.9;
 constexpr qint64 kRssBudgetKiB = 64 * 1024;
 constexpr qint64 kQueuedCallBudgetMs = 50;
 constexpr int kRounds = 6;
@@ -111,11 +112,6 @@ double ratio(double a, double b)
     return b > 0 ? a / b : 0.0;
 }
 
-QString verdict(bool met)
-{
-    return met ? QStringLiteral("met") : QStringLiteral("MISSED");
-}
-
 // Best against best for every side: the least time is what the work itself costs, whatever
 // else the two cores do at the time only adds to it.
 struct Rates
@@ -158,7 +154,7 @@ void report(const char *direction, const Figures &figures)
     out() << row
           << QStringLiteral(": %1); blocking libssh2 %2 MB/s, QSsh/blocking %3, blocking/OpenSSH "
                             "%4; %5")
-                 .arg(met ? verdict(met)
+                 .arg(met ? Bench::verdictText(met)
                           : QStringLiteral("missed, a known blocked target that does not fail "
                                            "make bench"))
                  .arg(r.blocking, 0, 'f', 1)
@@ -169,27 +165,34 @@ void report(const char *direction, const Figures &figures)
 }
 
 // Against Dropbear the measure is libssh2 in its own blocking loop, which meets the same
-// window: our layer must not fall behind it.
-void reportAgainstBlocking(const QString &server, const char *direction, const Figures &figures,
-                           bool *targetsMet)
+// window: our layer must not fall behind it. At Dropbear's defaults, what embedded controllers
+// run, OpenSSH's sftp is the measure as well: Dropbear does AES in software on every CPU, and
+// sftp runs chacha20-poly1305, which a libssh2 before 1.11 lacks (Bench::boundingLibrary()).
+void reportDropbear(const QString &server, const char *direction, const Figures &figures,
+                    bool againstSftp, bool *targetsMet)
 {
     const Rates r = rates(figures);
-    const bool met = ratio(r.ours, r.blocking) >= kDropbearTargetRatio;
-    const QString row = QStringLiteral("%1 %2 256 MiB: QSsh %3 MB/s, blocking libssh2 %4 MB/s, "
-                                       "ratio %5 (target >= %6)")
-                            .arg(server, QLatin1String(direction))
-                            .arg(r.ours, 0, 'f', 1)
-                            .arg(r.blocking, 0, 'f', 1)
-                            .arg(ratio(r.ours, r.blocking), 0, 'f', 2)
-                            .arg(kDropbearTargetRatio, 0, 'f', 1);
-    *targetsMet = Bench::judge(row, met) && *targetsMet;
-    out() << row
-          << QStringLiteral(": %1; OpenSSH sftp %2 MB/s, QSsh/sftp %3; %4")
-                 .arg(verdict(met))
-                 .arg(r.openssh, 0, 'f', 1)
-                 .arg(ratio(r.ours, r.openssh), 0, 'f', 2)
-                 .arg(r.spread)
-          << Qt::endl;
+    const double peer = againstSftp ? r.openssh : r.blocking;
+    const bool met = ratio(r.ours, peer) >= kDropbearTargetRatio;
+    const QString row =
+        QStringLiteral("%1 %2 256 MiB: QSsh %3 MB/s, %4 %5 MB/s, ratio %6 "
+                       "(target >= %7)")
+            .arg(server, QLatin1String(direction))
+            .arg(r.ours, 0, 'f', 1)
+            .arg(againstSftp ? QStringLiteral("OpenSSH sftp") : QStringLiteral("blocking libssh2"))
+            .arg(peer, 0, 'f', 1)
+            .arg(ratio(r.ours, peer), 0, 'f', 2)
+            .arg(kDropbearTargetRatio, 0, 'f', 1);
+    const QString boundBy = againstSftp ? Bench::boundingLibrary() : QString();
+    *targetsMet = Bench::judgeUnlessBound(row, met, boundBy) && *targetsMet;
+    out() << row << ": " << Bench::verdictText(met, boundBy);
+    if (!againstSftp) {
+        out() << QStringLiteral("; OpenSSH sftp %1 MB/s, QSsh/sftp %2; %3")
+                     .arg(r.openssh, 0, 'f', 1)
+                     .arg(ratio(r.ours, r.openssh), 0, 'f', 2)
+                     .arg(r.spread);
+    }
+    out() << Qt::endl;
 }
 
 // A connection to the controller with its SFTP channel open; null on failure (printed).
@@ -390,7 +393,7 @@ bool queuedCallRows(QSsh::SftpChannel &sftp, const SimController &sim, const QSt
                                  .arg(worstMs)
                                  .arg(kQueuedCallBudgetMs);
         *targetsMet = Bench::judge(text, met) && *targetsMet;
-        out() << text << ": " << verdict(met) << "; " << calls << " calls" << Qt::endl;
+        out() << text << ": " << Bench::verdictText(met) << "; " << calls << " calls" << Qt::endl;
         return true;
     };
     if (!row(QStringLiteral("this machine's disk"), diskDir))
@@ -432,8 +435,12 @@ bool dropbearRows(SimController &sim, const QTemporaryDir &scratch, const QStrin
             return false;
         const QString server = window > 0 ? QStringLiteral("Dropbear -W %1").arg(window)
                                           : QStringLiteral("Dropbear default window");
-        reportAgainstBlocking(server, "upload  ", figures.upload, targetsMet);
-        reportAgainstBlocking(server, "download", figures.download, targetsMet);
+        reportDropbear(server, "upload  ", figures.upload, false, targetsMet);
+        reportDropbear(server, "download", figures.download, false, targetsMet);
+        if (window == 0) {
+            reportDropbear(server, "upload  ", figures.upload, true, targetsMet);
+            reportDropbear(server, "download", figures.download, true, targetsMet);
+        }
     }
     return true;
 }
@@ -511,7 +518,7 @@ bool sftpThroughputBench()
                 .arg(double(run.peakRssKiB) / 1024, 0, 'f', 1)
                 .arg(double(growthKiB) / 1024, 0, 'f', 1);
         targetsMet = Bench::judge(row, met) && targetsMet;
-        out() << row << ": " << verdict(met) << Qt::endl;
+        out() << row << ": " << Bench::verdictText(met) << Qt::endl;
     }
     return queuedCallRows(*sftp, sim, disk.path(), localUp, &targetsMet) &&
            dropbearRows(sim, scratch, localUp, &targetsMet) && targetsMet;

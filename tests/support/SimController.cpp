@@ -83,6 +83,8 @@ bool SimController::start(Options options)
         arguments << "--idle-logout" << QString::number(options.idleLogoutSeconds);
     if (options.maxSessions > 0)
         arguments << "--max-sessions" << QString::number(options.maxSessions);
+    if (options.slowCpuPercent > 0)
+        arguments << "--slow-cpu" << QString::number(options.slowCpuPercent);
     const std::pair<bool, const char *> flags[] = {
         {options.resizeError, "--resize-error"},   {options.cLocale, "--c-locale"},
         {options.execGreeting, "--exec-greeting"}, {options.refusePty, "--refuse-pty"},
@@ -99,6 +101,14 @@ bool SimController::start(Options options)
     m_started = true;
     QFile::remove(QCoreApplication::applicationDirPath() + "/known_hosts");
     return true;
+}
+
+double SimController::serverCpuShare()
+{
+    QByteArray out;
+    bool ok = false;
+    const double share = run({"cpu-share"}, &out) ? out.trimmed().toDouble(&ok) : 0.0;
+    return ok ? share : -1.0;
 }
 
 bool SimController::stop()

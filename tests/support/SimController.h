@@ -26,6 +26,9 @@ public:
         int maxSessions = 0;    // sshd refuses channels beyond this many (OpenSSH); 0: its default
         bool filesInMemory = false; // the files folder is a tmpfs, not the host's disk
         bool noSha256sum = false;   // running sha256sum fails as a missing command does
+        // A Pi-class controller: the SSH server without OpenSSL's CPU extensions, on one core
+        // held to this share of it (percent); 0: the machine's CPUs as they are.
+        int slowCpuPercent = 0;
     };
 
     // The test's instance (CTest sets CNCSIM_INSTANCE and CNCSIM_DROPBEAR_INSTANCE).
@@ -108,6 +111,10 @@ public:
     // Changes one byte of the next file data through the SFTP relay (needs sftpHold): of a
     // write request ("upload") or of a data answer ("download"); "off" lifts it.
     bool corruptNextTransfer(const QString &direction) { return run({"corrupt", direction}); }
+
+    // The share of one core (percent) that the SSH server's processes get now, measured over
+    // two seconds where they run; -1 when it cannot be measured.
+    double serverCpuShare();
 
     // Runs a command inside the controller as root; returns its exit code.
     int exec(const QStringList &command, QByteArray *standardOutput = nullptr);
