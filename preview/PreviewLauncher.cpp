@@ -66,13 +66,33 @@ PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
     return window;
 }
 
+namespace {
+const char kRemotePath[] = "remotePath";
+} // namespace
+
 PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
 {
     auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    window->setProperty(kRemotePath, remotePath);
+    readInto(window, remotePath);
+    window->show();
+    return window;
+}
+
+void PreviewLauncher::reloadRemoteFile(const QString &remotePath)
+{
+    const auto windows =
+        m_window ? m_window->findChildren<PreviewWindow *>() : QList<PreviewWindow *>();
+    for (PreviewWindow *window : windows) {
+        if (window->property(kRemotePath).toString() == remotePath)
+            readInto(window, remotePath);
+    }
+}
+
+void PreviewLauncher::readInto(PreviewWindow *window, const QString &remotePath)
+{
     const QString name = remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1);
     window->showReading(name);
-    window->show();
-
     const quint64 request = RemoteReads::nextRequest();
     m_pending.insert(request, Pending{window, name});
     // Closing the window drops the read still under way.
@@ -81,7 +101,6 @@ PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
             emit sigCancelRemoteRead(request);
     });
     emit sigReadRemoteFile(request, remotePath, PreviewWindow::kMaxProgramBytes);
-    return window;
 }
 
 void PreviewLauncher::onRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize,

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ControllerShell.h"
+#include "EditInPlace.h"
 #include "FileActions.h"
 #include "FileRequests.h"
 #include "FileSizeText.h"
@@ -200,10 +201,17 @@ void mainwindow::setupListActions()
     actions->addMenuAction(m_transferChecks->compareAction());
     actions->addMenuAction(m_transferChecks->verifyAction(), true);
     actions->addMenuAction(m_transferChecks->historyAction(), true);
-    connect(m_transferChecks, &TransferChecks::logged, this,
-            [this](const QString &text, bool failure) {
-                WindowFrame::appendLogLine(m_logEdit, text, failure);
-            });
+    const auto logLine = [this](const QString &text, bool failure) {
+        WindowFrame::appendLogLine(m_logEdit, text, failure);
+    };
+    connect(m_transferChecks, &TransferChecks::logged, this, logLine);
+
+    m_edits = new EditInPlace(
+        m_pSshClient, [this] { return m_fileRequests->selectedRemoteFile(); },
+        [this] { return isEnglishUi(); }, m_previewLauncher, this);
+    actions->addMenuAction(m_edits->editAction());
+    actions->addMenuAction(m_edits->panelAction(), true);
+    connect(m_edits, &EditInPlace::logged, this, logLine);
 }
 
 void mainwindow::setupModel()
@@ -214,7 +222,7 @@ void mainwindow::setupModel()
     adjustColumnWidths();
     m_treeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &mainwindow::onSelectionChanged);
+            &mainwindow::showSelectionCounts);
 }
 
 void mainwindow::adjustColumnWidths()
@@ -304,6 +312,7 @@ void mainwindow::retranslateUi()
     m_model->setEnglish(english);
     m_previewLauncher->retranslate();
     m_transferChecks->retranslate();
+    m_edits->retranslate();
 }
 
 void mainwindow::updateStatusIndicator(bool connected)
@@ -409,15 +418,14 @@ void mainwindow::processBufferedData()
     }
 
     showNavigationOnly();
-    m_model->appendListing(m_listing->rows(m_strRecvBuffer),
-                           [this](const QString &size) { return formatFileSize(size); });
+    m_model->appendListing(m_listing->rows(m_strRecvBuffer), fileSizeText);
     // The demo waits for this line.
     qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();
     m_treeView->reset();
     m_treeView->update();
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &mainwindow::onSelectionChanged, Qt::UniqueConnection);
+            &mainwindow::showSelectionCounts, Qt::UniqueConnection);
 
     // The first listing after a connection can be spoiled by a terminal error of the
     // controller's login profile; the next one normally goes through.
@@ -434,11 +442,6 @@ void mainwindow::processBufferedData()
     clearListingState();
     clearSelectionCounts();
     QTimer::singleShot(50, this, &mainwindow::adjustColumnWidths);
-}
-
-QString mainwindow::formatFileSize(const QString &size) const
-{
-    return fileSizeText(size);
 }
 
 void mainwindow::clearListingState()
@@ -559,11 +562,6 @@ void mainwindow::onRemoteDoubleClicked(QModelIndex index)
         listDirectory(RemotePath::join(m_strCurrentPath, name) + QLatin1Char('/'));
     else if (kind == RemoteRowKind::Navigation && m_strRootPath.size() < m_strCurrentPath.size())
         listDirectory(RemotePath::parent(m_strCurrentPath));
-}
-
-void mainwindow::onSelectionChanged()
-{
-    showSelectionCounts();
 }
 
 void mainwindow::onUploadClicked()

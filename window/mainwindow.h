@@ -12,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 
+class EditInPlace;
 class FileActions;
 class FileRequests;
 class HostKeyLog;
@@ -67,7 +68,6 @@ private slots:
     void onRefreshClicked();
     void onUploadClicked();
     void onDeleteClicked();
-    void onSelectionChanged();
     void onDownloadClicked();
     void onNewFolderClicked();
     void onRemoteDoubleClicked(QModelIndex index);
@@ -95,7 +95,6 @@ private:
     void appendLog(const QString &text);
     void retranslateUi();
     void updateStatusIndicator(bool connected);
-    QString formatFileSize(const QString &size) const;
     // Sends the listing command for `directory`, which becomes the current path only then.
     void listDirectory(const QString &directory);
     // Ends the outstanding listing without rows that claim to be the folder's content.
@@ -156,4 +155,6 @@ private:
     PreviewLauncher *m_previewLauncher = nullptr;
     // Verification of transfers and the comparison with a local file.
     TransferChecks *m_transferChecks = nullptr;
+    // Editing a controller's file in place.
+    EditInPlace *m_edits = nullptr;
 };
