@@ -160,7 +160,6 @@ void EditInPlace::startSave(EditedFile *file)
         return;
     }
     file->setState(EditedFile::State::Sending);
-    file->setBusy(true);
     const QPointer<EditedFile> guard = file;
     const QByteArray sha256 = file->pendingSha256();
     m_sync->look(file->remotePath(), [this, guard, sha256](const EditSync::Look &look) {
@@ -174,16 +173,13 @@ void EditInPlace::startSave(EditedFile *file)
         if (look.exists && look.remote.sha256 == sha256) {
             // Already there: a save whose upload ended with the link.
             guard->record(look.remote);
-            guard->setBusy(false);
             guard->setState(EditedFile::State::InSync);
-            log(QStringLiteral("Saved %1 back to the controller"),
-                QStringLiteral("已将 %1 保存回控制器"), guard->name());
+            savedBack(guard->remotePath());
         } else if (look.exists && look.remote.size == recorded.size &&
                    look.remote.sha256 == recorded.sha256 &&
                    (!recorded.modified.isValid() || look.remote.modified == recorded.modified)) {
             send(guard, guard->remotePath());
         } else {
-            guard->setBusy(false);
             guard->setState(EditedFile::State::Conflict);
             log(QStringLiteral("%1 was changed on the controller since it was opened for "
                                "editing; the save was not sent."),
@@ -197,17 +193,9 @@ void EditInPlace::startSave(EditedFile *file)
 void EditInPlace::send(EditedFile *file, const QString &target)
 {
     file->setState(EditedFile::State::Sending);
-    file->setBusy(true);
     const QPointer<EditedFile> guard = file;
-    const QString name = target.mid(target.lastIndexOf(QLatin1Char('/')) + 1);
     m_sync->send(
-        file, target,
-        [this, target, name] {
-            log(QStringLiteral("Saved %1 back to the controller"),
-                QStringLiteral("已将 %1 保存回控制器"), name);
-            if (m_previews)
-                m_previews->reloadRemoteFile(target);
-        },
+        file, target, [this, target] { savedBack(target); },
         [this, guard, target](const QString &error) {
             if (!guard)
                 return;
@@ -216,14 +204,20 @@ void EditInPlace::send(EditedFile *file, const QString &target)
                 return;
             }
             guard->setRemotePath(target);
-            guard->setBusy(false);
             guard->setState(EditedFile::State::InSync);
         });
 }
 
+void EditInPlace::savedBack(const QString &remotePath)
+{
+    log(QStringLiteral("Saved %1 back to the controller"), QStringLiteral("已将 %1 保存回控制器"),
+        remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1));
+    if (m_previews)
+        m_previews->reloadRemoteFile(remotePath);
+}
+
 void EditInPlace::failed(EditedFile *file, const QString &error)
 {
-    file->setBusy(false);
     if (!m_sync->isReady()) {
         if (file->state() != EditedFile::State::Waiting)
             log(QStringLiteral("%1 was saved while the connection is down; waiting for the "
@@ -304,7 +298,6 @@ void EditInPlace::keepControllers(EditedFile *file)
         return;
     }
     file->setState(EditedFile::State::Opening);
-    file->setBusy(true);
     const QPointer<EditedFile> guard = file;
     m_sync->fetch(file, [this, guard, aside](const QString &error) {
         if (!guard)
@@ -313,7 +306,6 @@ void EditInPlace::keepControllers(EditedFile *file)
             failed(guard, error);
             return;
         }
-        guard->setBusy(false);
         guard->setState(EditedFile::State::InSync);
         emit logged(text(QStringLiteral("Kept the controller's version of %1; your version is "
                                         "now %2"),
@@ -343,7 +335,6 @@ void EditInPlace::saveAsNew(EditedFile *file)
     }
     const QString target = folder + name;
     file->setState(EditedFile::State::Sending);
-    file->setBusy(true);
     const QPointer<EditedFile> guard = file;
     m_sync->look(target, [this, guard, target, name](const EditSync::Look &look) {
         if (!guard)
@@ -355,7 +346,6 @@ void EditInPlace::saveAsNew(EditedFile *file)
                 failed(guard, look.error);
             return;
         }
-        guard->setBusy(false);
         guard->setState(EditedFile::State::Conflict);
         log(QStringLiteral("%1 exists on the controller already; it was not overwritten."),
             QStringLiteral("%1 在控制器上已存在；未覆盖。"), name, true);

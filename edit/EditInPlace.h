@@ -65,6 +65,8 @@ private:
     // Looks at the controller's file, then sends the save or asks what to do.
     void startSave(EditedFile *file);
     void send(EditedFile *file, const QString &target);
+    // The save is on the controller: said, and an open preview of it reads it again.
+    void savedBack(const QString &remotePath);
     // A request that did not succeed: it waits for the connection, or the save failed.
     void failed(EditedFile *file, const QString &error);
     void askAboutConflict(EditedFile *file);

@@ -54,6 +54,8 @@ void EditedFile::setState(State state)
     if (m_state == state)
         return;
     m_state = state;
+    // While the working copy is fetched or its snapshot sent, changes wait.
+    setBusy(state == State::Opening || state == State::Sending);
     emit stateChanged();
 }
 

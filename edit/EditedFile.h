@@ -58,8 +58,6 @@ public:
 
     // Starts watching the working copy; writes before this are no saves.
     void watch();
-    // While a transfer reads the snapshot or writes the working copy, changes wait.
-    void setBusy(bool busy);
 
 signals:
     // A save with new content, snapshot taken.
@@ -69,6 +67,7 @@ signals:
     void stateChanged();
 
 private:
+    void setBusy(bool busy);
     void noteChange();
     void onQuiet();
     void onHashed();
