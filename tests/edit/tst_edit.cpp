@@ -3,6 +3,8 @@
 // controller meanwhile, and a save made while the link is down.
 #include "EditInPlace.h"
 #include "EditorChoice.h"
+#include "PreviewLauncher.h"
+#include "PreviewWindow.h"
 #include "WindowTestSupport.h"
 
 #include <QtTest>
@@ -107,7 +109,7 @@ void TestEdit::savesGoBack_data()
 }
 
 // Each way an editor saves gives one save, byte-exact and verified; writing the same content
-// again sends nothing, a further change goes too.
+// again sends nothing, a further change goes too and reloads the file's preview.
 void TestEdit::savesGoBack()
 {
     QFETCH(QString, name);
@@ -131,10 +133,16 @@ void TestEdit::savesGoBack()
     QSignalSpy unchanged(file, &EditedFile::unchanged);
     QVERIFY(writeFile(workingCopy, "G1 X1 F400\n"));
     QVERIFY(unchanged.wait(10000));
+    // An open preview of the file reads it again after the save.
+    auto *preview =
+        m_session->window->findChild<PreviewLauncher *>()->previewRemoteFile(kRootDir + name);
+    QSignalSpy shown(preview, &PreviewWindow::programShown);
+    QVERIFY(shown.wait(15000));
     QVERIFY(writeFile(workingCopy, "G1 X2 F400\n"));
     QTRY_COMPARE_WITH_TIMEOUT(readFile(target), "G1 X2 F400\n", 30000);
     QTRY_COMPARE_WITH_TIMEOUT(file->state(), EditedFile::State::InSync, 10000);
     QCOMPARE(m_session->transferSpy.size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 15000);
     QCOMPARE(logLines(*m_session->window)
                  .filter(QRegularExpression("^Saved .* back to the controller$"))
                  .size(),
