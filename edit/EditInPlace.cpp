@@ -23,7 +23,7 @@ EditInPlace::EditInPlace(CConnectionForSshClient *worker,
                          std::function<QString()> selectedRemoteFile,
                          std::function<bool()> isEnglish, PreviewLauncher *previews,
                          QWidget *window)
-    : QObject(window), m_worker(worker), m_window(window),
+    : QObject(window), m_address(worker ? worker->m_strIp : QString()), m_window(window),
       m_selectedRemoteFile(std::move(selectedRemoteFile)), m_isEnglish(std::move(isEnglish)),
       m_previews(previews), m_sync(new EditSync(worker, this)), m_editAction(new QAction(this)),
       m_panelAction(new QAction(this))
@@ -42,7 +42,7 @@ EditInPlace::EditInPlace(CConnectionForSshClient *worker,
             m_panel = new EditsPanel(m_isEnglish(), m_window);
             connect(m_panel, &EditsPanel::stopWatching, this, &EditInPlace::stopWatching);
         }
-        m_panel->show(m_files);
+        m_panel->showFiles(m_files);
     });
     connect(m_sync, &EditSync::ready, this, &EditInPlace::sendWaiting);
     window->installEventFilter(this);
@@ -59,9 +59,8 @@ void EditInPlace::retranslate()
 
 QString EditInPlace::workingFolder() const
 {
-    const QString address = m_worker ? m_worker->m_strIp : QString();
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
-           QStringLiteral("/edit/") + QString::fromLatin1(QUrl::toPercentEncoding(address));
+           QStringLiteral("/edit/") + QString::fromLatin1(QUrl::toPercentEncoding(m_address));
 }
 
 void EditInPlace::edit(const QString &remotePath)
@@ -90,8 +89,11 @@ void EditInPlace::edit(const QString &remotePath)
     while (base.exists(QString::number(number)))
         ++number;
     if (!base.mkpath(QString::number(number))) {
-        log(QStringLiteral("Cannot open %1 for editing: the folder %2 cannot be made."),
-            QStringLiteral("无法打开 %1 进行编辑：无法创建文件夹 %2。"), name, true);
+        emit logged(text(QStringLiteral("Cannot open %1 for editing: the folder %2 cannot be "
+                                        "made."),
+                         QStringLiteral("无法打开 %1 进行编辑：无法创建文件夹 %2。"))
+                        .arg(name, base.filePath(QString::number(number))),
+                    true);
         return;
     }
     auto *file = new EditedFile(remotePath, base.filePath(QString::number(number)), this);
@@ -99,7 +101,7 @@ void EditInPlace::edit(const QString &remotePath)
     connect(file, &EditedFile::saved, this, [this, file] { onSaved(file); });
     connect(file, &EditedFile::stateChanged, this, [this] {
         if (m_panel)
-            m_panel->show(m_files, false);
+            m_panel->showFiles(m_files, false);
     });
     log(QStringLiteral("Opening %1 for editing"), QStringLiteral("正在打开 %1 以便编辑"), name);
     const QPointer<EditedFile> guard = file;
@@ -377,7 +379,7 @@ void EditInPlace::forget(EditedFile *file)
     }
     file->deleteLater();
     if (m_panel)
-        m_panel->show(m_files, false);
+        m_panel->showFiles(m_files, false);
 }
 
 bool EditInPlace::eventFilter(QObject *watched, QEvent *event)

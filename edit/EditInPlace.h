@@ -77,7 +77,8 @@ private:
     void forget(EditedFile *file);
     bool closeAllowed();
 
-    CConnectionForSshClient *const m_worker;
+    // The controller's address, which names its folder of working copies.
+    const QString m_address;
     QWidget *const m_window;
     const std::function<QString()> m_selectedRemoteFile;
     const std::function<bool()> m_isEnglish;

@@ -66,7 +66,8 @@ private:
     // Everything under way went with the connection: each is answered with that.
     void failAll();
 
-    CConnectionForSshClient *const m_worker;
+    // The worker deletes itself when its thread ends, possibly before this goes.
+    const QPointer<CConnectionForSshClient> m_worker;
     QHash<quint64, Finish> m_starting;
     QHash<QSsh::SftpJobId, Finish> m_transfers;
     QHash<quint64, std::function<void(const QSsh::SftpTree &, const QString &)>> m_listings;

@@ -60,14 +60,14 @@ void EditsPanel::setEnglish(bool english)
     fill();
 }
 
-void EditsPanel::show(const QList<EditedFile *> &files, bool raise)
+void EditsPanel::showFiles(const QList<EditedFile *> &files, bool bringToFront)
 {
     m_files = files;
     fill();
-    if (!raise)
+    if (!bringToFront)
         return;
-    QDialog::show();
-    QDialog::raise();
+    show();
+    raise();
     activateWindow();
 }
 

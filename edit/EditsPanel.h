@@ -18,8 +18,8 @@ public:
 
     static QString stateText(EditedFile::State state, bool english);
     void setEnglish(bool english);
-    // Lists files; raise brings the panel to the front.
-    void show(const QList<EditedFile *> &files, bool raise = true);
+    // Lists files; bringToFront shows the panel and brings it to the front.
+    void showFiles(const QList<EditedFile *> &files, bool bringToFront = true);
 
 signals:
     void stopWatching(EditedFile *file);

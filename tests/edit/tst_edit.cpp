@@ -78,7 +78,7 @@ QString TestEdit::edit(const QString &name)
         return {};
     m_session->window->findChild<QAction *>("editAction")->trigger();
     const QString opened = m_editor->filePath("opened");
-    if (!QTest::qWaitFor([&] { return QFile::exists(opened); }, 30000))
+    if (!QTest::qWaitFor([&] { return readFile(opened).endsWith('\n'); }, 30000))
         return {};
     return QString::fromUtf8(readFile(opened)).section('\n', 0, 0);
 }
@@ -148,6 +148,14 @@ void TestEdit::savesGoBack()
                  .size(),
              2);
     QVERIFY(!QFile::exists(QDir(m_sim.rootDir()).filePath("pwned")) && !QFile::exists("pwned"));
+
+    // The panel lists it in sync; stopping the watch removes the working copy.
+    m_session->window->findChild<QAction *>("editsPanelAction")->trigger();
+    auto *listed = m_session->window->findChild<QTreeWidget *>("editedFiles");
+    QCOMPARE(listed->topLevelItem(0)->text(2), "in sync");
+    m_session->window->findChild<QPushButton *>("stopWatching")->click();
+    QCOMPARE(listed->topLevelItemCount(), 0);
+    QVERIFY(!QFile::exists(workingCopy));
     QCOMPARE(strayTemporaries(m_sim.rootDir()), QStringList());
     m_session.reset();
 }
