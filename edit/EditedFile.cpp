@@ -10,19 +10,26 @@
 #include <QTimer>
 #include <QtConcurrent>
 
+#include <cstdio>
+
 Q_LOGGING_CATEGORY(lcEdit, "cnc.edit", QtWarningMsg)
 
 namespace {
 
-// Copies the working copy to the snapshot and hashes the snapshot; empty when either fails.
+// Copies the working copy beside the snapshot, hashes the copy and renames it over the
+// snapshot, so that an upload that has the snapshot open reads one whole save; empty when any
+// step fails.
 QByteArray takeSnapshot(const QString &workingCopy, const QString &snapshot)
 {
-    QFile::remove(snapshot);
-    QFile file(snapshot);
-    if (!QFile::copy(workingCopy, snapshot) || !file.open(QIODevice::ReadOnly))
-        return {};
+    const QString copy = snapshot + QStringLiteral(".new");
+    QFile::remove(copy);
+    QFile file(copy);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    return hash.addData(&file) ? hash.result() : QByteArray();
+    if (!QFile::copy(workingCopy, copy) || !file.open(QIODevice::ReadOnly) ||
+        !hash.addData(&file) ||
+        std::rename(QFile::encodeName(copy).constData(), QFile::encodeName(snapshot).constData()))
+        return {};
+    return hash.result();
 }
 
 } // namespace
