@@ -8,6 +8,11 @@
 #include <QFileDialog>
 #include <QWidget>
 
+namespace {
+// The controller's file a preview window shows, kept on the window for a reload.
+const char kRemotePath[] = "remotePath";
+} // namespace
+
 PreviewLauncher::PreviewLauncher(CConnectionForSshClient *worker,
                                  std::function<QString()> selectedRemoteFile,
                                  std::function<bool()> isEnglish, QWidget *window)
@@ -65,10 +70,6 @@ PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
     window->show();
     return window;
 }
-
-namespace {
-const char kRemotePath[] = "remotePath";
-} // namespace
 
 PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
 {
