@@ -195,19 +195,23 @@ void EditInPlace::startSave(EditedFile *file)
 void EditInPlace::send(EditedFile *file, const QString &target)
 {
     file->setState(EditedFile::State::Sending);
-    const QPointer<EditedFile> guard = file;
     m_sync->send(
         file, target, [this, target] { savedBack(target); },
-        [this, guard, target](const QString &error) {
-            if (!guard)
-                return;
-            if (!error.isEmpty()) {
-                failed(guard, error);
-                return;
-            }
-            guard->setRemotePath(target);
-            guard->setState(EditedFile::State::InSync);
-        });
+        succeeded(file, [target](EditedFile *sent) {
+            sent->setRemotePath(target);
+            sent->setState(EditedFile::State::InSync);
+        }));
+}
+
+std::function<void(const QString &)> EditInPlace::succeeded(EditedFile *file,
+                                                            std::function<void(EditedFile *)> then)
+{
+    return [this, guard = QPointer<EditedFile>(file), then](const QString &error) {
+        if (guard && error.isEmpty())
+            then(guard);
+        else if (guard)
+            failed(guard, error);
+    };
 }
 
 void EditInPlace::savedBack(const QString &remotePath)
@@ -300,21 +304,14 @@ void EditInPlace::keepControllers(EditedFile *file)
         return;
     }
     file->setState(EditedFile::State::Opening);
-    const QPointer<EditedFile> guard = file;
-    m_sync->fetch(file, [this, guard, aside](const QString &error) {
-        if (!guard)
-            return;
-        if (!error.isEmpty()) {
-            failed(guard, error);
-            return;
-        }
-        guard->setState(EditedFile::State::InSync);
-        emit logged(text(QStringLiteral("Kept the controller's version of %1; your version is "
-                                        "now %2"),
-                         QStringLiteral("已保留控制器上的 %1；您的版本现为 %2"))
-                        .arg(guard->name(), aside),
-                    false);
-    });
+    m_sync->fetch(file, succeeded(file, [this, aside](EditedFile *fetched) {
+                      fetched->setState(EditedFile::State::InSync);
+                      emit logged(text(QStringLiteral("Kept the controller's version of %1; your "
+                                                      "version is now %2"),
+                                       QStringLiteral("已保留控制器上的 %1；您的版本现为 %2"))
+                                      .arg(fetched->name(), aside),
+                                  false);
+                  }));
 }
 
 void EditInPlace::saveAsNew(EditedFile *file)

@@ -67,6 +67,10 @@ private:
     void send(EditedFile *file, const QString &target);
     // The save is on the controller: said, and an open preview of it reads it again.
     void savedBack(const QString &remotePath);
+    // The answer to a transfer of file: then(file) on success, else failed(); nothing once the
+    // file is no longer watched.
+    std::function<void(const QString &)> succeeded(EditedFile *file,
+                                                   std::function<void(EditedFile *)> then);
     // A request that did not succeed: it waits for the connection, or the save failed.
     void failed(EditedFile *file, const QString &error);
     void askAboutConflict(EditedFile *file);
