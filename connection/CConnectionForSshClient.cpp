@@ -70,6 +70,8 @@ CConnectionForSshClient::CConnectionForSshClient(QString strIp, int nPort, QStri
         m_records->record(OperationRecorder::Operation::NewFolder, folder, QString(), error);
     };
     m_reads = new RemoteReads(m_jobs, hooks.readyChannel, this);
+    m_edits = new EditTransfers(
+        hooks.readyChannel, [this](auto &&...args) { announceTransfer(args...); }, this);
     m_records = new OperationRecorder(m_strIp, this);
     connect(m_records, &OperationRecorder::transferVerified, this,
             &CConnectionForSshClient::sftpTransferVerified);
@@ -97,10 +99,8 @@ CConnectionForSshClient::~CConnectionForSshClient()
     // concerns this worker.
     if (m_sftp)
         m_sftp->disconnect(this);
-    if (m_pSshConnection) {
-        delete m_pSshConnection;
-        m_pSshConnection = nullptr;
-    }
+    delete m_pSshConnection;
+    m_pSshConnection = nullptr;
     qCDebug(lcConnection).noquote() << "CConnectionForSshClient destroyed";
 }
 

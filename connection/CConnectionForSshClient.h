@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EditTransfers.h"
 #include "FolderJobs.h"
 #include "HostKeyReport.h"
 #include "OperationRecorder.h"
@@ -45,6 +46,8 @@ public:
     void quitThread();
     QSharedPointer<QSsh::SftpChannel> getSftpChannel();
     int send(QString strMessage);
+    // The transfers of files edited in place; lives in the worker's thread, to be connected to.
+    EditTransfers *editTransfers() const { return m_edits; }
 
 private:
     QThread *m_pThread = nullptr;
@@ -100,6 +103,7 @@ private:
     WorkerJobTable m_jobs;
     FolderJobs *m_folders = nullptr;
     RemoteReads *m_reads = nullptr;
+    EditTransfers *m_edits = nullptr;
     // Writes every file operation to the controller's history.
     OperationRecorder *m_records = nullptr;
 

@@ -8,6 +8,11 @@
 #include <QFileDialog>
 #include <QWidget>
 
+namespace {
+// The controller's file a preview window shows, kept on the window for a reload.
+const char kRemotePath[] = "remotePath";
+} // namespace
+
 PreviewLauncher::PreviewLauncher(CConnectionForSshClient *worker,
                                  std::function<QString()> selectedRemoteFile,
                                  std::function<bool()> isEnglish, QWidget *window)
@@ -69,10 +74,26 @@ PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
 PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
 {
     auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    window->setProperty(kRemotePath, remotePath);
+    readInto(window, remotePath);
+    window->show();
+    return window;
+}
+
+void PreviewLauncher::reloadRemoteFile(const QString &remotePath)
+{
+    const auto windows =
+        m_window ? m_window->findChildren<PreviewWindow *>() : QList<PreviewWindow *>();
+    for (PreviewWindow *window : windows) {
+        if (window->property(kRemotePath).toString() == remotePath)
+            readInto(window, remotePath);
+    }
+}
+
+void PreviewLauncher::readInto(PreviewWindow *window, const QString &remotePath)
+{
     const QString name = remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1);
     window->showReading(name);
-    window->show();
-
     const quint64 request = RemoteReads::nextRequest();
     m_pending.insert(request, Pending{window, name});
     // Closing the window drops the read still under way.
@@ -81,7 +102,6 @@ PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
             emit sigCancelRemoteRead(request);
     });
     emit sigReadRemoteFile(request, remotePath, PreviewWindow::kMaxProgramBytes);
-    return window;
 }
 
 void PreviewLauncher::onRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize,

@@ -32,6 +32,8 @@ public:
 
     PreviewWindow *previewRemoteFile(const QString &remotePath);
     PreviewWindow *previewLocalFile(const QString &localPath);
+    // Reads the file again into every open preview of it (after it was saved back).
+    void reloadRemoteFile(const QString &remotePath);
 
 signals:
     void sigReadRemoteFile(quint64 request, QString remotePath, qint64 maxSize);
@@ -43,6 +45,7 @@ private:
     void onRemoteFileRead(quint64 request, QByteArray data, qint64 fileSize, QString error);
     void onPreviewTriggered();
     void onPreviewLocalTriggered();
+    void readInto(PreviewWindow *window, const QString &remotePath);
 
     QWidget *const m_window;
     const std::function<QString()> m_selectedRemoteFile;

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "ControllerShell.h"
+#include "EditInPlace.h"
 #include "FileActions.h"
 #include "FileRequests.h"
 #include "FileSizeText.h"
@@ -200,10 +201,17 @@ void mainwindow::setupListActions()
     actions->addMenuAction(m_transferChecks->compareAction());
     actions->addMenuAction(m_transferChecks->verifyAction(), true);
     actions->addMenuAction(m_transferChecks->historyAction(), true);
-    connect(m_transferChecks, &TransferChecks::logged, this,
-            [this](const QString &text, bool failure) {
-                WindowFrame::appendLogLine(m_logEdit, text, failure);
-            });
+    const auto logLine = [this](const QString &text, bool failure) {
+        WindowFrame::appendLogLine(m_logEdit, text, failure);
+    };
+    connect(m_transferChecks, &TransferChecks::logged, this, logLine);
+
+    m_edits = new EditInPlace(
+        m_pSshClient, [this] { return m_fileRequests->selectedRemoteFile(); },
+        [this] { return isEnglishUi(); }, m_previewLauncher, this);
+    actions->addMenuAction(m_edits->editAction());
+    actions->addMenuAction(m_edits->panelAction(), true);
+    connect(m_edits, &EditInPlace::logged, this, logLine);
 
     m_anotherController = WindowFrame::anotherControllerAction(isEnglishUi(), this);
     connect(m_anotherController, &QAction::triggered, this,
@@ -219,7 +227,7 @@ void mainwindow::setupModel()
     adjustColumnWidths();
     m_treeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &mainwindow::onSelectionChanged);
+            &mainwindow::showSelectionCounts);
 }
 
 void mainwindow::adjustColumnWidths()
@@ -306,6 +314,7 @@ void mainwindow::retranslateUi()
     m_previewLauncher->retranslate();
     m_transferChecks->retranslate();
     m_anotherController->setText(WindowFrame::anotherControllerText(english));
+    m_edits->retranslate();
 }
 
 void mainwindow::updateStatusIndicator(bool connected)
@@ -411,15 +420,14 @@ void mainwindow::processBufferedData()
     }
 
     showNavigationOnly();
-    m_model->appendListing(m_listing->rows(m_strRecvBuffer),
-                           [this](const QString &size) { return formatFileSize(size); });
+    m_model->appendListing(m_listing->rows(m_strRecvBuffer), fileSizeText);
     // The demo waits for this line.
     qCDebug(lcWindow).noquote() << debugTime() << "processBufferedData() 处理完成，模型行数:"
                                 << m_model->rowCount();
     m_treeView->reset();
     m_treeView->update();
     connect(m_treeView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &mainwindow::onSelectionChanged, Qt::UniqueConnection);
+            &mainwindow::showSelectionCounts, Qt::UniqueConnection);
 
     // The first listing after a connection can be spoiled by a terminal error of the
     // controller's login profile; the next one normally goes through.
@@ -436,11 +444,6 @@ void mainwindow::processBufferedData()
     clearListingState();
     clearSelectionCounts();
     QTimer::singleShot(50, this, &mainwindow::adjustColumnWidths);
-}
-
-QString mainwindow::formatFileSize(const QString &size) const
-{
-    return fileSizeText(size);
 }
 
 void mainwindow::clearListingState()
@@ -561,11 +564,6 @@ void mainwindow::onRemoteDoubleClicked(QModelIndex index)
         listDirectory(RemotePath::join(m_strCurrentPath, name) + QLatin1Char('/'));
     else if (kind == RemoteRowKind::Navigation && m_strRootPath.size() < m_strCurrentPath.size())
         listDirectory(RemotePath::parent(m_strCurrentPath));
-}
-
-void mainwindow::onSelectionChanged()
-{
-    showSelectionCounts();
 }
 
 void mainwindow::onUploadClicked()

@@ -12,12 +12,13 @@
 #include <QString>
 #include <QWidget>
 
+class EditInPlace;
 class FileActions;
-class QAction;
 class FileRequests;
 class HostKeyLog;
 class PreviewLauncher;
 class ShellListing;
+class QAction;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
@@ -70,7 +71,6 @@ private slots:
     void onRefreshClicked();
     void onUploadClicked();
     void onDeleteClicked();
-    void onSelectionChanged();
     void onDownloadClicked();
     void onNewFolderClicked();
     void onRemoteDoubleClicked(QModelIndex index);
@@ -98,7 +98,6 @@ private:
     void appendLog(const QString &text);
     void retranslateUi();
     void updateStatusIndicator(bool connected);
-    QString formatFileSize(const QString &size) const;
     // Sends the listing command for `directory`, which becomes the current path only then.
     void listDirectory(const QString &directory);
     // Ends the outstanding listing without rows that claim to be the folder's content.
@@ -159,5 +158,7 @@ private:
     PreviewLauncher *m_previewLauncher = nullptr;
     // Verification of transfers and the comparison with a local file.
     TransferChecks *m_transferChecks = nullptr;
+    // Editing a controller's file in place.
+    EditInPlace *m_edits = nullptr;
     QAction *m_anotherController = nullptr;
 };

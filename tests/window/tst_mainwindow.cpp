@@ -131,11 +131,11 @@ void TestMainWindow::keysFollowTheButtons_data()
     // chooses an entry of the context menu opened on the row (on empty space without a row).
     const QString refresh = "Refreshing remote directory: " + kRootDir;
     const char *const notReady = "Error: SFTP not ready, unable to ";
-    const QString anywhere = "Upload Folder|Preview local file…|Verify transfers|Open history|"
-                             "Connect to another controller…";
+    const QString anywhere = "Upload Folder|Preview local file…|Verify transfers|Open "
+                             "history|Files open for editing|Connect to another controller…";
     const QString menu = "Download|Rename|Delete|New Folder|Refresh|Upload Folder|Preview|Preview "
                          "local file…|Compare with local file…|Verify transfers|Open history|"
-                         "Connect to another controller…";
+                         "Edit|Files open for editing|Connect to another controller…";
     const struct
     {
         const char *tag, *folder, *row, *input, *gate;
@@ -145,6 +145,8 @@ void TestMainWindow::keysFollowTheButtons_data()
         {"Delete", "", "a.nc", "Del", "deleteAction", notReady + QString("delete.")},
         {"F2", "", "a.nc", "F2", "renameAction", notReady + QString("rename.")},
         {"F2 off", "", "a.nc", "F2", "renameAction", ""},
+        {"F4", "", "a.nc", "F4", "",
+         "Cannot open a.nc for editing: not connected to the controller."},
         {"Enter on a folder", "", "old", "Return", "", refresh + "old/"},
         {"Backspace", "old", "a.nc", "Backspace", "", refresh},
         {"Backspace in the root", "", "a.nc", "Backspace", "", ""},
