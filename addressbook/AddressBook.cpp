@@ -1,5 +1,6 @@
 #include "AddressBook.h"
 
+#include "MachineProfileFormat.h"
 #include "ProgramFiles.h"
 
 #include <QCoreApplication>
@@ -197,6 +198,26 @@ bool AddressBook::recordLogin(const QString &address, QString *error)
                 entry = &all.last();
             }
             entry->lastUsed = QDateTime::currentDateTime();
+            return QString();
+        },
+        error);
+}
+
+MachineProfile AddressBook::profileOf(const QString &address)
+{
+    QVector<ControllerEntry> all = entries();
+    const ControllerEntry *entry = findEntry(all, address);
+    return entry ? MachineProfileFormat::fromJson(entry->profile) : MachineProfile();
+}
+
+bool AddressBook::setProfile(const QString &address, const MachineProfile &profile, QString *error)
+{
+    return modify(
+        [address, profile](QVector<ControllerEntry> &all) {
+            ControllerEntry *entry = findEntry(all, address);
+            if (!entry)
+                return tr("%1 is not in the address book.").arg(address);
+            entry->profile = MachineProfileFormat::toJson(profile);
             return QString();
         },
         error);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ControllerEntry.h"
+#include "MachineProfile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,6 +34,10 @@ public:
     static bool remove(const QString &address, QString *error = nullptr);
     // A successful login: the address becomes the most recent, added under its own name when new.
     static bool recordLogin(const QString &address, QString *error = nullptr);
+    // The machine profile of the controller at address; empty when it has none.
+    static MachineProfile profileOf(const QString &address);
+    static bool setProfile(const QString &address, const MachineProfile &profile,
+                           QString *error = nullptr);
 
     // The file's format, pure.
     static QByteArray toJson(const QVector<ControllerEntry> &entries);

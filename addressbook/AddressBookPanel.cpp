@@ -1,8 +1,9 @@
 #include "AddressBookPanel.h"
 
 #include "AddressBook.h"
+#include "MachineProfileDialog.h"
 
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
@@ -30,17 +31,21 @@ AddressBookPanel::AddressBookPanel(std::function<QString()> typedAddress,
       m_list(new QListWidget(this)),
       m_addButton(makeButton(QStringLiteral("addControllerButton"), this)),
       m_renameButton(makeButton(QStringLiteral("renameControllerButton"), this)),
-      m_removeButton(makeButton(QStringLiteral("removeControllerButton"), this))
+      m_removeButton(makeButton(QStringLiteral("removeControllerButton"), this)),
+      m_profileButton(makeButton(QStringLiteral("profileButton"), this))
 {
     m_list->setObjectName(QStringLiteral("addressBookList"));
     m_addButton->setText(text(QStringLiteral("Add…"), QStringLiteral("添加…")));
     m_renameButton->setText(text(QStringLiteral("Rename…"), QStringLiteral("重命名…")));
     m_removeButton->setText(text(QStringLiteral("Remove"), QStringLiteral("删除")));
+    m_profileButton->setText(text(QStringLiteral("Profile…"), QStringLiteral("机床参数…")));
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_addButton);
-    buttons->addWidget(m_renameButton);
-    buttons->addWidget(m_removeButton);
+    // Two by two: the narrow login dialog has no room for four in a row.
+    auto *buttons = new QGridLayout;
+    buttons->addWidget(m_addButton, 0, 0);
+    buttons->addWidget(m_renameButton, 0, 1);
+    buttons->addWidget(m_removeButton, 1, 0);
+    buttons->addWidget(m_profileButton, 1, 1);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(
@@ -59,6 +64,7 @@ AddressBookPanel::AddressBookPanel(std::function<QString()> typedAddress,
     connect(m_addButton, &QPushButton::clicked, this, &AddressBookPanel::onAdd);
     connect(m_renameButton, &QPushButton::clicked, this, &AddressBookPanel::onRename);
     connect(m_removeButton, &QPushButton::clicked, this, &AddressBookPanel::onRemove);
+    connect(m_profileButton, &QPushButton::clicked, this, &AddressBookPanel::onProfile);
 }
 
 void AddressBookPanel::reload(const QString &address)
@@ -93,6 +99,7 @@ void AddressBookPanel::updateButtons()
     const bool selected = m_list->currentItem() != nullptr;
     m_renameButton->setEnabled(selected);
     m_removeButton->setEnabled(selected);
+    m_profileButton->setEnabled(selected);
 }
 
 void AddressBookPanel::onAdd()
@@ -154,6 +161,20 @@ void AddressBookPanel::onRemove()
     if (!AddressBook::remove(address, &error))
         showFailure(error);
     reload(QString());
+}
+
+void AddressBookPanel::onProfile()
+{
+    const QListWidgetItem *item = m_list->currentItem();
+    if (!item)
+        return;
+    const QString address = item->data(kAddressRole).toString();
+    MachineProfileDialog dialog(item->text(), AddressBook::profileOf(address), m_isEnglish(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString error;
+    if (!AddressBook::setProfile(address, dialog.profile(), &error))
+        showFailure(error);
 }
 
 void AddressBookPanel::showFailure(const QString &error)

@@ -9,11 +9,12 @@ class QListWidget;
 class QPushButton;
 
 // The address book in the login dialog: the controllers, most recent first, as "Mill 2
-// (10.0.0.5)", and Add…, Rename… and Remove. A click on one proposes its address, a double
-// click connects to it. Add takes the address typed in the dialog and asks for a name.
+// (10.0.0.5)", and Add…, Rename…, Remove and Profile… (the machine's limits). A click on one
+// proposes its address, a double click connects to it. Add takes the address typed in the dialog
+// and asks for a name.
 //
 // Object names: "addressBookList", "addControllerButton", "renameControllerButton",
-// "removeControllerButton".
+// "removeControllerButton", "profileButton".
 class AddressBookPanel : public QWidget
 {
     Q_OBJECT
@@ -38,6 +39,7 @@ private:
     void onAdd();
     void onRename();
     void onRemove();
+    void onProfile();
     void updateButtons();
     void showFailure(const QString &error);
 
@@ -47,4 +49,5 @@ private:
     QPushButton *const m_addButton;
     QPushButton *const m_renameButton;
     QPushButton *const m_removeButton;
+    QPushButton *const m_profileButton;
 };
