@@ -61,6 +61,7 @@ void PreviewLauncher::onPreviewLocalTriggered()
 PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
 {
     auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    window->setMachineProfile(m_machine);
     window->openLocalFile(localPath);
     window->show();
     return window;
@@ -69,6 +70,7 @@ PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
 PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
 {
     auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    window->setMachineProfile(m_machine);
     const QString name = remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1);
     window->showReading(name);
     window->show();

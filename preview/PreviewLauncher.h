@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MachineProfile.h"
+
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -30,6 +32,11 @@ public:
     // Sets the actions' texts in the window's present language.
     void retranslate();
 
+    // The machine of the controller: the previews opened from now check their programs
+    // against its travel and time them on it. None by default.
+    void setMachineProfile(const MachineProfile &machine) { m_machine = machine; }
+    const MachineProfile &machineProfile() const { return m_machine; }
+
     PreviewWindow *previewRemoteFile(const QString &remotePath);
     PreviewWindow *previewLocalFile(const QString &localPath);
 
@@ -49,6 +56,7 @@ private:
     const std::function<bool()> m_isEnglish;
     QAction *m_previewAction = nullptr;
     QAction *m_previewLocalAction = nullptr;
+    MachineProfile m_machine;
     struct Pending
     {
         QPointer<PreviewWindow> window;

@@ -91,6 +91,8 @@ PreviewWindow::PreviewWindow(bool english, QWidget *parent)
     right->setSizes({560, 200});
     layout->addWidget(splitter, 1);
 
+    m_plot->setLegend(PreviewTexts::legend(m_english));
+
     connect(m_projectionButtons, &QButtonGroup::idClicked, this,
             [this](int id) { m_plot->setProjection(ToolpathView::Projection(id)); });
     connect(fitButton, &QPushButton::clicked, m_plot, &ToolpathView::fit);
@@ -107,6 +109,12 @@ PreviewWindow::~PreviewWindow()
     // The worker thread stops at its next look; its result is dropped with the watcher.
     if (m_cancel)
         m_cancel->store(true);
+}
+
+void PreviewWindow::setMachineProfile(const MachineProfile &machine)
+{
+    m_machine = machine.usable();
+    m_plot->setMachineTravel(m_machine);
 }
 
 QString PreviewWindow::tr2(const char *english, const char *chinese) const
@@ -192,14 +200,15 @@ void PreviewWindow::interpretInBackground(const QString &name, std::function<Loa
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     m_watcher = new QFutureWatcher<Loaded>(this);
     connect(m_watcher, &QFutureWatcher<Loaded>::finished, this, &PreviewWindow::onInterpreted);
-    m_watcher->setFuture(QtConcurrent::run([load = std::move(load), cancel = m_cancel] {
-        Loaded loaded = load();
-        if (loaded.error.isEmpty() && loaded.size <= kMaxProgramBytes) {
-            loaded.toolpath = std::make_shared<const Toolpath>(
-                GcodeInterpreter::interpret(loaded.text, cancel.get()));
-        }
-        return loaded;
-    }));
+    m_watcher->setFuture(
+        QtConcurrent::run([load = std::move(load), cancel = m_cancel, machine = m_machine] {
+            Loaded loaded = load();
+            if (loaded.error.isEmpty() && loaded.size <= kMaxProgramBytes) {
+                loaded.toolpath = std::make_shared<const Toolpath>(
+                    GcodeInterpreter::interpret(loaded.text, cancel.get(), machine));
+            }
+            return loaded;
+        }));
 }
 
 void PreviewWindow::onInterpreted()
@@ -217,9 +226,10 @@ void PreviewWindow::onInterpreted()
         return;
     }
     const Toolpath &toolpath = *loaded.toolpath;
-    m_textModel->setProgram(loaded.text, toolpath.lineStarts);
+    m_textModel->setProgram(loaded.text, loaded.toolpath);
     m_plot->setToolpath(loaded.toolpath);
-    m_summaryLabel->setText(PreviewTexts::summary(toolpath, m_english).join(QLatin1Char('\n')));
+    m_summaryLabel->setText(
+        PreviewTexts::summary(toolpath, m_english, m_machine).join(QLatin1Char('\n')));
 
     m_notesList->clear();
     for (const Note &note : toolpath.notes) {
@@ -234,18 +244,23 @@ void PreviewWindow::onInterpreted()
     }
 
     const QString verdict = PreviewTexts::verdict(toolpath, m_english);
+    const QString travel = PreviewTexts::travelVerdict(toolpath, m_machine, m_english);
     int problems = 0;
     for (const Note &note : toolpath.notes)
-        problems += note.isProblem() ? note.count : 0;
-    if (!verdict.isEmpty())
+        problems += note.isProblem() && note.kind != Note::OutsideTravel ? note.count : 0;
+    if (!verdict.isEmpty()) {
         setStatus(verdict, true);
-    else if (problems > 0)
-        setStatus(
-            tr2("%1 lines with problems, listed below the plot.", "%1 行有问题，列在图形下方。")
-                .arg(problems),
-            true);
-    else
-        setStatus(tr2("%1 moves.", "%1 个移动。").arg(toolpath.moves.size()), false);
+    } else if (toolpath.movesOutsideTravel > 0) {
+        setStatus(travel, true);
+    } else {
+        QString text = problems > 0 ? tr2("%1 lines with problems, listed below the plot.",
+                                          "%1 行有问题，列在图形下方。")
+                                          .arg(problems)
+                                    : tr2("%1 moves.", "%1 个移动。").arg(toolpath.moves.size());
+        if (!travel.isEmpty())
+            text += QLatin1Char(' ') + travel;
+        setStatus(text, problems > 0);
+    }
     emit programShown();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MachineProfile.h"
 #include "Toolpath.h"
 
 #include <QByteArray>
@@ -30,6 +31,9 @@ public:
 
     explicit PreviewWindow(bool english, QWidget *parent = nullptr);
     ~PreviewWindow() override;
+
+    // The machine the programs are checked and timed for; set before a program is shown.
+    void setMachineProfile(const MachineProfile &machine);
 
     // While the program is fetched from the controller.
     void showReading(const QString &name);
@@ -63,6 +67,7 @@ private:
     QString tr2(const char *english, const char *chinese) const;
 
     const bool m_english;
+    MachineProfile m_machine;
     QString m_name;
     QLabel *m_nameLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
