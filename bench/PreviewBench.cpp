@@ -8,11 +8,11 @@
 #include "BenchSupport.h"
 #include "GcodePrograms.h"
 #include "PreviewWindow.h"
+#include "ProgramTextView.h"
 #include "ToolpathView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,8 +37,10 @@ public:
         const char *const name = receiver->metaObject()->className();
         QElapsedTimer timer;
         timer.start();
+        const qint64 cpuBefore = Bench::currentThreadCpuNs();
         const bool result = QApplication::notify(receiver, event);
         const qint64 ns = timer.nsecsElapsed();
+        m_longestCpuNs = std::max(m_longestCpuNs, Bench::currentThreadCpuNs() - cpuBefore);
         --m_depth;
         if (ns > m_longestNs) {
             m_longestNs = ns;
@@ -50,14 +52,19 @@ public:
     void reset()
     {
         m_longestNs = 0;
+        m_longestCpuNs = 0;
         m_longestWhat.clear();
     }
     double longestMs() const { return double(m_longestNs) / 1e6; }
+    // The GUI thread's own time in its longest event by that measure: on a busy machine the
+    // longest event may be one the thread spent waiting for a core.
+    double longestCpuMs() const { return double(m_longestCpuNs) / 1e6; }
     QString longestWhat() const { return m_longestWhat; }
 
 private:
     int m_depth = 0;
     qint64 m_longestNs = 0;
+    qint64 m_longestCpuNs = 0;
     QString m_longestWhat;
 };
 
@@ -84,8 +91,9 @@ bool runProgram(const QString &name, const QString &path)
         const bool ok = work();
         const double ms = timedApp()->longestMs();
         out << "  " << what << ": " << QString::number(timer.elapsed()) << " ms, longest event "
-            << QString::number(ms, 'f', 1) << " ms (" << timedApp()->longestWhat() << ")"
-            << (ok ? "" : " FAILED") << Qt::endl;
+            << QString::number(ms, 'f', 1) << " ms (" << timedApp()->longestWhat()
+            << "), longest in CPU time " << QString::number(timedApp()->longestCpuMs(), 'f', 1)
+            << " ms" << (ok ? "" : " FAILED") << Qt::endl;
         if (ms > longest) {
             longest = ms;
             longestStep = what;
@@ -103,69 +111,58 @@ bool runProgram(const QString &name, const QString &path)
     machine.acceleration = 500;
     window->setMachineProfile(machine);
     ToolpathView *plot = window->plot();
-    auto *text = window->findChild<QListView *>();
+    auto *text = window->findChild<ProgramTextView *>();
     bool ok = step(QStringLiteral("open, interpret and draw"), [&] {
         QSignalSpy shown(window.data(), &PreviewWindow::programShown);
         window->show();
         window->openLocalFile(path);
         return (!shown.isEmpty() || shown.wait(kWaitMs)) && waitIdle(plot);
     });
-    ok = step(QStringLiteral("ten clicks on the plot"),
-              [&] {
-                  for (int i = 0; i < 10; ++i) {
-                      QTest::mouseClick(plot, Qt::LeftButton, {},
-                                        QPoint(plot->width() * (i + 1) / 12, plot->height() / 2));
-                      if (!waitIdle(plot))
-                          return false;
-                  }
-                  return true;
-              }) &&
-         ok;
-    ok = step(QStringLiteral("zoom in three steps and repaint"),
-              [&] {
-                  for (int i = 0; i < 3; ++i) {
-                      QWheelEvent wheel(
-                          QPointF(plot->width() / 3.0, plot->height() / 3.0),
-                          plot->mapToGlobal(QPointF(plot->width() / 3.0, plot->height() / 3.0)),
-                          QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
-                      QApplication::sendEvent(plot, &wheel);
-                      plot->update();
-                      if (!waitIdle(plot))
-                          return false;
-                  }
-                  return true;
-              }) &&
-         ok;
-    ok = step(QStringLiteral("isometric, front and top views"),
-              [&] {
-                  for (const auto projection :
-                       {ToolpathView::Projection::Isometric, ToolpathView::Projection::Front,
-                        ToolpathView::Projection::Top}) {
-                      plot->setProjection(projection);
-                      if (!waitIdle(plot))
-                          return false;
-                  }
-                  return true;
-              }) &&
-         ok;
-    ok = step(QStringLiteral("the cursor down twenty lines of text"),
-              [&] {
-                  text->setFocus();
-                  text->setCurrentIndex(text->model()->index(0, 0));
-                  for (int i = 0; i < 20; ++i) {
-                      QTest::keyClick(text, Qt::Key_Down);
-                      QCoreApplication::processEvents();
-                  }
-                  return plot->selectedLine() == 20 && waitIdle(plot);
-              }) &&
-         ok;
-    ok = step(QStringLiteral("close"),
-              [&] {
-                  window->close();
-                  return Bench::runUntil([&] { return window.isNull(); }, kWaitMs);
-              }) &&
-         ok;
+    ok &= step(QStringLiteral("ten clicks on the plot"), [&] {
+        for (int i = 0; i < 10; ++i) {
+            QTest::mouseClick(plot, Qt::LeftButton, {},
+                              QPoint(plot->width() * (i + 1) / 12, plot->height() / 2));
+            if (!waitIdle(plot))
+                return false;
+        }
+        return true;
+    });
+    ok &= step(QStringLiteral("zoom in three steps"), [&] {
+        for (int i = 0; i < 3; ++i) {
+            const QPoint at(plot->width() / 3, plot->height() / 3);
+            QWheelEvent wheel(at, plot->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(plot, &wheel);
+            plot->repaint();
+            if (!waitIdle(plot))
+                return false;
+        }
+        return true;
+    });
+    ok &= step(QStringLiteral("isometric, front and top views"), [&] {
+        for (const auto projection :
+             {ToolpathView::Projection::Isometric, ToolpathView::Projection::Front,
+              ToolpathView::Projection::Top}) {
+            plot->setProjection(projection);
+            plot->repaint();
+            if (!waitIdle(plot))
+                return false;
+        }
+        return true;
+    });
+    ok &= step(QStringLiteral("the cursor down twenty lines of text"), [&] {
+        text->setFocus();
+        text->setCurrentRow(0);
+        for (int i = 0; i < 20; ++i) {
+            QTest::keyClick(text, Qt::Key_Down);
+            QCoreApplication::processEvents();
+        }
+        return plot->selectedLine() == 20 && waitIdle(plot);
+    });
+    ok &= step(QStringLiteral("close"), [&] {
+        window->close();
+        return Bench::runUntil([&] { return window.isNull(); }, kWaitMs);
+    });
     const bool met = Bench::judge(QStringLiteral("preview, %1: longest GUI event %2 ms in %3 "
                                                  "(target <= %4 ms)")
                                       .arg(name)
@@ -193,8 +190,14 @@ int main(int argc, char *argv[])
         {QStringLiteral("1,000,000 lines"), Bench::generatedProgram(1000000)},
         {QStringLiteral("64 MiB of short moves"), Bench::shortMovesProgram(kMaxProgramBytes)},
     };
+    // Programs can be picked by a word of their names: arcs, lines, MiB.
+    const QStringList picked = app.arguments().mid(1);
     bool allMet = true;
     for (const auto &entry : programs) {
+        if (!picked.isEmpty() &&
+            std::none_of(picked.begin(), picked.end(),
+                         [&](const QString &word) { return entry.name.contains(word); }))
+            continue;
         const QString path = dir.filePath(QStringLiteral("program.nc"));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(entry.program) != entry.program.size())

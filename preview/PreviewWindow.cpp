@@ -3,6 +3,7 @@
 #include "GcodeInterpreter.h"
 #include "PreviewTexts.h"
 #include "ProgramTextModel.h"
+#include "ProgramTextView.h"
 #include "ToolpathView.h"
 
 #include <QButtonGroup>
@@ -12,10 +13,11 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -67,25 +69,27 @@ PreviewWindow::PreviewWindow(bool english, QWidget *parent)
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     m_textModel = new ProgramTextModel(this);
-    m_textView = new QListView(splitter);
-    m_textView->setModel(m_textModel);
-    m_textView->setUniformItemSizes(true);
+    m_textView = new ProgramTextView(m_textModel, splitter);
     m_textView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_textView->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     auto *right = new QSplitter(Qt::Vertical, splitter);
     m_plot = new ToolpathView(right);
     auto *details = new QWidget(right);
     auto *detailsLayout = new QHBoxLayout(details);
     detailsLayout->setContentsMargins(0, 0, 0, 0);
-    m_summaryLabel = new QLabel(details);
+    // The summary scrolls: with a machine's run time and travel it outgrows its place.
+    auto *summaryArea = new QScrollArea(details);
+    summaryArea->setWidgetResizable(true);
+    summaryArea->setFrameShape(QFrame::NoFrame);
+    m_summaryLabel = new QLabel(summaryArea);
+    summaryArea->setWidget(m_summaryLabel);
     m_summaryLabel->setWordWrap(true);
     m_summaryLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_summaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_notesList = new QListWidget(details);
     m_notesList->setWordWrap(true);
     m_notesList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    detailsLayout->addWidget(m_summaryLabel, 3);
+    detailsLayout->addWidget(summaryArea, 3);
     detailsLayout->addWidget(m_notesList, 2);
     splitter->setSizes({340, 860});
     right->setSizes({560, 200});
@@ -97,8 +101,8 @@ PreviewWindow::PreviewWindow(bool english, QWidget *parent)
             [this](int id) { m_plot->setProjection(ToolpathView::Projection(id)); });
     connect(fitButton, &QPushButton::clicked, m_plot, &ToolpathView::fit);
     connect(openButton, &QPushButton::clicked, this, &PreviewWindow::onOpenClicked);
-    connect(m_textView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex &current) { m_plot->setSelectedLine(current.row()); });
+    connect(m_textView, &ProgramTextView::currentRowChanged, m_plot,
+            &ToolpathView::setSelectedLine);
     connect(m_plot, &ToolpathView::lineClicked, this, &PreviewWindow::selectLine);
     connect(m_notesList, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { selectLine(item->data(Qt::UserRole).toInt()); });
@@ -109,6 +113,18 @@ PreviewWindow::~PreviewWindow()
     // The worker thread stops at its next look; its result is dropped with the watcher.
     if (m_cancel)
         m_cancel->store(true);
+    // Freeing a large program and its toolpath takes a while: their last references go to a
+    // worker thread.
+    std::shared_ptr<const Toolpath> toolpath = m_plot->toolpath();
+    QByteArray text = m_textModel->text();
+    m_plot->setToolpath(nullptr);
+    m_textModel->setProgram(QByteArray(), nullptr);
+    delete m_watcher;
+    QThreadPool::globalInstance()->start(
+        [toolpath = std::move(toolpath), text = std::move(text)]() mutable {
+            toolpath.reset();
+            text = QByteArray();
+        });
 }
 
 void PreviewWindow::setMachineProfile(const MachineProfile &machine)
@@ -266,9 +282,7 @@ void PreviewWindow::onInterpreted()
 
 void PreviewWindow::selectLine(int line)
 {
-    const QModelIndex index = m_textModel->index(line, 0);
-    m_textView->setCurrentIndex(index);
-    m_textView->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_textView->setCurrentRow(line);
     m_plot->setSelectedLine(line);
 }
 

@@ -12,9 +12,9 @@
 #include <memory>
 
 class ProgramTextModel;
+class ProgramTextView;
 class QButtonGroup;
 class QLabel;
-class QListView;
 class QListWidget;
 class QPushButton;
 class ToolpathView;
@@ -71,7 +71,7 @@ private:
     QString m_name;
     QLabel *m_nameLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
-    QListView *m_textView = nullptr;
+    ProgramTextView *m_textView = nullptr;
     ProgramTextModel *m_textModel = nullptr;
     ToolpathView *m_plot = nullptr;
     QLabel *m_summaryLabel = nullptr;

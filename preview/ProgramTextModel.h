@@ -17,6 +17,7 @@ public:
 
     // The lines are the toolpath's, shared rather than copied.
     void setProgram(const QByteArray &text, std::shared_ptr<const Toolpath> toolpath);
+    QByteArray text() const { return m_text; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;

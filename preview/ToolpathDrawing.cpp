@@ -110,7 +110,7 @@ QImage render(const Toolpath &toolpath, const ToolpathCamera &camera, qreal rati
     // Thin cosmetic pens and separate lines: the raster engine draws these one by one, where
     // a wide pen or a long polyline would be stroked as one shape, which takes minutes for a
     // program of a million moves.
-    QPen pens[3] = {QPen(kRapid, 1, Qt::DashLine), QPen(kFeed, 1), QPen(kOutside, 1.5)};
+    QPen pens[3] = {QPen(kRapid, 1, Qt::DashLine), QPen(kFeed, 1), QPen(kOutside, 1)};
     for (QPen &pen : pens)
         pen.setCosmetic(true);
     QVector<QLineF> lines[3];

@@ -20,8 +20,8 @@ constexpr int kMargin = 16;
 constexpr int kDragThreshold = 4;
 // What the GUI thread may spend drawing the path or looking for a click before it hands the
 // work to a worker thread: the rest of the event has to fit in too.
-constexpr int kDrawBudgetMs = 25;
-constexpr int kPickBudgetMs = 20;
+constexpr int kDrawBudgetMs = 15;
+constexpr int kPickBudgetMs = 10;
 
 // The twelve edges of box as camera shows them.
 QVector<QLineF> boxEdges(const Box &box, const ToolpathCamera &camera)

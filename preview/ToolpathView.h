@@ -33,6 +33,7 @@ public:
     ~ToolpathView() override;
 
     void setToolpath(std::shared_ptr<const Toolpath> toolpath);
+    std::shared_ptr<const Toolpath> toolpath() const { return m_toolpath; }
     // Axes whose travel is unknown take the program's extent in the box.
     void setMachineTravel(const MachineProfile &machine);
     // The legend's texts: rapid, feed, start point, beyond the travel, the machine's travel, the
