@@ -123,11 +123,19 @@ void TestPreviewSim::previewOfAControllerProgram()
     QVERIFY(!logLines(window).join('\n').contains("at_limit.nc"));
 
     // The window goes on listing while the arcs are opened, drawn in another view and clicked;
-    // the click finds the last circle drawn.
+    // the click finds the last circle drawn. On a machine of X 0..8 they are drawn in red.
+    MachineProfile narrow;
+    narrow.travel[0] = AxisTravel{0, 8};
+    window.findChild<PreviewLauncher *>()->setMachineProfile(narrow);
     PreviewWindow *arcs = previewByKey(window, "arcs.nc");
     QVERIFY(arcs);
     QSignalSpy arcsShown(arcs, &PreviewWindow::programShown);
     QVERIFY(arcsShown.wait(15000));
+    QTRY_VERIFY(!arcs->plot()->isBusy());
+    const QImage drawn = arcs->plot()->grab().toImage();
+    const QRgb arc =
+        drawn.pixel(arcs->plot()->toScreen({5 + 5 * M_SQRT1_2, 5 * M_SQRT1_2, 0}).toPoint());
+    QVERIFY2(qRed(arc) > qBlue(arc) + 60, qPrintable(QString::number(arc, 16)));
     arcs->plot()->setProjection(ToolpathView::Projection::Isometric);
     arcs->plot()->repaint();
     QTest::mouseClick(arcs->plot(), Qt::LeftButton, {},
