@@ -19,9 +19,11 @@ constexpr double kPickDistance = 6.0;
 // Stop and time are looked at once every so many moves.
 constexpr std::size_t kMovesBetweenLooks = 1024;
 
+// Looked at after each run of moves, not before the first: what it costs to begin is no
+// reason to hand the work on.
 bool mustStop(std::size_t move, const std::atomic<bool> *stop, const QDeadlineTimer &deadline)
 {
-    return move % kMovesBetweenLooks == 0 &&
+    return move % kMovesBetweenLooks == kMovesBetweenLooks - 1 &&
            ((stop && stop->load(std::memory_order_relaxed)) || deadline.hasExpired());
 }
 

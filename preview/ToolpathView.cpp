@@ -59,6 +59,9 @@ ToolpathView::~ToolpathView()
 
 void ToolpathView::setToolpath(std::shared_ptr<const Toolpath> toolpath)
 {
+    // A drawing under way is of the path before.
+    if (m_stopRendering)
+        m_stopRendering->store(true);
     m_toolpath = std::move(toolpath);
     m_selectedLine = -1;
     m_shown = {};
@@ -166,17 +169,21 @@ void ToolpathView::startRendering()
     m_renderWatcher->setFuture(
         QtConcurrent::run([toolpath = m_toolpath, camera = m_camera, ratio = devicePixelRatioF(),
                            stop = m_stopRendering] {
-            return Rendering{ToolpathDrawing::render(*toolpath, camera, ratio, stop.get()), camera};
+            return Rendering{ToolpathDrawing::render(*toolpath, camera, ratio, stop.get()), camera,
+                             toolpath.get()};
         }));
 }
 
 void ToolpathView::onRendered()
 {
     Rendering rendering = m_renderWatcher->result();
-    if (!rendering.image.isNull() && rendering.camera.size == m_camera.size)
+    // A drawing of the path shown before is dropped; so is one for another size.
+    if (!rendering.image.isNull() && rendering.toolpath == m_toolpath.get() &&
+        rendering.camera.size == m_camera.size)
         m_shown = std::move(rendering);
     update();
-    if (m_renderPending)
+    // Busy until the view as it is now is drawn.
+    if (m_renderPending || (m_toolpath && m_shown.camera != m_camera))
         startRendering();
     else if (!isBusy())
         emit idle();
@@ -192,7 +199,7 @@ void ToolpathView::paintEvent(QPaintEvent *)
             if (image.isNull())
                 m_drawInWorker = true;
             else
-                m_shown = {std::move(image), m_camera};
+                m_shown = {std::move(image), m_camera, m_toolpath.get()};
         }
         if (m_drawInWorker) {
             drawLastImage(painter);

@@ -71,6 +71,7 @@ private:
     {
         QImage image;
         ToolpathCamera camera;
+        const Toolpath *toolpath = nullptr; // what it shows
     };
     struct Pick
     {

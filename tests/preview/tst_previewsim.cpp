@@ -71,6 +71,8 @@ void TestPreviewSim::previewOfAControllerProgram()
     ToolpathView *plot = preview->plot();
     plot->setLegend({}); // the legend's corner aside, the drawing is the path alone
     plot->fit();
+    plot->grab(); // drawn at once, or in a worker thread when that takes longer
+    QTRY_VERIFY(!plot->isBusy());
     const QImage image = plot->grab().toImage();
     const QRectF box = QRectF(plot->toScreen({0, 0, 0}), plot->toScreen({50, 20, 0})).normalized();
     QVERIFY(box.width() > 100);
@@ -131,6 +133,7 @@ void TestPreviewSim::previewOfAControllerProgram()
     QVERIFY(arcs);
     QSignalSpy arcsShown(arcs, &PreviewWindow::programShown);
     QVERIFY(arcsShown.wait(15000));
+    arcs->plot()->grab();
     QTRY_VERIFY(!arcs->plot()->isBusy());
     const QImage drawn = arcs->plot()->grab().toImage();
     const QRgb arc =
