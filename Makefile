@@ -49,7 +49,7 @@ demo: release-config
 BENCH_VERDICTS = $(abspath $(RELEASE_BUILD))/bench-verdicts.txt
 bench: release-config
 	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target cnc_bench cnc_listing_bench cnc_link_bench \
-	    cnc_folder_bench cnc_verify_bench cnc_edit_bench
+	    cnc_folder_bench cnc_verify_bench cnc_edit_bench cnc_preview_bench
 	@status=0; rm -f $(BENCH_VERDICTS); \
 	export CNC_BENCH_SUMMARY=$(BENCH_VERDICTS); \
 	$(RELEASE_BUILD)/bench/cnc_bench || status=1; \
@@ -58,6 +58,7 @@ bench: release-config
 	$(RELEASE_BUILD)/bench/cnc_folder_bench || status=1; \
 	$(RELEASE_BUILD)/bench/cnc_verify_bench || status=1; \
 	$(RELEASE_BUILD)/bench/cnc_edit_bench || status=1; \
+	$(RELEASE_BUILD)/bench/cnc_preview_bench || status=1; \
 	echo "== verdicts of make bench"; cat $(BENCH_VERDICTS); \
 	exit $$status
 

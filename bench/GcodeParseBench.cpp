@@ -1,20 +1,21 @@
 // How fast the preview interprets a large program, and with how much memory: a generated
 // program of a million lines (40 % feed moves, 30 % rapids, 20 % arcs, 10 % comments, M and
 // T words), read from disk and interpreted as the preview does it. The yardstick is a plain
-// line-by-line read of the same file. Each run is a child process of its own, so that its
-// peak memory is its own.
+// line-by-line read of the same file. Then the interpreter's own memory against the size of
+// the program it reads, on that program, on 1,000 helical arcs of 1,000 turns and on 64 MiB of
+// the shortest moves. Each run is a child process of its own, so that its peak memory is its
+// own.
 
 #include "BenchSupport.h"
 #include "GcodeInterpreter.h"
+#include "GcodePrograms.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,53 +26,8 @@ constexpr int kLines = 1000000;
 constexpr int kRuns = 5;
 constexpr double kTargetLinesPerSecond = 1e6;
 constexpr double kTargetBytesPerLine = 300;
-
-QByteArray generateProgram()
-{
-    QRandomGenerator random(14);
-    const auto coordinate = [&random](double lo, double hi) {
-        return QByteArray::number(lo + random.generateDouble() * (hi - lo), 'f', 3);
-    };
-    QByteArray program;
-    program.reserve(kLines * 32);
-    program += "G21 G90 G17\n";
-    double x = 0;
-    double y = 0;
-    for (int line = 1; line < kLines; ++line) {
-        const int kind = int(random.bounded(100));
-        if (kind < 40) {
-            x = std::round(random.generateDouble() * 200000) / 1000;
-            y = std::round(random.generateDouble() * 100000) / 1000;
-            program += "G1 X" + QByteArray::number(x, 'f', 3) + " Y" +
-                       QByteArray::number(y, 'f', 3) + " Z-" + coordinate(0, 3).left(4) + " F800\n";
-        } else if (kind < 70) {
-            x = std::round(random.generateDouble() * 200000) / 1000;
-            y = std::round(random.generateDouble() * 100000) / 1000;
-            program += "G0 X" + QByteArray::number(x, 'f', 3) + " Y" +
-                       QByteArray::number(y, 'f', 3) + " Z5.\n";
-        } else if (kind < 90) {
-            // An arc that ends on its circle: centre I, J from here, end a quarter turn on.
-            const double i = std::round((random.generateDouble() * 20 - 10) * 1000) / 1000;
-            const double j = std::round((random.generateDouble() * 20 - 10) * 1000) / 1000;
-            const double cx = x + i;
-            const double cy = y + j;
-            const double endX = std::round((cx - j) * 1000) / 1000;
-            const double endY = std::round((cy + i) * 1000) / 1000;
-            program += (kind < 80 ? "G2 X" : "G3 X") + QByteArray::number(endX, 'f', 3) + " Y" +
-                       QByteArray::number(endY, 'f', 3) + " I" + QByteArray::number(i, 'f', 3) +
-                       " J" + QByteArray::number(j, 'f', 3) + "\n";
-            x = endX;
-            y = endY;
-        } else if (kind < 94) {
-            program += "(pass " + QByteArray::number(line) + ")\n";
-        } else if (kind < 97) {
-            program += "M3 S" + QByteArray::number(8000 + random.bounded(8) * 1000) + "\n";
-        } else {
-            program += "T" + QByteArray::number(random.bounded(1, 9)) + " M6\n";
-        }
-    }
-    return program;
-}
+constexpr double kTargetMemoryRatio = 8;
+constexpr int kMaxProgramBytes = 64 * 1024 * 1024;
 
 struct Run
 {
@@ -127,6 +83,32 @@ Run median(QVector<Run> runs)
     return result;
 }
 
+// The interpreter's peak memory on program, already in memory, over the program's size; a
+// program too small for the interpreter's fixed cost (its parameters, its first chunks) is
+// shown and not judged.
+bool judgeInterpreterMemory(const QString &name, const QByteArray &program)
+{
+    QVector<Run> runs;
+    for (int round = 0; round < 3; ++round) {
+        runs << inChild(
+            [&program] { return double(GcodeInterpreter::interpret(program).moves.size()); });
+    }
+    const Run run = median(runs);
+    const double ratio = run.peakKiB * 1024 / program.size();
+    QTextStream(stdout) << "interpreter memory, " << name << ": " << program.size() << " bytes, "
+                        << run.moves << " moves, peak "
+                        << QString::number(run.peakKiB / 1024, 'f', 1) << " MiB, "
+                        << QString::number(ratio, 'f', 2) << " times the program" << Qt::endl;
+    if (program.size() < 1024 * 1024)
+        return run.moves > 0;
+    return Bench::judge(QStringLiteral("G-code interpreter memory, %1: %2 times the program "
+                                       "(target < %3)")
+                            .arg(name)
+                            .arg(ratio, 0, 'f', 2)
+                            .arg(kTargetMemoryRatio),
+                        run.moves > 0 && ratio < kTargetMemoryRatio);
+}
+
 } // namespace
 
 bool gcodeParseBench()
@@ -136,7 +118,7 @@ bool gcodeParseBench()
     const QString path = dir.filePath(QStringLiteral("generated.nc"));
     {
         QFile file(path);
-        const QByteArray program = generateProgram();
+        const QByteArray program = Bench::generatedProgram(kLines);
         if (!file.open(QIODevice::WriteOnly) || file.write(program) != program.size()) {
             out << "cannot write " << path << Qt::endl;
             return false;
@@ -195,5 +177,12 @@ bool gcodeParseBench()
                                         .arg(bytesPerLine, 0, 'f', 0)
                                         .arg(kTargetBytesPerLine),
                                     bytesPerLine < kTargetBytesPerLine);
-    return fast && small;
+    const bool arcs =
+        judgeInterpreterMemory(QStringLiteral("1,000 helical arcs"), Bench::helicalArcsProgram());
+    QFile file(path);
+    const bool million = file.open(QIODevice::ReadOnly) &&
+                         judgeInterpreterMemory(QStringLiteral("1,000,000 lines"), file.readAll());
+    const bool largest = judgeInterpreterMemory(QStringLiteral("64 MiB of short moves"),
+                                                Bench::shortMovesProgram(kMaxProgramBytes));
+    return fast && small && arcs && million && largest;
 }

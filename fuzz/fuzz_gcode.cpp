@@ -28,11 +28,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                        program.at(int(path.lineStarts[i]) - 1) == '\n',
                    detail);
     int line = 0;
-    for (const Move &move : path.moves) {
-        FUZZ_CHECK(move.line >= line && move.line < path.lineCount(), detail);
-        FUZZ_CHECK(finite(move.end) && finite(move.center), detail);
-        line = move.line;
+    std::size_t arcs = 0;
+    for (std::size_t i = 0; i < path.moves.size(); ++i) {
+        const Move &move = path.moves[i];
+        FUZZ_CHECK(move.line() >= line && move.line() < path.lineCount(), detail);
+        FUZZ_CHECK(finite(move.end()), detail);
+        if (move.isArc()) {
+            const ArcCenter &arc = path.arcOf(i);
+            FUZZ_CHECK(arc.move == i && finite(arc.center()) && std::isfinite(arc.sweep), detail);
+            ++arcs;
+        }
+        line = move.line();
     }
+    FUZZ_CHECK(arcs == path.arcs.size(), detail);
     for (const Note &note : path.notes)
         FUZZ_CHECK(note.line >= 0 && note.line < path.lineCount() && std::isfinite(note.a) &&
                        std::isfinite(note.b),
@@ -43,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(std::isfinite(path.feedLength) && path.feedLength >= 0 &&
                    std::isfinite(path.rapidLength) && path.rapidLength >= 0 &&
                    std::isfinite(path.feedMinutes) && path.feedMinutes >= 0 &&
+                   std::isfinite(path.machineSeconds) && path.machineSeconds >= 0 &&
                    std::isfinite(path.dwellSeconds),
                detail);
     FUZZ_CHECK(!path.binary || path.moves.empty(), detail);

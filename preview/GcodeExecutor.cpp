@@ -10,6 +10,10 @@ namespace {
 constexpr int kMaxListedValues = 64;
 constexpr int kMaxExtraTurns = 1000;
 constexpr double kInch = 25.4;
+// A move may touch its travel's limit; figures printed to a micrometre are not beyond it.
+constexpr double kTravelTolerance = 1e-4;
+// Lines beyond the travel get a note each up to this many; the rest are counted.
+constexpr int kMaxTravelNotes = 200;
 
 QString gCodeText(int code)
 {
@@ -33,6 +37,21 @@ bool isCannedCycle(int code)
 }
 
 } // namespace
+
+GcodeExecutor::GcodeExecutor(Toolpath &out, GcodeNotes &notes, const MachineProfile &machine)
+    : m_out(out), m_notes(notes), m_machine(machine.usable())
+{
+    if (m_machine.units == MachineProfile::Units::Inch) {
+        m_scale = kInch;
+        m_out.startsInInch = true;
+    }
+    m_out.rapidsTimed = m_machine.rapidRate.has_value();
+}
+
+void GcodeExecutor::finish()
+{
+    m_out.machineSeconds = m_runTime.seconds() + m_out.dwellSeconds;
+}
 
 void GcodeExecutor::execute(const GcodeBlock &block)
 {
@@ -88,8 +107,11 @@ void GcodeExecutor::execute(const GcodeBlock &block)
             break;
         }
     }
-    if (nonModal == 40 && block.has('P'))
-        m_out.dwellSeconds += std::max(0.0, block.value('P'));
+    if (nonModal == 40) {
+        m_runTime.stop();
+        if (block.has('P'))
+            m_out.dwellSeconds += std::max(0.0, block.value('P'));
+    }
 
     if (nonModal == 280 || nonModal == 300) {
         referenceReturn(block, nonModal);
@@ -322,19 +344,26 @@ void GcodeExecutor::arcTo(const GcodeBlock &block, const Vec3 &end, bool clockwi
             m_notes.add(Note::ArcOffCircle, QString(), startRadius, endRadius);
     }
 
-    Move move;
-    move.end = end;
-    move.center = fromPlane(ca, cb, sn, m_plane);
-    move.line = m_notes.line();
-    move.kind = clockwise ? MotionKind::ArcClockwise : MotionKind::ArcCounterClockwise;
-    move.plane = m_plane;
+    const Move move(end, m_notes.line(),
+                    clockwise ? MotionKind::ArcClockwise : MotionKind::ArcCounterClockwise,
+                    m_plane);
+    int extraTurns = 0;
     if (block.has('P') && block.value('P') > 1)
-        move.extraTurns =
-            std::uint16_t(std::min<double>(kMaxExtraTurns, std::floor(block.value('P')) - 1));
-    const ArcGeometry geometry(m_position, move);
-    geometry.addTo(m_out.allBox, m_plane);
-    geometry.addTo(m_out.feedBox, m_plane);
-    addMove(move, geometry.length());
+        extraTurns = int(std::min<double>(kMaxExtraTurns, std::floor(block.value('P')) - 1));
+    const Vec3 center = fromPlane(ca, cb, sn, m_plane);
+    const ArcGeometry geometry(m_position, end, center, clockwise, m_plane, extraTurns);
+    Box reach;
+    geometry.addTo(reach, m_plane);
+    m_out.allBox.add(reach);
+    m_out.feedBox.add(reach);
+    ArcCenter arc;
+    arc.x = float(center.x);
+    arc.y = float(center.y);
+    arc.z = float(center.z);
+    arc.move = std::uint32_t(m_out.moves.size());
+    arc.sweep = float(geometry.sweep);
+    m_out.arcs.push_back(arc);
+    addMove(move, end, geometry.length(), reach);
 }
 
 void GcodeExecutor::addLine(const Vec3 &target, MotionKind kind)
@@ -344,27 +373,33 @@ void GcodeExecutor::addLine(const Vec3 &target, MotionKind kind)
                                     (target.z - m_position.z) * (target.z - m_position.z));
     if (length == 0)
         return;
-    Move move;
-    move.end = target;
-    move.line = m_notes.line();
-    move.kind = kind;
-    m_out.allBox.add(m_position);
-    m_out.allBox.add(target);
-    if (kind == MotionKind::Feed) {
-        m_out.feedBox.add(m_position);
-        m_out.feedBox.add(target);
-    }
-    addMove(move, length);
+    Box reach;
+    reach.add(m_position);
+    reach.add(target);
+    m_out.allBox.add(reach);
+    if (kind == MotionKind::Feed)
+        m_out.feedBox.add(reach);
+    addMove(Move(target, m_notes.line(), kind), target, length, reach);
 }
 
-void GcodeExecutor::addMove(const Move &move, double length)
+void GcodeExecutor::addMove(Move move, const Vec3 &end, double length, const Box &reach)
 {
     if (m_out.moves.empty())
         m_out.start = m_position;
+    // A move is beyond the travel for where it goes: a line for its end (it starts where the
+    // last move ended, or at the assumed start point), an arc for every point it passes.
+    if (move.isArc()) {
+        checkTravel(move, reach);
+    } else {
+        Box to;
+        to.add(end);
+        checkTravel(move, to);
+    }
     m_out.moves.push_back(move);
-    m_position = move.end;
+    m_position = end;
     if (move.isRapid()) {
         m_out.rapidLength += length;
+        m_runTime.addRapid(length);
         return;
     }
     m_out.feedLength += length;
@@ -375,8 +410,34 @@ void GcodeExecutor::addMove(const Move &move, double length)
         minutes = m_feed > 0 && m_spindle > 0 ? length / (m_feed * m_scale * m_spindle) : 0;
     else
         minutes = m_feed > 0 ? length / (m_feed * m_scale) : 0;
-    if (minutes > 0)
+    if (minutes > 0) {
         m_out.feedMinutes += minutes;
-    else
+        m_runTime.addFeed(length, length / minutes);
+    } else {
         ++m_out.feedMovesWithoutRate;
+        m_runTime.stop();
+    }
+}
+
+void GcodeExecutor::checkTravel(Move &move, const Box &reach)
+{
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<AxisTravel> &travel = m_machine.travel[i];
+        if (!travel)
+            continue;
+        const double low = axis(reach.min, i);
+        const double high = axis(reach.max, i);
+        const bool below = low < travel->min - kTravelTolerance;
+        if (!below && high <= travel->max + kTravelTolerance)
+            continue;
+        move.setOutsideTravel();
+        ++m_out.movesOutsideTravel;
+        if (m_lastLineOutside == m_notes.line())
+            return;
+        m_lastLineOutside = m_notes.line();
+        if (m_out.linesOutsideTravel++ < kMaxTravelNotes)
+            m_notes.add(Note::OutsideTravel, QString(QChar::fromLatin1(char('X' + i))),
+                        below ? low : high, below ? travel->min : travel->max);
+        return;
+    }
 }

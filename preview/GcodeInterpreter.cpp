@@ -12,7 +12,9 @@ namespace {
 class Interpretation
 {
 public:
-    explicit Interpretation(Toolpath &out) : m_out(out) {}
+    Interpretation(Toolpath &out, const MachineProfile &machine)
+        : m_out(out), m_executor(out, m_notes, machine)
+    {}
     void run(const char *data, std::size_t size, const std::atomic<bool> *cancel);
 
 private:
@@ -21,7 +23,7 @@ private:
     Toolpath &m_out;
     GcodeNotes m_notes{m_out};
     GcodeReader m_reader{m_notes};
-    GcodeExecutor m_executor{m_out, m_notes};
+    GcodeExecutor m_executor;
     int m_percentMarks = 0;
 };
 
@@ -47,8 +49,6 @@ void Interpretation::run(const char *data, std::size_t size, const std::atomic<b
          (p = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)))); ++p)
         ++lines;
     m_out.lineStarts.reserve(lines);
-    if (!m_out.binary)
-        m_out.moves.reserve(lines);
 
     const char *p = data;
     while (p < end || m_out.lineStarts.empty()) {
@@ -58,6 +58,9 @@ void Interpretation::run(const char *data, std::size_t size, const std::atomic<b
         const int line = int(m_out.lineStarts.size());
         m_notes.setLine(line);
         m_out.lineStarts.push_back(std::uint32_t(p - data));
+        // A move keeps its line in 27 bits: what lies beyond is counted, not carried out.
+        if (line > Move::kMaxLine)
+            m_executor.end();
         if (!m_out.binary && !m_executor.ended())
             interpretLine(p, lineEnd);
         if (lineEnd == end)
@@ -68,8 +71,7 @@ void Interpretation::run(const char *data, std::size_t size, const std::atomic<b
             return;
         }
     }
-    if (!m_out.binary && m_out.moves.capacity() > m_out.moves.size() * 5 / 4 + 64)
-        m_out.moves.shrink_to_fit();
+    m_executor.finish();
 }
 
 void Interpretation::interpretLine(const char *p, const char *end)
@@ -100,9 +102,10 @@ void Interpretation::interpretLine(const char *p, const char *end)
 
 } // namespace
 
-Toolpath GcodeInterpreter::interpret(const QByteArray &program, const std::atomic<bool> *cancel)
+Toolpath GcodeInterpreter::interpret(const QByteArray &program, const std::atomic<bool> *cancel,
+                                     const MachineProfile &machine)
 {
     Toolpath toolpath;
-    Interpretation(toolpath).run(program.constData(), std::size_t(program.size()), cancel);
+    Interpretation(toolpath, machine).run(program.constData(), std::size_t(program.size()), cancel);
     return toolpath;
 }

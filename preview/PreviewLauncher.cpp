@@ -1,5 +1,6 @@
 #include "PreviewLauncher.h"
 
+#include "AddressBook.h"
 #include "CConnectionForSshClient.h"
 #include "PreviewWindow.h"
 #include "RemoteReads.h"
@@ -18,7 +19,7 @@ PreviewLauncher::PreviewLauncher(CConnectionForSshClient *worker,
                                  std::function<bool()> isEnglish, QWidget *window)
     : QObject(window), m_window(window), m_selectedRemoteFile(std::move(selectedRemoteFile)),
       m_isEnglish(std::move(isEnglish)), m_previewAction(new QAction(this)),
-      m_previewLocalAction(new QAction(this))
+      m_previewLocalAction(new QAction(this)), m_address(worker ? worker->m_strIp : QString())
 {
     m_previewAction->setObjectName(QStringLiteral("previewAction"));
     // Space previews the selected file where the list offers the action.
@@ -66,9 +67,15 @@ void PreviewLauncher::onPreviewLocalTriggered()
 PreviewWindow *PreviewLauncher::previewLocalFile(const QString &localPath)
 {
     auto *window = new PreviewWindow(m_isEnglish(), m_window);
+    window->setMachineProfile(machineProfile());
     window->openLocalFile(localPath);
     window->show();
     return window;
+}
+
+MachineProfile PreviewLauncher::machineProfile() const
+{
+    return m_machine ? *m_machine : AddressBook::profileOf(m_address);
 }
 
 PreviewWindow *PreviewLauncher::previewRemoteFile(const QString &remotePath)
@@ -92,6 +99,7 @@ void PreviewLauncher::reloadRemoteFile(const QString &remotePath)
 
 void PreviewLauncher::readInto(PreviewWindow *window, const QString &remotePath)
 {
+    window->setMachineProfile(machineProfile());
     const QString name = remotePath.mid(remotePath.lastIndexOf(QLatin1Char('/')) + 1);
     window->showReading(name);
     const quint64 request = RemoteReads::nextRequest();

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "MachineProfile.h"
+
 #include <QHash>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 
 class CConnectionForSshClient;
 class PreviewWindow;
@@ -30,6 +33,12 @@ public:
     // Sets the actions' texts in the window's present language.
     void retranslate();
 
+    // The machine the previews check their programs against and time them on: the one set
+    // here, else the profile of the worker's controller in the address book, as it is when
+    // a preview opens.
+    void setMachineProfile(const MachineProfile &machine) { m_machine = machine; }
+    MachineProfile machineProfile() const;
+
     PreviewWindow *previewRemoteFile(const QString &remotePath);
     PreviewWindow *previewLocalFile(const QString &localPath);
     // Reads the file again into every open preview of it (after it was saved back).
@@ -52,6 +61,8 @@ private:
     const std::function<bool()> m_isEnglish;
     QAction *m_previewAction = nullptr;
     QAction *m_previewLocalAction = nullptr;
+    const QString m_address; // the worker's controller
+    std::optional<MachineProfile> m_machine;
     struct Pending
     {
         QPointer<PreviewWindow> window;

@@ -130,6 +130,12 @@ QString note(const Note &note, bool english)
         text = pick(english, QStringLiteral("arc without a usable centre or radius; not drawn"),
                     QStringLiteral("圆弧缺少可用的圆心或半径；未绘制"));
         break;
+    case Note::OutsideTravel:
+        text = pick(english,
+                    QStringLiteral("%1 reaches %2 mm, beyond the machine's travel (limit %3 mm)"),
+                    QStringLiteral("%1 到达 %2 mm，超出机床行程（极限 %3 mm）"))
+                   .arg(code, figure(note.a, 3), figure(note.b, 3));
+        break;
     case Note::NoMotionMode:
         text = pick(english, QStringLiteral("coordinates before any G0/G1/G2/G3; not drawn"),
                     QStringLiteral("在任何 G0/G1/G2/G3 之前给出坐标；未绘制"));
@@ -159,7 +165,7 @@ QString verdict(const Toolpath &toolpath, bool english)
     return QString();
 }
 
-QStringList summary(const Toolpath &toolpath, bool english)
+QStringList summary(const Toolpath &toolpath, bool english, const MachineProfile &machine)
 {
     const bool inch = toolpath.showsInch();
     QStringList lines;
@@ -174,6 +180,9 @@ QStringList summary(const Toolpath &toolpath, bool english)
         units = pick(english, QStringLiteral("inch (G20)"), QStringLiteral("英寸（G20）"));
     else if (toolpath.usesMillimetre)
         units = pick(english, QStringLiteral("mm (G21)"), QStringLiteral("毫米（G21）"));
+    else if (toolpath.startsInInch)
+        units = pick(english, QStringLiteral("inch, as the machine runs (no G20 or G21)"),
+                     QStringLiteral("英寸，按机床设定（无 G20 或 G21）"));
     else
         units = pick(english, QStringLiteral("mm assumed (no G20 or G21)"),
                      QStringLiteral("假定为毫米（无 G20 或 G21）"));
@@ -208,21 +217,98 @@ QStringList summary(const Toolpath &toolpath, bool english)
     lines << pick(english, QStringLiteral("Spindle speeds: %1"), QStringLiteral("主轴转速：%1"))
                  .arg(speeds.isEmpty() ? none : speeds.join(QStringLiteral(", ")));
 
-    QString time = pick(english,
-                        QStringLiteral("Estimated time: about %1 (feed moves at their F, plus "
-                                       "dwells); rapids not counted, their speed being the "
-                                       "machine's"),
-                        QStringLiteral("估计时间：约 %1（进给按各自 F 计算，另加暂停）；快速移动"
-                                       "不计入，其速度取决于机床"))
-                       .arg(duration(toolpath.feedMinutes + toolpath.dwellSeconds / 60, english));
-    if (toolpath.feedMovesWithoutRate > 0)
-        time += pick(english, QStringLiteral("; %1 feed moves without a feed rate not counted"),
-                     QStringLiteral("；%1 个无进给速度的进给移动未计入"))
-                    .arg(toolpath.feedMovesWithoutRate);
+    QString time;
+    const QString feedsAlone = duration(toolpath.feedMinutes + toolpath.dwellSeconds / 60, english);
+    if (!machine.rapidRate && !machine.acceleration && !machine.maxFeedRate) {
+        time = pick(english,
+                    QStringLiteral("Estimated time: about %1 from the feeds alone (feed moves at "
+                                   "their F, plus dwells); no machine profile, so rapids and "
+                                   "acceleration are not counted"),
+                    QStringLiteral("估计时间：约 %1，仅按进给计算（进给按各自 F，另加暂停）；"
+                                   "无机床参数，快速移动和加速度未计入"))
+                   .arg(feedsAlone);
+    } else {
+        QStringList how;
+        how << (machine.rapidRate
+                    ? pick(english, QStringLiteral("rapids at %1 mm/min"),
+                           QStringLiteral("快速 %1 mm/min"))
+                          .arg(figure(*machine.rapidRate, 0))
+                    : pick(english, QStringLiteral("rapids not counted (rate unknown)"),
+                           QStringLiteral("快速移动未计入（速度未知）")));
+        how << (machine.acceleration ? pick(english, QStringLiteral("acceleration %1 mm/s²"),
+                                            QStringLiteral("加速度 %1 mm/s²"))
+                                           .arg(figure(*machine.acceleration, 1))
+                                     : pick(english, QStringLiteral("acceleration unknown"),
+                                            QStringLiteral("加速度未知")));
+        if (machine.maxFeedRate)
+            how << pick(english, QStringLiteral("feeds at most %1 mm/min"),
+                        QStringLiteral("进给最高 %1 mm/min"))
+                       .arg(figure(*machine.maxFeedRate, 0));
+        how << (machine.junctionSpeed
+                    ? pick(english, QStringLiteral("%1 mm/min kept through junctions"),
+                           QStringLiteral("拐角保持 %1 mm/min"))
+                          .arg(figure(*machine.junctionSpeed, 0))
+                    : pick(english, QStringLiteral("every move from rest to rest"),
+                           QStringLiteral("每段移动从静止到静止")));
+        time = pick(english,
+                    QStringLiteral("Estimated time on this machine: about %1 (%2); from the "
+                                   "feeds alone %3"),
+                    QStringLiteral("本机估计时间：约 %1（%2）；仅按进给为 %3"))
+                   .arg(duration(toolpath.machineSeconds / 60, english),
+                        how.join(pick(english, QStringLiteral(", "), QStringLiteral("，"))),
+                        feedsAlone);
+    }
     lines << time;
     lines << pick(english, QStringLiteral("Start point assumed at X0 Y0 Z0"),
                   QStringLiteral("起点假定为 X0 Y0 Z0"));
     return lines;
+}
+
+QString travelVerdict(const Toolpath &toolpath, const MachineProfile &machine, bool english)
+{
+    if (!machine.hasTravel())
+        return QString();
+    QStringList ranges;
+    QStringList unknown;
+    for (int i = 0; i < 3; ++i) {
+        const QString axis(QChar::fromLatin1(char('X' + i)));
+        if (machine.travel[i])
+            ranges << axis + QLatin1Char(' ') + figure(machine.travel[i]->min, 3) +
+                          QStringLiteral(" … ") + figure(machine.travel[i]->max, 3);
+        else
+            unknown << axis;
+    }
+    QString text;
+    if (toolpath.movesOutsideTravel == 0)
+        text = pick(english,
+                    QStringLiteral("Fits the machine: every move stays inside its travel (%1 mm)."),
+                    QStringLiteral("符合机床行程：所有移动都在行程内（%1 mm）。"))
+                   .arg(ranges.join(QStringLiteral(", ")));
+    else
+        text = pick(english,
+                    QStringLiteral("Beyond the machine's travel (%1 mm): %2 moves on %3 lines, "
+                                   "drawn in red and listed below the plot."),
+                    QStringLiteral("超出机床行程（%1 mm）：%3 行中共 %2 个移动，以红色绘制并"
+                                   "列在图形下方。"))
+                   .arg(ranges.join(QStringLiteral(", ")))
+                   .arg(toolpath.movesOutsideTravel)
+                   .arg(toolpath.linesOutsideTravel);
+    if (!unknown.isEmpty())
+        text += pick(english, QStringLiteral(" The travel of %1 is not known and not checked."),
+                     QStringLiteral("%1 的行程未知，未检查。"))
+                    .arg(unknown.join(QStringLiteral(", ")));
+    return text;
+}
+
+QStringList legend(bool english)
+{
+    if (english)
+        return {QStringLiteral("Rapid (G0)"),     QStringLiteral("Cutting (G1, G2, G3)"),
+                QStringLiteral("Start point"),    QStringLiteral("Beyond the machine's travel"),
+                QStringLiteral("Machine travel"), QStringLiteral("Program extent")};
+    return {QStringLiteral("快速移动 (G0)"), QStringLiteral("切削 (G1, G2, G3)"),
+            QStringLiteral("起点"),          QStringLiteral("超出机床行程"),
+            QStringLiteral("机床行程"),      QStringLiteral("程序范围")};
 }
 
 } // namespace PreviewTexts

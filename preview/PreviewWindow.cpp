@@ -3,6 +3,7 @@
 #include "GcodeInterpreter.h"
 #include "PreviewTexts.h"
 #include "ProgramTextModel.h"
+#include "ProgramTextView.h"
 #include "ToolpathView.h"
 
 #include <QButtonGroup>
@@ -12,10 +13,11 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSplitter>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -67,36 +69,40 @@ PreviewWindow::PreviewWindow(bool english, QWidget *parent)
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     m_textModel = new ProgramTextModel(this);
-    m_textView = new QListView(splitter);
-    m_textView->setModel(m_textModel);
-    m_textView->setUniformItemSizes(true);
+    m_textView = new ProgramTextView(m_textModel, splitter);
     m_textView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_textView->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     auto *right = new QSplitter(Qt::Vertical, splitter);
     m_plot = new ToolpathView(right);
     auto *details = new QWidget(right);
     auto *detailsLayout = new QHBoxLayout(details);
     detailsLayout->setContentsMargins(0, 0, 0, 0);
-    m_summaryLabel = new QLabel(details);
+    // The summary scrolls: with a machine's run time and travel it outgrows its place.
+    auto *summaryArea = new QScrollArea(details);
+    summaryArea->setWidgetResizable(true);
+    summaryArea->setFrameShape(QFrame::NoFrame);
+    m_summaryLabel = new QLabel(summaryArea);
+    summaryArea->setWidget(m_summaryLabel);
     m_summaryLabel->setWordWrap(true);
     m_summaryLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_summaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_notesList = new QListWidget(details);
     m_notesList->setWordWrap(true);
     m_notesList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    detailsLayout->addWidget(m_summaryLabel, 3);
+    detailsLayout->addWidget(summaryArea, 3);
     detailsLayout->addWidget(m_notesList, 2);
     splitter->setSizes({340, 860});
     right->setSizes({560, 200});
     layout->addWidget(splitter, 1);
 
+    m_plot->setLegend(PreviewTexts::legend(m_english));
+
     connect(m_projectionButtons, &QButtonGroup::idClicked, this,
             [this](int id) { m_plot->setProjection(ToolpathView::Projection(id)); });
     connect(fitButton, &QPushButton::clicked, m_plot, &ToolpathView::fit);
     connect(openButton, &QPushButton::clicked, this, &PreviewWindow::onOpenClicked);
-    connect(m_textView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex &current) { m_plot->setSelectedLine(current.row()); });
+    connect(m_textView, &ProgramTextView::currentRowChanged, m_plot,
+            &ToolpathView::setSelectedLine);
     connect(m_plot, &ToolpathView::lineClicked, this, &PreviewWindow::selectLine);
     connect(m_notesList, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { selectLine(item->data(Qt::UserRole).toInt()); });
@@ -107,6 +113,24 @@ PreviewWindow::~PreviewWindow()
     // The worker thread stops at its next look; its result is dropped with the watcher.
     if (m_cancel)
         m_cancel->store(true);
+    // Freeing a large program and its toolpath takes a while: their last references go to a
+    // worker thread.
+    std::shared_ptr<const Toolpath> toolpath = m_plot->toolpath();
+    QByteArray text = m_textModel->text();
+    m_plot->setToolpath(nullptr);
+    m_textModel->setProgram(QByteArray(), nullptr);
+    delete m_watcher;
+    QThreadPool::globalInstance()->start(
+        [toolpath = std::move(toolpath), text = std::move(text)]() mutable {
+            toolpath.reset();
+            text = QByteArray();
+        });
+}
+
+void PreviewWindow::setMachineProfile(const MachineProfile &machine)
+{
+    m_machine = machine.usable();
+    m_plot->setMachineTravel(m_machine);
 }
 
 QString PreviewWindow::tr2(const char *english, const char *chinese) const
@@ -192,14 +216,15 @@ void PreviewWindow::interpretInBackground(const QString &name, std::function<Loa
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     m_watcher = new QFutureWatcher<Loaded>(this);
     connect(m_watcher, &QFutureWatcher<Loaded>::finished, this, &PreviewWindow::onInterpreted);
-    m_watcher->setFuture(QtConcurrent::run([load = std::move(load), cancel = m_cancel] {
-        Loaded loaded = load();
-        if (loaded.error.isEmpty() && loaded.size <= kMaxProgramBytes) {
-            loaded.toolpath = std::make_shared<const Toolpath>(
-                GcodeInterpreter::interpret(loaded.text, cancel.get()));
-        }
-        return loaded;
-    }));
+    m_watcher->setFuture(
+        QtConcurrent::run([load = std::move(load), cancel = m_cancel, machine = m_machine] {
+            Loaded loaded = load();
+            if (loaded.error.isEmpty() && loaded.size <= kMaxProgramBytes) {
+                loaded.toolpath = std::make_shared<const Toolpath>(
+                    GcodeInterpreter::interpret(loaded.text, cancel.get(), machine));
+            }
+            return loaded;
+        }));
 }
 
 void PreviewWindow::onInterpreted()
@@ -217,9 +242,10 @@ void PreviewWindow::onInterpreted()
         return;
     }
     const Toolpath &toolpath = *loaded.toolpath;
-    m_textModel->setProgram(loaded.text, toolpath.lineStarts);
+    m_textModel->setProgram(loaded.text, loaded.toolpath);
     m_plot->setToolpath(loaded.toolpath);
-    m_summaryLabel->setText(PreviewTexts::summary(toolpath, m_english).join(QLatin1Char('\n')));
+    m_summaryLabel->setText(
+        PreviewTexts::summary(toolpath, m_english, m_machine).join(QLatin1Char('\n')));
 
     m_notesList->clear();
     for (const Note &note : toolpath.notes) {
@@ -234,26 +260,29 @@ void PreviewWindow::onInterpreted()
     }
 
     const QString verdict = PreviewTexts::verdict(toolpath, m_english);
+    const QString travel = PreviewTexts::travelVerdict(toolpath, m_machine, m_english);
     int problems = 0;
     for (const Note &note : toolpath.notes)
-        problems += note.isProblem() ? note.count : 0;
-    if (!verdict.isEmpty())
+        problems += note.isProblem() && note.kind != Note::OutsideTravel ? note.count : 0;
+    if (!verdict.isEmpty()) {
         setStatus(verdict, true);
-    else if (problems > 0)
-        setStatus(
-            tr2("%1 lines with problems, listed below the plot.", "%1 行有问题，列在图形下方。")
-                .arg(problems),
-            true);
-    else
-        setStatus(tr2("%1 moves.", "%1 个移动。").arg(toolpath.moves.size()), false);
+    } else if (toolpath.movesOutsideTravel > 0) {
+        setStatus(travel, true);
+    } else {
+        QString text = problems > 0 ? tr2("%1 lines with problems, listed below the plot.",
+                                          "%1 行有问题，列在图形下方。")
+                                          .arg(problems)
+                                    : tr2("%1 moves.", "%1 个移动。").arg(toolpath.moves.size());
+        if (!travel.isEmpty())
+            text += QLatin1Char(' ') + travel;
+        setStatus(text, problems > 0);
+    }
     emit programShown();
 }
 
 void PreviewWindow::selectLine(int line)
 {
-    const QModelIndex index = m_textModel->index(line, 0);
-    m_textView->setCurrentIndex(index);
-    m_textView->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    m_textView->setCurrentRow(line);
     m_plot->setSelectedLine(line);
 }
 

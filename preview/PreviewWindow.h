@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MachineProfile.h"
 #include "Toolpath.h"
 
 #include <QByteArray>
@@ -11,9 +12,9 @@
 #include <memory>
 
 class ProgramTextModel;
+class ProgramTextView;
 class QButtonGroup;
 class QLabel;
-class QListView;
 class QListWidget;
 class QPushButton;
 class ToolpathView;
@@ -30,6 +31,9 @@ public:
 
     explicit PreviewWindow(bool english, QWidget *parent = nullptr);
     ~PreviewWindow() override;
+
+    // The machine the programs are checked and timed for; set before a program is shown.
+    void setMachineProfile(const MachineProfile &machine);
 
     // While the program is fetched from the controller.
     void showReading(const QString &name);
@@ -63,10 +67,11 @@ private:
     QString tr2(const char *english, const char *chinese) const;
 
     const bool m_english;
+    MachineProfile m_machine;
     QString m_name;
     QLabel *m_nameLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
-    QListView *m_textView = nullptr;
+    ProgramTextView *m_textView = nullptr;
     ProgramTextModel *m_textModel = nullptr;
     ToolpathView *m_plot = nullptr;
     QLabel *m_summaryLabel = nullptr;

@@ -7,27 +7,28 @@ constexpr int kMaxShownBytes = 2000;
 
 } // namespace
 
-void ProgramTextModel::setProgram(const QByteArray &text, std::vector<std::uint32_t> lineStarts)
+void ProgramTextModel::setProgram(const QByteArray &text, std::shared_ptr<const Toolpath> toolpath)
 {
     beginResetModel();
     m_text = text;
-    m_lineStarts = std::move(lineStarts);
-    m_numberWidth = QString::number(m_lineStarts.size()).size();
+    m_toolpath = std::move(toolpath);
+    m_numberWidth = QString::number(rowCount()).size();
     endResetModel();
 }
 
 int ProgramTextModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_lineStarts.size());
+    return parent.isValid() || !m_toolpath ? 0 : m_toolpath->lineCount();
 }
 
 QVariant ProgramTextModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
         return {};
+    const std::vector<std::uint32_t> &lineStarts = m_toolpath->lineStarts;
     const std::size_t row = std::size_t(index.row());
-    const int start = int(m_lineStarts[row]);
-    int end = row + 1 < m_lineStarts.size() ? int(m_lineStarts[row + 1]) - 1 : m_text.size();
+    const int start = int(lineStarts[row]);
+    int end = row + 1 < lineStarts.size() ? int(lineStarts[row + 1]) - 1 : m_text.size();
     while (end > start && (m_text.at(end - 1) == '\r' || m_text.at(end - 1) == '\n'))
         --end;
     const int shown = std::min(end - start, kMaxShownBytes);

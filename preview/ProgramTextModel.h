@@ -1,10 +1,11 @@
 #pragma once
 
+#include "Toolpath.h"
+
 #include <QAbstractListModel>
 #include <QByteArray>
 
 #include <memory>
-#include <vector>
 
 // The program's text as a list of lines, made when a line is shown: a program of millions
 // of lines costs only its bytes and one offset a line.
@@ -14,13 +15,15 @@ class ProgramTextModel : public QAbstractListModel
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void setProgram(const QByteArray &text, std::vector<std::uint32_t> lineStarts);
+    // The lines are the toolpath's, shared rather than copied.
+    void setProgram(const QByteArray &text, std::shared_ptr<const Toolpath> toolpath);
+    QByteArray text() const { return m_text; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
     QByteArray m_text;
-    std::vector<std::uint32_t> m_lineStarts;
+    std::shared_ptr<const Toolpath> m_toolpath;
     int m_numberWidth = 1;
 };

@@ -39,28 +39,65 @@ Vec3 fromPlane(double a, double b, double n, Plane plane)
 
 std::pair<std::size_t, std::size_t> Toolpath::movesOfLine(int line) const
 {
-    const auto byLine = [](const Move &move, int value) {
-        return move.line < value;
-    };
-    const auto first = std::lower_bound(moves.begin(), moves.end(), line, byLine);
-    auto last = first;
-    while (last != moves.end() && last->line == line)
+    // Moves are in line order: the first move of the line, then its run.
+    std::size_t first = 0;
+    std::size_t count = moves.size();
+    while (count > 0) {
+        const std::size_t half = count / 2;
+        if (moves[first + half].line() < line) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    std::size_t last = first;
+    while (last < moves.size() && moves[last].line() == line)
         ++last;
-    return {std::size_t(first - moves.begin()), std::size_t(last - moves.begin())};
+    return {first, last};
 }
 
-ArcGeometry::ArcGeometry(const Vec3 &from, const Move &arc)
+const ArcCenter &Toolpath::arcOf(std::size_t move) const
+{
+    std::size_t first = 0;
+    std::size_t count = arcs.size();
+    while (count > 0) {
+        const std::size_t half = count / 2;
+        if (arcs[first + half].move < move) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return arcs[first];
+}
+
+ArcGeometry Toolpath::arcGeometry(std::size_t move) const
+{
+    const Move &arc = moves[move];
+    const ArcCenter &center = arcOf(move);
+    return ArcGeometry(startOf(move), arc.end(), center.center(), arc.plane(), center.sweep);
+}
+
+ArcGeometry::ArcGeometry(const Vec3 &from, const Vec3 &end, const Vec3 &center, Plane plane,
+                         double sweep)
+    : sweep(sweep)
 {
     double startA, startB, endA, endB, centerN;
-    toPlane(from, arc.plane, startA, startB, startNormal);
-    toPlane(arc.end, arc.plane, endA, endB, endNormal);
-    toPlane(arc.center, arc.plane, centerA, centerB, centerN);
+    toPlane(from, plane, startA, startB, startNormal);
+    toPlane(end, plane, endA, endB, endNormal);
+    toPlane(center, plane, centerA, centerB, centerN);
     startRadius = std::hypot(startA - centerA, startB - centerB);
     endRadius = std::hypot(endA - centerA, endB - centerB);
     startAngle = std::atan2(startB - centerB, startA - centerA);
-    const double endAngle = std::atan2(endB - centerB, endA - centerA);
+    endAngle = std::atan2(endB - centerB, endA - centerA);
+}
 
-    const bool clockwise = arc.kind == MotionKind::ArcClockwise;
+ArcGeometry::ArcGeometry(const Vec3 &from, const Vec3 &end, const Vec3 &center, bool clockwise,
+                         Plane plane, int extraTurns)
+    : ArcGeometry(from, end, center, plane, 0.0)
+{
     double magnitude = clockwise ? startAngle - endAngle : endAngle - startAngle;
     magnitude = std::fmod(magnitude, kTwoPi);
     if (magnitude < 0)
@@ -68,7 +105,7 @@ ArcGeometry::ArcGeometry(const Vec3 &from, const Move &arc)
     // An end on the start point is a full circle.
     if (magnitude < 1e-9)
         magnitude = kTwoPi;
-    magnitude += kTwoPi * arc.extraTurns;
+    magnitude += kTwoPi * extraTurns;
     sweep = clockwise ? -magnitude : magnitude;
 }
 

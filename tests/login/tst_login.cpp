@@ -5,6 +5,8 @@
 #include "AddressBook.h"
 #include "ControllerWindows.h"
 #include "LoginDialog.h"
+#include "MachineProfileDialog.h"
+#include "PreviewLauncher.h"
 #include "ProgramFiles.h"
 #include "WindowTestSupport.h"
 #include "runApplication.h"
@@ -334,6 +336,29 @@ void TestLogin::addressBook()
     m_answer.answerBox(QMessageBox::Ok, &refused);
     click("addControllerButton");
     QCOMPARE(refused.detail, "10.9.9.9 is in the address book already.");
+    // A profile that makes no sense is refused with a reason; a corrected one is kept.
+    list->setCurrentRow(0);
+    m_answer.onNext<MachineProfileDialog>([](MachineProfileDialog *profile) {
+        const auto field = [&](const char *name, const QString &value) {
+            profile->findChild<QLineEdit *>(name)->setText(value);
+        };
+        field("xMin", "300");
+        field("xMax", "0");
+        field("rapidRate", "5000");
+        profile->findChild<QComboBox *>("units")->setCurrentIndex(2);
+        profile->accept();
+        QVERIFY(profile->isVisible());
+        QCOMPARE(profile->findChild<QLabel *>("profileError")->text(),
+                 "The X travel needs a minimum no larger than its maximum.");
+        field("xMin", "-0.5");
+        profile->accept();
+    });
+    click("profileButton");
+    const MachineProfile kept = AddressBook::profileOf(address);
+    QVERIFY(kept.travel[0] && kept.travel[0]->min == -0.5 && kept.travel[0]->max == 0);
+    QVERIFY(!kept.travel[1] && kept.rapidRate == 5000.0 && !kept.maxFeedRate);
+    QVERIFY(kept.units == MachineProfile::Units::Inch);
+    list->setCurrentRow(1);
     m_answer.answerBox(QMessageBox::Yes);
     click("removeControllerButton");
     QCOMPARE(bookShown(dialog), QStringList{QStringLiteral("雕刻机 A (%1)").arg(address)});
@@ -357,6 +382,9 @@ void TestLogin::secondControllerBesideTheFirst()
     QVERIFY(writeFile(m_sim.rootDir() + "/first.nc", "G0\n") &&
             writeFile(second.rootDir() + "/second.nc", "G0\n"));
     QVERIFY(AddressBook::add("Mill 2", second.address()));
+    MachineProfile mill;
+    mill.travel[2] = AxisTravel{-80, 0};
+    QVERIFY(AddressBook::setProfile(second.address(), mill));
     const auto login = [](const QString &address) {
         auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget());
         if (!dialog || !connectButton(*dialog)->isEnabled())
@@ -388,6 +416,9 @@ void TestLogin::secondControllerBesideTheFirst()
     QCOMPARE(other->windowTitle(),
              "CNC控制器文件管理 - 已连接到 Mill 2 (" + second.address() + ")");
     QCOMPARE(first->windowTitle(), "CNC控制器文件管理 - 已连接到 " + m_sim.address());
+    // Each window's previews know their own machine.
+    QCOMPARE(other->findChild<PreviewLauncher *>()->machineProfile(), mill);
+    QVERIFY(first->findChild<PreviewLauncher *>()->machineProfile().isEmpty());
     QVERIFY(!selectRows(*other, {"first.nc"}));
     // The first window still serves its own controller.
     QVERIFY(writeFile(m_sim.rootDir() + "/later.nc", "G0\n"));

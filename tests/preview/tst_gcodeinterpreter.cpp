@@ -1,5 +1,6 @@
 // The G-code interpreter on small programs, each with the moves, boxes and notes it must give;
-// on a program that pstoedit writes from a PostScript drawing; and on input that is no program.
+// against a machine's travel and timed on it; on a program that pstoedit writes from a
+// PostScript drawing; and on input that is no program.
 #include "GcodeInterpreter.h"
 
 #include <QtTest>
@@ -25,10 +26,11 @@ QString moves(const Toolpath &path)
 {
     static const char *const kinds[] = {"R", "F", "CW", "CCW"};
     QStringList out;
-    for (const Move &move : path.moves) {
-        QString text = QLatin1String(kinds[int(move.kind)]) + point(move.end);
+    for (std::size_t i = 0; i < path.moves.size(); ++i) {
+        const Move &move = path.moves[i];
+        QString text = QLatin1String(kinds[int(move.kind())]) + point(move.end());
         if (move.isArc())
-            text += QLatin1Char('@') + point(move.center);
+            text += QLatin1Char('@') + point(path.arcOf(i).center());
         out << text;
     }
     return out.join(QLatin1Char(' '));
@@ -45,7 +47,7 @@ QString notes(const Toolpath &path)
     static const char *const kinds[] = {
         "NotDrawn",       "NotFollowed", "AxisNotDrawn", "WorkOffset",    "MachineFrame",
         "Reference",      "BlockDelete", "Unreadable",   "BadExpression", "BadParameter",
-        "RadiusTooSmall", "OffCircle",   "NoCenter",     "NoMotionMode"};
+        "RadiusTooSmall", "OffCircle",   "NoCenter",     "NoMotionMode",  "Outside"};
     QStringList out;
     for (const Note &note : path.notes) {
         QString text = QString::number(note.line + 1) + QLatin1Char(':') +
@@ -67,6 +69,10 @@ class TestGcodeInterpreter : public QObject
 private slots:
     void programs_data();
     void programs();
+    void machineTravel_data();
+    void machineTravel();
+    void runTime_data();
+    void runTime();
     void pstoeditDrawingKeepsItsBoundingBox();
     void inputThatIsNoProgram();
 };
@@ -161,6 +167,105 @@ void TestGcodeInterpreter::programs()
     QCOMPARE(path.lineCount(), program.count('\n') + 1);
 }
 
+void TestGcodeInterpreter::machineTravel_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("machineInInch");
+    QTest::addColumn<int>("movesOutside");
+    QTest::addColumn<QString>("expectedNotes");
+    // A machine of X 0..300, Y 0..200, Z -50..10 mm.
+    QTest::newRow("inside, up to every limit")
+        << "G0 X300 Y200 Z10\nG1 X0 Y0 Z-50 F100" << false << 0 << "";
+    // Both ends inside, its top at Y 202.
+    QTest::newRow("an arc beyond Y between its ends")
+        << "G0 X98 Y190\nG2 X122 Y190 I12 F100" << false << 1 << "2:Outside:Y";
+    QTest::newRow("below Z, the way back not listed")
+        << "G0 X10 Y10\nG1 Z-51 F100\nG1 Z0\nG1 Z-52\nG1 X20" << false << 3
+        << "2:Outside:Z 4:Outside:Z 5:Outside:Z";
+    QTest::newRow("inches: 11.8 in fit, 11.9 do not")
+        << "G20\nG0 X11.8 Y7.8\nG1 X11.9 F10" << false << 1 << "3:Outside:X";
+    QTest::newRow("a machine in inches, no G20")
+        << "G0 X11.8\nG0 X11.9" << true << 1 << "2:Outside:X";
+    QTest::newRow("a machine in inches, a program in mm") << "G21\nG0 X299 Y199" << true << 0 << "";
+}
+
+void TestGcodeInterpreter::machineTravel()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, machineInInch);
+    QFETCH(int, movesOutside);
+    QFETCH(QString, expectedNotes);
+    MachineProfile machine;
+    machine.travel[0] = AxisTravel{0, 300};
+    machine.travel[1] = AxisTravel{0, 200};
+    machine.travel[2] = AxisTravel{-50, 10};
+    if (machineInInch)
+        machine.units = MachineProfile::Units::Inch;
+    const Toolpath path = GcodeInterpreter::interpret(program.toUtf8(), nullptr, machine);
+    QCOMPARE(path.movesOutsideTravel, movesOutside);
+    QCOMPARE(notes(path), expectedNotes);
+    int flagged = 0;
+    for (const Move &move : path.moves)
+        flagged += move.isOutsideTravel();
+    QCOMPARE(flagged, movesOutside);
+}
+
+void TestGcodeInterpreter::runTime_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<double>("acceleration"); // mm/s²; 0 unknown, as are the rates below
+    QTest::addColumn<double>("rapidRate");    // mm/min
+    QTest::addColumn<double>("junctionSpeed");
+    QTest::addColumn<double>("maxFeedRate");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("feedOnlySeconds");
+    // At F600 (10 mm/s) and 100 mm/s² a move takes 0.1 s and 0.5 mm to reach its feed, and as
+    // much to stop.
+    QTest::newRow("speeding up, cruising, slowing down")
+        << "G1 X10 F600" << 100.0 << 0.0 << 0.0 << 0.0 << 1.1 << 1.0;
+    // Too short for its feed: up to sqrt(2 * 100 * 0.25) = 7.071 mm/s and down again.
+    QTest::newRow("too short to reach its feed")
+        << "G1 X0.5 F600" << 100.0 << 0.0 << 0.0 << 0.0 << 0.141421 << 0.05;
+    // 50 mm/s: 0.5 s and 12.5 mm each way, 75 mm at speed.
+    QTest::newRow("a rapid at the machine's rate")
+        << "G0 X100" << 100.0 << 3000.0 << 0.0 << 0.0 << 2.5 << 0.0;
+    QTest::newRow("two moves, at rest between them")
+        << "G1 X10 F600\nX20" << 100.0 << 0.0 << 0.0 << 0.0 << 2.2 << 2.0;
+    QTest::newRow("two moves, their feed kept through the junction")
+        << "G1 X10 F600\nX20" << 100.0 << 0.0 << 600.0 << 0.0 << 2.1 << 2.0;
+    QTest::newRow("F above the machine's fastest feed")
+        << "G1 X10 F1200" << 100.0 << 0.0 << 0.0 << 600.0 << 1.1 << 0.5;
+    QTest::newRow("no acceleration known: rates and a dwell")
+        << "G0 X100\nG1 X110 F600\nG4 P2" << 0.0 << 6000.0 << 0.0 << 0.0 << 4.0 << 3.0;
+    // 10 pi mm long.
+    QTest::newRow("a full circle")
+        << "G2 I5 F600" << 100.0 << 0.0 << 0.0 << 0.0 << 3.241593 << 3.141593;
+}
+
+void TestGcodeInterpreter::runTime()
+{
+    QFETCH(QString, program);
+    QFETCH(double, acceleration);
+    QFETCH(double, rapidRate);
+    QFETCH(double, junctionSpeed);
+    QFETCH(double, maxFeedRate);
+    QFETCH(double, seconds);
+    QFETCH(double, feedOnlySeconds);
+    MachineProfile machine;
+    const auto set = [](std::optional<double> &field, double value) {
+        if (value > 0)
+            field = value;
+    };
+    set(machine.acceleration, acceleration);
+    set(machine.rapidRate, rapidRate);
+    set(machine.junctionSpeed, junctionSpeed);
+    set(machine.maxFeedRate, maxFeedRate);
+    const Toolpath path = GcodeInterpreter::interpret(program.toUtf8(), nullptr, machine);
+    QVERIFY2(std::abs(path.machineSeconds - seconds) < 1e-5,
+             qPrintable(number(path.machineSeconds)));
+    QVERIFY(std::abs(path.feedMinutes * 60 + path.dwellSeconds - feedOnlySeconds) < 1e-5);
+}
+
 // A program no one here wrote: pstoedit's G-code uses LinuxCNC's numbered parameters and
 // bracketed arithmetic. What it cuts must cover the drawing's own box, as Ghostscript gives it.
 void TestGcodeInterpreter::pstoeditDrawingKeepsItsBoundingBox()
@@ -198,9 +303,9 @@ void TestGcodeInterpreter::pstoeditDrawingKeepsItsBoundingBox()
     // 0.0139; the box is compared in points, within its three decimals and gs's resolution.
     Box cut;
     for (std::size_t i = 0; i < path.moves.size(); ++i) {
-        if (!path.moves[i].isRapid() && path.startOf(i).z < 0 && path.moves[i].end.z < 0) {
+        if (!path.moves[i].isRapid() && path.startOf(i).z < 0 && path.moves[i].end().z < 0) {
             cut.add(path.startOf(i));
-            cut.add(path.moves[i].end);
+            cut.add(path.moves[i].end());
         }
     }
     const double perMm = 1.0 / (0.0139 * 25.4);

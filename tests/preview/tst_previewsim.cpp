@@ -1,5 +1,6 @@
 // The preview of the controller's files, from the main window with a real worker against the
-// simulated controller: what is drawn and where, what a click selects, and what is refused.
+// simulated controller: what is drawn and where, what a click selects, what is refused, and a
+// program heavy to draw previewed while the window goes on with its work.
 #include "PreviewLauncher.h"
 #include "PreviewWindow.h"
 #include "ToolpathView.h"
@@ -44,6 +45,9 @@ void TestPreviewSim::previewOfAControllerProgram()
     const QDir root(m_sim.rootDir());
     QVERIFY(writeFile(root.filePath("pocket.nc"), "G21 G90\nG0 X0 Y0 Z5\nG1 Z-1 F200\nG1 X40\n"
                                                   "G3 X40 Y20 I0 J10\nG1 X0\nG1 Y0\nG0 Z5\nM30\n"));
+    // 1,000 circles of 1,000 turns each, on the circle of radius 5 about X5 Y0.
+    QVERIFY(
+        writeFile(root.filePath("arcs.nc"), QByteArray("G2 X0 Y0 I5 J0 P1000\n").repeated(1000)));
     for (const auto &[name, size] :
          {std::make_pair("too_large.nc", kLimit + 1), std::make_pair("at_limit.nc", kLimit)}) {
         QFile file(root.filePath(name));
@@ -65,7 +69,10 @@ void TestPreviewSim::previewOfAControllerProgram()
     // The top view of X 0..50, Y 0..20: drawn pixels inside that box (plus the pen and the
     // start mark), none outside it, and the feed colour along the bottom edge.
     ToolpathView *plot = preview->plot();
+    plot->setLegend({}); // the legend's corner aside, the drawing is the path alone
     plot->fit();
+    plot->grab(); // drawn at once, or in a worker thread when that takes longer
+    QTRY_VERIFY(!plot->isBusy());
     const QImage image = plot->grab().toImage();
     const QRectF box = QRectF(plot->toScreen({0, 0, 0}), plot->toScreen({50, 20, 0})).normalized();
     QVERIFY(box.width() > 100);
@@ -116,6 +123,30 @@ void TestPreviewSim::previewOfAControllerProgram()
     QSignalSpy nextShown(next, &PreviewWindow::programShown);
     QVERIFY(nextShown.wait(30000));
     QVERIFY(!logLines(window).join('\n').contains("at_limit.nc"));
+
+    // The window goes on listing while the arcs are opened, drawn in another view and clicked;
+    // the click finds the last circle drawn. On a machine of X 0..8 they are drawn in red.
+    MachineProfile narrow;
+    narrow.travel[0] = AxisTravel{0, 8};
+    window.findChild<PreviewLauncher *>()->setMachineProfile(narrow);
+    PreviewWindow *arcs = previewByKey(window, "arcs.nc");
+    QVERIFY(arcs);
+    QSignalSpy arcsShown(arcs, &PreviewWindow::programShown);
+    QVERIFY(arcsShown.wait(15000));
+    arcs->plot()->grab();
+    QTRY_VERIFY(!arcs->plot()->isBusy());
+    const QImage drawn = arcs->plot()->grab().toImage();
+    const QRgb arc =
+        drawn.pixel(arcs->plot()->toScreen({5 + 5 * M_SQRT1_2, 5 * M_SQRT1_2, 0}).toPoint());
+    QVERIFY2(qRed(arc) > qBlue(arc) + 60, qPrintable(QString::number(arc, 16)));
+    arcs->plot()->setProjection(ToolpathView::Projection::Isometric);
+    arcs->plot()->repaint();
+    QTest::mouseClick(arcs->plot(), Qt::LeftButton, {},
+                      arcs->plot()->toScreen({10, 0, 0}).toPoint());
+    QVERIFY(writeFile(root.filePath("later.nc"), "G0 X1\n"));
+    window.findChild<QPushButton *>("m_btnRefresh")->click();
+    QVERIFY(session.waitListed(root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)));
+    QTRY_COMPARE(arcs->plot()->selectedLine(), 999);
 }
 
 QTEST_MAIN(TestPreviewSim)
