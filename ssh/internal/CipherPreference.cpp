@@ -6,21 +6,9 @@ namespace {
 
 constexpr char kChaCha20[] = "chacha20-poly1305@openssh.com";
 // The ciphers asked for first, in this order, where the library has them.
-constexpr const char *kFastCiphers[] = {
-    kChaCha20,   "aes128-gcm@openssh.com", "aes256-gcm@openssh.com", "aes128-ctr", "aes192-ctr",
-    "aes256-ctr"};
-
-QByteArrayList supportedBy(LIBSSH2_SESSION *session, int method)
-{
-    const char **algorithms = nullptr;
-    const int count = libssh2_session_supported_algs(session, method, &algorithms);
-    QByteArrayList names;
-    for (int i = 0; i < count; ++i)
-        names << algorithms[i];
-    if (count > 0)
-        libssh2_free(session, algorithms);
-    return names;
-}
+constexpr char kFastCiphers[] = "chacha20-poly1305@openssh.com,"
+                                "aes128-gcm@openssh.com,aes256-gcm@openssh.com,"
+                                "aes128-ctr,aes192-ctr,aes256-ctr";
 
 bool prefer(LIBSSH2_SESSION *session, int method, const QByteArrayList &order, QString *error)
 {
@@ -48,8 +36,8 @@ bool CipherPreference::chacha20Allowed()
 QByteArrayList CipherPreference::ciphers(const QByteArrayList &supported, bool chacha20)
 {
     QByteArrayList order;
-    for (const char *name : kFastCiphers) {
-        if (supported.contains(name) && (chacha20 || qstrcmp(name, kChaCha20) != 0))
+    for (const QByteArray &name : QByteArray(kFastCiphers).split(',')) {
+        if (supported.contains(name) && (chacha20 || name != kChaCha20))
             order << name;
     }
     for (const QByteArray &name : supported) {
@@ -72,11 +60,23 @@ QByteArrayList CipherPreference::macs(const QByteArrayList &supported)
     return encryptThenMac + others;
 }
 
+QByteArrayList CipherPreference::supported(LIBSSH2_SESSION *session, int method)
+{
+    const char **algorithms = nullptr;
+    const int count = libssh2_session_supported_algs(session, method, &algorithms);
+    QByteArrayList names;
+    for (int i = 0; i < count; ++i)
+        names << algorithms[i];
+    if (count > 0)
+        libssh2_free(session, algorithms);
+    return names;
+}
+
 bool CipherPreference::apply(LIBSSH2_SESSION *session, QString *error)
 {
     const QByteArrayList cipherOrder =
-        ciphers(supportedBy(session, LIBSSH2_METHOD_CRYPT_CS), chacha20Allowed());
-    const QByteArrayList macOrder = macs(supportedBy(session, LIBSSH2_METHOD_MAC_CS));
+        ciphers(supported(session, LIBSSH2_METHOD_CRYPT_CS), chacha20Allowed());
+    const QByteArrayList macOrder = macs(supported(session, LIBSSH2_METHOD_MAC_CS));
     return prefer(session, LIBSSH2_METHOD_CRYPT_CS, cipherOrder, error) &&
            prefer(session, LIBSSH2_METHOD_CRYPT_SC, cipherOrder, error) &&
            prefer(session, LIBSSH2_METHOD_MAC_CS, macOrder, error) &&

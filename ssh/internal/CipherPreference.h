@@ -29,6 +29,8 @@ public:
     static QByteArrayList ciphers(const QByteArrayList &supported, bool chacha20);
     static QByteArrayList macs(const QByteArrayList &supported);
 
+    // What the library supports for method (a LIBSSH2_METHOD_*), in its own order.
+    static QByteArrayList supported(LIBSSH2_SESSION *session, int method);
     // States both orders, both ways, before the handshake. False, with the reason, when the
     // library did not take them: the session must not go on with the library's defaults then.
     static bool apply(LIBSSH2_SESSION *session, QString *error);

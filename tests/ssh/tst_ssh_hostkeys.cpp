@@ -28,13 +28,7 @@ QByteArrayList librarySupports(int method)
 {
     libssh2_init(0);
     LIBSSH2_SESSION *const session = libssh2_session_init();
-    const char **names = nullptr;
-    const int count = libssh2_session_supported_algs(session, method, &names);
-    QByteArrayList supported;
-    for (int i = 0; i < count; ++i)
-        supported << names[i];
-    if (count > 0)
-        libssh2_free(session, names);
+    const QByteArrayList supported = CipherPreference::supported(session, method);
     libssh2_session_free(session);
     return supported;
 }
