@@ -339,8 +339,8 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
 
 #if QSSH_NATIVE_POSIX_RENAME
 // Replaces the existing target by the complete temporary with one request on this job's own
-// SFTP session; where the controller's server answers that it has no such request, with
-// "mv -f", from then on for this session.
+// SFTP session; where the controller's SFTP server does not offer it, with "mv -f", from then
+// on for this session.
 SftpJob::Result SftpUploadJob::posixReplace()
 {
     if (m_context->posixRenameRefused) {
@@ -359,11 +359,16 @@ SftpJob::Result SftpUploadJob::posixReplace()
         setPhase(Phase::Done);
         return Result::Done;
     }
-    // The server's refusal comes back as its status, or kept behind a protocol error.
+    // libssh2 makes the request only where the server's greeting offers it, and fails at once
+    // otherwise, with a text of its own; a server may still answer that it has no such request.
     unsigned long status = rc > 0 ? static_cast<unsigned long>(rc) : LIBSSH2_FX_OK;
     if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL)
         status = libssh2_sftp_last_error(m_context->sftp);
-    if (status == LIBSSH2_FX_OP_UNSUPPORTED) {
+    const bool notMade =
+        rc < 0 && rc != LIBSSH2_ERROR_SFTP_PROTOCOL && !SshSession::isSessionError(rc);
+    if (notMade || status == LIBSSH2_FX_OP_UNSUPPORTED) {
+        qCDebug(lcSsh).noquote() << "no replacements by posix-rename@openssh.com:"
+                                 << failureText(SftpOperation::Rename, m_remotePath, rc);
         m_context->posixRenameRefused = true;
         setPhase(Phase::ReplaceByCommand);
         return Result::Progress;
