@@ -10,9 +10,10 @@ FUZZ_SECONDS ?= 180
 DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
         openssh-server openssh-client dropbear-bin sshpass iproute2 util-linux openssl procps \
         xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk \
-        dpkg-dev file pstoedit ghostscript clang libclang-rt-14-dev llvm
+        dpkg-dev file pstoedit ghostscript clang libclang-rt-dev llvm
 
-.PHONY: all deps build release release-config test demo bench soak fuzz package format clean
+.PHONY: all deps build release release-config test test-debian13 demo bench soak fuzz package format \
+        clean
 
 all: build
 
@@ -35,6 +36,10 @@ release: release-config
 
 test: build
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j6 --timeout 600
+
+# make test again in a cached Debian 13 root, on a copy of this tree (see README). Not in .ci/run.
+test-debian13:
+	tools/test-debian13
 
 # The demo, the benchmarks and the soak build only what they run.
 demo: release-config

@@ -1,6 +1,5 @@
 #include "SftpChannel.h"
 
-#include "PosixRenameSession.h"
 #include "SftpDownloadJob.h"
 #include "SftpHashJob.h"
 #include "SftpJob.h"
@@ -10,6 +9,9 @@
 #include "SftpUploadJob.h"
 #include "SshLogging.h"
 #include "SshSession.h"
+#if !QSSH_NATIVE_POSIX_RENAME
+#include "PosixRenameSession.h"
+#endif
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -23,7 +25,9 @@
 
 namespace QSsh {
 
+#if !QSSH_NATIVE_POSIX_RENAME
 using Internal::PosixRenameSession;
+#endif
 using Internal::SftpContext;
 using Internal::SftpJob;
 
@@ -95,7 +99,9 @@ public:
     SshSession *session;
     QAtomicInt atomicState = SftpChannel::Closed;
     bool verifyTransfers = false;
+#if !QSSH_NATIVE_POSIX_RENAME
     std::unique_ptr<PosixRenameSession> renamer;
+#endif
     std::vector<std::unique_ptr<Lane>> lanes;   // the last one may still be opening
     std::vector<std::unique_ptr<SftpJob>> jobs; // in the order they were started
     int laneLimit = kMaxSessions;
@@ -121,14 +127,20 @@ std::unique_ptr<SftpChannel::Private::Lane> SftpChannel::Private::makeLane() con
 {
     auto lane = std::make_unique<Lane>();
     lane->context.session = session;
+#if !QSSH_NATIVE_POSIX_RENAME
     lane->context.renamer = renamer.get();
+#endif
     return lane;
 }
 
 bool SftpChannel::Private::awaitsReply() const
 {
+#if !QSSH_NATIVE_POSIX_RENAME
+    if (renamer && renamer->awaitsReply())
+        return true;
+#endif
     return state() == SftpChannel::Initializing || !jobs.empty() ||
-           (!lanes.empty() && !lanes.back()->open) || (renamer && renamer->awaitsReply());
+           (!lanes.empty() && !lanes.back()->open);
 }
 
 SshSession::Step SftpChannel::Private::openLane(Lane &lane)
@@ -275,12 +287,14 @@ SshSession::Step SftpChannel::Private::step()
             break;
         }
     }
+#if !QSSH_NATIVE_POSIX_RENAME
     if (renamer) {
         const SshSession::Step renamed = renamer->step();
         if (renamed == SshSession::Step::Fatal)
             return renamed;
         note(renamed);
     }
+#endif
     // Jobs that wait for window room, or for the replacement session, make no call that reads
     // the socket, so the window adjustment or the answer they wait for would stay unread.
     if (result == SshSession::Step::Idle && waitingLane &&
@@ -434,12 +448,14 @@ void SftpChannel::Private::releaseRemote(bool immediately)
                 session->releaseSftp(sftp);
         }
     }
+#if !QSSH_NATIVE_POSIX_RENAME
     if (renamer) {
         if (immediately)
             renamer->detach();
         else
             renamer->release();
     }
+#endif
 }
 
 void SftpChannel::Private::abandonJobs(const QString &reason)
@@ -455,7 +471,9 @@ void SftpChannel::Private::abandonJobs(const QString &reason)
     }
     jobs.clear();
     lanes.clear();
+#if !QSSH_NATIVE_POSIX_RENAME
     renamer.reset();
+#endif
 }
 
 void SftpChannel::Private::detach(const QString &reason)
@@ -485,8 +503,7 @@ SftpChannel::~SftpChannel()
     }
     d->jobs.clear();
     d->lanes.clear();
-    d->renamer.reset();
-    delete d;
+    delete d; // the replacement session, if any, goes after them
 }
 
 SftpChannel::State SftpChannel::state() const
@@ -503,7 +520,9 @@ void SftpChannel::initialize()
             this, [this] { emit channelError(tr("Not connected.")); }, Qt::QueuedConnection);
         return;
     }
+#if !QSSH_NATIVE_POSIX_RENAME
     d->renamer = std::make_unique<PosixRenameSession>(d->session);
+#endif
     d->lanes.push_back(d->makeLane());
     d->setState(Initializing);
     d->session->schedule();

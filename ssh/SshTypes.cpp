@@ -4,7 +4,7 @@
 
 namespace QSsh {
 
-Q_LOGGING_CATEGORY(lcSsh, "cnc.ssh", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcSsh, "cnc.ssh", QtInfoMsg)
 
 void registerMetaTypes()
 {

@@ -16,6 +16,10 @@
 #include <libssh2.h>
 #include <libssh2_sftp.h>
 
+// libssh2 1.11 replaces a file with OpenSSH's posix-rename@openssh.com itself
+// (libssh2_sftp_posix_rename_ex); with 1.10 a session of our own does (PosixRenameSession).
+#define QSSH_NATIVE_POSIX_RENAME (LIBSSH2_VERSION_NUM >= 0x010b00)
+
 namespace QSsh::Internal {
 
 class PosixRenameSession;
@@ -32,8 +36,13 @@ struct SftpContext
     SshSession *session = nullptr;
     LIBSSH2_SFTP *sftp = nullptr;
     const void *owner = nullptr;
+#if QSSH_NATIVE_POSIX_RENAME
+    // The controller's SFTP server answered posix-rename@openssh.com as unsupported.
+    bool posixRenameRefused = false;
+#else
     // Replaces files in one request where the controller offers that; shared by the sessions.
     PosixRenameSession *renamer = nullptr;
+#endif
 };
 
 // One SFTP job: a state machine advanced by the channel, one bounded step at a time, until

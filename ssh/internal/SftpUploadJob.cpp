@@ -1,6 +1,8 @@
 #include "SftpUploadJob.h"
 
+#if !QSSH_NATIVE_POSIX_RENAME
 #include "PosixRenameSession.h"
+#endif
 #include "RemoteCommand.h"
 #include "RemoteFileName.h"
 #include "RemoteHash.h"
@@ -35,10 +37,10 @@ SftpUploadJob::SftpUploadJob(SftpJobId id, const QString &localPath, const QStri
 
 SftpUploadJob::~SftpUploadJob()
 {
-    if (!m_context)
-        return;
-    if (m_posixRename && m_context->renamer)
+#if !QSSH_NATIVE_POSIX_RENAME
+    if (m_context && m_posixRename && m_context->renamer)
         m_context->renamer->forget(*m_posixRename);
+#endif
 }
 
 QString SftpUploadJob::sideName(const QString &remotePath, const QString &kind, const QString &tag)
@@ -127,9 +129,11 @@ SftpJob::Result SftpUploadJob::stepPhase()
             m_targetExists = true;
             if (attributes.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS)
                 m_permissions = attributes.permissions & 07777;
+#if !QSSH_NATIVE_POSIX_RENAME
             // Ready by the time the data has gone, as a rule.
             if (m_context->renamer)
                 m_context->renamer->start();
+#endif
         } else {
             const bool missing = rc == LIBSSH2_ERROR_SFTP_PROTOCOL &&
                                  (libssh2_sftp_last_error(sftp) == LIBSSH2_FX_NO_SUCH_FILE ||
@@ -333,6 +337,52 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
     return Result::Progress;
 }
 
+#if QSSH_NATIVE_POSIX_RENAME
+// Replaces the existing target by the complete temporary with one request on this job's own
+// SFTP session; where the controller's SFTP server does not offer it, with "mv -f", from then
+// on for this session.
+SftpJob::Result SftpUploadJob::posixReplace()
+{
+    if (m_context->posixRenameRefused) {
+        setPhase(Phase::ReplaceByCommand);
+        return Result::Progress;
+    }
+    if (!acquire())
+        return Result::Idle;
+    const QByteArray from = remoteNameToBytes(m_temporaryPath);
+    const QByteArray to = remoteNameToBytes(m_remotePath);
+    const int rc = settle(libssh2_sftp_posix_rename_ex(
+        m_context->sftp, from.constData(), size_t(from.size()), to.constData(), size_t(to.size())));
+    if (rc == LIBSSH2_ERROR_EAGAIN)
+        return Result::Blocked;
+    if (rc == 0) {
+        setPhase(Phase::Done);
+        return Result::Done;
+    }
+    // libssh2 makes the request only where the server's greeting offers it, and fails at once
+    // otherwise, with a text of its own; a server may still answer that it has no such request.
+    unsigned long status = rc > 0 ? static_cast<unsigned long>(rc) : LIBSSH2_FX_OK;
+    if (rc == LIBSSH2_ERROR_SFTP_PROTOCOL)
+        status = libssh2_sftp_last_error(m_context->sftp);
+    const bool notMade =
+        rc < 0 && rc != LIBSSH2_ERROR_SFTP_PROTOCOL && !SshSession::isSessionError(rc);
+    if (notMade || status == LIBSSH2_FX_OP_UNSUPPORTED) {
+        qCDebug(lcSsh).noquote() << "no replacements by posix-rename@openssh.com:"
+                                 << failureText(SftpOperation::Rename, m_remotePath, rc);
+        m_context->posixRenameRefused = true;
+        setPhase(Phase::ReplaceByCommand);
+        return Result::Progress;
+    }
+    // Whatever happened, the target is either the old or the new file, and the temporary is
+    // removed if it is still there.
+    if (rc > 0)
+        m_error = sftpFailureText(SftpOperation::Rename, m_remotePath, status);
+    else if (failWith(SftpOperation::Rename, m_remotePath, rc) == Result::Fatal)
+        return Result::Fatal;
+    setPhase(Phase::RemoveTemporary);
+    return Result::Progress;
+}
+#else
 // Replaces the existing target by the complete temporary with one request, where the
 // controller offers that; otherwise with "mv -f".
 SftpJob::Result SftpUploadJob::posixReplace()
@@ -372,6 +422,7 @@ SftpJob::Result SftpUploadJob::posixReplace()
     setPhase(Phase::RemoveTemporary);
     return Result::Progress;
 }
+#endif
 
 QByteArray SftpUploadJob::replaceCommand(const QString &from, const QString &to)
 {
@@ -497,10 +548,12 @@ void SftpUploadJob::stopForCancel()
         setPhase(Phase::RemoveTemporary);
         break;
     case Phase::PosixReplace:
+#if !QSSH_NATIVE_POSIX_RENAME
         if (m_posixRename) {
             m_cancelRequested = false; // the replacement is under way
             return;
         }
+#endif
         setPhase(Phase::RemoveTemporary);
         break;
     case Phase::RenameIntoPlace:

@@ -18,11 +18,11 @@ class RemoteCommand;
 //
 // The rename of SFTP protocol 3 refuses an existing target. Where the controller's SFTP
 // server offers OpenSSH's posix-rename@openssh.com, an existing target is replaced by that
-// request (PosixRenameSession): one rename(2), so the target name always holds either the old
-// or the new content. Otherwise "mv -f" does the same, run on the controller through an exec
-// channel of the same session. The command prints a marker only when mv succeeded, and its
-// exit status says so too; anything else fails the job, removes the temporary and leaves the
-// target alone.
+// request (libssh2's own call, or PosixRenameSession with libssh2 1.10): one rename(2), so the
+// target name always holds either the old or the new content. Otherwise "mv -f" does the same, run
+// on the controller through an exec channel of the same session. The command prints a marker only
+// when mv succeeded, and its exit status says so too; anything else fails the job, removes the
+// temporary and leaves the target alone.
 //
 // A verifying upload hashes the local data as it reads it and, with the temporary complete,
 // compares that with the controller's hash of the temporary: only a match goes on to replace
@@ -111,7 +111,9 @@ private:
     // No more local data: what libssh2 already holds is sent and acknowledged, then the job
     // fails (m_error says why). Closing the handle earlier could cut a request in half.
     bool m_draining = false;
-    std::optional<quint32> m_posixRename;            // the replacement request, once made
+#if !QSSH_NATIVE_POSIX_RENAME
+    std::optional<quint32> m_posixRename; // the replacement request, once made
+#endif
     std::unique_ptr<RemoteCommand> m_replaceCommand; // "mv -f", once it is under way
     QString m_leftBehind;
     bool m_interruptedAside = false; // abandoned while the target was being renamed aside

@@ -1,5 +1,6 @@
 #include "SshSession.h"
 
+#include "CipherPreference.h"
 #include "KnownHosts.h"
 #include "SftpChannel.h"
 #include "SshLogging.h"
@@ -179,10 +180,20 @@ void SshSession::onWritable()
             return;
         }
         libssh2_session_set_blocking(m_session, 0);
-        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_RECV,
-                                     reinterpret_cast<void *>(&SshSession::recvCallback));
-        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_SEND,
-                                     reinterpret_cast<void *>(&SshSession::sendCallback));
+#if LIBSSH2_VERSION_NUM >= 0x010b01
+        using Callback = libssh2_cb_generic *;
+        libssh2_session_callback_set2(m_session, LIBSSH2_CALLBACK_RECV, Callback(&recvCallback));
+        libssh2_session_callback_set2(m_session, LIBSSH2_CALLBACK_SEND, Callback(&sendCallback));
+#else
+        using Callback = void *;
+        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_RECV, Callback(&recvCallback));
+        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_SEND, Callback(&sendCallback));
+#endif
+        QString refused;
+        if (!Internal::CipherPreference::apply(m_session, &refused)) {
+            fail(SshInternalError, tr("Cannot choose the ciphers: %1").arg(refused));
+            return;
+        }
         if (!startHostKeyCheck())
             return;
         m_phase = Phase::Handshaking;
@@ -554,9 +565,9 @@ void SshSession::enterConnected()
     libssh2_keepalive_config(m_session, 0, keepAliveInterval());
     m_sinceInbound.start();
     m_keepAliveTimer.start();
-    qCDebug(lcSsh) << "connected to" << m_parameters.host << "cipher"
-                   << libssh2_session_methods(m_session, LIBSSH2_METHOD_CRYPT_SC) << "mac"
-                   << libssh2_session_methods(m_session, LIBSSH2_METHOD_MAC_SC);
+    // Shown without debug: what a slow transfer is bound by is the first thing to know.
+    qCInfo(lcSsh).noquote() << "connected to" << m_parameters.host + ':'
+                            << Internal::CipherPreference::negotiated(m_session);
     QMetaObject::invokeMethod(
         this, [this] { emit connected(); }, Qt::QueuedConnection);
 }

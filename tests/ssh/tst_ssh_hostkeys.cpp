@@ -1,11 +1,39 @@
-// The controller's host key against the known-hosts file: recorded on first use, honoured when
-// seeded by OpenSSH's tools, and a key of another type or an unusable file refused before the
-// password is sent.
+// What the handshake settles. The controller's host key against the known-hosts file: recorded
+// on first use, honoured when seeded by OpenSSH's tools, and a key of another type or an
+// unusable file refused before the password is sent. The cipher and MAC: the fastest first.
+#include "CipherPreference.h"
 #include "SimController.h"
+#include "SshLogging.h"
 #include "SshTestSupport.h"
 #include "TestSupport.h"
 
 #include <QtTest>
+
+namespace {
+
+using QSsh::Internal::CipherPreference;
+
+QStringList sshInfoLines;
+QtMessageHandler previousHandler = nullptr;
+
+void captureSshInfo(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtInfoMsg && qstrcmp(context.category, "cnc.ssh") == 0)
+        sshInfoLines << message;
+    previousHandler(type, context, message);
+}
+
+// What the linked libssh2 supports for method, in its own order.
+QByteArrayList librarySupports(int method)
+{
+    libssh2_init(0);
+    LIBSSH2_SESSION *const session = libssh2_session_init();
+    const QByteArrayList supported = CipherPreference::supported(session, method);
+    libssh2_session_free(session);
+    return supported;
+}
+
+} // namespace
 
 class TestSshHostKeys : public QObject
 {
@@ -17,6 +45,9 @@ private slots:
     void newAddressIsRecordedOnceThenMatched();
     void fileDecides_data();
     void fileDecides();
+    void cipherOrder_data();
+    void cipherOrder();
+    void fastestCipherIsNegotiatedAndReported();
 
 private:
     QString knownHosts() const { return m_dir->filePath("known_hosts"); }
@@ -163,6 +194,73 @@ void TestSshHostKeys::fileDecides()
         QCOMPARE(check.recordedKey,
                  file.startsWith('@') ? controllerKey() : sshFingerprints(content).value(0));
     }
+}
+
+void TestSshHostKeys::cipherOrder_data()
+{
+    QTest::addColumn<QByteArray>("ciphers");
+    QTest::addColumn<QByteArray>("macs");
+    QTest::addColumn<bool>("chacha20");
+    QTest::addColumn<QByteArray>("cipherOrder");
+    QTest::addColumn<QByteArray>("macOrder");
+    // What libssh2 1.10 and 1.11.1 report, in their order (the weakest left out).
+    const QByteArray old = "aes128-ctr,aes192-ctr,aes256-ctr,aes256-cbc,aes128-cbc,3des-cbc";
+    const QByteArray oldMacs = "hmac-sha2-256,hmac-sha2-512,hmac-sha1,hmac-md5";
+    const QByteArray current = "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,"
+                               "aes128-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr,"
+                               "aes256-cbc";
+    const QByteArray currentMacs = "hmac-sha2-256,hmac-sha2-256-etm@openssh.com,hmac-sha2-512,"
+                                   "hmac-sha2-512-etm@openssh.com,hmac-sha1,"
+                                   "hmac-sha1-etm@openssh.com";
+    const QByteArray etmFirst = "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,"
+                                "hmac-sha1-etm@openssh.com,hmac-sha2-256,hmac-sha2-512,hmac-sha1";
+    const QByteArray fastest = "aes128-gcm@openssh.com,aes256-gcm@openssh.com,aes128-ctr,"
+                               "aes192-ctr,aes256-ctr,aes256-cbc";
+    QTest::newRow("libssh2 1.10: its own order") << old << oldMacs << true << old << oldMacs;
+    QTest::newRow("ChaCha20 known to be fixed")
+        << current << currentMacs << true << "chacha20-poly1305@openssh.com," + fastest << etmFirst;
+    QTest::newRow("ChaCha20 not known to be fixed: not even last")
+        << current << currentMacs << false << fastest << etmFirst;
+    QTest::newRow("never unencrypted")
+        << QByteArray("none,aes256-ctr") << QByteArray("hmac-sha1,none") << true
+        << QByteArray("aes256-ctr") << QByteArray("hmac-sha1");
+}
+
+void TestSshHostKeys::cipherOrder()
+{
+    QFETCH(QByteArray, ciphers);
+    QFETCH(QByteArray, macs);
+    QFETCH(bool, chacha20);
+    QFETCH(QByteArray, cipherOrder);
+    QFETCH(QByteArray, macOrder);
+    QCOMPARE(CipherPreference::ciphers(ciphers.split(','), chacha20).join(','), cipherOrder);
+    QCOMPARE(CipherPreference::macs(macs.split(',')).join(','), macOrder);
+}
+
+// Every session asks for the fastest cipher first; OpenSSH's server, which offers them all,
+// takes it. What was agreed is an info line of cnc.ssh, shown while debug lines are off.
+void TestSshHostKeys::fastestCipherIsNegotiatedAndReported()
+{
+    const QByteArrayList ciphers = librarySupports(LIBSSH2_METHOD_CRYPT_CS);
+    const QByteArrayList macs = librarySupports(LIBSSH2_METHOD_MAC_CS);
+    const QByteArray chacha20 = "chacha20-poly1305@openssh.com";
+    const QByteArray cipher =
+        CipherPreference::chacha20Allowed() && ciphers.contains(chacha20) ? chacha20
+        : ciphers.contains("aes128-gcm@openssh.com")                      ? "aes128-gcm@openssh.com"
+                                                                          : "aes128-ctr";
+    const QByteArray mac = macs.contains("hmac-sha2-256-etm@openssh.com")
+                               ? "hmac-sha2-256-etm@openssh.com"
+                               : "hmac-sha2-256";
+    QVERIFY(!QSsh::lcSsh().isDebugEnabled());
+    sshInfoLines.clear();
+    previousHandler = qInstallMessageHandler(captureSshInfo);
+    bool connected = false;
+    attempt(knownHosts(), &connected);
+    qInstallMessageHandler(previousHandler);
+    QVERIFY(connected);
+    QCOMPARE(sshInfoLines,
+             QStringList{
+                 QString("connected to %1: cipher %2, mac %3").arg(m_sim.address(), cipher, mac)});
 }
 
 QTEST_GUILESS_MAIN(TestSshHostKeys)

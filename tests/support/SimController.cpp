@@ -163,7 +163,13 @@ QByteArray SimController::scanHostKey(const QString &type, bool hashed)
         m_lastError = "ssh-keyscan: " + QString::fromLocal8Bit(keyscan.readAllStandardError());
         return {};
     }
-    return keyscan.readAllStandardOutput();
+    // The keys only: OpenSSH 10's ssh-keyscan prints the server's banner as a comment too.
+    QByteArray keys;
+    for (const QByteArray &line : keyscan.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty() && !line.startsWith('#'))
+            keys += line + '\n';
+    }
+    return keys;
 }
 
 QString SimController::heldSftpRequest() const

@@ -36,7 +36,7 @@ void TestWindowRecovery::pulledCableWhileAnUploadReplacesTheFile_data()
 }
 
 // A controller that opens no command channel (a shell and one SFTP session are all it allows)
-// and no one-request replacement: the upload renames the file aside, the new one into its
+// and whose SFTP server offers no one-request replacement: the upload renames the file aside, the new one into its
 // place, and removes the old. Once connected again, the worker sets right what the lost cable
 // left halfway before the window works again, and the log says what the file now holds.
 void TestWindowRecovery::pulledCableWhileAnUploadReplacesTheFile()
@@ -48,6 +48,7 @@ void TestWindowRecovery::pulledCableWhileAnUploadReplacesTheFile()
     options.sftpHold = true;
     options.maxSessions = 2;
     CNC_START_SIM(m_sim, options);
+    QVERIFY(m_sim.offerSftpExtensions(false));
     const QDir root(m_sim.rootDir());
     const QString target = root.filePath("cut.nc");
     QTemporaryDir local;
