@@ -110,17 +110,8 @@ void AddressBookPanel::onAdd()
                          QStringLiteral("请先输入控制器的地址。")));
         return;
     }
-    bool ok = false;
-    const QString name = QInputDialog::getText(
-        this, text(QStringLiteral("Add Controller"), QStringLiteral("添加控制器")),
-        text(QStringLiteral("Name of %1:"), QStringLiteral("%1 的名称:")).arg(address),
-        QLineEdit::Normal, address, &ok);
-    if (!ok)
-        return;
-    QString error;
-    if (!AddressBook::add(name, address, &error))
-        showFailure(error);
-    reload(address);
+    nameEntry(address, text(QStringLiteral("Add Controller"), QStringLiteral("添加控制器")),
+              address, &AddressBook::add);
 }
 
 void AddressBookPanel::onRename()
@@ -130,15 +121,24 @@ void AddressBookPanel::onRename()
         return;
     const QString address = item->data(kAddressRole).toString();
     const QString current = AddressBook::nameOf(address);
+    nameEntry(address, text(QStringLiteral("Rename Controller"), QStringLiteral("重命名控制器")),
+              current.isEmpty() ? address : current,
+              [](const QString &name, const QString &address, QString *error) {
+                  return AddressBook::rename(address, name, error);
+              });
+}
+
+void AddressBookPanel::nameEntry(const QString &address, const QString &title,
+                                 const QString &proposed, const NameChange &change)
+{
     bool ok = false;
     const QString name = QInputDialog::getText(
-        this, text(QStringLiteral("Rename Controller"), QStringLiteral("重命名控制器")),
-        text(QStringLiteral("Name of %1:"), QStringLiteral("%1 的名称:")).arg(address),
-        QLineEdit::Normal, current.isEmpty() ? address : current, &ok);
+        this, title, text(QStringLiteral("Name of %1:"), QStringLiteral("%1 的名称:")).arg(address),
+        QLineEdit::Normal, proposed, &ok);
     if (!ok)
         return;
     QString error;
-    if (!AddressBook::rename(address, name, &error))
+    if (!change(name, address, &error))
         showFailure(error);
     reload(address);
 }

@@ -38,6 +38,10 @@ private:
     }
     void onAdd();
     void onRename();
+    // Asks for the name of address and makes the change with it.
+    using NameChange = std::function<bool(const QString &name, const QString &address, QString *)>;
+    void nameEntry(const QString &address, const QString &title, const QString &proposed,
+                   const NameChange &change);
     void onRemove();
     void onProfile();
     void updateButtons();
