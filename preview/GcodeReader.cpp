@@ -101,7 +101,7 @@ QString excerpt(const char *p, const char *end)
 
 } // namespace
 
-GcodeReader::GcodeReader(GcodeNotes &notes) : m_notes(notes), m_parameters(kParameterCount, 0.0) {}
+GcodeReader::GcodeReader(GcodeNotes &notes) : m_notes(notes) {}
 
 GcodeReader::Line GcodeReader::read(const char *p, const char *end, GcodeBlock &block)
 {
@@ -124,7 +124,7 @@ GcodeReader::Line GcodeReader::read(const char *p, const char *end, GcodeBlock &
 void GcodeReader::applyAssignments()
 {
     for (const auto &[index, value] : m_pendingAssignments)
-        m_parameters[std::size_t(index)] = value;
+        m_parameters[index] = value;
     m_pendingAssignments.clear();
 }
 
@@ -315,7 +315,8 @@ bool GcodeReader::readFactor(const char *&p, const char *end, double &value, int
         int index = 0;
         if (!readParameter(p, end, index, depth))
             return false;
-        value = m_parameters[std::size_t(index)];
+        const auto set = m_parameters.find(index);
+        value = set == m_parameters.end() ? 0.0 : set->second;
         return true;
     }
     bool point = false;

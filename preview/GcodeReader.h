@@ -3,6 +3,7 @@
 #include "GcodeBlock.h"
 #include "Toolpath.h"
 
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,8 @@ private:
     bool failRead(Note::Kind kind, const char *at, const char *end);
 
     GcodeNotes &m_notes;
-    std::vector<double> m_parameters;
+    // Only the parameters the program sets: most set none, and room for all 10,000 would weigh
+    // more than a short program's whole toolpath. One never set reads 0.
+    std::unordered_map<int, double> m_parameters;
     std::vector<std::pair<int, double>> m_pendingAssignments;
 };

@@ -1,6 +1,7 @@
 // The G-code interpreter on small programs, each with the moves, boxes and notes it must give;
 // against a machine's travel and timed on it; on a program that pstoedit writes from a
 // PostScript drawing; and on input that is no program.
+#include "ChunkedList.h"
 #include "GcodeInterpreter.h"
 
 #include <QtTest>
@@ -75,6 +76,7 @@ private slots:
     void runTime();
     void pstoeditDrawingKeepsItsBoundingBox();
     void inputThatIsNoProgram();
+    void movesKeptAcrossChunks();
 };
 
 void TestGcodeInterpreter::programs_data()
@@ -342,4 +344,20 @@ void TestGcodeInterpreter::inputThatIsNoProgram()
 }
 
 QTEST_GUILESS_MAIN(TestGcodeInterpreter)
+// The first chunk grows while it fills, the later ones come whole: every value stays where it
+// was put, across each growth and each new chunk.
+void TestGcodeInterpreter::movesKeptAcrossChunks()
+{
+    ChunkedList<int, 256> list;
+    for (int i = 0; i < 1000; ++i)
+        list.push_back(i * 7);
+    QCOMPARE(list.size(), std::size_t(1000));
+    int expected = 0;
+    for (const int value : list) {
+        QCOMPARE(value, expected);
+        expected += 7;
+    }
+    QCOMPARE(list.back(), 999 * 7);
+}
+
 #include "tst_gcodeinterpreter.moc"
