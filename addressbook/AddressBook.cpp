@@ -116,8 +116,15 @@ QString AddressBook::nameOf(const QString &address)
 
 QString AddressBook::displayName(const QString &address)
 {
-    const QString name = nameOf(address);
-    return name.isEmpty() ? address : QStringLiteral("%1 (%2)").arg(name, address);
+    QVector<ControllerEntry> all = entries();
+    const ControllerEntry *entry = findEntry(all, address);
+    return entry ? displayName(*entry) : address;
+}
+
+QString AddressBook::displayName(const ControllerEntry &entry)
+{
+    return entry.name == entry.address ? entry.address
+                                       : QStringLiteral("%1 (%2)").arg(entry.name, entry.address);
 }
 
 bool AddressBook::modify(const Change &change, QString *error)

@@ -26,6 +26,7 @@ public:
     static QString nameOf(const QString &address);
     // "Mill 2 (10.0.0.5)" for a named controller, else the address alone.
     static QString displayName(const QString &address);
+    static QString displayName(const ControllerEntry &entry);
 
     // Each false with *error set when the file cannot be written or the change makes no sense
     // (an empty name or address, an address already in the book, an entry that is not there).

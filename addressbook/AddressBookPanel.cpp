@@ -74,10 +74,7 @@ void AddressBookPanel::reload(const QString &address)
     const QSignalBlocker quiet(m_list); // the field keeps what it holds
     m_list->clear();
     for (const ControllerEntry &entry : entries) {
-        const QString shown = entry.name == entry.address
-                                  ? entry.address
-                                  : QStringLiteral("%1 (%2)").arg(entry.name, entry.address);
-        auto *item = new QListWidgetItem(shown, m_list);
+        auto *item = new QListWidgetItem(AddressBook::displayName(entry), m_list);
         item->setData(kAddressRole, entry.address);
         item->setToolTip(entry.address);
         if (entry.address == address)
