@@ -123,6 +123,7 @@ void TestVerification::transfersCheckedAndRecorded()
 {
     QFETCH(Server, server);
     setSetting("language", "en");
+    setSetting("verifyTransfers", "true");
     SimController::Options options;
     options.server = server;
     // The fault that changes a byte on its way lives in OpenSSH's SFTP relay; Dropbear's
@@ -190,6 +191,7 @@ void TestVerification::transfersCheckedAndRecorded()
         QVERIFY2(lines.value(1).startsWith(mismatch), qPrintable(lines.join('\n')));
         QVERIFY(lines.value(1).contains("this computer (SHA-256 " + hashText(v2).left(12) + ")"));
         QCOMPARE(hashText(target), hashText(v1));
+        QVERIFY(session.waitListed({name}));
         QVERIFY(selectRows(window, {name}));
         QVERIFY2(m_sim.corruptNextTransfer("download"), qPrintable(m_sim.lastError()));
         const QString fresh = local.filePath("fresh.nc");
@@ -206,6 +208,7 @@ void TestVerification::transfersCheckedAndRecorded()
     verify->setChecked(false);
     QCOMPARE(logLines(window).constLast(), "Transfers will not be verified.");
     QCOMPARE(setting("verifyTransfers"), "false");
+    QVERIFY(session.waitListed({name}));
     QVERIFY(selectRows(window, {name}));
     lines = transfer("m_btnDownload", copy + "2", false);
     QCOMPARE(lines.value(1), "Not verified: " + name + " (verification is switched off)");
