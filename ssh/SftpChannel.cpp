@@ -443,7 +443,7 @@ void SftpChannel::Private::releaseRemote(bool immediately)
             session->abandonChannelOpen(lane.get(), true);
         if (LIBSSH2_SFTP *const sftp = std::exchange(lane->context.sftp, nullptr)) {
             if (immediately)
-                libssh2_sftp_shutdown(sftp);
+                session->discard([sftp] { return libssh2_sftp_shutdown(sftp); });
             else
                 session->releaseSftp(sftp);
         }

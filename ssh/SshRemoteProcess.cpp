@@ -240,8 +240,8 @@ void SshRemoteProcess::Private::finish(int exitStatus, const QString &reason)
 
 void SshRemoteProcess::Private::detach(const QString &reason)
 {
-    if (channel)
-        libssh2_channel_free(std::exchange(channel, nullptr));
+    if (LIBSSH2_CHANNEL *const gone = std::exchange(channel, nullptr))
+        session->discard([gone] { return libssh2_channel_free(gone); });
     session = nullptr;
     finish(-1, reason);
 }

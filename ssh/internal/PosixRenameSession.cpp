@@ -330,8 +330,8 @@ void PosixRenameSession::giveUp(const QString &reason)
 
 void PosixRenameSession::detach()
 {
-    if (m_channel)
-        libssh2_channel_free(std::exchange(m_channel, nullptr));
+    if (LIBSSH2_CHANNEL *const gone = std::exchange(m_channel, nullptr))
+        m_session->discard([gone] { return libssh2_channel_free(gone); });
     m_session = nullptr;
     giveUp(sftpTr("connection lost"));
 }

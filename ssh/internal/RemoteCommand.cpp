@@ -147,8 +147,10 @@ void RemoteCommand::release(bool immediately)
     LIBSSH2_CHANNEL *const channel = std::exchange(m_channel, nullptr);
     if (!channel)
         return;
-    if (immediately || !m_context.session)
+    if (!m_context.session)
         libssh2_channel_free(channel);
+    else if (immediately)
+        m_context.session->discard([channel] { return libssh2_channel_free(channel); });
     else
         m_context.session->releaseChannel(channel);
 }

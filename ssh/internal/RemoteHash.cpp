@@ -196,8 +196,10 @@ void RemoteHash::release(bool immediately)
     SshSession *const session = m_job.m_context ? m_job.m_context->session : nullptr;
     LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr);
     if (handle && !m_borrowedHandle) {
-        if (immediately || !session)
+        if (!session)
             libssh2_sftp_close_handle(handle);
+        else if (immediately)
+            session->discard([handle] { return libssh2_sftp_close_handle(handle); });
         else
             session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
     }

@@ -38,10 +38,13 @@ void SftpJob::releaseHandle(bool immediately)
     if (!m_handle)
         return;
     LIBSSH2_SFTP_HANDLE *const handle = std::exchange(m_handle, nullptr);
-    if (immediately || !m_context || !m_context->session)
+    SshSession *const session = m_context ? m_context->session : nullptr;
+    if (!session)
         libssh2_sftp_close_handle(handle);
+    else if (immediately)
+        session->discard([handle] { return libssh2_sftp_close_handle(handle); });
     else
-        m_context->session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
+        session->adoptCleanup([handle] { return libssh2_sftp_close_handle(handle); });
 }
 
 bool SftpJob::acquire(WindowNeed need)

@@ -77,8 +77,8 @@ public:
     // The connection is gone: drop local work (temporary files) and record the reason.
     // Remote handles are freed through releaseHandle().
     virtual void abandon(const QString &reason) = 0;
-    // Frees the open remote handle, if any: at once when the session is going away
-    // (immediately), otherwise as a cleanup task of the session.
+    // Frees the open remote handle, if any: with the session when it is going away
+    // (immediately, see SshSession::discard()), otherwise as a cleanup task of the session.
     virtual void releaseHandle(bool immediately);
     // After abandon(): a remote file of this job that the lost connection may have left
     // behind and that is safe to remove later, or an empty text.

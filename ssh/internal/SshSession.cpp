@@ -35,6 +35,8 @@ constexpr int kTickMs = 1000;
 // safety net, so that a libssh2 call answering EAGAIN with no socket event to follow (its
 // data already buffered inside libssh2, for instance) can never hang the connection.
 constexpr int kRetryMs = 2;
+// Calls made to see a free through once the connection is gone (see teardown()).
+constexpr int kFreeAttempts = 8;
 
 void initLibssh2Once()
 {
@@ -46,6 +48,38 @@ void initLibssh2Once()
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+template <typename Receive, typename Send>
+void setSocketFunctions(LIBSSH2_SESSION *session, Receive receive, Send send)
+{
+#if LIBSSH2_VERSION_NUM >= 0x010b01
+    using Callback = libssh2_cb_generic *;
+    libssh2_session_callback_set2(session, LIBSSH2_CALLBACK_RECV, Callback(receive));
+    libssh2_session_callback_set2(session, LIBSSH2_CALLBACK_SEND, Callback(send));
+#else
+    using Callback = void *;
+    libssh2_session_callback_set(session, LIBSSH2_CALLBACK_RECV, Callback(receive));
+    libssh2_session_callback_set(session, LIBSSH2_CALLBACK_SEND, Callback(send));
+#endif
+}
+
+ssize_t receiveNothing(libssh2_socket_t, void *, size_t, int, void **)
+{
+    return -ECONNRESET;
+}
+
+ssize_t sendNothing(libssh2_socket_t, const void *, size_t, int, void **)
+{
+    return -EPIPE;
+}
+
+// From here on libssh2 neither reaches the server nor calls back into the SshSession: every
+// call fails at once rather than waiting, and the socket may be closed.
+void cutOff(LIBSSH2_SESSION *session)
+{
+    setSocketFunctions(session, &receiveNothing, &sendNothing);
+    *libssh2_session_abstract(session) = nullptr;
 }
 
 } // namespace
@@ -180,15 +214,7 @@ void SshSession::onWritable()
             return;
         }
         libssh2_session_set_blocking(m_session, 0);
-#if LIBSSH2_VERSION_NUM >= 0x010b01
-        using Callback = libssh2_cb_generic *;
-        libssh2_session_callback_set2(m_session, LIBSSH2_CALLBACK_RECV, Callback(&recvCallback));
-        libssh2_session_callback_set2(m_session, LIBSSH2_CALLBACK_SEND, Callback(&sendCallback));
-#else
-        using Callback = void *;
-        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_RECV, Callback(&recvCallback));
-        libssh2_session_callback_set(m_session, LIBSSH2_CALLBACK_SEND, Callback(&sendCallback));
-#endif
+        setSocketFunctions(m_session, &recvCallback, &sendCallback);
         QString refused;
         if (!Internal::CipherPreference::apply(m_session, &refused)) {
             fail(SshInternalError, tr("Cannot choose the ciphers: %1").arg(refused));
@@ -351,8 +377,13 @@ QString SshSession::lastErrorText() const
 
 void SshSession::adoptCleanup(std::function<int()> task)
 {
-    m_cleanups.append(std::move(task));
+    m_cleanups.append({std::move(task)});
     schedule();
+}
+
+void SshSession::discard(std::function<int()> free)
+{
+    m_leftovers.append(std::move(free));
 }
 
 bool SshSession::beginChannelOpen(const void *operation)
@@ -381,7 +412,9 @@ void SshSession::abandonChannelOpen(const void *operation, bool sftpSession)
     if (m_channelOpener != operation)
         return;
     m_channelOpener = &m_cleanups; // the clean-up task holds the turn now
-    adoptCleanup([this, sftpSession] {
+    Cleanup finishOpen;
+    finishOpen.freesOnly = false;
+    finishOpen.run = [this, sftpSession] {
         LIBSSH2_SFTP *const sftp = sftpSession ? libssh2_sftp_init(m_session) : nullptr;
         LIBSSH2_CHANNEL *const channel =
             sftpSession ? nullptr : libssh2_channel_open_session(m_session);
@@ -395,27 +428,21 @@ void SshSession::abandonChannelOpen(const void *operation, bool sftpSession)
         else
             --m_channelsInUse;
         return 0;
-    });
+    };
+    m_cleanups.append(std::move(finishOpen));
+    schedule();
 }
 
 void SshSession::releaseChannel(LIBSSH2_CHANNEL *channel)
 {
-    adoptCleanup([this, channel] {
-        const int rc = libssh2_channel_free(channel);
-        if (rc != LIBSSH2_ERROR_EAGAIN)
-            --m_channelsInUse;
-        return rc;
-    });
+    m_cleanups.append({[channel] { return libssh2_channel_free(channel); }, true});
+    schedule();
 }
 
 void SshSession::releaseSftp(LIBSSH2_SFTP *sftp)
 {
-    adoptCleanup([this, sftp] {
-        const int rc = libssh2_sftp_shutdown(sftp);
-        if (rc != LIBSSH2_ERROR_EAGAIN)
-            --m_channelsInUse;
-        return rc;
-    });
+    m_cleanups.append({[sftp] { return libssh2_sftp_shutdown(sftp); }, true});
+    schedule();
 }
 
 bool SshSession::isSessionError(int rc)
@@ -631,11 +658,13 @@ bool SshSession::runCleanups()
         if (!mayUseTransport(&m_cleanups))
             return true;
         // A copy: a task may queue further tasks.
-        const std::function<int()> task = m_cleanups.first();
-        const int rc = track(&m_cleanups, task());
+        const Cleanup cleanup = m_cleanups.first();
+        const int rc = track(&m_cleanups, cleanup.run());
         if (rc == LIBSSH2_ERROR_EAGAIN)
             return true;
         m_cleanups.removeFirst();
+        if (cleanup.givesBackChannel)
+            --m_channelsInUse;
         if (isSessionError(rc)) {
             failFromLibssh2(tr("Connection lost"));
             return false;
@@ -711,37 +740,42 @@ void SshSession::teardown(const QString &reason, bool graceful)
 
     if (m_session && graceful && m_phase == Phase::Connected && !m_sendIncomplete)
         libssh2_session_disconnect(m_session, "Closed by client");
-    if (m_socket >= 0)
-        ::shutdown(m_socket, SHUT_RDWR);
-    if (m_session) {
-        // With the socket shut down every libssh2 call fails at once, so blocking mode can
-        // not block here; it only makes libssh2 finish freeing instead of answering EAGAIN.
-        libssh2_session_set_blocking(m_session, 1);
-        libssh2_session_set_timeout(m_session, 1000);
+    if (m_session)
+        cutOff(m_session);
+    if (m_socket >= 0) {
+        ::close(m_socket);
+        m_socket = -1;
     }
     m_outboundOwner = nullptr;
     const QList<Client *> clients = std::exchange(m_clients, {});
     for (Client *client : clients)
         client->detach(reason);
-    // Tasks may queue further tasks.
-    while (!m_cleanups.isEmpty()) {
-        for (const auto &task : std::exchange(m_cleanups, {})) {
-            if (m_session)
-                task();
-        }
+    // Clean-up tasks that only free go with the rest; finishing an open is pointless now.
+    for (const Cleanup &cleanup : std::exchange(m_cleanups, {})) {
+        if (cleanup.freesOnly)
+            m_leftovers.append(cleanup.run);
     }
     m_channelOpener = nullptr;
     m_channelsInUse = 0;
     m_commandRunner = nullptr;
     m_knownHosts.reset();
     if (m_session) {
-        libssh2_session_free(m_session);
+        // Without a socket every step of a free fails at once; a call that still answers
+        // EAGAIN after a few tries is stuck for good (libssh2 1.11 is, after a connection died
+        // under a transfer), and blocking mode would only spin until its timeout, seconds.
+        const auto finish = [](const std::function<int()> &free) {
+            int rc = LIBSSH2_ERROR_EAGAIN;
+            for (int attempt = 0; attempt < kFreeAttempts && rc == LIBSSH2_ERROR_EAGAIN; ++attempt)
+                rc = free();
+            return rc;
+        };
+        for (const auto &free : std::exchange(m_leftovers, {}))
+            finish(free);
+        if (finish([this] { return libssh2_session_free(m_session); }) == LIBSSH2_ERROR_EAGAIN)
+            qCDebug(lcSsh) << "libssh2 could not free the session of the lost connection";
         m_session = nullptr;
     }
-    if (m_socket >= 0) {
-        ::close(m_socket);
-        m_socket = -1;
-    }
+    m_leftovers.clear();
     m_phase = Phase::Unconnected;
     m_awaitingReply = false;
     m_sendIncomplete = false;

@@ -110,8 +110,14 @@ public:
     quint64 inboundBytes() const { return m_inboundBytes; }
 
     // Finishes libssh2 work of an object that is already gone (closing a handle or channel).
-    // The task returns LIBSSH2_ERROR_EAGAIN until done; tasks run in order.
+    // The task returns LIBSSH2_ERROR_EAGAIN until done; tasks run in order. It must touch
+    // nothing but the libssh2 objects it frees: one still queued when the connection ends is
+    // handed to discard().
     void adoptCleanup(std::function<int()> task);
+    // For a client detached by the connection's end: frees one of its libssh2 objects just
+    // before the session itself (see teardown()). The call returns LIBSSH2_ERROR_EAGAIN until
+    // done, like a clean-up task.
+    void discard(std::function<int()> free);
 
     // At most this many channels are open at once, the shell and every command channel and SFTP
     // session included: OpenSSH's sshd refuses more by default (MaxSessions 10).
@@ -193,6 +199,13 @@ private:
     static LIBSSH2_RECV_FUNC(recvCallback);
     static LIBSSH2_SEND_FUNC(sendCallback);
 
+    struct Cleanup
+    {
+        std::function<int()> run;
+        bool givesBackChannel = false; // a channel's place is free once it has run
+        bool freesOnly = true;         // touches nothing but what it frees (see adoptCleanup())
+    };
+
     const SshConnectionParameters m_parameters;
     Phase m_phase = Phase::Unconnected;
     SshError m_error = SshNoError;
@@ -211,7 +224,8 @@ private:
     int m_lookupId = -1;
 
     QList<Client *> m_clients;
-    QList<std::function<int()>> m_cleanups;
+    QList<Cleanup> m_cleanups;
+    QList<std::function<int()>> m_leftovers; // see discard()
     const void *m_outboundOwner = nullptr;
     const void *m_channelOpener = nullptr;
     const void *m_commandRunner = nullptr;
