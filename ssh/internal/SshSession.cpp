@@ -2,6 +2,7 @@
 
 #include "CipherPreference.h"
 #include "KnownHosts.h"
+#include "SessionSocket.h"
 #include "SftpChannel.h"
 #include "SshLogging.h"
 #include "SshRemoteProcess.h"
@@ -48,38 +49,6 @@ void initLibssh2Once()
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-template <typename Receive, typename Send>
-void setSocketFunctions(LIBSSH2_SESSION *session, Receive receive, Send send)
-{
-#if LIBSSH2_VERSION_NUM >= 0x010b01
-    using Callback = libssh2_cb_generic *;
-    libssh2_session_callback_set2(session, LIBSSH2_CALLBACK_RECV, Callback(receive));
-    libssh2_session_callback_set2(session, LIBSSH2_CALLBACK_SEND, Callback(send));
-#else
-    using Callback = void *;
-    libssh2_session_callback_set(session, LIBSSH2_CALLBACK_RECV, Callback(receive));
-    libssh2_session_callback_set(session, LIBSSH2_CALLBACK_SEND, Callback(send));
-#endif
-}
-
-ssize_t receiveNothing(libssh2_socket_t, void *, size_t, int, void **)
-{
-    return -ECONNRESET;
-}
-
-ssize_t sendNothing(libssh2_socket_t, const void *, size_t, int, void **)
-{
-    return -EPIPE;
-}
-
-// From here on libssh2 neither reaches the server nor calls back into the SshSession: every
-// call fails at once rather than waiting, and the socket may be closed.
-void cutOff(LIBSSH2_SESSION *session)
-{
-    setSocketFunctions(session, &receiveNothing, &sendNothing);
-    *libssh2_session_abstract(session) = nullptr;
 }
 
 } // namespace
@@ -214,7 +183,7 @@ void SshSession::onWritable()
             return;
         }
         libssh2_session_set_blocking(m_session, 0);
-        setSocketFunctions(m_session, &recvCallback, &sendCallback);
+        Internal::SessionSocket::setFunctions(m_session, &recvCallback, &sendCallback);
         QString refused;
         if (!Internal::CipherPreference::apply(m_session, &refused)) {
             fail(SshInternalError, tr("Cannot choose the ciphers: %1").arg(refused));
@@ -741,7 +710,7 @@ void SshSession::teardown(const QString &reason, bool graceful)
     if (m_session && graceful && m_phase == Phase::Connected && !m_sendIncomplete)
         libssh2_session_disconnect(m_session, "Closed by client");
     if (m_session)
-        cutOff(m_session);
+        Internal::SessionSocket::cutOff(m_session);
     if (m_socket >= 0) {
         ::close(m_socket);
         m_socket = -1;
