@@ -2,13 +2,20 @@
 
 #include "HistoryEvent.h"
 
+#include <QFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QLockFile;
 
 // The history of one controller: a file of its own in the user's data folder,
 // <AppDataLocation>/history/<address>.jsonl, to which every file operation adds one line (see
 // HistoryFormat). Two windows or two programs may write the same file at once: each line goes
-// in whole, in one write, while a lock file beside it is held.
+// in whole, in one write, while a lock file beside it is held (for at most a tenth of a second
+// at a time, by the lines written in it).
 //
 // The history never stops an operation: record() always returns, after a bounded wait for the
 // lock at most, and a history that cannot be written is reported once through unwritable().
@@ -18,6 +25,7 @@ class OperationHistory : public QObject
     Q_OBJECT
 public:
     explicit OperationHistory(const QString &address, QObject *parent = nullptr);
+    ~OperationHistory() override;
 
     // Where the history of the controller at this address is kept. The address is
     // percent-encoded into a file name, so that no address (an IPv6 one, a host name with a
@@ -35,8 +43,12 @@ signals:
 
 private:
     // Empty when the line is in the file, else the reason.
-    QString append(const QByteArray &line) const;
+    QString append(const QByteArray &line);
+    void release();
 
     const QString m_path;
+    std::unique_ptr<QLockFile> m_lock;
+    QFile m_file;
+    QTimer m_release;
     bool m_reportedUnwritable = false;
 };
