@@ -711,10 +711,8 @@ void SshSession::teardown(const QString &reason, bool graceful)
         libssh2_session_disconnect(m_session, "Closed by client");
     if (m_session)
         Internal::SessionSocket::cutOff(m_session);
-    if (m_socket >= 0) {
-        ::close(m_socket);
-        m_socket = -1;
-    }
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
     m_outboundOwner = nullptr;
     const QList<Client *> clients = std::exchange(m_clients, {});
     for (Client *client : clients)
@@ -745,6 +743,12 @@ void SshSession::teardown(const QString &reason, bool graceful)
         m_session = nullptr;
     }
     m_leftovers.clear();
+    // Closed only now: closing at once, with the server's last bytes unread, would answer them
+    // with a reset rather than let the server see the connection end.
+    if (m_socket >= 0) {
+        ::close(m_socket);
+        m_socket = -1;
+    }
     m_phase = Phase::Unconnected;
     m_awaitingReply = false;
     m_sendIncomplete = false;
