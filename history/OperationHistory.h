@@ -48,7 +48,8 @@ private:
 
     const QString m_path;
     std::unique_ptr<QLockFile> m_lock;
-    QFile m_file;
-    QTimer m_release;
+    // Children, so that they move with the object to the worker's thread.
+    QFile m_file{this};
+    QTimer m_release{this};
     bool m_reportedUnwritable = false;
 };
