@@ -96,15 +96,6 @@ bool dialogCanTakeName(const QString &name)
 
 // The worker deletes paths with characters beyond ASCII through the shell; its outcome then
 // arrives as a marker line instead of a job report.
-bool deletedThroughShell(const QString &path)
-{
-    const QString composed = path.normalized(QString::NormalizationForm_C);
-    for (const QChar c : composed)
-        if (c.unicode() > 0x7F)
-            return true;
-    return false;
-}
-
 } // namespace
 
 bool Soak::listing(bool counted)
@@ -328,11 +319,16 @@ bool Soak::removeRemote(const QString &name)
     m_rig.answer().reset();
     ++m_report.deletes;
 
+    // Deleted over SFTP, whose job report is the outcome, or, where no SFTP job could start,
+    // through the shell: its report says only that the command went out, and the marker line
+    // after it tells the outcome.
     Outcome outcome = Outcome::None;
     QString error;
-    if (deletedThroughShell(kRootDir + name)) {
-        // The job report of the shell route says only that the command went out; the marker
-        // line tells the outcome.
+    const QVector<JobReport> reports = m_rig.waitForReports(mark, 1, SoakRig::kJobTimeoutMs);
+    if (!reports.isEmpty() && reports.first().job != QSsh::SftpReservedJob) {
+        outcome = reports.first().success ? Outcome::Success : Outcome::Failure;
+        error = reports.first().error;
+    } else if (!reports.isEmpty()) {
         const QString done = QStringLiteral("Delete operation completed successfully");
         const QString failed = QStringLiteral("Delete operation failed");
         int outcomeLine = -1;
@@ -346,12 +342,6 @@ bool Soak::removeRemote(const QString &name)
         if (outcomeLine >= 0) {
             outcome = m_rig.log().text(outcomeLine) == done ? Outcome::Success : Outcome::Failure;
             error = QStringLiteral("the shell reported DELETE_FAILED");
-        }
-    } else {
-        const QVector<JobReport> reports = m_rig.waitForReports(mark, 1, SoakRig::kJobTimeoutMs);
-        if (!reports.isEmpty()) {
-            outcome = reports.first().success ? Outcome::Success : Outcome::Failure;
-            error = reports.first().error;
         }
     }
 

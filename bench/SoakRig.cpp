@@ -167,7 +167,7 @@ QStringList SoakRig::listedNames() const
 QVector<SoakRig::JobReport> SoakRig::waitForReports(int mark, int count, int timeoutMs)
 {
     static const QRegularExpression report(
-        QStringLiteral("^SFTP task \\d+ (?:(completed successfully\\.)|failed: (.*))$"));
+        QStringLiteral("^SFTP task (\\d+) (?:(completed successfully\\.)|failed: (.*))$"));
     QVector<JobReport> reports;
     int scanned = mark;
     waitFor(
@@ -176,7 +176,8 @@ QVector<SoakRig::JobReport> SoakRig::waitForReports(int mark, int count, int tim
             for (; scanned < end && reports.size() < count; ++scanned) {
                 const QRegularExpressionMatch match = report.match(m_log->text(scanned));
                 if (match.hasMatch())
-                    reports.append({match.capturedLength(1) > 0, match.captured(2)});
+                    reports.append({match.capturedLength(2) > 0, match.captured(3),
+                                    match.captured(1).toUInt()});
             }
             return reports.size() >= count;
         },

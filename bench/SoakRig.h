@@ -3,6 +3,8 @@
 #include "ModalAnswerer.h"
 #include "SimController.h"
 
+#include <SshTypes.h>
+
 #include <QPointer>
 #include <QTemporaryDir>
 
@@ -25,6 +27,7 @@ public:
     {
         bool success = false;
         QString error;
+        QSsh::SftpJobId job = QSsh::SftpInvalidJob;
     };
 
     static constexpr int kJobTimeoutMs = 60000;
