@@ -12,7 +12,8 @@ DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
         xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk \
         dpkg-dev file pstoedit ghostscript clang libclang-rt-dev llvm
 
-.PHONY: all deps build release release-config test test-debian13 demo bench soak fuzz package format \
+.PHONY: all deps build release release-config test test-debian13 demo bench soak fuzz package \
+        package-deps format \
         clean
 
 all: build
@@ -82,8 +83,10 @@ fuzz: deps
 # The .deb, checked as a distribution checks it: lintian without errors or warnings, and the
 # AppStream metainfo valid (both tools are installed when missing).
 PACKAGE_TOOLS := lintian appstream
-package: release
+package-deps:
 	@$(MAKE) --no-print-directory deps DEPS="$(PACKAGE_TOOLS)"
+
+package: release package-deps
 	cd $(RELEASE_BUILD) && rm -f cnc-file-manager_*.deb && cpack -G DEB
 	appstreamcli validate --no-net packaging/*.metainfo.xml
 	lintian --fail-on error,warning $(RELEASE_BUILD)/cnc-file-manager_*.deb
