@@ -14,11 +14,11 @@
 #include "ProgramFiles.h"
 #include "RoundSeries.h"
 #include "SimController.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -53,13 +53,6 @@ QByteArray program(int round)
     return text;
 }
 
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 class EditBench
 {
 public:
@@ -90,7 +83,7 @@ bool EditBench::prepare()
     m_editorBefore = settings.value(QStringLiteral("editor"));
     settings.setValue(QStringLiteral("editor"), QStringLiteral("true %f"));
     const bool ok = QDir().mkpath(m_sim.rootDir() + QStringLiteral("/edit")) &&
-                    writeAll(m_sim.rootDir() + QStringLiteral("/edit/program.nc"), program(0));
+                    writeFile(m_sim.rootDir() + QStringLiteral("/edit/program.nc"), program(0));
     if (!ok)
         out() << "cannot create the program" << Qt::endl;
     return ok;
@@ -162,7 +155,7 @@ bool EditBench::save(EditInPlace &edits, EditedFile *file, int round, Bench::Rou
 {
     Q_UNUSED(edits)
     m_savedLine.clear();
-    if (!writeAll(file->workingCopy(), program(round))) {
+    if (!writeFile(file->workingCopy(), program(round))) {
         out() << "cannot write the working copy" << Qt::endl;
         return false;
     }
@@ -181,7 +174,7 @@ bool EditBench::upload(Bench::BenchWorker &worker, int round, Bench::RoundSeries
 {
     const QString local = m_scratch.filePath(QStringLiteral("upload.nc"));
     QString error;
-    if (!writeAll(local, program(-round)))
+    if (!writeFile(local, program(-round)))
         return false;
     const qint64 ms = worker.run(
         [&](CConnectionForSshClient *w) {

@@ -9,6 +9,7 @@
 #include "GcodePrograms.h"
 #include "PreviewWindow.h"
 #include "ProgramTextView.h"
+#include "TestSupport.h"
 #include "ToolpathView.h"
 
 #include <QApplication>
@@ -199,10 +200,8 @@ int main(int argc, char *argv[])
                          [&](const QString &word) { return entry.name.contains(word); }))
             continue;
         const QString path = dir.filePath(QStringLiteral("program.nc"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(entry.program) != entry.program.size())
+        if (!writeFile(path, entry.program))
             return 1;
-        file.close();
         allMet = runProgram(entry.name, path) && allMet;
     }
     Bench::printVerdicts(QStringLiteral("cnc_preview_bench"));
