@@ -346,7 +346,12 @@ QString SshSession::lastErrorText() const
 
 void SshSession::adoptCleanup(std::function<int()> task)
 {
-    m_cleanups.append({std::move(task)});
+    queueCleanup({std::move(task)});
+}
+
+void SshSession::queueCleanup(Cleanup cleanup)
+{
+    m_cleanups.append(std::move(cleanup));
     schedule();
 }
 
@@ -398,20 +403,17 @@ void SshSession::abandonChannelOpen(const void *operation, bool sftpSession)
             --m_channelsInUse;
         return 0;
     };
-    m_cleanups.append(std::move(finishOpen));
-    schedule();
+    queueCleanup(std::move(finishOpen));
 }
 
 void SshSession::releaseChannel(LIBSSH2_CHANNEL *channel)
 {
-    m_cleanups.append({[channel] { return libssh2_channel_free(channel); }, true});
-    schedule();
+    queueCleanup({[channel] { return libssh2_channel_free(channel); }, true});
 }
 
 void SshSession::releaseSftp(LIBSSH2_SFTP *sftp)
 {
-    m_cleanups.append({[sftp] { return libssh2_sftp_shutdown(sftp); }, true});
-    schedule();
+    queueCleanup({[sftp] { return libssh2_sftp_shutdown(sftp); }, true});
 }
 
 bool SshSession::isSessionError(int rc)

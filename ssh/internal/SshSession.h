@@ -184,7 +184,16 @@ private:
     bool startHostKeyCheck();
     bool finishHostKeyCheck();
     void stepClients();
+
+    struct Cleanup
+    {
+        std::function<int()> run;
+        bool givesBackChannel = false; // a channel's place is free once it has run
+        bool freesOnly = true;         // touches nothing but what it frees (see adoptCleanup())
+    };
+    void queueCleanup(Cleanup cleanup);
     bool runCleanups();
+
     void updateNotifiers();
     void enterConnected();
     void failFromLibssh2(const QString &what);
@@ -198,13 +207,6 @@ private:
 
     static LIBSSH2_RECV_FUNC(recvCallback);
     static LIBSSH2_SEND_FUNC(sendCallback);
-
-    struct Cleanup
-    {
-        std::function<int()> run;
-        bool givesBackChannel = false; // a channel's place is free once it has run
-        bool freesOnly = true;         // touches nothing but what it frees (see adoptCleanup())
-    };
 
     const SshConnectionParameters m_parameters;
     Phase m_phase = Phase::Unconnected;
