@@ -7,11 +7,9 @@
 #include "SftpRecoveryJob.h"
 #include "SftpTreeJob.h"
 #include "SftpUploadJob.h"
+#include "SideSftpSession.h"
 #include "SshLogging.h"
 #include "SshSession.h"
-#if !QSSH_NATIVE_POSIX_RENAME
-#include "PosixRenameSession.h"
-#endif
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -25,11 +23,9 @@
 
 namespace QSsh {
 
-#if !QSSH_NATIVE_POSIX_RENAME
-using Internal::PosixRenameSession;
-#endif
 using Internal::SftpContext;
 using Internal::SftpJob;
+using Internal::SideSftpSession;
 
 namespace {
 
@@ -37,7 +33,7 @@ namespace {
 // one; they stay open until the channel closes.
 constexpr int kMaxSessions = 6;
 // Channels left to the rest of the connection when another session would be opened: one for
-// the replacement session, two for command channels (of uploads that replace by "mv -f", of
+// our own SFTP session, two for command channels (of uploads that replace by "mv -f", of
 // transfers that have the controller hash their file). Jobs wait for a free one beyond that.
 constexpr int kChannelsLeftOver = 3;
 // How long one round steps jobs at most (a job's step may take SftpJob::kStepBudgetMs).
@@ -99,9 +95,7 @@ public:
     SshSession *session;
     QAtomicInt atomicState = SftpChannel::Closed;
     bool verifyTransfers = false;
-#if !QSSH_NATIVE_POSIX_RENAME
-    std::unique_ptr<PosixRenameSession> renamer;
-#endif
+    std::unique_ptr<SideSftpSession> side;
     std::vector<std::unique_ptr<Lane>> lanes;   // the last one may still be opening
     std::vector<std::unique_ptr<SftpJob>> jobs; // in the order they were started
     int laneLimit = kMaxSessions;
@@ -127,18 +121,14 @@ std::unique_ptr<SftpChannel::Private::Lane> SftpChannel::Private::makeLane() con
 {
     auto lane = std::make_unique<Lane>();
     lane->context.session = session;
-#if !QSSH_NATIVE_POSIX_RENAME
-    lane->context.renamer = renamer.get();
-#endif
+    lane->context.side = side.get();
     return lane;
 }
 
 bool SftpChannel::Private::awaitsReply() const
 {
-#if !QSSH_NATIVE_POSIX_RENAME
-    if (renamer && renamer->awaitsReply())
+    if (side && side->awaitsReply())
         return true;
-#endif
     return state() == SftpChannel::Initializing || !jobs.empty() ||
            (!lanes.empty() && !lanes.back()->open);
 }
@@ -287,14 +277,12 @@ SshSession::Step SftpChannel::Private::step()
             break;
         }
     }
-#if !QSSH_NATIVE_POSIX_RENAME
-    if (renamer) {
-        const SshSession::Step renamed = renamer->step();
-        if (renamed == SshSession::Step::Fatal)
-            return renamed;
-        note(renamed);
+    if (side) {
+        const SshSession::Step answered = side->step();
+        if (answered == SshSession::Step::Fatal)
+            return answered;
+        note(answered);
     }
-#endif
     // Jobs that wait for window room, or for the replacement session, make no call that reads
     // the socket, so the window adjustment or the answer they wait for would stay unread.
     if (result == SshSession::Step::Idle && waitingLane &&
@@ -448,14 +436,12 @@ void SftpChannel::Private::releaseRemote(bool immediately)
                 session->releaseSftp(sftp);
         }
     }
-#if !QSSH_NATIVE_POSIX_RENAME
-    if (renamer) {
+    if (side) {
         if (immediately)
-            renamer->detach();
+            side->detach();
         else
-            renamer->release();
+            side->release();
     }
-#endif
 }
 
 void SftpChannel::Private::abandonJobs(const QString &reason)
@@ -471,9 +457,7 @@ void SftpChannel::Private::abandonJobs(const QString &reason)
     }
     jobs.clear();
     lanes.clear();
-#if !QSSH_NATIVE_POSIX_RENAME
-    renamer.reset();
-#endif
+    side.reset();
 }
 
 void SftpChannel::Private::detach(const QString &reason)
@@ -520,9 +504,7 @@ void SftpChannel::initialize()
             this, [this] { emit channelError(tr("Not connected.")); }, Qt::QueuedConnection);
         return;
     }
-#if !QSSH_NATIVE_POSIX_RENAME
-    d->renamer = std::make_unique<PosixRenameSession>(d->session);
-#endif
+    d->side = std::make_unique<SideSftpSession>(d->session);
     d->lanes.push_back(d->makeLane());
     d->setState(Initializing);
     d->session->schedule();

@@ -17,12 +17,12 @@
 #include <libssh2_sftp.h>
 
 // libssh2 1.11 replaces a file with OpenSSH's posix-rename@openssh.com itself
-// (libssh2_sftp_posix_rename_ex); with 1.10 a session of our own does (PosixRenameSession).
+// (libssh2_sftp_posix_rename_ex); with 1.10 a session of our own does (SideSftpSession).
 #define QSSH_NATIVE_POSIX_RENAME (LIBSSH2_VERSION_NUM >= 0x010b00)
 
 namespace QSsh::Internal {
 
-class PosixRenameSession;
+class SideSftpSession;
 class RemoteHash;
 class Sha256;
 
@@ -39,10 +39,10 @@ struct SftpContext
 #if QSSH_NATIVE_POSIX_RENAME
     // The controller's SFTP server answered posix-rename@openssh.com as unsupported.
     bool posixRenameRefused = false;
-#else
-    // Replaces files in one request where the controller offers that; shared by the sessions.
-    PosixRenameSession *renamer = nullptr;
 #endif
+    // Our own SFTP session, shared by libssh2's: large writes and, with libssh2 1.10, the
+    // replacement of files in one request, where the controller offers them.
+    SideSftpSession *side = nullptr;
 };
 
 // One SFTP job: a state machine advanced by the channel, one bounded step at a time, until

@@ -1,11 +1,9 @@
 #include "SftpUploadJob.h"
 
-#if !QSSH_NATIVE_POSIX_RENAME
-#include "PosixRenameSession.h"
-#endif
 #include "RemoteCommand.h"
 #include "RemoteFileName.h"
 #include "RemoteHash.h"
+#include "SideSftpSession.h"
 #include "SshLogging.h"
 
 #include <QRandomGenerator>
@@ -19,6 +17,11 @@ namespace {
 // libssh2 splits each write into pipelined packets; 1 MiB keeps enough of them in flight to
 // fill the link, and measured faster than 4 MiB.
 constexpr int kBufferSize = 1024 * 1024;
+// Files from this size on go in large writes where the controller takes them: opening the
+// temporary a second time costs a round trip, which a small file would not win back.
+constexpr quint64 kStreamFrom = 4 * 1024 * 1024;
+// Large writes unanswered at most, as many bytes as libssh2's writes keep in flight.
+constexpr qint64 kStreamInFlight = 1024 * 1024;
 
 QString randomTag()
 {
@@ -37,9 +40,10 @@ SftpUploadJob::SftpUploadJob(SftpJobId id, const QString &localPath, const QStri
 
 SftpUploadJob::~SftpUploadJob()
 {
+    dropStream();
 #if !QSSH_NATIVE_POSIX_RENAME
-    if (m_context && m_posixRename && m_context->renamer)
-        m_context->renamer->forget(*m_posixRename);
+    if (m_context && m_posixRename && m_context->side)
+        m_context->side->forget(*m_posixRename);
 #endif
 }
 
@@ -131,8 +135,8 @@ SftpJob::Result SftpUploadJob::stepPhase()
                 m_permissions = attributes.permissions & 07777;
 #if !QSSH_NATIVE_POSIX_RENAME
             // Ready by the time the data has gone, as a rule.
-            if (m_context->renamer)
-                m_context->renamer->start();
+            if (m_context->side)
+                m_context->side->start();
 #endif
         } else {
             const bool missing = rc == LIBSSH2_ERROR_SFTP_PROTOCOL &&
@@ -278,52 +282,63 @@ SftpJob::Result SftpUploadJob::stepPhase()
     return Result::Done;
 }
 
-SftpJob::Result SftpUploadJob::fillAndWrite()
+bool SftpUploadJob::fillBuffer()
 {
     char *const data = m_buffer.data();
-    if (m_end - m_begin < kBufferSize / 2 && !m_localAtEnd && !m_draining) {
-        // libssh2 copies what it sends, so the unacknowledged rest may move to the front;
-        // it must stay unchanged, since libssh2 skips the part already in flight.
-        if (m_begin > 0) {
-            std::memmove(data, data + m_begin, size_t(m_end - m_begin));
-            m_end -= m_begin;
-            m_begin = 0;
-        }
-        const qint64 n = m_reader.read(data + m_end, kBufferSize - m_end);
-        if (n == LocalFileReader::kNotReady) {
-            if (m_begin == m_end)
-                return Result::Idle; // the reader wakes the session up
-        } else if (n < 0) {
-            m_error = m_reader.error();
-            m_draining = true;
-            return Result::Progress;
-        } else {
-            m_localAtEnd = n == 0;
-            hashLocalData(data + m_end, n);
-            m_end += int(n);
-        }
+    if (m_end - m_begin >= kBufferSize / 2 || m_localAtEnd || m_draining)
+        return false;
+    // libssh2 copies what it sends, so the unacknowledged rest may move to the front;
+    // it must stay unchanged, since libssh2 skips the part already in flight.
+    if (m_begin > 0) {
+        std::memmove(data, data + m_begin, size_t(m_end - m_begin));
+        m_end -= m_begin;
+        m_begin = 0;
     }
+    const qint64 n = m_reader.read(data + m_end, kBufferSize - m_end);
+    if (n == LocalFileReader::kNotReady)
+        return false; // the reader wakes the session up
+    if (n < 0) {
+        m_error = m_reader.error();
+        m_draining = true;
+        return true;
+    }
+    m_localAtEnd = n == 0;
+    hashLocalData(data + m_end, n);
+    m_end += int(n);
+    return true;
+}
+
+void SftpUploadJob::finishData()
+{
+    m_reader.close();
+    m_buffer.clear();
+    m_buffer.squeeze();
+    m_dataComplete = !m_draining;
+    if (m_draining) {
+        setPhase(Phase::CloseAfterFailure);
+    } else if (m_readBackInPlace) {
+        startVerification(m_temporaryPath, m_handle);
+        setPhase(Phase::Verifying);
+    } else {
+        setPhase(Phase::CloseTemporary);
+    }
+}
+
+SftpJob::Result SftpUploadJob::fillAndWrite()
+{
+    if (m_stream != Stream::Off)
+        return streamData();
+    fillBuffer();
     if (m_begin == m_end) {
         if (!m_localAtEnd && !m_draining)
-            return Result::Progress;
-        m_reader.close();
-        m_buffer.clear();
-        m_buffer.squeeze();
-        m_dataComplete = !m_draining;
-        if (m_draining) {
-            setPhase(Phase::CloseAfterFailure);
-        } else if (m_readBackInPlace) {
-            startVerification(m_temporaryPath, m_handle);
-            setPhase(Phase::Verifying);
-        } else {
-            setPhase(Phase::CloseTemporary);
-        }
+            return Result::Idle; // the reader wakes the session up
+        finishData();
         return Result::Progress;
     }
     if (!acquire(WindowNeed::Any))
         return Result::Idle;
-    const ssize_t rc =
-        settle(int(libssh2_sftp_write(m_handle, data + m_begin, size_t(m_end - m_begin))));
+    const ssize_t rc = settle(
+        int(libssh2_sftp_write(m_handle, m_buffer.constData() + m_begin, size_t(m_end - m_begin))));
     if (rc == LIBSSH2_ERROR_EAGAIN || rc == 0)
         return Result::Blocked;
     if (rc < 0) {
@@ -335,6 +350,134 @@ SftpJob::Result SftpUploadJob::fillAndWrite()
     m_begin += int(rc);
     m_bytesDone += quint64(rc);
     return Result::Progress;
+}
+
+// Opens the temporary a second time, on our own SFTP session, where the controller takes
+// large writes and the file is large enough to gain from them; otherwise libssh2 writes.
+SftpJob::Result SftpUploadJob::openStream()
+{
+    SideSftpSession *const side = m_context->side;
+    if (m_stream == Stream::Undecided) {
+        const bool worthIt = side && !m_readBackInPlace && m_bytesTotal >= kStreamFrom;
+        switch (worthIt ? side->writeSupport() : SideSftpSession::Support::NotOffered) {
+        case SideSftpSession::Support::Unknown:
+            side->start();
+            return Result::Idle;
+        case SideSftpSession::Support::NotOffered:
+            m_stream = Stream::Off;
+            return Result::Progress;
+        case SideSftpSession::Support::Offered:
+            m_streamRequest =
+                side->open(remoteNameToBytes(m_temporaryPath), SideSftpSession::kOpenWrite);
+            m_stream = Stream::Opening;
+            break;
+        }
+    }
+    const std::optional<SideSftpSession::Answer> answer = side->takeAnswer(m_streamRequest);
+    if (!answer)
+        return Result::Idle;
+    if (answer->status != LIBSSH2_FX_OK || answer->handle.isEmpty()) {
+        // Nothing has been written yet: libssh2's handle takes the data instead.
+        qCDebug(lcSsh).noquote() << "large writes refused for" << m_temporaryPath << ":"
+                                 << answer->status << answer->message;
+        m_stream = Stream::Off;
+        return Result::Progress;
+    }
+    m_streamHandle = answer->handle;
+    m_stream = Stream::On;
+    return Result::Progress;
+}
+
+SftpJob::Result SftpUploadJob::streamData()
+{
+    if (m_stream == Stream::Undecided && m_draining) {
+        m_stream = Stream::Off; // cancelled before the first byte: no need to wait for our session
+        return Result::Progress;
+    }
+    if (m_stream == Stream::Undecided || m_stream == Stream::Opening)
+        return openStream();
+    SideSftpSession *const side = m_context->side;
+    if (m_stream == Stream::Closing) {
+        const std::optional<SideSftpSession::Answer> answer = side->takeAnswer(m_streamRequest);
+        if (!answer)
+            return Result::Idle;
+        m_stream = Stream::Off;
+        m_streamHandle.clear();
+        if (answer->status != LIBSSH2_FX_OK) {
+            streamFailed(*answer);
+            return Result::Progress;
+        }
+        finishData();
+        return Result::Progress;
+    }
+    // Answers come in the order of the requests.
+    while (!m_streamWrites.empty()) {
+        const std::optional<SideSftpSession::Answer> answer =
+            side->takeAnswer(m_streamWrites.front().request);
+        if (!answer)
+            break;
+        if (answer->status != LIBSSH2_FX_OK) {
+            streamFailed(*answer);
+            return Result::Progress;
+        }
+        m_bytesDone += quint64(m_streamWrites.front().size);
+        m_streamInFlight -= m_streamWrites.front().size;
+        m_streamWrites.pop_front();
+    }
+    if (m_draining) {
+        dropStream();
+        finishData();
+        return Result::Progress;
+    }
+    const bool read = fillBuffer();
+    if (m_draining)
+        return Result::Progress;
+    const int writeSize = side->writeSize();
+    bool wrote = false;
+    while (m_streamInFlight < kStreamInFlight &&
+           (m_end - m_begin >= writeSize || (m_localAtEnd && m_end > m_begin))) {
+        const int size = qMin(writeSize, m_end - m_begin);
+        m_streamWrites.push_back(
+            {side->write(m_streamHandle, m_streamOffset, m_buffer.constData() + m_begin, size),
+             size});
+        m_streamOffset += quint64(size);
+        m_streamInFlight += size;
+        m_begin += size;
+        wrote = true;
+    }
+    if (m_localAtEnd && m_begin == m_end && m_streamWrites.empty()) {
+        m_streamRequest = side->close(m_streamHandle);
+        m_stream = Stream::Closing;
+        return Result::Progress;
+    }
+    // Otherwise the answers wake the job, or the reader does.
+    return wrote || read ? Result::Progress : Result::Idle;
+}
+
+// A write or the close failed: the temporary goes, with libssh2's handle closed first.
+void SftpUploadJob::streamFailed(const SideSftpSession::Answer &answer)
+{
+    m_error = answer.status == LIBSSH2_FX_CONNECTION_LOST
+                  ? sftpFailureText(SftpOperation::Write, m_remotePath, answer.message)
+                  : sftpFailureText(SftpOperation::Write, m_remotePath, answer.status);
+    m_draining = true;
+    dropStream();
+    finishData();
+}
+
+void SftpUploadJob::dropStream()
+{
+    SideSftpSession *const side = m_context ? m_context->side : nullptr;
+    if (!side)
+        return;
+    for (const StreamWrite &write : std::exchange(m_streamWrites, {}))
+        side->forget(write.request);
+    if (m_stream == Stream::Opening || m_stream == Stream::Closing)
+        side->forget(m_streamRequest);
+    if (!m_streamHandle.isEmpty())
+        side->forget(side->close(std::exchange(m_streamHandle, QByteArray())));
+    m_streamInFlight = 0;
+    m_stream = Stream::Off;
 }
 
 #if QSSH_NATIVE_POSIX_RENAME
@@ -387,22 +530,22 @@ SftpJob::Result SftpUploadJob::posixReplace()
 // controller offers that; otherwise with "mv -f".
 SftpJob::Result SftpUploadJob::posixReplace()
 {
-    PosixRenameSession *const renamer = m_context->renamer;
+    SideSftpSession *const renamer = m_context->side;
     if (!m_posixRename) {
-        switch (renamer ? renamer->support() : PosixRenameSession::Support::NotOffered) {
-        case PosixRenameSession::Support::Unknown:
+        switch (renamer ? renamer->renameSupport() : SideSftpSession::Support::NotOffered) {
+        case SideSftpSession::Support::Unknown:
             renamer->start();
             return Result::Idle;
-        case PosixRenameSession::Support::NotOffered:
+        case SideSftpSession::Support::NotOffered:
             setPhase(Phase::ReplaceByCommand);
             return Result::Progress;
-        case PosixRenameSession::Support::Offered:
+        case SideSftpSession::Support::Offered:
             m_posixRename = renamer->rename(remoteNameToBytes(m_temporaryPath),
                                             remoteNameToBytes(m_remotePath));
             return Result::Progress;
         }
     }
-    const std::optional<PosixRenameSession::Answer> answer = renamer->takeAnswer(*m_posixRename);
+    const std::optional<SideSftpSession::Answer> answer = renamer->takeAnswer(*m_posixRename);
     if (!answer)
         return Result::Idle;
     m_posixRename.reset();

@@ -2,9 +2,11 @@
 
 #include "LocalFileReader.h"
 #include "SftpJob.h"
+#include "SideSftpSession.h"
 
 #include <QByteArray>
 
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -18,7 +20,7 @@ class RemoteCommand;
 //
 // The rename of SFTP protocol 3 refuses an existing target. Where the controller's SFTP
 // server offers OpenSSH's posix-rename@openssh.com, an existing target is replaced by that
-// request (libssh2's own call, or PosixRenameSession with libssh2 1.10): one rename(2), so the
+// request (libssh2's own call, or SideSftpSession with libssh2 1.10): one rename(2), so the
 // target name always holds either the old or the new content. Otherwise "mv -f" does the same, run
 // on the controller through an exec channel of the same session. The command prints a marker only
 // when mv succeeded, and its exit status says so too; anything else fails the job, removes the
@@ -35,6 +37,10 @@ class RemoteCommand;
 // backup removed (or renamed back if the second rename fails). The target name is then
 // briefly absent, but the old content is never lost: should the connection go meanwhile, the
 // job names what it left (interruptedReplacement()) for SftpRecoveryJob to set right.
+//
+// A large file's data goes in writes as large as the controller takes, through SideSftpSession
+// on a second handle of the temporary, where the controller states its limits; otherwise, and
+// for smaller files, through libssh2's handle.
 class SftpUploadJob : public SftpJob
 {
     Q_GADGET
@@ -89,6 +95,17 @@ private:
     // replacement of the target is already under way.
     void stopForCancel();
     Result fillAndWrite();
+    // Reads local data into the buffer when it runs low; true when that read data, the end or
+    // an error.
+    bool fillBuffer();
+    // After the last byte has been acknowledged: verification or the close of the temporary.
+    void finishData();
+    // The data through SideSftpSession instead of libssh2, once the temporary is open.
+    Result streamData();
+    Result openStream();
+    void streamFailed(const SideSftpSession::Answer &answer);
+    // Ends the stream without waiting for its answers; the temporary is removed as usual.
+    void dropStream();
     Result posixReplace();
     Result replaceByCommand();
     bool replaceCallPending() const;
@@ -114,6 +131,18 @@ private:
 #if !QSSH_NATIVE_POSIX_RENAME
     std::optional<quint32> m_posixRename; // the replacement request, once made
 #endif
+    enum class Stream { Undecided, Off, Opening, On, Closing };
+    Stream m_stream = Stream::Undecided;
+    QByteArray m_streamHandle;
+    quint32 m_streamRequest = 0; // the open or close under way
+    struct StreamWrite
+    {
+        quint32 request;
+        int size;
+    };
+    std::deque<StreamWrite> m_streamWrites; // unanswered, in the order they were made
+    qint64 m_streamInFlight = 0;
+    quint64 m_streamOffset = 0;
     std::unique_ptr<RemoteCommand> m_replaceCommand; // "mv -f", once it is under way
     QString m_leftBehind;
     bool m_interruptedAside = false; // abandoned while the target was being renamed aside

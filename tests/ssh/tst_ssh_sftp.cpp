@@ -362,6 +362,17 @@ void TestSshSftp::failuresHarmNothing()
     const QString full = mountPoint.path() + "/target.nc";
     QVERIFY(writeFile(full, "the old file\n") &&
             writeRandomFile(onController("large.nc"), 3 * 1024 * 1024));
+    // An upload onto the controller's full disk as well, in large writes or libssh2's.
+    QVERIFY(writeRandomFile(m_local.filePath("large.nc"), 5 * 1024 * 1024));
+    for (SimController &sim : m_sims) {
+        QVERIFY(QDir().mkpath(sim.rootDir() + "/full"));
+        QCOMPARE(sim.exec({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", "/home/pi/cnc/full"}),
+                 0);
+    }
+    const auto unmountFull = qScopeGuard([this] {
+        for (SimController &sim : m_sims)
+            sim.exec({"umount", "/home/pi/cnc/full"});
+    });
     const struct
     {
         bool upload;
@@ -378,6 +389,8 @@ void TestSshSftp::failuresHarmNothing()
         {true, m_local.filePath("up.nc"), remote("missing-dir/up.nc"), "no such file"},
         {true, m_local.filePath("up.nc"), remote("a-dir"), "directory"},
         {false, remote("large.nc"), full, "No space left"},
+        {true, m_local.filePath("large.nc"), remote("full/large.nc"), "Cannot write", 0},
+        {true, m_local.filePath("large.nc"), remote("full/large.nc"), "Cannot write", 1},
     };
     JobReports openSsh(m_channels[0].data()), dropbear(m_channels[1].data());
     for (const auto &j : jobs) {
@@ -397,6 +410,11 @@ void TestSshSftp::failuresHarmNothing()
     QCOMPARE(readFile(full), QByteArray("the old file\n"));
     QCOMPARE(QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"target.nc"});
+    for (SimController &sim : m_sims) {
+        QByteArray left;
+        QCOMPARE(sim.exec({"ls", "-A", "/home/pi/cnc/full"}, &left), 0);
+        QCOMPARE(left, QByteArray());
+    }
     QCOMPARE(strays(), QStringList());
 }
 
@@ -407,7 +425,8 @@ void TestSshSftp::verifiedTransfers_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("corrupt"); // one byte changes on the way
     QTest::addColumn<qint64>("size");
-    constexpr qint64 kLarge = 2 * 1024 * 1024 + 5; // hashed by sha256sum where there is one
+    // Hashed by sha256sum where there is one; sent in large writes where the server takes them.
+    constexpr qint64 kLarge = 4 * 1024 * 1024 + 5;
     for (const bool upload : {true, false}) {
         const QString way = upload ? "upload" : "download";
         for (const Server server : {Server::OpenSsh, Server::Dropbear})

@@ -1,4 +1,4 @@
-#include "PosixRenameSession.h"
+#include "SideSftpSession.h"
 
 #include "SftpErrorText.h"
 #include "SshLogging.h"
@@ -11,21 +11,37 @@ namespace QSsh::Internal {
 
 namespace {
 
-// SFTP protocol 3 (draft-ietf-secsh-filexfer-02): packet types and the extension.
+// SFTP protocol 3 (draft-ietf-secsh-filexfer-02): packet types and the extensions.
 constexpr quint8 kInit = 1;
 constexpr quint8 kVersion = 2;
+constexpr quint8 kOpen = 3;
+constexpr quint8 kClose = 4;
+constexpr quint8 kWrite = 6;
 constexpr quint8 kStatus = 101;
+constexpr quint8 kHandle = 102;
 constexpr quint8 kExtended = 200;
+constexpr quint8 kExtendedReply = 201;
 constexpr quint32 kProtocolVersion = 3;
-constexpr char kExtension[] = "posix-rename@openssh.com";
+constexpr char kPosixRename[] = "posix-rename@openssh.com";
+constexpr char kLimits[] = "limits@openssh.com";
 // Answers here are a few dozen bytes; anything this long means the stream is garbled.
 constexpr quint32 kMaxPacket = 256 * 1024;
+// Writes as long as OpenSSH's sftp makes them at most, where the server allows that; below
+// the shorter bound they would gain little over libssh2's own.
+constexpr quint64 kLongestWrite = 255 * 1024;
+constexpr quint64 kShortestWrite = 64 * 1024;
 
 void appendUint32(QByteArray &out, quint32 value)
 {
     char bytes[4];
     qToBigEndian(value, bytes);
     out.append(bytes, 4);
+}
+
+void appendUint64(QByteArray &out, quint64 value)
+{
+    appendUint32(out, quint32(value >> 32));
+    appendUint32(out, quint32(value));
 }
 
 void appendString(QByteArray &out, const QByteArray &value)
@@ -55,6 +71,11 @@ public:
         m_at += 4;
         return value;
     }
+    quint64 uint64()
+    {
+        const quint64 high = uint32();
+        return high << 32 | uint32();
+    }
     QByteArray string()
     {
         const quint32 length = uint32();
@@ -79,12 +100,12 @@ private:
 
 } // namespace
 
-PosixRenameSession::~PosixRenameSession()
+SideSftpSession::~SideSftpSession()
 {
     release();
 }
 
-void PosixRenameSession::start()
+void SideSftpSession::start()
 {
     if (m_phase != Phase::NotStarted || !m_session)
         return;
@@ -92,11 +113,11 @@ void PosixRenameSession::start()
     m_session->schedule();
 }
 
-PosixRenameSession::Support PosixRenameSession::support() const
+SideSftpSession::Support SideSftpSession::renameSupport() const
 {
     switch (m_phase) {
     case Phase::Ready:
-        return Support::Offered;
+        return m_offersRename ? Support::Offered : Support::NotOffered;
     case Phase::Closed:
         return Support::NotOffered;
     default:
@@ -104,26 +125,70 @@ PosixRenameSession::Support PosixRenameSession::support() const
     }
 }
 
-quint32 PosixRenameSession::rename(const QByteArray &from, const QByteArray &to)
+SideSftpSession::Support SideSftpSession::writeSupport() const
 {
-    const quint32 request = m_nextRequest++;
-    if (m_phase != Phase::Ready) {
-        m_answers.insert(request, {LIBSSH2_FX_OP_UNSUPPORTED, QString()});
-        return request;
+    switch (m_phase) {
+    case Phase::Ready:
+        return m_writeSize > 0 ? Support::Offered : Support::NotOffered;
+    case Phase::Closed:
+        return Support::NotOffered;
+    default:
+        return Support::Unknown;
     }
-    QByteArray payload;
-    payload.append(char(kExtended));
-    appendUint32(payload, request);
-    appendString(payload, kExtension);
-    appendString(payload, from);
-    appendString(payload, to);
-    queuePacket(payload);
-    m_outstanding.insert(request);
-    m_session->schedule();
-    return request;
 }
 
-std::optional<PosixRenameSession::Answer> PosixRenameSession::takeAnswer(quint32 request)
+quint32 SideSftpSession::rename(const QByteArray &from, const QByteArray &to)
+{
+    QByteArray fields;
+    appendString(fields, kPosixRename);
+    appendString(fields, from);
+    appendString(fields, to);
+    return request(kExtended, fields);
+}
+
+quint32 SideSftpSession::open(const QByteArray &path, quint32 flags)
+{
+    QByteArray fields;
+    appendString(fields, path);
+    appendUint32(fields, flags);
+    appendUint32(fields, 0); // no attributes: the file exists
+    return request(kOpen, fields);
+}
+
+quint32 SideSftpSession::write(const QByteArray &handle, quint64 offset, const char *data, int size)
+{
+    QByteArray fields;
+    appendString(fields, handle);
+    appendUint64(fields, offset);
+    appendUint32(fields, quint32(size));
+    return request(kWrite, fields, data, size);
+}
+
+quint32 SideSftpSession::close(const QByteArray &handle)
+{
+    QByteArray fields;
+    appendString(fields, handle);
+    return request(kClose, fields);
+}
+
+quint32 SideSftpSession::request(quint8 type, const QByteArray &fields, const char *data, int size)
+{
+    const quint32 number = m_nextRequest++;
+    if (m_phase != Phase::Ready) {
+        m_answers.insert(number, {LIBSSH2_FX_OP_UNSUPPORTED, QString(), QByteArray()});
+        return number;
+    }
+    QByteArray payload;
+    payload.append(char(type));
+    appendUint32(payload, number);
+    payload.append(fields);
+    queuePacket(payload, data, size);
+    m_outstanding.insert(number);
+    m_session->schedule();
+    return number;
+}
+
+std::optional<SideSftpSession::Answer> SideSftpSession::takeAnswer(quint32 request)
 {
     const auto it = m_answers.find(request);
     if (it == m_answers.end())
@@ -133,26 +198,29 @@ std::optional<PosixRenameSession::Answer> PosixRenameSession::takeAnswer(quint32
     return answer;
 }
 
-void PosixRenameSession::forget(quint32 request)
+void SideSftpSession::forget(quint32 request)
 {
     m_answers.remove(request);
     if (m_outstanding.contains(request))
         m_forgotten.insert(request);
 }
 
-bool PosixRenameSession::awaitsReply() const
+bool SideSftpSession::awaitsReply() const
 {
     return m_phase == Phase::Opening || m_phase == Phase::StartingSubsystem ||
-           m_phase == Phase::Greeting || !m_outstanding.isEmpty();
+           m_phase == Phase::Greeting || m_phase == Phase::Limits || !m_outstanding.isEmpty();
 }
 
-void PosixRenameSession::queuePacket(const QByteArray &payload)
+// The packet is payload, then size bytes of data.
+void SideSftpSession::queuePacket(const QByteArray &payload, const char *data, int size)
 {
-    appendUint32(m_queued, quint32(payload.size()));
+    appendUint32(m_queued, quint32(payload.size() + size));
     m_queued.append(payload);
+    if (size > 0)
+        m_queued.append(data, size);
 }
 
-SshSession::Step PosixRenameSession::step()
+SshSession::Step SideSftpSession::step()
 {
     if (!m_session || !m_session->mayUseTransport(this))
         return SshSession::Step::Idle;
@@ -195,13 +263,14 @@ SshSession::Step PosixRenameSession::step()
     }
         Q_FALLTHROUGH();
     case Phase::Greeting:
+    case Phase::Limits:
     case Phase::Ready:
         return pump();
     }
     return SshSession::Step::Idle;
 }
 
-SshSession::Step PosixRenameSession::pump()
+SshSession::Step SideSftpSession::pump()
 {
     bool progress = false;
     const SshSession::Step written = writeOut(&progress);
@@ -214,16 +283,18 @@ SshSession::Step PosixRenameSession::pump()
 }
 
 // Sends what is queued. Progress when the caller may go on to read, whatever was sent.
-SshSession::Step PosixRenameSession::writeOut(bool *progress)
+SshSession::Step SideSftpSession::writeOut(bool *progress)
 {
     for (;;) {
-        if (m_sending.isEmpty())
+        if (m_sent == m_sending.size()) {
             m_sending = std::exchange(m_queued, QByteArray());
+            m_sent = 0;
+        }
         if (m_sending.isEmpty())
             return SshSession::Step::Progress;
         const ssize_t n = m_session->track(
-            this,
-            int(libssh2_channel_write(m_channel, m_sending.constData(), size_t(m_sending.size()))));
+            this, int(libssh2_channel_write(m_channel, m_sending.constData() + m_sent,
+                                            size_t(m_sending.size() - m_sent))));
         if (n == LIBSSH2_ERROR_EAGAIN || n == 0) {
             // A packet left half sent must be finished before anything else, a read included.
             return m_session->holdsTransport(this) ? SshSession::Step::Blocked
@@ -235,12 +306,12 @@ SshSession::Step PosixRenameSession::writeOut(bool *progress)
             giveUp(m_session->lastErrorText());
             return SshSession::Step::Idle;
         }
-        m_sending.remove(0, int(n));
+        m_sent += int(n);
         *progress = true;
     }
 }
 
-SshSession::Step PosixRenameSession::readIn(bool *progress)
+SshSession::Step SideSftpSession::readIn(bool *progress)
 {
     char buffer[4096];
     for (const int streamId : {0, SSH_EXTENDED_DATA_STDERR}) {
@@ -273,7 +344,7 @@ SshSession::Step PosixRenameSession::readIn(bool *progress)
 }
 
 // Takes the complete packets received; false when the stream is not SFTP.
-bool PosixRenameSession::takePackets()
+bool SideSftpSession::takePackets()
 {
     while (m_received.size() >= 4) {
         const quint32 length = qFromBigEndian<quint32>(m_received.constData());
@@ -283,52 +354,112 @@ bool PosixRenameSession::takePackets()
             return true;
         const QByteArray packet = m_received.mid(4, int(length));
         m_received.remove(0, int(4 + length));
-        PacketReader reader(packet);
-        const quint8 type = reader.byte();
+        const quint8 type = quint8(packet.at(0));
         if (type == kVersion && m_phase == Phase::Greeting) {
-            reader.uint32(); // the server's protocol version; 3 for every server that matters
-            bool offered = false;
-            while (!reader.atEnd() && reader.ok()) {
-                const QByteArray name = reader.string();
-                const QByteArray data = reader.string();
-                offered = offered || (name == kExtension && data == "1");
-            }
-            if (!offered) {
-                giveUp(sftpTr("the controller does not replace files in one step"));
+            if (!takeVersion(packet))
                 return true;
-            }
-            m_phase = Phase::Ready;
-        } else if (type == kStatus) {
-            const quint32 request = reader.uint32();
-            Answer answer;
-            answer.status = reader.uint32();
-            answer.message = QString::fromUtf8(reader.string());
-            if (!reader.ok() || !m_outstanding.remove(request))
+        } else if (type == kExtendedReply && m_phase == Phase::Limits) {
+            if (!takeLimits(packet))
                 return false;
-            if (!m_forgotten.remove(request))
-                m_answers.insert(request, answer);
+        } else if (type == kStatus && m_phase == Phase::Limits) {
+            // No limits after all: libssh2's own writes, then.
+            m_phase = Phase::Ready;
+        } else if (type == kStatus || type == kHandle) {
+            PacketReader reader(packet);
+            reader.byte();
+            const quint32 number = reader.uint32();
+            Answer answer;
+            if (type == kStatus) {
+                answer.status = reader.uint32();
+                answer.message = QString::fromUtf8(reader.string());
+            } else {
+                answer.status = LIBSSH2_FX_OK;
+                answer.handle = reader.string();
+            }
+            if (!reader.ok() || !m_outstanding.remove(number))
+                return false;
+            if (!m_forgotten.remove(number))
+                m_answers.insert(number, answer);
+        } else {
+            return false;
         }
     }
     return true;
 }
 
-void PosixRenameSession::giveUp(const QString &reason)
+// The server's greeting; false when it offers nothing this session is for (it has ended).
+bool SideSftpSession::takeVersion(const QByteArray &packet)
 {
-    qCDebug(lcSsh).noquote() << "no replacements by posix-rename@openssh.com:" << reason;
+    PacketReader reader(packet);
+    reader.byte();
+    reader.uint32(); // the server's protocol version; 3 for every server that matters
+    bool offersLimits = false;
+    while (!reader.atEnd() && reader.ok()) {
+        const QByteArray name = reader.string();
+        const QByteArray data = reader.string();
+        m_offersRename = m_offersRename || (name == kPosixRename && data == "1");
+        offersLimits = offersLimits || (name == kLimits && data == "1");
+    }
+    if (!m_offersRename && !offersLimits) {
+        giveUp(sftpTr("the controller offers neither replacements in one step nor its limits"));
+        return false;
+    }
+    if (!offersLimits) {
+        m_phase = Phase::Ready;
+        return true;
+    }
+    QByteArray payload;
+    payload.append(char(kExtended));
+    m_limitsRequest = m_nextRequest++;
+    appendUint32(payload, m_limitsRequest);
+    appendString(payload, kLimits);
+    queuePacket(payload);
+    m_phase = Phase::Limits;
+    return true;
+}
+
+// The answer to the limits request: the longest packet, read and write, and the number of
+// open handles, each 0 where the server sets no limit.
+bool SideSftpSession::takeLimits(const QByteArray &packet)
+{
+    PacketReader reader(packet);
+    reader.byte();
+    const quint32 number = reader.uint32();
+    const quint64 packetLength = reader.uint64();
+    reader.uint64(); // read length
+    const quint64 writeLength = reader.uint64();
+    if (!reader.ok() || number != m_limitsRequest)
+        return false;
+    // A write request carries its handle and offset besides the data, within the packet.
+    quint64 size = writeLength > 0 ? qMin(writeLength, kLongestWrite) : kLongestWrite;
+    if (packetLength > 0)
+        size = qMin(size, packetLength > 1024 ? packetLength - 1024 : 0);
+    m_writeSize = size >= kShortestWrite ? int(size) : 0;
+    qCDebug(lcSsh).noquote() << "the controller's SFTP server takes writes of" << writeLength
+                             << "bytes at most (0: any); ours are" << m_writeSize
+                             << "(0: libssh2's own)";
+    m_phase = Phase::Ready;
+    return true;
+}
+
+void SideSftpSession::giveUp(const QString &reason)
+{
+    qCDebug(lcSsh).noquote() << "our own SFTP session ends:" << reason;
     m_phase = Phase::Closed;
     for (const quint32 request : std::exchange(m_outstanding, {})) {
         if (!m_forgotten.contains(request))
-            m_answers.insert(request, {LIBSSH2_FX_CONNECTION_LOST, reason});
+            m_answers.insert(request, {LIBSSH2_FX_CONNECTION_LOST, reason, QByteArray()});
     }
     m_forgotten.clear();
     m_sending.clear();
+    m_sent = 0;
     m_queued.clear();
     m_received.clear();
     if (m_channel && m_session)
         m_session->releaseChannel(std::exchange(m_channel, nullptr));
 }
 
-void PosixRenameSession::detach()
+void SideSftpSession::detach()
 {
     if (LIBSSH2_CHANNEL *const gone = std::exchange(m_channel, nullptr))
         m_session->discard([gone] { return libssh2_channel_free(gone); });
@@ -336,7 +467,7 @@ void PosixRenameSession::detach()
     giveUp(sftpTr("connection lost"));
 }
 
-void PosixRenameSession::release()
+void SideSftpSession::release()
 {
     if (!m_session)
         return;
