@@ -39,14 +39,15 @@ bool MultiplexedSsh::start()
         30000);
 }
 
-qint64 MultiplexedSsh::run(const QString &command, int minimumLines)
+qint64 MultiplexedSsh::run(const QString &command, int minimumLines, bool terminal)
 {
     QProcess ssh;
     QElapsedTimer clock;
     clock.start();
     ssh.start(QStringLiteral("ssh"),
-              m_options + QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
-                                      QStringLiteral("root@") + m_endpoint.host, command});
+              m_options + (terminal ? QStringList{QStringLiteral("-tt")} : QStringList()) +
+                  QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
+                              QStringLiteral("root@") + m_endpoint.host, command});
     QByteArray output;
     while (ssh.state() != QProcess::NotRunning && clock.elapsed() < 60000) {
         ssh.waitForReadyRead(100);

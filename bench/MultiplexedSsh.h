@@ -23,8 +23,9 @@ public:
     // Starts the master connection, which logs in once and stays; true once it serves.
     bool start();
     // Milliseconds to run the command and take in its output, or -1 when it failed or printed
-    // fewer lines than minimumLines.
-    qint64 run(const QString &command, int minimumLines);
+    // fewer lines than minimumLines. With terminal, the command runs on a pseudo-terminal, as
+    // in an interactive shell.
+    qint64 run(const QString &command, int minimumLines, bool terminal = false);
 
 private:
     // Asks the master to check or exit, quietly.
