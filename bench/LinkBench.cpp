@@ -373,7 +373,9 @@ bool LinkBench::measureListing(const LinkProfile &profile, const Endpoint &endpo
     const auto bySsh = [&] {
         const qint64 ms = ssh.run(command, kListingEntries, terminal);
         peer.add(ms);
-        const qint64 plainMs = terminal ? ssh.run(command, kListingEntries) : 0;
+        if (!terminal)
+            return ms >= 0;
+        const qint64 plainMs = ssh.run(command, kListingEntries);
         plainPeer.add(plainMs);
         return ms >= 0 && plainMs >= 0;
     };

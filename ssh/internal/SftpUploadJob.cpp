@@ -402,7 +402,6 @@ SftpJob::Result SftpUploadJob::streamData()
         if (!answer)
             return Result::Idle;
         m_stream = Stream::Off;
-        m_streamHandle.clear();
         if (answer->status != LIBSSH2_FX_OK) {
             streamFailed(*answer);
             return Result::Progress;
@@ -446,7 +445,8 @@ SftpJob::Result SftpUploadJob::streamData()
         wrote = true;
     }
     if (m_localAtEnd && m_begin == m_end && m_streamWrites.empty()) {
-        m_streamRequest = side->close(m_streamHandle);
+        // The handle is closed from here on, whatever the answer: never a second close.
+        m_streamRequest = side->close(std::exchange(m_streamHandle, QByteArray()));
         m_stream = Stream::Closing;
         return Result::Progress;
     }

@@ -178,11 +178,7 @@ quint32 SideSftpSession::request(quint8 type, const QByteArray &fields, const ch
         m_answers.insert(number, {LIBSSH2_FX_OP_UNSUPPORTED, QString(), QByteArray()});
         return number;
     }
-    QByteArray payload;
-    payload.append(char(type));
-    appendUint32(payload, number);
-    payload.append(fields);
-    queuePacket(payload, data, size);
+    queueRequest(type, number, fields, data, size);
     m_outstanding.insert(number);
     m_session->schedule();
     return number;
@@ -211,11 +207,14 @@ bool SideSftpSession::awaitsReply() const
            m_phase == Phase::Greeting || m_phase == Phase::Limits || !m_outstanding.isEmpty();
 }
 
-// The packet is payload, then size bytes of data.
-void SideSftpSession::queuePacket(const QByteArray &payload, const char *data, int size)
+// The packet is its type, its number, the fields, then size bytes of data.
+void SideSftpSession::queueRequest(quint8 type, quint32 number, const QByteArray &fields,
+                                   const char *data, int size)
 {
-    appendUint32(m_queued, quint32(payload.size() + size));
-    m_queued.append(payload);
+    appendUint32(m_queued, quint32(1 + 4 + fields.size() + size));
+    m_queued.append(char(type));
+    appendUint32(m_queued, number);
+    m_queued.append(fields);
     if (size > 0)
         m_queued.append(data, size);
 }
@@ -255,10 +254,8 @@ SshSession::Step SideSftpSession::step()
             giveUp(m_session->lastErrorText());
             return SshSession::Step::Idle;
         }
-        QByteArray init;
-        init.append(char(kInit));
-        appendUint32(init, kProtocolVersion);
-        queuePacket(init);
+        // INIT carries the protocol version where other packets carry their number.
+        queueRequest(kInit, kProtocolVersion, QByteArray());
         m_phase = Phase::Greeting;
     }
         Q_FALLTHROUGH();
@@ -408,12 +405,10 @@ bool SideSftpSession::takeVersion(const QByteArray &packet)
         m_phase = Phase::Ready;
         return true;
     }
-    QByteArray payload;
-    payload.append(char(kExtended));
+    QByteArray fields;
+    appendString(fields, kLimits);
     m_limitsRequest = m_nextRequest++;
-    appendUint32(payload, m_limitsRequest);
-    appendString(payload, kLimits);
-    queuePacket(payload);
+    queueRequest(kExtended, m_limitsRequest, fields);
     m_phase = Phase::Limits;
     return true;
 }

@@ -87,7 +87,8 @@ private:
     // unsupported when the session is not ready.
     quint32 request(quint8 type, const QByteArray &fields, const char *data = nullptr,
                     int size = 0);
-    void queuePacket(const QByteArray &payload, const char *data = nullptr, int size = 0);
+    void queueRequest(quint8 type, quint32 number, const QByteArray &fields,
+                      const char *data = nullptr, int size = 0);
     // Ends the session: every outstanding request is answered with reason.
     void giveUp(const QString &reason);
 
