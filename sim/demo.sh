@@ -153,7 +153,10 @@ log=$out/program.log
 
 echo "demo: no display; starting a private X server"
 # Xvfb takes the first free display number and writes it to fd 3 once it accepts clients.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: an X server resets when its last client leaves and refuses connections meanwhile,
+# so the program's next start could find no display.
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x800x24 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break
