@@ -5,6 +5,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 #include <libssh2_sftp.h>
 
 namespace QSsh::Internal {
@@ -30,6 +32,8 @@ constexpr quint32 kMaxPacket = 256 * 1024;
 // the shorter bound they would gain little over libssh2's own.
 constexpr quint64 kLongestWrite = 255 * 1024;
 constexpr quint64 kShortestWrite = 64 * 1024;
+// Packets of less would cost the server more per byte than waiting costs.
+constexpr size_t kSmallestPacketLimit = 4096;
 
 void appendUint32(QByteArray &out, quint32 value)
 {
@@ -254,6 +258,15 @@ SshSession::Step SideSftpSession::step()
             giveUp(m_session->lastErrorText());
             return SshSession::Step::Idle;
         }
+        // A server with a small window, as Dropbear's 24 KiB, waits for a packet's last byte
+        // before it decrypts any of it and frees window only once it has passed the data on.
+        // A packet of the whole window would leave each side waiting for the other in turn;
+        // in halves, it decrypts one while we encrypt the next. A large window takes
+        // libssh2's largest packets, far below the limit.
+        unsigned long initialWindow = 0;
+        libssh2_channel_window_write_ex(m_channel, &initialWindow);
+        if (initialWindow >= kSmallestPacketLimit * 2)
+            m_packetLimit = initialWindow / 2;
         // INIT carries the protocol version where other packets carry their number.
         queueRequest(kInit, kProtocolVersion, QByteArray());
         m_phase = Phase::Greeting;
@@ -290,8 +303,9 @@ SshSession::Step SideSftpSession::writeOut(bool *progress)
         if (m_sending.isEmpty())
             return SshSession::Step::Progress;
         const ssize_t n = m_session->track(
-            this, int(libssh2_channel_write(m_channel, m_sending.constData() + m_sent,
-                                            size_t(m_sending.size() - m_sent))));
+            this,
+            int(libssh2_channel_write(m_channel, m_sending.constData() + m_sent,
+                                      std::min(size_t(m_sending.size() - m_sent), m_packetLimit))));
         if (n == LIBSSH2_ERROR_EAGAIN || n == 0) {
             // A packet left half sent must be finished before anything else, a read included.
             return m_session->holdsTransport(this) ? SshSession::Step::Blocked

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 #include <libssh2.h>
@@ -97,6 +98,9 @@ private:
     LIBSSH2_CHANNEL *m_channel = nullptr;
     bool m_offersRename = false;
     int m_writeSize = 0; // 0 until the server's limits allow large writes
+    // The most to hand libssh2 at once, so that no packet takes more than half the server's
+    // window; unlimited until the channel is open.
+    size_t m_packetLimit = SIZE_MAX;
     quint32 m_limitsRequest = 0;
     // Bytes libssh2 is sending (left untouched until all have gone, from m_sent on) and bytes
     // queued after them.
