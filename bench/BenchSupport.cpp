@@ -16,6 +16,7 @@
 #include <libssh2.h>
 
 #include <ctime>
+#include <sched.h>
 
 namespace Bench {
 
@@ -239,6 +240,27 @@ bool startInMemory(SimController &sim)
         return true;
     out() << "simulated controller: " << sim.lastError() << Qt::endl;
     return false;
+}
+
+void keepOffControllerCore(bool off)
+{
+    static cpu_set_t every;
+    static const bool known = sched_getaffinity(0, sizeof every, &every) == 0;
+    if (!known)
+        return;
+    cpu_set_t cores = every;
+    if (off && CPU_COUNT(&every) > 1) {
+        for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
+            if (CPU_ISSET(cpu, &cores)) {
+                CPU_CLR(cpu, &cores);
+                break;
+            }
+        }
+    }
+    const QStringList threads =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &thread : threads)
+        sched_setaffinity(thread.toInt(), sizeof cores, &cores);
 }
 
 } // namespace Bench

@@ -68,4 +68,12 @@ qint64 sshWithLoginMs(const QString &host, int port, const QString &command);
 // host key is taken as it is, and only errors are printed.
 QStringList openSshOptions();
 
+// A Pi-class controller's SSH server runs on the last core this process may use (the
+// simulated controller takes the last its starter may use). With off, moves every thread of
+// this process, and so the clients it starts from then on, to the other cores, as the operator's
+// computer and the controller are two machines: a client sharing the server's core would take
+// turns of the server's quota and evict its caches, the more so the more CPU the client
+// spends. Without, moves them back to every core; call it so before starting a controller.
+void keepOffControllerCore(bool off);
+
 } // namespace Bench
