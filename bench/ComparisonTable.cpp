@@ -24,15 +24,16 @@ QString megabytes(double value)
 
 void ComparisonTable::addRate(const LinkProfile &profile, const QString &what, qint64 bytes,
                               const RoundSeries &oursMs, const RoundSeries &peerMs, double minRatio,
-                              double minShare, const QString &boundBy)
+                              double minShare, const QString &boundBy, Comparison comparison)
 {
     const auto rate = [bytes](double ms) {
         return megabytesPerSecond(bytes, qint64(ms));
     };
-    const double ours = rate(oursMs.best());
-    const double peer = rate(peerMs.best());
+    const bool pairs = comparison == Comparison::RoundPairs;
+    const double ours = rate(pairs ? oursMs.median() : oursMs.best());
+    const double peer = rate(pairs ? peerMs.median() : peerMs.best());
     const double share = ours * 8.0 / profile.mbit;
-    const double ratio = peer > 0 ? ours / peer : 0.0;
+    const double ratio = pairs ? medianRatio(peerMs, oursMs) : peer > 0 ? ours / peer : 0.0;
     ComparisonRow row{
         QLatin1String(profile.name),
         what,

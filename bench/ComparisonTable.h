@@ -39,12 +39,23 @@ public:
         : m_ours(ours), m_share(share), m_peer(peer)
     {}
 
+    // How a rate row sets the two sides against each other.
+    enum class Comparison {
+        // Best round against best round: the most each side can do on a quiet machine.
+        BestRounds,
+        // The median of the rounds' own ratios, and the medians of both sides shown: for a pace
+        // that this machine's CPU sets, whose speed drifts from one second to the next, so that
+        // either side's best round is merely the one that met its fastest moment.
+        RoundPairs,
+    };
+
     void add(const ComparisonRow &row) { m_rows << row; }
-    // A rate row: MB/s of both (best against best), the share of the link, the ratio to sftp
-    // (peer's time over ours), the targets that are above 0, and the range of both sides' rounds.
+    // A rate row: MB/s of both, the share of the link, the ratio to sftp (peer's time over
+    // ours), the targets that are above 0, and the range of both sides' rounds.
     void addRate(const LinkProfile &profile, const QString &what, qint64 bytes,
                  const RoundSeries &oursMs, const RoundSeries &peerMs, double minRatio,
-                 double minShare, const QString &boundBy = QString());
+                 double minShare, const QString &boundBy = QString(),
+                 Comparison comparison = Comparison::BestRounds);
     void print() const;
     // Judges every row that has a target; true when all met theirs or are bound.
     bool judgeAll() const;

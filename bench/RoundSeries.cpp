@@ -14,14 +14,22 @@ double RoundSeries::worst() const
     return isEmpty() ? 0.0 : *std::max_element(m_values.cbegin(), m_values.cend());
 }
 
+namespace {
+
+double medianOf(QVector<double> values)
+{
+    if (values.isEmpty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const int middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
+
+} // namespace
+
 double RoundSeries::median() const
 {
-    if (isEmpty())
-        return 0.0;
-    QVector<double> sorted = m_values;
-    std::sort(sorted.begin(), sorted.end());
-    const int middle = sorted.size() / 2;
-    return sorted.size() % 2 ? sorted.at(middle) : (sorted.at(middle - 1) + sorted.at(middle)) / 2;
+    return medianOf(m_values);
 }
 
 double RoundSeries::spreadPercent() const
@@ -43,6 +51,16 @@ QString RoundSeries::range(const std::function<double(double)> &show, int decima
 QString RoundSeries::range(int decimals) const
 {
     return range([](double value) { return value; }, decimals);
+}
+
+double medianRatio(const RoundSeries &numerators, const RoundSeries &denominators)
+{
+    QVector<double> ratios;
+    for (int round = 0; round < qMin(numerators.count(), denominators.count()); ++round) {
+        if (denominators.at(round) > 0)
+            ratios.append(numerators.at(round) / denominators.at(round));
+    }
+    return medianOf(ratios);
 }
 
 bool interleaved(int round, const std::function<bool()> &first, const std::function<bool()> &second)

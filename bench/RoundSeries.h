@@ -17,6 +17,7 @@ public:
     int count() const { return m_values.size(); }
     bool isEmpty() const { return m_values.isEmpty(); }
 
+    double at(int round) const { return m_values.at(round); }
     double best() const;
     double worst() const;
     double median() const;
@@ -30,6 +31,11 @@ public:
 private:
     QVector<double> m_values;
 };
+
+// The median of the rounds' own ratios, each round of numerators over the same round of
+// denominators (as many rounds as both have). Where the two sides of a round ran back to back,
+// this machine's pace at that moment cancels out of its ratio.
+double medianRatio(const RoundSeries &numerators, const RoundSeries &denominators);
 
 // Runs each side of a comparison once, in the order given or the reverse one on odd rounds, so
 // that a drift of the machine hits both sides alike; false as soon as one fails.
