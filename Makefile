@@ -8,7 +8,8 @@ FUZZ_SECONDS ?= 180
 
 # Debian packages the build, the tests and the demo need.
 DEPS := cmake make g++ pkg-config qtbase5-dev libssh2-1-dev \
-        openssh-server openssh-client dropbear-bin sshpass iproute2 util-linux openssl procps \
+        openssh-server openssh-client dropbear-bin sshpass iproute2 util-linux e2fsprogs openssl \
+        procps \
         xvfb xauth xdotool x11-apps imagemagick fonts-noto-cjk \
         dpkg-dev file pstoedit ghostscript clang libclang-rt-dev llvm
 

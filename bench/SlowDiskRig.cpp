@@ -46,9 +46,12 @@ bool SlowDiskRig::run(const QString &program, const QStringList &arguments, QStr
     process.start(program, arguments);
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
-        *error = QStringLiteral("%1 %2 failed: %3")
-                     .arg(program, arguments.join(QLatin1Char(' ')),
-                          QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+        // A program that did not start has no output to tell why.
+        const QString why = process.error() == QProcess::FailedToStart
+                                ? process.errorString()
+                                : QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        *error =
+            QStringLiteral("%1 %2 failed: %3").arg(program, arguments.join(QLatin1Char(' ')), why);
         return false;
     }
     if (output)
