@@ -6,11 +6,11 @@ namespace QSsh::Internal {
 
 namespace {
 
-// libssh2 keeps requests for four buffers in flight, 2 MiB here, which fills the link. More
+// libssh2 keeps requests for four buffers in flight, 1.5 MiB here, which fills the link. More
 // holds the thread up: a libssh2 call reads and decrypts whatever has arrived on the
 // connection, for every channel, before it returns, and with 4 MiB in flight for each of two
 // downloads one call took up to 38 ms while queued calls waited behind it.
-constexpr int kBufferSize = 512 * 1024;
+constexpr int kBufferSize = SftpJob::kLongestRead;
 
 } // namespace
 

@@ -51,6 +51,16 @@ struct SftpContext
 class SftpJob
 {
 public:
+    // The most to ask of one libssh2_sftp_read(). libssh2 keeps read requests for four times
+    // the buffer in flight and, where its count of the receive window is below that, widens
+    // the window by eight times as much, while its own channel reads keep three quarters of
+    // the initial window granted. A window adjustment of those reads that a key exchange held
+    // up is completed later as if the window were still narrow: once widened in between, it
+    // wraps round to some 4 GiB, and OpenSSH's sshd drops the connection at the next
+    // adjustment ("adjust ... overflows remote window"), a download of gigabytes failing
+    // part way. Four buffers within those three quarters never widen it.
+    static constexpr int kLongestRead = LIBSSH2_CHANNEL_WINDOW_DEFAULT / 4 * 3 / 4;
+
     static constexpr qint64 kStepBudgetMs = 4;
     // Progress reports of one transfer are at least this far apart.
     static constexpr qint64 kProgressIntervalMs = 100;

@@ -4,7 +4,7 @@ namespace QSsh::Internal {
 
 namespace {
 
-constexpr qint64 kChunk = 1024 * 1024;
+constexpr qint64 kChunk = SftpJob::kLongestRead;
 
 } // namespace
 

@@ -11,6 +11,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
+#include <libssh2.h>
+
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/inotify.h>
@@ -119,6 +123,7 @@ private slots:
     void shellAnswersPromptlyDuringSftpWork_data();
     void shellAnswersPromptlyDuringSftpWork();
     void receiverMayDeleteTheShell();
+    void downloadsKeepTheWindowNarrow();
 
 private:
     QString remote(const QString &name) const { return "/home/pi/cnc/" + name; }
@@ -753,6 +758,38 @@ void TestSshSftp::receiverMayDeleteTheShell()
     connect(shell.data(), &QIODevice::aboutToClose, this, [&shell] { shell.reset(); });
     shell->write("exit\n");
     QVERIFY(closedDestroyed.wait(10000));
+}
+
+// Last: it starts OpenSSH's controller anew, with sshd logging the window adjustments it gets.
+// A download widened the window by 16 MiB at a time while libssh2's channel reads adjusted it
+// by their own reckoning, and one of theirs held up by a key exchange wrapped round to some
+// 4 GiB: sshd dropped the connection part way through gigabytes. No adjustment may go beyond
+// the channel's initial window.
+void TestSshSftp::downloadsKeepTheWindowNarrow()
+{
+    m_channels[0].reset();
+    m_connections[0].reset();
+    SimController::Options options;
+    options.logWindows = true;
+    CNC_START_SIM(m_sims[0], options);
+    QString failure;
+    m_connections[0] = connectTo(m_sims[0].address(), &failure);
+    QVERIFY2(m_connections[0], qPrintable(failure));
+    QVERIFY(m_channels[0] = openSftp(*m_connections[0]));
+    m_sftp = m_channels[0].data();
+
+    const QString local = m_local.filePath("wide.bin");
+    QVERIFY(writeRandomFile(onController("wide.bin"), 24 * 1024 * 1024));
+    JobReports reports(m_sftp);
+    QCOMPARE(
+        reports.wait(m_sftp->downloadFile(remote("wide.bin"), local, QSsh::SftpOverwriteExisting)),
+        QString());
+    QCOMPARE(fileHash(local), fileHash(onController("wide.bin")));
+    QFile::remove(local);
+    const QVector<quint64> adjustments = m_sims[0].windowAdjustments();
+    QVERIFY(!adjustments.isEmpty());
+    const quint64 widest = *std::max_element(adjustments.cbegin(), adjustments.cend());
+    QVERIFY2(widest <= LIBSSH2_CHANNEL_WINDOW_DEFAULT, qPrintable(QString::number(widest)));
 }
 
 QTEST_GUILESS_MAIN(TestSshSftp)

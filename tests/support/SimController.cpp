@@ -89,7 +89,7 @@ bool SimController::start(Options options)
         {options.resizeError, "--resize-error"},   {options.cLocale, "--c-locale"},
         {options.execGreeting, "--exec-greeting"}, {options.refusePty, "--refuse-pty"},
         {options.sftpHold, "--sftp-hold"},         {options.filesInMemory, "--files-in-memory"},
-        {options.noSha256sum, "--no-sha256sum"}};
+        {options.noSha256sum, "--no-sha256sum"},   {options.logWindows, "--log-windows"}};
     for (const auto &[on, flag] : flags) {
         if (on)
             arguments << flag;
@@ -134,6 +134,21 @@ SimController::SshdCounts SimController::sshdCounts() const
     // each command.
     return {log.count("Connection from "), log.count("Connection closed by "),
             log.count(" password for "), log.count("Starting session: command ")};
+}
+
+QVector<quint64> SimController::windowAdjustments() const
+{
+    QFile file(stateFile("sshd.log"));
+    QVector<quint64> adjustments;
+    if (!file.open(QIODevice::ReadOnly))
+        return adjustments;
+    const QByteArray marker = "rcvd adjust ";
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const int at = line.indexOf(marker);
+        if (at >= 0)
+            adjustments << line.mid(at + marker.size()).trimmed().toULongLong();
+    }
+    return adjustments;
 }
 
 bool SimController::endedWithoutPassword(const SshdCounts &before)

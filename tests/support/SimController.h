@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QVector>
 
 // Drives one instance of the simulated controller (sim/cncsim) for a test: a real SSH server
 // in network namespaces of its own, reached over a veth pair at an address of its own.
@@ -26,6 +27,7 @@ public:
         int maxSessions = 0;    // sshd refuses channels beyond this many (OpenSSH); 0: its default
         bool filesInMemory = false; // the files folder is a tmpfs, not the host's disk
         bool noSha256sum = false;   // running sha256sum fails as a missing command does
+        bool logWindows = false;    // sshd logs the window adjustments it receives (OpenSSH)
         // A Pi-class controller: the SSH server without OpenSSL's CPU extensions, on one core
         // held to this share of it (percent); 0: the machine's CPUs as they are.
         int slowCpuPercent = 0;
@@ -87,6 +89,8 @@ public:
         int commands = 0; // commands run over SSH without a terminal
     };
     SshdCounts sshdCounts() const;
+    // The window adjustments sshd received, in bytes, in order (started with logWindows).
+    QVector<quint64> windowAdjustments() const;
     // Waits for a connection that ended without a login since `before`; true when sshd was
     // given no password meanwhile.
     bool endedWithoutPassword(const SshdCounts &before);
