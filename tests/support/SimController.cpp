@@ -123,11 +123,16 @@ QString SimController::hostName() const
     return name.isEmpty() ? QStringLiteral(CNC_CONTROLLER_HOSTNAME) : name;
 }
 
-SimController::SshdCounts SimController::sshdCounts() const
+QByteArray SimController::sshdLog() const
 {
     // Read in place rather than through cncsim sshd-log: callers poll this.
     QFile file(stateFile("sshd.log"));
-    const QByteArray log = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+SimController::SshdCounts SimController::sshdCounts() const
+{
+    const QByteArray log = sshdLog();
     // LogLevel VERBOSE: "Connection from <client> port ..." for each connection, "Connection
     // closed by <client> ..." for one that ends before a login, "Accepted password for root ..."
     // or "Failed password for root ..." for each password, "Starting session: command ..." for
@@ -138,12 +143,9 @@ SimController::SshdCounts SimController::sshdCounts() const
 
 QVector<quint64> SimController::windowAdjustments() const
 {
-    QFile file(stateFile("sshd.log"));
     QVector<quint64> adjustments;
-    if (!file.open(QIODevice::ReadOnly))
-        return adjustments;
     const QByteArray marker = "rcvd adjust ";
-    for (const QByteArray &line : file.readAll().split('\n')) {
+    for (const QByteArray &line : sshdLog().split('\n')) {
         const int at = line.indexOf(marker);
         if (at >= 0)
             adjustments << line.mid(at + marker.size()).trimmed().toULongLong();

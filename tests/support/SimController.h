@@ -132,6 +132,7 @@ private:
     int runScript(const QStringList &arguments, QByteArray *standardOutput = nullptr);
     // A file in the instance's state folder, beside rootDir().
     QString stateFile(const QString &name) const;
+    QByteArray sshdLog() const;
 
     int m_instance;
     Server m_server = Server::OpenSsh;
